@@ -1,0 +1,133 @@
+// CIcmpPinger measures the round trip to one server with ICMP echo requests.
+//
+// A prober serves one measuring operation on the thread that constructed it:
+// `Ping` (one round trip), `PingWithRetries` (up to five counted attempts) or
+// `Measure` (fifty echoes: average and share answered). Only `Stop` may be
+// called from another thread, at any time during the prober's life.
+//
+// Echoes go out over a raw IPv4 ICMP socket, which receives every ICMP
+// datagram reaching the host; the prober keeps the echo replies that carry its
+// identifier, the low 16 bits of its thread's id. Where the platform refuses
+// raw sockets (Windows without administrator rights) the prober measures
+// through the system's ICMP echo service instead, with the same timeout and
+// the same results.
+#pragma once
+
+#include <windows.h>
+#include <winsock2.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "toolkit/Handle.h"
+#include "toolkit/Sync.h"
+
+namespace kivo::servers {
+
+struct SocketTraits {
+  using Type = SOCKET;
+  static Type Invalid() noexcept { return INVALID_SOCKET; }
+  static void Close(Type s) noexcept { ::closesocket(s); }
+};
+using UniqueSocket = toolkit::UniqueHandle<SocketTraits>;
+
+struct IcmpServiceHandleTraits {
+  using Type = HANDLE;
+  static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(Type h) noexcept;
+};
+using UniqueIcmpServiceHandle = toolkit::UniqueHandle<IcmpServiceHandleTraits>;
+
+// Balances one successful WSAStartup (version 1.1) with one WSACleanup.
+class WinsockSession {
+ public:
+  WinsockSession() = default;
+  ~WinsockSession();
+  WinsockSession(const WinsockSession&) = delete;
+  WinsockSession& operator=(const WinsockSession&) = delete;
+
+  bool Start() noexcept;
+  bool Started() const noexcept { return m_bStarted; }
+
+ private:
+  bool m_bStarted = false;
+};
+
+class CIcmpPinger {
+ public:
+  static constexpr int kBufferSize = 4096;
+  static constexpr int kEchoCount = 50;
+  static constexpr int kMaxAttempts = 5;
+  // Replies within the same millisecond give a round trip of 0; the prober
+  // sends again, but at most this many times before it reports the 0.
+  static constexpr int kMaxZeroRoundTripRepeats = 5;
+  // Receive errors other than the timeout are retried this many times at most.
+  static constexpr int kMaxReceiveErrors = 8;
+  static constexpr DWORD kStopCheckMs = 5;
+
+  CIcmpPinger() = default;
+  virtual ~CIcmpPinger();
+  CIcmpPinger(const CIcmpPinger&) = delete;
+  CIcmpPinger& operator=(const CIcmpPinger&) = delete;
+
+  // `host` is a dotted IPv4 address or a host name.
+  bool Ping(std::string host, int& roundTripMs);
+  bool PingWithRetries(std::string host, int& roundTripMs);
+  // Both outputs are always set: 0 and 0 when the host cannot be measured.
+  // `percent` counts against all fifty echoes, even after an early stop.
+  void Measure(std::string host, float& averageMs, int& percent);
+  // Ends a running `Measure` before its next echo; does nothing otherwise.
+  void Stop();
+
+  // The process-wide monotonic clock in milliseconds: the performance
+  // counter, kept as a 32-bit value that wraps like the tick count.
+  static std::uint32_t Now() noexcept;
+
+ protected:
+  // Opens the raw ICMP socket; INVALID_SOCKET when the platform refuses it,
+  // which makes the prober use the system's echo service.
+  virtual SOCKET OpenRawSocket();
+  // One echo: send it, then wait up to m_nTimeoutMs from the send for the
+  // reply. A failed send and an unanswered echo are both lost echoes.
+  virtual bool SendEcho();
+  virtual bool ReceiveEcho(int& roundTripMs);
+
+  // Builds the next request at the start of the send buffer; returns 40.
+  int BuildEchoRequest();
+  const std::uint8_t* SendBuffer() const noexcept { return m_pSendBuf.get(); }
+  bool UsesRawSocket() const noexcept { return m_socket.Valid(); }
+  DWORD Identifier() const noexcept { return m_nIdentifier; }
+
+ private:
+  enum class EchoOutcome { kNone, kLost, kAnswered };
+
+  bool Open();
+  bool Resolve(const std::string& host);
+  bool ParseReply(const std::uint8_t* datagram, int length, int& roundTripMs) const;
+  bool SendThroughEchoService();
+
+  // The process-wide sequence counter: each request takes its value, which
+  // then moves on, wrapping from 65535 to 0.
+  static std::atomic<std::uint16_t> s_nSequence;
+
+  WinsockSession m_winsock;
+  UniqueSocket m_socket;
+  UniqueIcmpServiceHandle m_hIcmpService;
+  std::unique_ptr<std::uint8_t[]> m_pSendBuf;
+  std::unique_ptr<std::uint8_t[]> m_pRecvBuf;
+  sockaddr_in m_addrDest{};
+  sockaddr_in m_addrFrom{};
+  const int m_nTimeoutMs = 1000;
+  DWORD m_nIdentifier = 0;
+  std::uint32_t m_nSentAt = 0;
+  // The echo service answers within the send; the receive then reports it.
+  EchoOutcome m_echoOutcome = EchoOutcome::kNone;
+  int m_nServiceRoundTrip = 0;
+  // Serialises Stop against Measure creating and closing the event.
+  toolkit::CriticalSection m_csStop;
+  toolkit::UniqueKernelHandle m_hStopEvent;
+};
+
+}  // namespace kivo::servers
