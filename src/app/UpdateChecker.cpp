@@ -1,0 +1,116 @@
+#include "app/UpdateChecker.h"
+
+#include <wininet.h>
+
+#include <cstring>
+
+#include "ServiceEndpoints.h"
+#include "app/InternetHandle.h"
+
+namespace kivo::app {
+
+namespace {
+
+constexpr DWORD_PTR kContext = 1;
+constexpr DWORD kVersionLength = 5;
+constexpr DWORD kPageBufferSize = 100;
+constexpr DWORD kHostBufferSize = INTERNET_MAX_HOST_NAME_LENGTH + 1;
+constexpr DWORD kPathBufferSize = 2048;
+
+// Host, port and object of an http URL; false for anything else.
+struct HttpTarget {
+  char host[kHostBufferSize] = {};
+  char path[kPathBufferSize] = {};
+  INTERNET_PORT port = INTERNET_DEFAULT_HTTP_PORT;
+};
+
+bool CrackHttpUrl(const std::string& url, HttpTarget& target) {
+  URL_COMPONENTSA parts = {};
+  parts.dwStructSize = sizeof(parts);
+  parts.lpszHostName = target.host;
+  parts.dwHostNameLength = kHostBufferSize;
+  parts.lpszUrlPath = target.path;
+  parts.dwUrlPathLength = kPathBufferSize;
+  if (url.size() >= kPathBufferSize) return false;
+  if (!::InternetCrackUrlA(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) return false;
+  if (parts.nScheme != INTERNET_SCHEME_HTTP || target.host[0] == '\0') return false;
+  if (target.path[0] == '\0') std::strcpy(target.path, "/");
+  target.port = parts.nPort;
+  return true;
+}
+
+}  // namespace
+
+std::string VersionPageUrl() {
+  return std::string("http://") + endpoints::kUpdateHost + "/Velmar/lastver.html";
+}
+
+bool SkipsVersionCheck(const std::string& runningVersion) noexcept {
+  if (runningVersion.empty()) return false;
+  const char last = runningVersion.back();
+  return last == '0' || last == '2' || last == '4' || last == '6' || last == '8';
+}
+
+std::string VersionFromPageBody(const char* body, DWORD length) {
+  if (body == nullptr || length != kVersionLength) return std::string();
+  return std::string(body, length);
+}
+
+bool IsNewerVersion(const std::string& latest, const std::string& running) noexcept {
+  // std::char_traits<char> compares as unsigned char, like memcmp.
+  return latest.compare(running) > 0;
+}
+
+int DecideUpToDate(const std::string& runningVersion, const std::function<std::string()>& fetchLatest) {
+  if (SkipsVersionCheck(runningVersion)) return 1;
+  const std::string latest = fetchLatest();
+  if (latest.empty()) return 1;
+  return IsNewerVersion(latest, runningVersion) ? 0 : 1;
+}
+
+std::string FetchVersionPage(const std::string& url) noexcept {
+  try {
+    UniqueInternetHandle session(
+        ::InternetOpenA("version", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!session) return std::string();
+
+    // The page is requested through a connection and a request of our own
+    // rather than InternetOpenUrl: the same GET goes out, but the request
+    // handle exists before anything is sent, so its waits can be bounded
+    // (see BoundRequestWaits; Wine would let a silent host hold
+    // InternetOpenUrl for good).
+    HttpTarget target;
+    if (!CrackHttpUrl(url, target)) return std::string();
+    UniqueInternetHandle connection(::InternetConnectA(session.Get(), target.host, target.port, nullptr,
+                                                       nullptr, INTERNET_SERVICE_HTTP, 0, kContext));
+    if (!connection) return std::string();
+    // The newest answer or none: never a cached one, and nothing kept.
+    const DWORD flags = INTERNET_FLAG_TRANSFER_ASCII | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+    UniqueInternetHandle request(
+        ::HttpOpenRequestA(connection.Get(), "GET", target.path, nullptr, nullptr, nullptr, flags, kContext));
+    if (!request) return std::string();
+    BoundRequestWaits(request.Get(), true);
+    if (!::HttpSendRequestA(request.Get(), nullptr, 0, nullptr, 0)) return std::string();
+
+    // One read only; the status of the answer is not looked at, only the
+    // length of what the first read brings.
+    char body[kPageBufferSize] = {};
+    DWORD read = 0;
+    if (!::InternetReadFile(request.Get(), body, kPageBufferSize, &read)) return std::string();
+    return VersionFromPageBody(body, read > kPageBufferSize ? 0 : read);
+  } catch (...) {
+    return std::string();
+  }
+}
+
+int CUpdateChecker::IsUpToDate(std::string runningVersion) noexcept {
+  try {
+    return DecideUpToDate(runningVersion, [this] { return FetchLatestVersion(); });
+  } catch (...) {
+    return 1;
+  }
+}
+
+std::string CUpdateChecker::FetchLatestVersion() noexcept { return FetchVersionPage(VersionPageUrl()); }
+
+}  // namespace kivo::app

@@ -1,0 +1,47 @@
+// The start-up version check: asks the update host for the latest release
+// and compares it with the running one.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace kivo::app {
+
+class CUpdateChecker {
+ public:
+  CUpdateChecker() = default;
+  virtual ~CUpdateChecker() = default;
+  CUpdateChecker(const CUpdateChecker&) = delete;
+  CUpdateChecker& operator=(const CUpdateChecker&) = delete;
+
+  // 0 when the update host offers a newer version than `runningVersion`;
+  // 1 otherwise (up to date, check skipped, or nothing could be fetched).
+  int IsUpToDate(std::string runningVersion) noexcept;
+  // The 5-byte latest version from the version page, or "" on any failure.
+  std::string FetchLatestVersion() noexcept;
+};
+
+// The version page on the update host.
+std::string VersionPageUrl();
+
+// A running version whose last character is an even digit is never checked.
+bool SkipsVersionCheck(const std::string& runningVersion) noexcept;
+
+// The version a page body names: the body itself when it is exactly five
+// bytes long, "" for any other length.
+std::string VersionFromPageBody(const char* body, DWORD length);
+
+// Byte-wise lexicographic order: the first differing byte decides (as an
+// unsigned value) and a proper prefix is the smaller.
+bool IsNewerVersion(const std::string& latest, const std::string& running) noexcept;
+
+// The decision of IsUpToDate, with the fetch passed in.
+int DecideUpToDate(const std::string& runningVersion, const std::function<std::string()>& fetchLatest);
+
+// Reads the version page at `url` ("http://host[:port]/path") with the
+// version session; "" when any step fails or the body is not five bytes.
+std::string FetchVersionPage(const std::string& url) noexcept;
+
+}  // namespace kivo::app

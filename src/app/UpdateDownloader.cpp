@@ -1,0 +1,137 @@
+#include "app/UpdateDownloader.h"
+
+#include <climits>
+
+#include "ServiceEndpoints.h"
+#include "app/InternetHandle.h"
+#include "app/UpdatePaths.h"
+#include "toolkit/Handle.h"
+
+namespace kivo::app {
+
+namespace {
+
+constexpr DWORD_PTR kContext = 1;
+constexpr DWORD kConnectTimeoutMs = 30000;
+constexpr DWORD kConnectBackoffMs = 1000;
+constexpr DWORD kConnectRetries = 1;
+constexpr DWORD kChunkSize = 1024;
+constexpr DWORD kHttpOk = 200;
+constexpr char kUpdaterObject[] = "/Velmar/KivoUpdate.exe";
+
+DWORD QueryStatusCode(HINTERNET request) {
+  DWORD status = 0;
+  DWORD size = sizeof(status);
+  if (!::HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
+    return 0;
+  }
+  return status;
+}
+
+// The Content-Length header as text; empty when the answer has none.
+std::string QueryContentLengthText(HINTERNET request) {
+  char small[64] = {};
+  DWORD size = sizeof(small) - 1;
+  if (::HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, small, &size, nullptr)) {
+    return std::string(small, size < sizeof(small) ? size : 0);
+  }
+  if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0 || size > 65536) return std::string();
+  // An absurdly long header value: fetch it whole, the parse decides.
+  std::string text(size + 1, '\0');
+  DWORD length = size;
+  if (!::HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text.data(), &length, nullptr))
+    return std::string();
+  text.resize(length < text.size() ? length : 0);
+  return text;
+}
+
+bool WriteAll(HANDLE file, const char* data, DWORD length) {
+  while (length > 0) {
+    DWORD written = 0;
+    if (!::WriteFile(file, data, length, &written, nullptr) || written == 0 || written > length) return false;
+    data += written;
+    length -= written;
+  }
+  return true;
+}
+
+}  // namespace
+
+long long ParseContentLength(const std::string& text) noexcept {
+  std::string::size_type i = 0;
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long long value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    const int digit = text[i] - '0';
+    if (value > (LLONG_MAX - digit) / 10) return negative ? LLONG_MIN : LLONG_MAX;
+    value = value * 10 + digit;
+  }
+  return negative ? -value : value;
+}
+
+int DownloadUpdater(const DownloadTarget& target, std::string& updaterPath, std::string& exeName) noexcept {
+  try {
+    updaterPath.clear();
+
+    UniqueInternetHandle session(
+        ::InternetOpenA("KivoDownload", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!session) return 0;
+    SetInternetOption(session.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
+    SetInternetOption(session.Get(), INTERNET_OPTION_CONNECT_BACKOFF, kConnectBackoffMs);
+    SetInternetOption(session.Get(), INTERNET_OPTION_CONNECT_RETRIES, kConnectRetries);
+
+    UniqueInternetHandle connection(::InternetConnectA(session.Get(), target.host.c_str(), target.port,
+                                                       nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, kContext));
+    if (!connection) return 0;
+    // The updater always comes fresh from the host and never fills the cache.
+    const DWORD flags = INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+    UniqueInternetHandle request(::HttpOpenRequestA(connection.Get(), "GET", target.object.c_str(), nullptr,
+                                                    nullptr, nullptr, flags, kContext));
+    if (!request) return 0;
+    // The session's 30 s connect time-out stays; sending and every read are
+    // bounded here.
+    BoundRequestWaits(request.Get(), false);
+
+    ::HttpAddRequestHeadersA(request.Get(), "Accept: */*\r\n", static_cast<DWORD>(-1),
+                             HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+    ::HttpAddRequestHeadersA(request.Get(), "User-Agent: KivoVpn\r\n", static_cast<DWORD>(-1),
+                             HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+    if (!::HttpSendRequestA(request.Get(), nullptr, 0, nullptr, 0)) return 0;
+    if (QueryStatusCode(request.Get()) != kHttpOk) return 0;
+
+    std::string targetPath;
+    if (!GetLocalUpdaterPath(targetPath, exeName)) return 0;
+    const long long expected = ParseContentLength(QueryContentLengthText(request.Get()));
+
+    toolkit::UniqueFileHandle file(::CreateFileA(targetPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return 0;
+    char chunk[kChunkSize];
+    long long total = 0;
+    for (;;) {
+      DWORD read = 0;
+      if (!::InternetReadFile(request.Get(), chunk, kChunkSize, &read)) return 0;
+      if (read == 0) break;
+      if (read > kChunkSize || !WriteAll(file.Get(), chunk, read)) return 0;
+      total += read;
+    }
+    // Closing flushes; a file that cannot be closed cleanly is not complete.
+    if (!::CloseHandle(file.Release())) return 0;
+
+    if (total != expected) return 0;
+    updaterPath = std::move(targetPath);
+    return 1;
+  } catch (...) {
+    updaterPath.clear();
+    return 0;
+  }
+}
+
+int CUpdateDownloader::Download(std::string& updaterPath, std::string& exeName) noexcept {
+  return DownloadUpdater(DownloadTarget{endpoints::kUpdateHost, INTERNET_DEFAULT_HTTP_PORT, kUpdaterObject},
+                         updaterPath, exeName);
+}
+
+}  // namespace kivo::app

@@ -1,0 +1,151 @@
+// kivo_update_tool: drives the self-update classes one step at a time and
+// prints what they did as one line of JSON, for the end-to-end tests and the
+// benchmark. Run it only inside a test namespace: it talks to the update host.
+//
+//   kivo_update_tool check <running version>      IsUpToDate
+//   kivo_update_tool fetch                        FetchLatestVersion
+//   kivo_update_tool fetch-url <url>              the version page at any URL
+//   kivo_update_tool download                     Download
+//   kivo_update_tool gate <path> [pin]            IsTrustedUpdater (pin of this build if none given)
+//   kivo_update_tool signer <path>                the signer's SHA-1 and the Authenticode verdict
+//   kivo_update_tool startup <running version> [pin]
+//       the client's start-up order: delete a leftover updater, check,
+//       download, gate, and start the updater through the shell.
+#include <shellapi.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/UpdateChecker.h"
+#include "app/UpdateDownloader.h"
+#include "app/UpdatePaths.h"
+#include "app/UpdaterGate.h"
+
+namespace {
+
+// Bytes as a JSON string; bytes outside printable ASCII become \u00XX so the
+// reader gets each byte back as one code point.
+std::string Json(const std::string& bytes) {
+  std::string out = "\"";
+  for (const unsigned char c : bytes) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7f) {
+      char escape[8];
+      std::snprintf(escape, sizeof(escape), "\\u%04x", c);
+      out += escape;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+const char* Bool(bool value) { return value ? "true" : "false"; }
+
+bool FileExists(const std::string& path) {
+  return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string Hex(const unsigned char (&bytes)[20]) {
+  std::string out;
+  char two[3];
+  for (const unsigned char b : bytes) {
+    std::snprintf(two, sizeof(two), "%02X", b);
+    out += two;
+  }
+  return out;
+}
+
+int Usage() {
+  std::puts("{\"error\":\"usage\"}");
+  return 2;
+}
+
+int Startup(const std::string& runningVersion, const std::string* pin) {
+  std::string leftover, ownName;
+  const bool located = kivo::app::GetLocalUpdaterPath(leftover, ownName);
+  const bool hadLeftover = located && FileExists(leftover);
+  if (located) ::DeleteFileA(leftover.c_str());
+  const bool leftoverGone = !located || !FileExists(leftover);
+
+  std::string path, exe;
+  int upToDate = 1, downloaded = -1;
+  bool trusted = false, started = false;
+  kivo::app::CUpdateChecker checker;
+  upToDate = checker.IsUpToDate(runningVersion);
+  if (upToDate == 0) {
+    kivo::app::CUpdateDownloader downloader;
+    downloaded = downloader.Download(path, exe);
+    if (downloaded == 1) {
+      trusted = pin ? kivo::app::IsTrustedUpdater(path, *pin) : kivo::app::IsTrustedUpdater(path);
+      if (trusted) {
+        ::ShellExecuteA(nullptr, "open", path.c_str(), exe.c_str(), nullptr, SW_SHOW);
+        started = true;
+      }
+    }
+  }
+  std::printf(
+      "{\"had_leftover\":%s,\"leftover_gone\":%s,\"up_to_date\":%d,\"downloaded\":%d,\"path\":%s,\"exe\":%s,"
+      "\"trusted\":%s,\"started\":%s,\"file_exists\":%s}\n",
+      Bool(hadLeftover), Bool(leftoverGone), upToDate, downloaded, Json(path).c_str(), Json(exe).c_str(),
+      Bool(trusted), Bool(started), Bool(!path.empty() && FileExists(path)));
+  return 0;
+}
+
+int Run(int argc, char** argv) {
+  if (argc < 2) return Usage();
+  const std::string command = argv[1];
+  const DWORD start = ::GetTickCount();
+  if (command == "check" && argc == 3) {
+    kivo::app::CUpdateChecker checker;
+    const int result = checker.IsUpToDate(argv[2]);
+    std::printf("{\"result\":%d,\"ms\":%lu}\n", result, ::GetTickCount() - start);
+  } else if (command == "fetch" && argc == 2) {
+    kivo::app::CUpdateChecker checker;
+    const std::string latest = checker.FetchLatestVersion();
+    std::printf("{\"latest\":%s,\"ms\":%lu}\n", Json(latest).c_str(), ::GetTickCount() - start);
+  } else if (command == "fetch-url" && argc == 3) {
+    const std::string latest = kivo::app::FetchVersionPage(argv[2]);
+    std::printf("{\"latest\":%s,\"ms\":%lu}\n", Json(latest).c_str(), ::GetTickCount() - start);
+  } else if (command == "download" && argc == 2) {
+    std::string path, exe;
+    kivo::app::CUpdateDownloader downloader;
+    const int result = downloader.Download(path, exe);
+    std::string expectedPath, ownName;
+    kivo::app::GetLocalUpdaterPath(expectedPath, ownName);
+    std::printf("{\"result\":%d,\"path\":%s,\"exe\":%s,\"target\":%s,\"ms\":%lu}\n", result,
+                Json(path).c_str(), Json(exe).c_str(), Json(expectedPath).c_str(), ::GetTickCount() - start);
+  } else if (command == "gate" && (argc == 3 || argc == 4)) {
+    const bool trusted =
+        argc == 4 ? kivo::app::IsTrustedUpdater(argv[2], argv[3]) : kivo::app::IsTrustedUpdater(argv[2]);
+    std::printf("{\"trusted\":%s,\"exists\":%s}\n", Bool(trusted), Bool(FileExists(argv[2])));
+  } else if (command == "signer" && argc == 3) {
+    unsigned char sha1[20] = {};
+    const bool signed_ = kivo::app::GetSignerSha1(argv[2], sha1);
+    std::printf("{\"signed\":%s,\"sha1\":%s,\"verified\":%s}\n", Bool(signed_),
+                Json(signed_ ? Hex(sha1) : std::string()).c_str(),
+                Bool(kivo::app::VerifyAuthenticode(argv[2])));
+  } else if (command == "startup" && (argc == 3 || argc == 4)) {
+    const std::string pin = argc == 4 ? argv[3] : std::string();
+    return Startup(argv[2], argc == 4 ? &pin : nullptr);
+  } else {
+    return Usage();
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    const int code = Run(argc, argv);
+    std::fflush(stdout);
+    return code;
+  } catch (...) {
+    std::puts("{\"error\":\"exception\"}");
+    return 3;
+  }
+}
