@@ -1,0 +1,89 @@
+// Resource ids of KivoVpn.exe, shared by the resource script and the code.
+#pragma once
+
+// Dialog templates
+#define IDD_ABOUTBOX_ZH 808
+#define IDD_MAIN 809
+#define IDD_NETPERF 810
+#define IDD_ABOUTBOX_EN 811
+
+// Tray popup menus; the id is also the tray icon's identifier
+#define IDR_TRAY_MENU_ZH 529
+#define IDR_TRAY_MENU_EN 530
+#define ID_TRAY_DISCONNECT 32773
+#define ID_TRAY_ABOUT 32774
+#define ID_TRAY_EXIT 32775
+#define ID_TRAY_MINIMIZE 32776
+
+// Icon
+#define IDI_KIVO 338
+
+// Bitmaps
+#define IDB_ABOUT_ZH 630
+#define IDB_ABOUT_EN 631
+#define IDB_LOGO 632
+#define IDB_ABOUT_BTN_ZH 633
+#define IDB_ABOUT_BTN_HOVER_ZH 634
+#define IDB_BACKGROUND 642
+#define IDB_REGISTER_ZH 647
+#define IDB_REGISTER_HOVER_ZH 648
+#define IDB_STATUS_ZH 649
+#define IDB_STATUS_HOVER_ZH 650
+#define IDB_CONNECT_ZH 651
+#define IDB_CONNECT_HOVER_ZH 652
+#define IDB_CONNECT_DISABLED_ZH 653
+#define IDB_EXIT_ZH 654
+#define IDB_EXIT_HOVER_ZH 655
+#define IDB_DISCONNECT_ZH 656
+#define IDB_DISCONNECT_HOVER_ZH 657
+#define IDB_NETPERF_ZH 658
+#define IDB_NETPERF_HOVER_ZH 659
+#define IDB_REGISTER_EN 663
+#define IDB_REGISTER_HOVER_EN 664
+#define IDB_STATUS_EN 665
+#define IDB_STATUS_HOVER_EN 666
+#define IDB_CONNECT_EN 667
+#define IDB_CONNECT_HOVER_EN 668
+#define IDB_CONNECT_DISABLED_EN 669
+#define IDB_DISCONNECT_EN 670
+#define IDB_DISCONNECT_HOVER_EN 671
+#define IDB_EXIT_EN 672
+#define IDB_EXIT_HOVER_EN 673
+#define IDB_NETPERF_EN 674
+#define IDB_NETPERF_HOVER_EN 675
+#define IDB_ABOUT_BTN_EN 676
+#define IDB_ABOUT_BTN_HOVER_EN 677
+
+// Controls of the main dialog
+#define IDC_USER 1001
+#define IDC_PASSWORD 1002
+#define IDC_STATUS 1003
+#define IDC_USER_LABEL 1006
+#define IDC_PASSWORD_LABEL 1007
+#define IDC_INTELLIGENT 1008
+#define IDC_STATUS_LABEL 1009
+#define IDC_WEB_ADDRESS 1010
+#define IDC_ACCOUNT_REGISTER 1011
+#define IDC_ACCOUNT_STATUS 1012
+#define IDC_GROUP_CT 1017
+#define IDC_GROUP_CNC 1018
+#define IDC_GROUP_OTHER 1019
+#define IDC_NETPERF 1026
+#define IDC_ABOUT 1027
+
+// Controls of the network performance dialog
+#define IDC_TEST_AGAIN 1024
+#define IDC_SERVER_LIST 1025
+#define IDC_STOP_TEST 1026
+
+// System menu command of the About box
+#define IDM_ABOUTBOX 0x0010
+
+// Strings
+#define IDS_SOCKET_FAILED_ZH 2
+#define IDS_SOCKET_FAILED_EN 3
+#define IDS_ABOUTBOX 99
+#define IDS_STATE_FIRST_ZH 100
+#define IDS_STATE_FIRST_EN 124
+#define IDS_ERR_UNKNOWN_RAS_ZH 172
+#define IDS_FAIL_SUFFIX_EN 194

@@ -1,0 +1,115 @@
+#include "app/VpnApp.h"
+
+#include <objbase.h>
+#include <shellapi.h>
+#include <winsock2.h>
+
+#include "app/UpdateChecker.h"
+#include "app/UpdateDownloader.h"
+#include "app/UpdaterGate.h"
+#include "resource.h"
+#include "toolkit/Strings.h"
+#include "ui/MainDlg.h"
+
+namespace {
+
+constexpr const char* kInstanceName = "Kivoline";
+constexpr const char* kRunningVersion = "3.0.7";
+constexpr const char* kUpdaterFile = "KivoUpdate.exe";
+
+BOOL CALLBACK OnResourceLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR param) {
+  *reinterpret_cast<WORD*>(param) = language;
+  return TRUE;
+}
+
+BOOL CALLBACK OnResourceName(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR param) {
+  ::EnumResourceLanguagesA(module, type, name, &OnResourceLanguage, param);
+  return TRUE;
+}
+
+}  // namespace
+
+WORD CVpnApp::FindResourceLanguage(HMODULE module) {
+  WORD language = 0;
+  if (module != nullptr) {
+    ::EnumResourceNamesA(module, MAKEINTRESOURCEA(6) /* RT_STRING */, &OnResourceName,
+                         reinterpret_cast<LONG_PTR>(&language));
+  }
+  return language;
+}
+
+bool CVpnApp::InitInstance() {
+  // 1. The language of the two start-up messages.
+  const LANGID system = ::GetSystemDefaultLangID();
+  const bool chinese = system == 2052 || system == 4100;
+  m_strAlreadyRunningMsg = chinese ? kivo::toolkit::Gbk("Kivoline已经运行!") : "Kivoline already running!";
+  m_strSocketFailedMsg = kivo::toolkit::LoadResString(chinese ? IDS_SOCKET_FAILED_ZH : IDS_SOCKET_FAILED_EN);
+
+  // 2, 3. One copy per user session. The mutex is only a name: never waited on.
+  m_hMutex.Reset(::CreateMutexA(nullptr, FALSE, kInstanceName));
+  if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+    m_hMutex.Reset();
+    if (HWND first = ::FindWindowA(nullptr, kInstanceName)) {
+      COPYDATASTRUCT data{};
+      ::SendMessageA(first, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+    } else {
+      MessageBox(m_strAlreadyRunningMsg);
+    }
+    return false;
+  }
+
+  // 4. Sockets.
+  WSADATA wsa;
+  if (::WSAStartup(MAKEWORD(1, 1), &wsa) != 0) {
+    MessageBox(m_strSocketFailedMsg);
+    return false;
+  }
+  m_bSocketsStarted = true;
+
+  // 5. An updater left by an earlier self-update.
+  const kivo::toolkit::ModulePath module = kivo::toolkit::GetModulePath();
+  ::DeleteFileA((module.directory + kUpdaterFile).c_str());
+
+  // 6. The update check: a downloaded, trusted updater replaces the client.
+  if (RunUpdate()) return false;
+
+  // 7. The language the system's RAS library is localised in.
+  m_wRasLangId = FindResourceLanguage(::GetModuleHandleA("rasapi32.dll"));
+
+  // 8. COM. The results do not matter to anything that follows.
+  m_bComInitialised = SUCCEEDED(::CoInitialize(nullptr));
+  ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
+                         EOAC_NONE, nullptr);
+  // 9. Three-dimensional controls are the platform's own look: nothing to do.
+
+  // 10. The main dialog; its destruction removes the phonebook entry.
+  {
+    CMainDlg dialog(nullptr);
+    dialog.SetRasLanguage(m_wRasLangId);
+    dialog.DoModal();
+  }
+  SetMainWindow(nullptr);
+  return false;
+}
+
+bool CVpnApp::RunUpdate() {
+  kivo::app::CUpdateChecker checker;
+  if (checker.IsUpToDate(kRunningVersion) != 0) return false;
+  std::string updaterPath;
+  std::string exeName;
+  {
+    kivo::app::CUpdateDownloader downloader;
+    if (downloader.Download(updaterPath, exeName) != 1) return false;
+  }
+  // Fetched over plain HTTP: only a program signed by our publisher runs.
+  if (!kivo::app::IsTrustedUpdater(updaterPath)) return false;
+  ::ShellExecuteA(nullptr, "open", updaterPath.c_str(), exeName.c_str(), nullptr, SW_SHOW);
+  return true;
+}
+
+int CVpnApp::ExitInstance() {
+  m_hMutex.Reset();
+  if (m_bComInitialised) ::CoUninitialize();
+  if (m_bSocketsStarted) ::WSACleanup();
+  return kivo::toolkit::Application::ExitInstance();
+}

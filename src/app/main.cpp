@@ -1,0 +1,10 @@
+// The program's entry point and its one application object.
+#include <windows.h>
+
+#include "app/VpnApp.h"
+
+namespace {
+CVpnApp theApp;
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) { return theApp.Run(instance); }

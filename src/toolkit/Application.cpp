@@ -1,0 +1,49 @@
+#include "Application.h"
+
+namespace kivo::toolkit {
+
+namespace {
+Application* g_current = nullptr;  // the one application object
+}
+
+Application::Application() noexcept { g_current = this; }
+
+Application::~Application() {
+  if (g_current == this) g_current = nullptr;
+}
+
+Application* Application::Current() noexcept { return g_current; }
+
+int Application::Run(HINSTANCE) {
+  if (!InitInstance()) return ExitInstance();
+  MSG msg;
+  while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    ::TranslateMessage(&msg);
+    ::DispatchMessageA(&msg);
+  }
+  exitCode_ = static_cast<int>(msg.wParam);
+  return ExitInstance();
+}
+
+std::string Application::Title() const {
+  std::string name = GetModulePath().fileName;
+  size_t dot = name.rfind('.');
+  if (dot != std::string::npos) name.resize(dot);
+  return name;
+}
+
+int Application::MessageBox(const std::string& text, UINT type) const {
+  return ::MessageBoxA(MainWindow(), text.c_str(), Title().c_str(), type);
+}
+
+ModulePath GetModulePath() {
+  char path[260] = {};
+  DWORD len = ::GetModuleFileNameA(nullptr, path, sizeof(path));
+  if (len >= sizeof(path)) len = sizeof(path) - 1;
+  std::string full(path, len);
+  size_t slash = full.rfind('\\');
+  if (slash == std::string::npos) return {"", full};
+  return {full.substr(0, slash + 1), full.substr(slash + 1)};
+}
+
+}  // namespace kivo::toolkit

@@ -1,0 +1,45 @@
+// Thin, non-owning views of the standard controls a dialog holds.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+
+namespace kivo::toolkit {
+
+class ComboBox {
+ public:
+  explicit ComboBox(HWND hwnd) noexcept : hwnd_(hwnd) {}
+  int Count() const { return static_cast<int>(Send(CB_GETCOUNT)); }
+  int CurSel() const { return static_cast<int>(Send(CB_GETCURSEL)); }
+  int SetCurSel(int index) const { return static_cast<int>(Send(CB_SETCURSEL, index)); }
+  int AddString(const std::string& text) const {
+    return static_cast<int>(Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str())));
+  }
+  int DeleteString(int index) const { return static_cast<int>(Send(CB_DELETESTRING, index)); }
+  void SetDroppedWidth(int pixels) const { Send(CB_SETDROPPEDWIDTH, pixels); }
+  // Text of an item; empty for an index outside the list.
+  std::string ItemText(int index) const;
+
+ private:
+  LRESULT Send(UINT msg, WPARAM wp = 0, LPARAM lp = 0) const { return ::SendMessageA(hwnd_, msg, wp, lp); }
+  HWND hwnd_;
+};
+
+class ListView {
+ public:
+  explicit ListView(HWND hwnd) noexcept : hwnd_(hwnd) {}
+  void SetExtendedStyle(DWORD style) const;
+  void InsertColumn(int index, const std::string& heading, int width, int format) const;
+  int InsertItem(int index, const std::string& text) const;
+  void SetItemText(int item, int column, const std::string& text) const;
+  std::string ItemText(int item, int column) const;
+  int Count() const;
+  int SelectedItem() const;
+
+ private:
+  HWND hwnd_;
+};
+
+}  // namespace kivo::toolkit

@@ -1,0 +1,117 @@
+#include "Window.h"
+
+#include <vector>
+
+namespace kivo::toolkit {
+
+namespace {
+constexpr const char* kObjectProp = "Kivo.Window";
+constexpr const char* kClassName = "KivoWindow";
+}  // namespace
+
+Window::~Window() { Destroy(); }
+
+Window* Window::FromHandle(HWND hwnd) {
+  return hwnd ? static_cast<Window*>(::GetPropA(hwnd, kObjectProp)) : nullptr;
+}
+
+void Window::Attach(HWND hwnd) {
+  hwnd_ = hwnd;
+  ::SetPropA(hwnd, kObjectProp, this);
+}
+
+void Window::Detach() {
+  if (hwnd_ == nullptr) return;
+  if (original_ != nullptr) {
+    ::SetWindowLongPtrA(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original_));
+    original_ = nullptr;
+  }
+  ::RemovePropA(hwnd_, kObjectProp);
+  hwnd_ = nullptr;
+}
+
+bool Window::Subclass(HWND hwnd) {
+  if (hwnd == nullptr || hwnd_ != nullptr || FromHandle(hwnd) != nullptr) return false;
+  Attach(hwnd);
+  original_ = reinterpret_cast<WNDPROC>(
+      ::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Window::StaticProc)));
+  return true;
+}
+
+const char* Window::RegisteredClass() {
+  // Registering twice is harmless: the second call fails with "class exists".
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = &Window::StaticProc;
+  wc.hInstance = ::GetModuleHandleA(nullptr);
+  wc.lpszClassName = kClassName;
+  ::RegisterClassA(&wc);
+  return kClassName;
+}
+
+bool Window::Create(DWORD exStyle, const char* title, DWORD style, int x, int y, int cx, int cy, HWND parent,
+                    HMENU menu) {
+  if (hwnd_ != nullptr) return false;
+  HWND hwnd = ::CreateWindowExA(exStyle, RegisteredClass(), title, style, x, y, cx, cy, parent, menu,
+                                ::GetModuleHandleA(nullptr), this);
+  return hwnd != nullptr;
+}
+
+void Window::Destroy() {
+  if (hwnd_ == nullptr) return;
+  if (original_ != nullptr) {
+    // A control belongs to its dialog: give it back rather than destroy it.
+    Detach();
+    return;
+  }
+  ::DestroyWindow(hwnd_);  // WM_NCDESTROY detaches
+  hwnd_ = nullptr;
+}
+
+void Window::DrawItem(const DRAWITEMSTRUCT&) {}
+
+LRESULT Window::DefaultProc(UINT msg, WPARAM wp, LPARAM lp) {
+  if (original_ != nullptr) return ::CallWindowProcA(original_, hwnd_, msg, wp, lp);
+  return ::DefWindowProcA(hwnd_, msg, wp, lp);
+}
+
+bool Window::ProcessMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
+
+LRESULT Window::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
+  LRESULT result = 0;
+  msgHandled_ = true;
+  if (ProcessMessage(msg, wp, lp, result)) return result;
+  return DefaultProc(msg, wp, lp);
+}
+
+LRESULT CALLBACK Window::StaticProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  Window* self = FromHandle(hwnd);
+  if (self == nullptr && msg == WM_NCCREATE) {
+    self = static_cast<Window*>(reinterpret_cast<CREATESTRUCTA*>(lp)->lpCreateParams);
+    if (self != nullptr) self->Attach(hwnd);
+  }
+  if (self == nullptr) return ::DefWindowProcA(hwnd, msg, wp, lp);
+
+  LRESULT result = 0;
+  try {
+    result = self->WindowProc(msg, wp, lp);
+  } catch (...) {
+    // No exception may cross into the system's code.
+    result = self->DefaultProc(msg, wp, lp);
+  }
+  if (msg == WM_NCDESTROY) {
+    self->original_ = nullptr;  // the window is gone: nothing to restore
+    ::RemovePropA(hwnd, kObjectProp);
+    self->hwnd_ = nullptr;
+  }
+  return result;
+}
+
+std::string GetText(HWND hwnd) {
+  int len = ::GetWindowTextLengthA(hwnd);
+  if (len <= 0) return {};
+  std::vector<char> buf(static_cast<size_t>(len) + 1);
+  int got = ::GetWindowTextA(hwnd, buf.data(), len + 1);
+  return std::string(buf.data(), got > 0 ? static_cast<size_t>(got) : 0);
+}
+
+}  // namespace kivo::toolkit

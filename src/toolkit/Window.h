@@ -1,0 +1,66 @@
+// The window base: ties a C++ object to a window, either one we create from
+// a class of our own or an existing control we subclass, and routes its
+// messages through the object's message map.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace kivo::toolkit {
+
+class Window {
+ public:
+  Window() = default;
+  virtual ~Window();
+  Window(const Window&) = delete;
+  Window& operator=(const Window&) = delete;
+
+  HWND Hwnd() const noexcept { return hwnd_; }
+
+  // Routes the messages of an existing window (a dialog control) through
+  // this object. Fails when the window is already attached to an object.
+  bool Subclass(HWND hwnd);
+
+  // Creates a window of a class registered by the toolkit (class style 0, no
+  // cursor, background or icon).
+  bool Create(DWORD exStyle, const char* title, DWORD style, int x, int y, int cx, int cy, HWND parent,
+              HMENU menu);
+  void Destroy();
+
+  // The object attached to a window, or null.
+  static Window* FromHandle(HWND hwnd);
+
+  // Owner-drawn controls are painted through this when their parent
+  // reflects WM_DRAWITEM to them.
+  virtual void DrawItem(const DRAWITEMSTRUCT& item);
+
+  // Inside a handler: false asks for the message's default processing too.
+  void SetMsgHandled(bool handled) noexcept { msgHandled_ = handled; }
+
+ protected:
+  // Default processing for the current message: the subclassed window's
+  // original procedure, or the system's default procedure.
+  LRESULT DefaultProc(UINT msg, WPARAM wp, LPARAM lp);
+  virtual LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp);
+  // Message-map hook (see KIVO_DECLARE_MESSAGE_MAP); the base maps nothing.
+  virtual bool ProcessMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
+  bool& MsgHandledFlag() noexcept { return msgHandled_; }
+
+  // For Dialog, which attaches during WM_INITDIALOG.
+  void Attach(HWND hwnd);
+  void Detach();
+
+ private:
+  static LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  static const char* RegisteredClass();
+
+  HWND hwnd_ = nullptr;
+  WNDPROC original_ = nullptr;  // set while subclassing
+  bool msgHandled_ = true;
+};
+
+// Text of a window, as the system's ANSI code page gives it.
+std::string GetText(HWND hwnd);
+
+}  // namespace kivo::toolkit

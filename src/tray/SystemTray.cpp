@@ -1,0 +1,164 @@
+#include "tray/SystemTray.h"
+
+#include <cstring>
+
+#include "resource.h"
+#include "toolkit/Application.h"
+#include "toolkit/Handle.h"
+#include "toolkit/Strings.h"
+#include "tray/TrayOwner.h"
+
+// The shell's record with the balloon fields and without the item GUID.
+static_assert(NOTIFYICONDATAA_V2_SIZE == 488, "notification-icon record of 488 bytes");
+
+namespace {
+constexpr DWORD kRecordSize = NOTIFYICONDATAA_V2_SIZE;
+constexpr const char* kIdleText = "Kivoline";
+}  // namespace
+
+CSystemTray::CSystemTray() noexcept { std::memset(&nid, 0, sizeof(nid)); }
+
+CSystemTray::~CSystemTray() {
+  if (Hwnd() != nullptr) {
+    nid.uFlags = 0;
+    NotifyShell(NIM_DELETE, nid);
+  }
+  Destroy();
+}
+
+bool CSystemTray::Create(UINT callbackMessage, const std::string& tip, HICON icon, UINT id) {
+  if (!kivo::toolkit::Window::Create(0, "KIVO VPN", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr)) return false;
+  // A restarted shell broadcasts this; the icon is then added again.
+  taskbarCreated_ = ::RegisterWindowMessageA("TaskbarCreated");
+
+  nid.cbSize = kRecordSize;
+  nid.hWnd = Hwnd();
+  nid.uID = id;
+  nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  nid.uCallbackMessage = callbackMessage;
+  nid.hIcon = icon;
+  kivo::toolkit::CopyTruncated(nid.szTip, sizeof(nid.szTip), tip);
+  return NotifyShell(NIM_ADD, nid) != FALSE;
+}
+
+BOOL CSystemTray::NotifyShell(DWORD message, NOTIFYICONDATAA& record) {
+  return ::Shell_NotifyIconA(message, &record);
+}
+
+HWND CSystemTray::MainWindow() const {
+  auto* app = kivo::toolkit::Application::Current();
+  return app != nullptr ? app->MainWindow() : nullptr;
+}
+
+CTrayOwner* CSystemTray::Owner() const {
+  return dynamic_cast<CTrayOwner*>(kivo::toolkit::Window::FromHandle(MainWindow()));
+}
+
+LRESULT CSystemTray::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == nid.uCallbackMessage && nid.uCallbackMessage != 0) return OnTrayNotification(wp, lp);
+  if (msg == taskbarCreated_ && taskbarCreated_ != 0) {
+    ReAdd();
+    return 0;
+  }
+  return kivo::toolkit::Window::WindowProc(msg, wp, lp);
+}
+
+void CSystemTray::ReAdd() {
+  // The new shell knows nothing of us: add the icon with the tip it had.
+  nid.cbSize = kRecordSize;
+  nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  NotifyShell(NIM_ADD, nid);
+}
+
+LRESULT CSystemTray::OnTrayNotification(WPARAM wp, LPARAM lp) {
+  if (static_cast<UINT>(wp) != nid.uID) return 0;
+  HWND main = MainWindow();
+
+  switch (LOWORD(lp)) {
+    case WM_MOUSEMOVE:
+      RefreshTip();
+      return 1;
+    case WM_LBUTTONUP:
+    case WM_LBUTTONDBLCLK:
+      if (main != nullptr) {
+        ::ShowWindow(main, SW_SHOW);
+        ::SetForegroundWindow(main);
+      }
+      return 1;
+    case WM_RBUTTONUP:
+      return ShowMenu();
+    default:
+      return 1;
+  }
+}
+
+void CSystemTray::RefreshTip() {
+  std::string text;
+  CTrayOwner* owner = Owner();
+  if (owner == nullptr || !owner->BuildStatusText(text)) text = kIdleText;
+  nid.uFlags = NIF_TIP;
+  kivo::toolkit::CopyTruncated(nid.szTip, sizeof(nid.szTip), text);
+  NotifyShell(NIM_MODIFY, nid);
+}
+
+LRESULT CSystemTray::ShowMenu() {
+  kivo::toolkit::UniqueMenu menu(::LoadMenuA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(LOWORD(nid.uID))));
+  if (!menu) return 0;
+  HMENU popup = ::GetSubMenu(menu.Get(), 0);
+  if (popup == nullptr) return 0;
+
+  POINT pt{};
+  ::GetCursorPos(&pt);
+  HWND main = MainWindow();
+  CTrayOwner* owner = Owner();
+  const bool connected = owner != nullptr && owner->IsConnected();
+  constexpr UINT kGrey = MF_GRAYED | MF_DISABLED;
+  ::EnableMenuItem(popup, ID_TRAY_DISCONNECT, MF_BYCOMMAND | (connected ? MF_ENABLED : kGrey));
+  ::EnableMenuItem(popup, ID_TRAY_EXIT, MF_BYCOMMAND | (connected ? kGrey : MF_ENABLED));
+  if (main != nullptr && !::IsWindowVisible(main) && owner != nullptr) {
+    std::string show = owner->GetShowWindowText();
+    ::ModifyMenuA(popup, ID_TRAY_MINIMIZE, MF_BYCOMMAND | MF_STRING, ID_TRAY_MINIMIZE, show.c_str());
+  }
+  ::EnableMenuItem(popup, ID_TRAY_MINIMIZE, MF_BYCOMMAND | MF_ENABLED);
+  ::EnableMenuItem(popup, ID_TRAY_ABOUT, MF_BYCOMMAND | MF_ENABLED);
+
+  // Without the owner in the foreground the menu would not close when the
+  // user clicks elsewhere; the message afterwards lets it close cleanly.
+  if (main != nullptr) ::SetForegroundWindow(main);
+  UINT command = static_cast<UINT>(
+      ::TrackPopupMenu(popup, TPM_RETURNCMD | TPM_VERTICAL, pt.x, pt.y, 0, main, nullptr));
+  if (main != nullptr) ::PostMessageA(main, WM_NULL, 0, 0);
+
+  switch (command) {
+    case ID_TRAY_DISCONNECT:
+    case ID_TRAY_EXIT:
+      ::SendMessageA(main, WM_COMMAND, IDCANCEL, 0);
+      break;
+    case ID_TRAY_MINIMIZE:
+      if (::IsWindowVisible(main)) {
+        ::SendMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+      } else {
+        ::ShowWindow(main, SW_SHOW);
+      }
+      break;
+    case ID_TRAY_ABOUT:
+      ::SendMessageA(main, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+      break;
+    default:
+      break;
+  }
+  return 1;
+}
+
+void CSystemTray::ShowBalloon(const std::string& title) {
+  std::string body;
+  CTrayOwner* owner = Owner();
+  if (owner == nullptr || !owner->BuildStatusText(body)) body = kIdleText;
+  nid.cbSize = kRecordSize;
+  nid.uFlags = NIF_INFO;
+  kivo::toolkit::CopyTruncated(nid.szInfo, sizeof(nid.szInfo), body);
+  kivo::toolkit::CopyTruncated(nid.szInfoTitle, sizeof(nid.szInfoTitle), title);
+  nid.uTimeout = 5000;
+  nid.dwInfoFlags = NIIF_INFO;
+  NotifyShell(NIM_MODIFY, nid);
+}

@@ -1,0 +1,46 @@
+// The notification-area icon: a hidden window that receives the shell's
+// callbacks, and one notification-icon record.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+
+#include "toolkit/Window.h"
+
+class CTrayOwner;
+
+class CSystemTray : public kivo::toolkit::Window {
+ public:
+  CSystemTray() noexcept;
+  ~CSystemTray() override;
+
+  // Creates the hidden window "KIVO VPN" and adds the icon. False when the
+  // window cannot be created or the shell refuses the icon.
+  bool Create(UINT callbackMessage, const std::string& tip, HICON icon, UINT id);
+
+  // Shows a balloon with `title` and the statistics text of the moment.
+  void ShowBalloon(const std::string& title);
+
+  // Handles one shell callback; 1 when handled, 0 otherwise.
+  virtual LRESULT OnTrayNotification(WPARAM wp, LPARAM lp);
+
+  const NOTIFYICONDATAA& Record() const noexcept { return nid; }
+
+ protected:
+  LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
+  // The one call into the shell; tests override it to see every record.
+  virtual BOOL NotifyShell(DWORD message, NOTIFYICONDATAA& record);
+  // The main window and the object behind it.
+  virtual HWND MainWindow() const;
+  CTrayOwner* Owner() const;
+
+ private:
+  void RefreshTip();
+  LRESULT ShowMenu();
+  void ReAdd();
+
+  NOTIFYICONDATAA nid;
+  UINT taskbarCreated_ = 0;
+};

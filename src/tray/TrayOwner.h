@@ -1,0 +1,16 @@
+// What the tray icon needs of the window it belongs to: the application's
+// main window implements this.
+#pragma once
+
+#include <string>
+
+class CTrayOwner {
+ public:
+  virtual ~CTrayOwner() = default;
+  // The connection statistics text; false when there is none.
+  virtual bool BuildStatusText(std::string& text) = 0;
+  // True while a connection handle is held (dialling or connected).
+  virtual bool IsConnected() const = 0;
+  // Label of the menu item that shows the hidden window.
+  virtual std::string GetShowWindowText() const = 0;
+};

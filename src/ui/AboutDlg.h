@@ -1,0 +1,9 @@
+// The About box: a plain dialog, template 808 (Chinese) or 811 (English).
+#pragma once
+
+#include "toolkit/Dialog.h"
+
+class CAboutDlg : public kivo::toolkit::Dialog {
+ public:
+  explicit CAboutDlg(UINT templateId) : kivo::toolkit::Dialog(templateId, nullptr) {}
+};

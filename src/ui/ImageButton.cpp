@@ -1,0 +1,87 @@
+#include "ui/ImageButton.h"
+
+namespace {
+
+HBITMAP LoadImageResource(UINT id) {
+  return ::LoadBitmapA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(LOWORD(id)));
+}
+
+}  // namespace
+
+const kivo::toolkit::MessageMap<CImageButton>& CImageButton::GetMessageMap() {
+  static const kivo::toolkit::MessageMap<CImageButton> map =
+      kivo::toolkit::MessageMap<CImageButton>()
+          .Mouse(WM_MOUSEMOVE, &CImageButton::OnMouseMove)
+          .Message(WM_MOUSELEAVE, &CImageButton::OnMouseLeave)
+          .Message(WM_MOUSEHOVER, &CImageButton::OnMouseHover);
+  return map;
+}
+
+CImageButton::~CImageButton() {
+  // The surface gives back its original object before the images go.
+  m_pMemDC.Reset();
+}
+
+void CImageButton::ReleaseImage(kivo::toolkit::UniqueBitmap& image) {
+  m_pMemDC.Deselect(image.Get());
+  image.Reset();
+}
+
+void CImageButton::SetBitmaps(UINT normalId, UINT hoverId, UINT disabledId) {
+  if (!m_pMemDC.Valid()) m_pMemDC.CreateFor(Hwnd());
+
+  ReleaseImage(m_pBmpHover);
+  m_pBmpHover.Reset(LoadImageResource(hoverId));
+  ReleaseImage(m_pBmpNormal);
+  m_pBmpNormal.Reset(LoadImageResource(normalId));
+  ReleaseImage(m_pBmpDisabled);
+  if (disabledId != 0) m_pBmpDisabled.Reset(LoadImageResource(disabledId));
+
+  m_pMemDC.Select(m_pBmpNormal.Get());
+}
+
+int CImageButton::ImageCount() const noexcept {
+  return (m_pBmpHover.Valid() ? 1 : 0) + (m_pBmpNormal.Valid() ? 1 : 0) + (m_pBmpDisabled.Valid() ? 1 : 0);
+}
+
+void CImageButton::DrawItem(const DRAWITEMSTRUCT& item) {
+  if (!m_pMemDC.Valid()) return;
+  kivo::toolkit::SavedDcState saved(item.hDC);
+
+  HBITMAP image = m_pBmpNormal.Get();
+  if ((item.itemState & ODS_DISABLED) != 0) {
+    if (m_pBmpDisabled.Valid()) image = m_pBmpDisabled.Get();
+  } else if (m_bHover) {
+    image = m_pBmpHover.Get();
+  }
+  m_pMemDC.Select(image);
+
+  RECT rc{};
+  ::GetClientRect(Hwnd(), &rc);
+  ::BitBlt(item.hDC, 0, 0, rc.right - rc.left, rc.bottom - rc.top, m_pMemDC.Get(), 0, 0, SRCCOPY);
+}
+
+void CImageButton::OnMouseMove(UINT, POINT) {
+  if (!m_bTracking) {
+    TRACKMOUSEEVENT tme{};
+    tme.cbSize = sizeof(tme);
+    tme.dwFlags = TME_HOVER | TME_LEAVE;
+    tme.hwndTrack = Hwnd();
+    tme.dwHoverTime = 1;
+    m_bTracking = ::TrackMouseEvent(&tme) != FALSE;
+  }
+  SetMsgHandled(false);
+}
+
+LRESULT CImageButton::OnMouseHover(WPARAM, LPARAM) {
+  m_bHover = true;
+  ::InvalidateRect(Hwnd(), nullptr, FALSE);
+  return 0;
+}
+
+LRESULT CImageButton::OnMouseLeave(WPARAM, LPARAM) {
+  m_bHover = false;
+  m_bTracking = false;
+  ::InvalidateRect(Hwnd(), nullptr, FALSE);
+  return 0;
+}

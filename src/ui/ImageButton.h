@@ -1,0 +1,43 @@
+// An owner-drawn push button that shows images instead of its face: a
+// normal image, a hover image while the pointer rests on it, and an optional
+// disabled image. No pressed image and no focus rectangle.
+#pragma once
+
+#include "toolkit/Gdi.h"
+#include "toolkit/Handle.h"
+#include "toolkit/MessageMap.h"
+#include "toolkit/Window.h"
+
+class CImageButton : public kivo::toolkit::Window {
+ public:
+  CImageButton() = default;
+  ~CImageButton() override;
+
+  // Resource ids of the three images (low 16 bits used); a disabled id of
+  // 0 means none. Call after the button is bound to its control.
+  void SetBitmaps(UINT normalId, UINT hoverId, UINT disabledId);
+
+  void DrawItem(const DRAWITEMSTRUCT& item) override;
+
+  bool IsHovering() const noexcept { return m_bHover; }
+  // Number of images held (at most three).
+  int ImageCount() const noexcept;
+
+ private:
+  void OnMouseMove(UINT flags, POINT pt);
+  LRESULT OnMouseHover(WPARAM wp, LPARAM lp);
+  LRESULT OnMouseLeave(WPARAM wp, LPARAM lp);
+  // Releases an image, taking it out of the surface first.
+  void ReleaseImage(kivo::toolkit::UniqueBitmap& image);
+
+  bool m_bHover = false;
+  bool m_bTracking = false;
+  kivo::toolkit::UniqueBitmap m_pBmpHover;
+  kivo::toolkit::UniqueBitmap m_pBmpNormal;
+  kivo::toolkit::UniqueBitmap m_pBmpDisabled;
+  // Holds the image to be shown; remembers the object it held before the
+  // first image (the old-bitmap pointer of the classic design).
+  kivo::toolkit::MemorySurface m_pMemDC;
+
+  KIVO_DECLARE_MESSAGE_MAP(CImageButton, kivo::toolkit::Window)
+};

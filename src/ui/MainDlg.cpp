@@ -1,0 +1,194 @@
+// Construction, initialisation and destruction of the main dialog.
+#include "ui/MainDlg.h"
+
+#include <cstring>
+
+#include "ServiceEndpoints.h"
+#include "resource.h"
+#include "toolkit/Application.h"
+#include "toolkit/Controls.h"
+#include "toolkit/Strings.h"
+#include "vpn/Phonebook.h"
+#include "vpn/RasRecords.h"
+
+using kivo::toolkit::Gbk;
+using kivo::toolkit::LoadResString;
+
+namespace {
+constexpr UINT kTrayCallbackMessage = WM_USER + 111;  // 1135
+constexpr UINT kRetryResultMessage = WM_APP + 1;
+}  // namespace
+
+const kivo::toolkit::MessageMap<CMainDlg>& CMainDlg::GetMessageMap() {
+  using Map = kivo::toolkit::MessageMap<CMainDlg>;
+  static const Map map =
+      Map()
+          .SysCommand(&CMainDlg::OnSysCommand)
+          .QueryDragIcon(&CMainDlg::OnQueryDragIcon)
+          .Mouse(WM_LBUTTONDOWN, &CMainDlg::OnLButtonDown)
+          .CtlColor(&CMainDlg::OnCtlColor)
+          .CopyData(&CMainDlg::OnCopyData)
+          .Paint(&CMainDlg::OnPaint)
+          .Timer(&CMainDlg::OnTimer)
+          .Command(IDC_NETPERF, BN_CLICKED, &CMainDlg::OnNetworkPerformance)
+          .Command(IDC_INTELLIGENT, BN_CLICKED, &CMainDlg::OnIntelligent)
+          .Command(IDC_USER, EN_CHANGE, &CMainDlg::OnChangeUser)
+          .Command(IDC_PASSWORD, EN_CHANGE, &CMainDlg::OnChangePassword)
+          .Command(IDC_GROUP_CT, CBN_DROPDOWN, &CMainDlg::OnDropDownCT)
+          .Command(IDC_GROUP_CT, CBN_CLOSEUP, &CMainDlg::OnCloseUpCT)
+          .Command(IDC_GROUP_CT, CBN_SELCHANGE, &CMainDlg::OnSelChangeCT)
+          .Command(IDC_GROUP_CNC, CBN_DROPDOWN, &CMainDlg::OnDropDownCNC)
+          .Command(IDC_GROUP_CNC, CBN_CLOSEUP, &CMainDlg::OnCloseUpCNC)
+          .Command(IDC_GROUP_CNC, CBN_SELCHANGE, &CMainDlg::OnSelChangeCNC)
+          .Command(IDC_GROUP_OTHER, CBN_DROPDOWN, &CMainDlg::OnDropDownOther)
+          .Command(IDC_GROUP_OTHER, CBN_CLOSEUP, &CMainDlg::OnCloseUpOther)
+          .Command(IDC_GROUP_OTHER, CBN_SELCHANGE, &CMainDlg::OnSelChangeOther)
+          .Command(IDC_ACCOUNT_STATUS, BN_CLICKED, &CMainDlg::OnAccountStatus)
+          .Command(IDC_ACCOUNT_REGISTER, BN_CLICKED, &CMainDlg::OnAccountRegister)
+          .Command(IDC_ABOUT, BN_CLICKED, &CMainDlg::OnAbout)
+          .Message(kRetryResultMessage, &CMainDlg::OnRetryResult);
+  return map;
+}
+
+CMainDlg::CMainDlg(HWND parent) : kivo::toolkit::Dialog(IDD_MAIN, parent) {
+  m_hIcon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_KIVO));
+}
+
+CMainDlg::~CMainDlg() {
+  // The second measurement pass uses the dialog's lists: it ends first.
+  StopRetryThread();
+  m_pMemDC.Reset();
+  m_pBkBitmap.Reset();
+  kivo::vpn::DeleteEntryIfPresent();
+  // The password is not left behind in freed memory.
+  ::SecureZeroMemory(m_strPassword.data(), m_strPassword.size());
+}
+
+int CMainDlg::LanguageVariant(LANGID systemLanguage) noexcept {
+  switch (systemLanguage) {
+    case 2052:
+      return 1;
+    case 3076:
+      return 2;
+    case 1028:
+      return 3;
+    case 5124:
+      return 4;
+    case 4100:
+      return 5;
+    case 2057:
+      return 6;
+    default:
+      return 0;
+  }
+}
+
+void CMainDlg::DoDataExchange() {
+  m_btnAbout.Subclass(Item(IDC_ABOUT));
+  m_btnNetPerf.Subclass(Item(IDC_NETPERF));
+  m_btnExit.Subclass(Item(IDCANCEL));
+  m_btnConnect.Subclass(Item(IDOK));
+  m_btnAccountStatus.Subclass(Item(IDC_ACCOUNT_STATUS));
+  m_btnAccountRegister.Subclass(Item(IDC_ACCOUNT_REGISTER));
+}
+
+void CMainDlg::LoadTexts() {
+  const bool zh = Chinese();
+  // Message texts: Chinese entry = English entry - 1.
+  auto text = [zh](UINT english) { return LoadResString(zh ? english - 1 : english); };
+
+  m_strGroupCT = zh ? Gbk("电信") : "CT";
+  m_strGroupCNC = zh ? Gbk("网通") : "CNC";
+  m_strGroupOther = zh ? Gbk("其它") : "Other";
+  m_strTrayTipFormat = zh ? Gbk("Kivoline 连接\n速度: %.2f Mbps\n发送: %u 字节\n收到: %u 字节\nIP:   %s\n")
+                          : "Kivoline Connection\nSpeed: %.2f Mbps\nSend: %u byte\nReceive: %u byte\nIP:   %s\n";
+  m_strConnected = zh ? Gbk("连接成功") : "Connected";
+  m_strAlreadyRunning = zh ? Gbk("已经运行") : "Alreadly Running";
+  m_strShowWindow = zh ? Gbk("显示窗口...") : "Show...";
+  m_strErrUnknownRas = text(173);
+  m_strErrCodeFormat = text(176);
+  m_strDialFailed = text(179);
+  m_strIdle = text(182);
+  m_strErrSetPhonebook = text(185);
+  m_strErrTestPhonebook = text(188);
+  m_strErrOpenPhonebook = text(191);
+  m_strFailSuffix = text(194);
+  m_nTrayMenuId = zh ? IDR_TRAY_MENU_ZH : IDR_TRAY_MENU_EN;
+
+  SetItemText(IDC_USER_LABEL, zh ? Gbk("用 户：") : "User :");
+  SetItemText(IDC_PASSWORD_LABEL, zh ? Gbk("密 码：") : "Password :");
+  SetItemText(IDC_STATUS_LABEL, zh ? Gbk("状 态：") : "Status :");
+  SetItemText(IDC_INTELLIGENT, zh ? Gbk("智能检测") : "Intelligent");
+  SetItemText(IDC_WEB_ADDRESS, kivo::endpoints::kMakerUrl);
+}
+
+BOOL CMainDlg::OnInitDialog() {
+  // Dial notifications and the tray reach the dialog as the main window.
+  kivo::toolkit::Application::Current()->SetMainWindow(Hwnd());
+  ::SetWindowTextA(Hwnd(), "Kivoline");
+  // A tool window has no task-bar button: the client lives in the tray.
+  LONG_PTR exStyle = ::GetWindowLongPtrA(Hwnd(), GWL_EXSTYLE);
+  ::SetWindowLongPtrA(Hwnd(), GWL_EXSTYLE, (exStyle & ~WS_EX_APPWINDOW) | WS_EX_TOOLWINDOW);
+
+  m_nLangVariant = LanguageVariant(::GetSystemDefaultLangID());
+  LoadTexts();
+  SetStatus(m_strIdle);
+
+  std::string about = LoadResString(IDS_ABOUTBOX);
+  if (!about.empty()) {
+    if (HMENU sysMenu = ::GetSystemMenu(Hwnd(), FALSE)) {
+      ::AppendMenuA(sysMenu, MF_SEPARATOR, 0, nullptr);
+      ::AppendMenuA(sysMenu, MF_STRING, IDM_ABOUTBOX, about.c_str());
+    }
+  }
+
+  if (!m_tray.Create(kTrayCallbackMessage, "Kivoline", m_hIcon, static_cast<UINT>(m_nTrayMenuId))) return -1;
+
+  ::SendMessageA(Hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+  m_hSmallIcon.Reset(static_cast<HICON>(
+      ::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_KIVO), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR)));
+  ::SendMessageA(Hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon.Get()));
+
+  ::CheckDlgButton(Hwnd(), IDC_INTELLIGENT, BST_CHECKED);
+  m_nServerChoice = 0;
+
+  SetButtonSkins();
+
+  m_pBkBitmap.Reset(::LoadBitmapA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDB_BACKGROUND)));
+  m_pMemDC.CreateFor(Hwnd());
+  m_pMemDC.Select(m_pBkBitmap.Get());
+
+  const int combos[] = {IDC_GROUP_CT, IDC_GROUP_CNC, IDC_GROUP_OTHER};
+  for (int group = 1; group <= 3; ++group) {
+    kivo::toolkit::ComboBox combo(Item(combos[group - 1]));
+    combo.SetDroppedWidth(80);
+    combo.AddString(GroupCaption(group));
+    combo.SetCurSel(0);
+  }
+
+  FillServerCatalogue();
+  StartDetection();
+  FillGroupCombos();
+  if (!m_arrProbeTargets.empty()) StartRetryThread();
+  return TRUE;
+}
+
+void CMainDlg::SetButtonSkins() {
+  const bool zh = Chinese();
+  m_btnAccountRegister.SetBitmaps(zh ? IDB_REGISTER_ZH : IDB_REGISTER_EN,
+                                  zh ? IDB_REGISTER_HOVER_ZH : IDB_REGISTER_HOVER_EN, 0);
+  m_btnAccountStatus.SetBitmaps(zh ? IDB_STATUS_ZH : IDB_STATUS_EN, zh ? IDB_STATUS_HOVER_ZH : IDB_STATUS_HOVER_EN,
+                                0);
+  m_btnConnect.SetBitmaps(zh ? IDB_CONNECT_ZH : IDB_CONNECT_EN, zh ? IDB_CONNECT_HOVER_ZH : IDB_CONNECT_HOVER_EN,
+                          zh ? IDB_CONNECT_DISABLED_ZH : IDB_CONNECT_DISABLED_EN);
+  EnableItem(IDOK, false);
+  m_btnExit.SetBitmaps(zh ? IDB_EXIT_ZH : IDB_EXIT_EN, zh ? IDB_EXIT_HOVER_ZH : IDB_EXIT_HOVER_EN, 0);
+  m_btnNetPerf.SetBitmaps(zh ? IDB_NETPERF_ZH : IDB_NETPERF_EN, zh ? IDB_NETPERF_HOVER_ZH : IDB_NETPERF_HOVER_EN, 0);
+  m_btnAbout.SetBitmaps(zh ? IDB_ABOUT_BTN_ZH : IDB_ABOUT_BTN_EN, zh ? IDB_ABOUT_BTN_HOVER_ZH : IDB_ABOUT_BTN_HOVER_EN,
+                        0);
+}
+
+void CMainDlg::SetStatus(const std::string& text) {
+  SetItemText(IDC_STATUS, text);
+  RepaintNow();
+}

@@ -1,0 +1,163 @@
+// The client's main window: the login and connect dialog. It owns every
+// long-lived object of the client: the skinned buttons, the tray icon, the
+// server catalogue and measurements, the connection and all texts.
+#pragma once
+
+#include <windows.h>
+#include <ras.h>
+
+#include <string>
+#include <vector>
+
+#include "servers/IcmpPinger.h"
+#include "toolkit/Dialog.h"
+#include "toolkit/Gdi.h"
+#include "toolkit/Handle.h"
+#include "toolkit/MessageMap.h"
+#include "toolkit/StringMap.h"
+#include "toolkit/Sync.h"
+#include "toolkit/Thread.h"
+#include "tray/SystemTray.h"
+#include "tray/TrayOwner.h"
+#include "ui/ImageButton.h"
+
+class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner {
+ public:
+  explicit CMainDlg(HWND parent = nullptr);
+  ~CMainDlg() override;
+
+  void SetRasLanguage(WORD langId) noexcept { m_wRasLangId = langId; }
+
+  // CTrayOwner
+  bool BuildStatusText(std::string& text) override;
+  bool IsConnected() const override { return m_hRasConn != nullptr; }
+  std::string GetShowWindowText() const override { return m_strShowWindow; }
+
+  // Language variant from a system default language id: 1 for 2052, 2 for
+  // 3076, 3 for 1028, 4 for 5124, 5 for 4100, 6 for 2057, 0 otherwise.
+  static int LanguageVariant(LANGID systemLanguage) noexcept;
+  static bool IsChineseVariant(int variant) noexcept { return variant == 1 || variant == 5; }
+
+ protected:
+  void DoDataExchange() override;
+  BOOL OnInitDialog() override;
+  bool PreTranslateMessage(MSG& msg) override;
+  LRESULT DefWindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
+  void OnOK() override;
+  void OnCancel() override;
+
+ private:
+  enum class PhonebookMode { Connect, Redial };
+  enum class ExitFace { Exit, Disconnect };
+
+  bool Chinese() const noexcept { return IsChineseVariant(m_nLangVariant); }
+  void LoadTexts();
+  void SetButtonSkins();
+  void SetStatus(const std::string& text);
+
+  // Window commands.
+  void OnSysCommand(UINT id, LPARAM lp);
+  void OnPaint();
+  HICON OnQueryDragIcon();
+  void OnLButtonDown(UINT flags, POINT pt);
+  HBRUSH OnCtlColor(HDC dc, HWND control, UINT kind);
+  BOOL OnCopyData(HWND sender, COPYDATASTRUCT* data);
+  void OnAccountRegister();
+  void OnAccountStatus();
+  void OnAbout();
+  void RunAboutBox();
+
+  // Connection.
+  void OnChangeUser();
+  void OnChangePassword();
+  void UpdateConnectButton();
+  LRESULT OnRedial();
+  bool PreparePhonebookEntry(PhonebookMode mode);
+  DWORD StartDial(const std::string& user, const std::string& password);
+  void ReportDialFailure(DWORD code);
+  static void WINAPI RasDialCallback(UINT msg, RASCONNSTATE state, DWORD error);
+  LRESULT OnRasDialEvent(WPARAM state, LPARAM error);
+  void OnTimer(UINT_PTR id);
+  void WaitForHangUp();
+  void SetExitFace(ExitFace face);
+  void EnableInputs(bool enable);
+  void StopCheckTimer();
+
+  // Servers.
+  void FillServerCatalogue();
+  std::string GetDialTarget();
+  void StartDetection();
+  void DetectionThreadProc();
+  bool ClaimNextServer(std::string& address);
+  void RecordProbeResult(const std::string& address, int roundTrip, bool succeeded);
+  void FillGroupCombos();
+  void StartRetryThread();
+  void RetryFailedServers(const std::vector<std::string>& targets, HWND window);
+  LRESULT OnRetryResult(WPARAM wp, LPARAM lp);
+  void UpdateComboEntry(const std::string& address, const std::string& annotation);
+  void StopRetryThread();
+  void LeaveServerChoice();
+  void SelectGroupOfServer(const std::string& name);
+  void OnGroupDropDown(int group);
+  void OnGroupCloseUp(int group);
+  void OnGroupSelChange(int group);
+  void OnDropDownCT() { OnGroupDropDown(1); }
+  void OnDropDownCNC() { OnGroupDropDown(2); }
+  void OnDropDownOther() { OnGroupDropDown(3); }
+  void OnCloseUpCT() { OnGroupCloseUp(1); }
+  void OnCloseUpCNC() { OnGroupCloseUp(2); }
+  void OnCloseUpOther() { OnGroupCloseUp(3); }
+  void OnSelChangeCT() { OnGroupSelChange(1); }
+  void OnSelChangeCNC() { OnGroupSelChange(2); }
+  void OnSelChangeOther() { OnGroupSelChange(3); }
+  void OnIntelligent();
+  void OnNetworkPerformance();
+  int GroupComboId(int group) const noexcept;
+  const std::string& GroupCaption(int group) const noexcept;
+
+  CImageButton m_btnAbout;
+  CImageButton m_btnNetPerf;
+  CImageButton m_btnExit;
+  CImageButton m_btnConnect;
+  CImageButton m_btnAccountStatus;
+  CImageButton m_btnAccountRegister;
+  int m_nTrayMenuId = 529;
+  CSystemTray m_tray;
+  WORD m_wRasLangId = 0;
+  int m_nLangVariant = 0;
+  int m_nServerChoice = 0;
+  HRASCONN m_hRasConn = nullptr;
+  std::string m_strIpAddress;
+  std::string m_strServerAddress;
+  std::string m_strUserName;
+  std::string m_strPassword;
+  kivo::toolkit::StringMap m_mapServerAddress;
+  kivo::toolkit::StringMap m_mapServerDelay;
+  std::vector<std::string> m_arrProbeTargets;
+  std::vector<std::string> m_arrGroupCT;
+  std::vector<std::string> m_arrGroupCNC;
+  std::vector<std::string> m_arrGroupOther;
+  std::string m_strGroupCT, m_strGroupCNC, m_strGroupOther;
+  std::string m_strErrUnknownRas, m_strErrCodeFormat, m_strDialFailed, m_strIdle, m_strErrSetPhonebook,
+      m_strErrTestPhonebook, m_strErrOpenPhonebook, m_strFailSuffix;
+  std::string m_strTrayTipFormat, m_strConnected, m_strAlreadyRunning, m_strShowWindow;
+  kivo::toolkit::UniqueBitmap m_pBkBitmap;
+  // Holds the background image; gives back its original object before it
+  // is deleted (the old-bitmap pointer of the classic design).
+  kivo::toolkit::MemorySurface m_pMemDC;
+  int m_nRetryCount = 0;
+  UINT_PTR m_nCheckTimer = 0;
+  UINT_PTR m_nRedialTimer = 0;
+  kivo::toolkit::CriticalSection m_csResults;
+  HICON m_hIcon = nullptr;  // shared resource icon: not destroyed
+  kivo::toolkit::UniqueIcon m_hSmallIcon;
+  // The background second measurement pass: its stop signal, the prober it
+  // runs (published under the lock so that closing can stop it) and the
+  // thread itself, declared last so that it ends before the rest goes.
+  kivo::toolkit::Event m_retryStop;
+  kivo::toolkit::CriticalSection m_csRetry;
+  kivo::servers::CIcmpPinger* m_pRetryPinger = nullptr;
+  kivo::toolkit::WorkerThread m_retryThread;
+
+  KIVO_DECLARE_MESSAGE_MAP(CMainDlg, kivo::toolkit::Dialog)
+};

@@ -1,0 +1,96 @@
+// Window behaviour of the main dialog: system menu, painting, dragging,
+// transparent labels, the About box, the account pages and the answer to a
+// second copy of the client.
+#include "ServiceEndpoints.h"
+#include "resource.h"
+#include "toolkit/Gdi.h"
+#include "ui/AboutDlg.h"
+#include "ui/MainDlg.h"
+
+void CMainDlg::RunAboutBox() {
+  CAboutDlg about(Chinese() ? IDD_ABOUTBOX_ZH : IDD_ABOUTBOX_EN);
+  about.DoModal();
+}
+
+void CMainDlg::OnSysCommand(UINT id, LPARAM) {
+  if ((id & 0xFFF0) == IDM_ABOUTBOX || (id & 0xFFF0) == SC_CONTEXTHELP) {
+    RunAboutBox();
+  } else if (id == SC_CLOSE) {
+    ::ShowWindow(Hwnd(), SW_HIDE);
+  } else {
+    SetMsgHandled(false);
+  }
+}
+
+void CMainDlg::OnPaint() {
+  if (::IsIconic(Hwnd())) {
+    kivo::toolkit::PaintDc dc(Hwnd());
+    ::SendMessageA(Hwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.Get()), 0);
+    RECT rc{};
+    ::GetClientRect(Hwnd(), &rc);
+    int x = (rc.right - rc.left - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
+    int y = (rc.bottom - rc.top - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
+    ::DrawIcon(dc.Get(), x, y, m_hIcon);
+    return;
+  }
+  RECT rc{};
+  ::GetClientRect(Hwnd(), &rc);
+  kivo::toolkit::PaintDc dc(Hwnd());
+  // Without the background surface (initialisation stopped early) there is
+  // nothing to copy.
+  if (m_pMemDC.Valid()) {
+    ::BitBlt(dc.Get(), rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, m_pMemDC.Get(), 0, 0, SRCCOPY);
+  }
+}
+
+HICON CMainDlg::OnQueryDragIcon() { return m_hIcon; }
+
+void CMainDlg::OnLButtonDown(UINT, POINT pt) {
+  SetMsgHandled(false);  // the default processing runs as well
+  // Grabbing the background moves the caption-less window.
+  ::PostMessageA(Hwnd(), WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(pt.x, pt.y));
+}
+
+HBRUSH CMainDlg::OnCtlColor(HDC dc, HWND control, UINT) {
+  switch (::GetDlgCtrlID(control)) {
+    case IDC_STATUS:
+    case IDC_USER_LABEL:
+    case IDC_PASSWORD_LABEL:
+    case IDC_STATUS_LABEL:
+    case IDC_INTELLIGENT:
+    case IDC_WEB_ADDRESS:
+      if (control != Hwnd()) {
+        ::SetBkMode(dc, TRANSPARENT);
+        return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
+      }
+      break;
+    default:
+      break;
+  }
+  SetMsgHandled(false);
+  return nullptr;
+}
+
+BOOL CMainDlg::OnCopyData(HWND, COPYDATASTRUCT*) {
+  // A second copy of the client is starting: tell the user we run already.
+  m_tray.ShowBalloon(m_strAlreadyRunning);
+  return FALSE;
+}
+
+void CMainDlg::OnAccountRegister() {
+  ::ShellExecuteA(nullptr, "open", kivo::endpoints::kRegisterUrl, nullptr, nullptr, SW_SHOWMAXIMIZED);
+}
+
+void CMainDlg::OnAccountStatus() {
+  ::ShellExecuteA(nullptr, "open", kivo::endpoints::kStatusUrl, nullptr, nullptr, SW_SHOWMAXIMIZED);
+}
+
+void CMainDlg::OnAbout() { RunAboutBox(); }
+
+bool CMainDlg::PreTranslateMessage(MSG& msg) {
+  if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) {
+    ::ShowWindow(Hwnd(), SW_HIDE);
+    return true;
+  }
+  return kivo::toolkit::Dialog::PreTranslateMessage(msg);
+}

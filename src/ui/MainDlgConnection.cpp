@@ -1,0 +1,295 @@
+// The connection: Connect and redial (phonebook entry and dial), dial
+// progress, the link check, hang-up and the statistics text.
+#include <cstring>
+
+#include "resource.h"
+#include "toolkit/Application.h"
+#include "toolkit/Strings.h"
+#include "ui/MainDlg.h"
+#include "vpn/DialTexts.h"
+#include "vpn/Phonebook.h"
+#include "vpn/RasRecords.h"
+
+namespace {
+
+constexpr UINT_PTR kCheckTimerId = 1;
+constexpr UINT kCheckPeriodMs = 1000;
+constexpr UINT_PTR kRedialTimerId = 2;
+constexpr UINT kRedialPeriodMs = 3000;
+constexpr int kMaxRedials = 10;
+constexpr DWORD kHangUpWaitMs = 3000;
+constexpr size_t kMaxCredential = 255;
+
+// Wipes a block that held credentials.
+void Wipe(void* data, size_t size) { ::SecureZeroMemory(data, size); }
+
+}  // namespace
+
+// --- Connect precondition ---------------------------------------------------
+
+void CMainDlg::OnChangeUser() { UpdateConnectButton(); }
+void CMainDlg::OnChangePassword() { UpdateConnectButton(); }
+
+void CMainDlg::UpdateConnectButton() {
+  const bool filled = ::GetWindowTextLengthA(Item(IDC_USER)) > 0 && ::GetWindowTextLengthA(Item(IDC_PASSWORD)) > 0;
+  EnableItem(IDOK, filled);
+}
+
+void CMainDlg::EnableInputs(bool enable) {
+  EnableItem(IDOK, enable);
+  EnableItem(IDC_USER, enable);
+  EnableItem(IDC_PASSWORD, enable);
+}
+
+// --- Connect and redial -----------------------------------------------------
+
+void CMainDlg::OnOK() {
+  // Enter reaches here through the dialog manager even while Connect is
+  // disabled (fields empty, or a dial already under way): only a usable
+  // Connect button dials.
+  if (!::IsWindowEnabled(Item(IDOK))) return;
+
+  m_strServerAddress = GetDialTarget();
+  if (!PreparePhonebookEntry(PhonebookMode::Connect)) return;
+
+  Wipe(m_strPassword.data(), m_strPassword.size());
+  m_strUserName = ItemText(IDC_USER);
+  m_strPassword = ItemText(IDC_PASSWORD);
+
+  EnableInputs(false);
+  DWORD error = StartDial(m_strUserName, m_strPassword);
+  if (error == 0) {
+    SetExitFace(ExitFace::Exit);
+    return;
+  }
+  ReportDialFailure(error);
+  EnableInputs(true);
+  kivo::vpn::DeleteEntryIfPresent();
+  SetStatus(m_strIdle);
+}
+
+LRESULT CMainDlg::OnRedial() {
+  ++m_nRetryCount;
+  if (m_hRasConn == nullptr) {
+    PreparePhonebookEntry(PhonebookMode::Redial);
+    EnableInputs(false);
+    DWORD error = StartDial(m_strUserName, m_strPassword);
+    if (error == 0) {
+      SetExitFace(ExitFace::Exit);
+    } else {
+      ReportDialFailure(error);
+      kivo::vpn::DeleteEntryIfPresent();
+      SetStatus(m_strIdle);
+      // The budget is spent and nothing will dial again: give the user the
+      // controls back, as a failed asynchronous attempt does.
+      if (m_nRetryCount >= kMaxRedials) EnableInputs(true);
+    }
+  }
+  if (m_nRetryCount == kMaxRedials && m_nRedialTimer != 0) {
+    ::KillTimer(Hwnd(), m_nRedialTimer);
+    m_nRedialTimer = 0;
+  }
+  return 0;
+}
+
+bool CMainDlg::PreparePhonebookEntry(PhonebookMode mode) {
+  const bool connect = mode == PhonebookMode::Connect;
+  auto& app = *kivo::toolkit::Application::Current();
+  kivo::vpn::DeleteEntryIfPresent();
+
+  kivo::vpn::EntrySizes sizes;
+  if (kivo::vpn::IsEntryPresent(kivo::vpn::ValidateEntry())) {
+    // The entry could not be deleted: dial it as it is.
+    if (!kivo::vpn::QueryEntrySizes(sizes)) {
+      app.MessageBox(m_strErrTestPhonebook);
+      return true;
+    }
+    if (!kivo::vpn::ReadEntry(sizes)) {
+      app.MessageBox(m_strErrOpenPhonebook);
+      return !connect;
+    }
+    return true;
+  }
+
+  if (!kivo::vpn::QueryEntrySizes(sizes)) return !connect;
+  if (!kivo::vpn::WriteEntry(sizes, m_strServerAddress, m_wRasLangId)) {
+    app.MessageBox(m_strErrSetPhonebook);
+    return !connect;
+  }
+  return true;
+}
+
+DWORD CMainDlg::StartDial(const std::string& user, const std::string& password) {
+  RASDIALPARAMSA params;
+  std::memset(&params, 0, sizeof(params));
+  params.dwSize = sizeof(params);
+  kivo::toolkit::CopyTruncated(params.szEntryName, sizeof(params.szEntryName), kivo::vpn::kEntryName);
+  kivo::toolkit::CopyTruncated(params.szUserName, kMaxCredential + 1, user);
+  kivo::toolkit::CopyTruncated(params.szPassword, kMaxCredential + 1, password);
+
+  m_hRasConn = nullptr;
+  DWORD result = ::RasDialA(nullptr, nullptr, &params, 0, reinterpret_cast<LPVOID>(&CMainDlg::RasDialCallback),
+                            &m_hRasConn);
+  Wipe(&params, sizeof(params));
+  if (result != 0) {
+    // A refused dial may still have stored a handle, which the system wants
+    // hung up before it is dropped.
+    if (m_hRasConn != nullptr) ::RasHangUpA(m_hRasConn);
+    m_hRasConn = nullptr;
+  }
+  return result;
+}
+
+void CMainDlg::ReportDialFailure(DWORD code) {
+  std::string text = kivo::vpn::FormatDialError(code, m_strErrUnknownRas, m_strErrCodeFormat);
+  ::MessageBoxA(Hwnd(), text.c_str(), m_strDialFailed.c_str(), MB_OK | MB_ICONERROR);
+}
+
+void WINAPI CMainDlg::RasDialCallback(UINT, RASCONNSTATE state, DWORD error) {
+  auto* app = kivo::toolkit::Application::Current();
+  HWND main = app != nullptr ? app->MainWindow() : nullptr;
+  if (main != nullptr) {
+    ::PostMessageA(main, kivo::vpn::kDialEventMessage, static_cast<WPARAM>(state), static_cast<LPARAM>(error));
+  }
+}
+
+// --- Dial progress and monitoring -------------------------------------------
+
+LRESULT CMainDlg::DefWindowProc(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == kivo::vpn::kDialEventMessage) return OnRasDialEvent(wp, lp);
+  if (msg == kivo::vpn::kRedialMessage) return OnRedial();
+  return kivo::toolkit::Dialog::DefWindowProc(msg, wp, lp);
+}
+
+LRESULT CMainDlg::OnRasDialEvent(WPARAM wp, LPARAM lp) {
+  // Without a handle the notification belongs to a dial that was already
+  // hung up or failed; it must not hide the window or start the check.
+  if (m_hRasConn == nullptr) return 0;
+
+  const auto state = static_cast<DWORD>(wp);
+  const auto error = static_cast<DWORD>(lp);
+  SetStatus(kivo::toolkit::LoadResString(kivo::vpn::StateTextId(state, Chinese())));
+
+  if (error != 0) {
+    std::string text = kivo::vpn::FormatDialError(error, m_strErrUnknownRas, m_strErrCodeFormat);
+    if (m_nRedialTimer == 0) {
+      ::MessageBoxA(Hwnd(), text.c_str(), m_strDialFailed.c_str(), MB_OK | MB_ICONERROR);
+    }
+    // A box runs its own message loop: the connection may have changed
+    // meanwhile, and a hang-up needs a handle.
+    if (m_hRasConn != nullptr) {
+      ::RasHangUpA(m_hRasConn);
+      SetExitFace(ExitFace::Exit);
+      WaitForHangUp();
+      m_hRasConn = nullptr;
+    }
+    if (m_nRedialTimer == 0 || m_nRetryCount == kMaxRedials) EnableInputs(true);
+    kivo::vpn::DeleteEntryIfPresent();
+    StopCheckTimer();
+    SetStatus(m_strIdle);
+    return 0;
+  }
+
+  if ((state & RASCS_DONE) != 0) {
+    SetExitFace(ExitFace::Disconnect);
+    RASPPPIPA projection;
+    std::memset(&projection, 0, sizeof(projection));
+    projection.dwSize = sizeof(projection);
+    DWORD size = sizeof(projection);
+    if (::RasGetProjectionInfoA(m_hRasConn, RASP_PppIp, &projection, &size) == 0) {
+      projection.szIpAddress[sizeof(projection.szIpAddress) - 1] = '\0';
+      m_strIpAddress = projection.szIpAddress;
+    }
+    kivo::vpn::DeleteEntryIfPresent();
+    ::ShowWindow(Hwnd(), SW_HIDE);
+    m_tray.ShowBalloon(m_strConnected);
+    m_nRetryCount = 0;
+    if (m_nRedialTimer != 0) {
+      ::KillTimer(Hwnd(), m_nRedialTimer);
+      m_nRedialTimer = 0;
+    }
+    if (m_nCheckTimer == 0) m_nCheckTimer = ::SetTimer(Hwnd(), kCheckTimerId, kCheckPeriodMs, nullptr);
+  }
+  return 0;
+}
+
+void CMainDlg::OnTimer(UINT_PTR id) {
+  if (id == kCheckTimerId) {
+    RASCONNSTATUSA status;
+    std::memset(&status, 0, sizeof(status));
+    status.dwSize = sizeof(status);
+    DWORD result = ::RasGetConnectStatusA(m_hRasConn, &status);
+    const bool dropped =
+        result == ERROR_INVALID_HANDLE || (result == 0 && status.rasconnstate == RASCS_Disconnected);
+    if (dropped) {
+      SetStatus(m_strIdle);
+      m_hRasConn = nullptr;
+      if (m_nCheckTimer != 0) {
+        ::KillTimer(Hwnd(), m_nCheckTimer);
+        m_nCheckTimer = 0;
+        m_nRetryCount = 0;
+        m_nRedialTimer = ::SetTimer(Hwnd(), kRedialTimerId, kRedialPeriodMs, nullptr);
+      }
+    }
+  } else if (id == m_nRedialTimer && m_nRedialTimer != 0) {
+    ::PostMessageA(Hwnd(), kivo::vpn::kRedialMessage, 0, 0);
+  }
+  SetMsgHandled(false);
+}
+
+void CMainDlg::WaitForHangUp() {
+  RASCONNSTATUSA status;
+  const DWORD start = ::GetTickCount();
+  for (;;) {
+    std::memset(&status, 0, sizeof(status));
+    status.dwSize = sizeof(status);
+    if (::RasGetConnectStatusA(m_hRasConn, &status) == ERROR_INVALID_HANDLE) break;
+    if (::GetTickCount() - start > kHangUpWaitMs) break;
+    ::Sleep(0);
+  }
+}
+
+void CMainDlg::OnCancel() {
+  if (m_hRasConn == nullptr) {
+    kivo::toolkit::Dialog::OnCancel();
+    return;
+  }
+  ::RasHangUpA(m_hRasConn);
+  SetExitFace(ExitFace::Exit);
+  WaitForHangUp();
+  m_hRasConn = nullptr;
+  EnableInputs(true);
+  kivo::vpn::DeleteEntryIfPresent();
+  StopCheckTimer();
+  SetStatus(m_strIdle);
+}
+
+void CMainDlg::StopCheckTimer() {
+  if (m_nCheckTimer != 0) {
+    ::KillTimer(Hwnd(), m_nCheckTimer);
+    m_nCheckTimer = 0;
+  }
+}
+
+void CMainDlg::SetExitFace(ExitFace face) {
+  const bool zh = Chinese();
+  if (face == ExitFace::Exit) {
+    m_btnExit.SetBitmaps(zh ? IDB_EXIT_ZH : IDB_EXIT_EN, zh ? IDB_EXIT_HOVER_ZH : IDB_EXIT_HOVER_EN, 0);
+  } else {
+    m_btnExit.SetBitmaps(zh ? IDB_DISCONNECT_ZH : IDB_DISCONNECT_EN,
+                         zh ? IDB_DISCONNECT_HOVER_ZH : IDB_DISCONNECT_HOVER_EN, 0);
+  }
+  ::InvalidateRect(m_btnExit.Hwnd(), nullptr, FALSE);
+  ::UpdateWindow(m_btnExit.Hwnd());
+}
+
+bool CMainDlg::BuildStatusText(std::string& text) {
+  if (m_hRasConn == nullptr) return false;
+  RAS_STATS stats;
+  std::memset(&stats, 0, sizeof(stats));
+  stats.dwSize = sizeof(stats);
+  if (::RasGetConnectionStatistics(m_hRasConn, &stats) != 0) return false;
+  text = kivo::vpn::FormatStatusText(m_strTrayTipFormat, stats.dwBps, stats.dwBytesXmited, stats.dwBytesRcved,
+                                     m_strIpAddress);
+  return true;
+}

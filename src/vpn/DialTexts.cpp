@@ -1,0 +1,48 @@
+#include "vpn/DialTexts.h"
+
+#include <cstdio>
+
+#include "toolkit/Strings.h"
+#include "vpn/RasRecords.h"
+
+namespace kivo::vpn {
+
+UINT StateTextId(DWORD state, bool chinese) noexcept {
+  int index = -1;
+  if (state <= 17) {
+    index = static_cast<int>(state);
+  } else if (state >= 0x1000 && state <= 0x1003) {
+    index = 18 + static_cast<int>(state - 0x1000);
+  } else if (state == 0x2000 || state == 0x2001) {
+    index = 22 + static_cast<int>(state - 0x2000);
+  }
+  if (index < 0) return 1;
+  return static_cast<UINT>((chinese ? 100 : 124) + index);
+}
+
+std::string FormatDialError(DWORD code, const std::string& unknownText, const std::string& codeFormat) {
+  char buf[256] = {};
+  std::string text;
+  if (::RasGetErrorStringA(code, buf, sizeof(buf)) == 0) {
+    buf[sizeof(buf) - 1] = '\0';
+    text = buf;
+  } else {
+    text = unknownText;
+  }
+  // The format carries one %ld: the code as a signed 32-bit number. Only the
+  // program's own string table supplies it.
+  char number[64] = {};
+  std::snprintf(number, sizeof(number), codeFormat.c_str(), static_cast<long>(static_cast<LONG>(code)));
+  return text + number;
+}
+
+std::string FormatStatusText(const std::string& format, DWORD bitsPerSecond, DWORD bytesSent,
+                             DWORD bytesReceived, const std::string& ipAddress) {
+  const double mbps = static_cast<double>(static_cast<LONG>(bitsPerSecond)) * 0.000001;
+  char buf[256] = {};
+  std::snprintf(buf, sizeof(buf), format.c_str(), mbps, static_cast<unsigned>(bytesSent),
+                static_cast<unsigned>(bytesReceived), ipAddress.c_str());
+  return buf;
+}
+
+}  // namespace kivo::vpn

@@ -1,0 +1,104 @@
+#include "vpn/Phonebook.h"
+
+#include <cstring>
+
+#include "toolkit/Strings.h"
+#include "vpn/RasRecords.h"
+
+namespace kivo::vpn {
+
+namespace {
+
+constexpr DWORD kOptions = RASEO_RemoteDefaultGateway | RASEO_RequireDataEncryption | RASEO_RequireCHAP |
+                           RASEO_RequireMsCHAP | RASEO_RequireMsCHAP2;
+static_assert(kOptions == 0x38001010);
+
+// "WAN 迷你連接埠 (L2TP)" in Big5, "WAN 微型端口 (L2TP)" in GBK.
+constexpr char kDeviceBig5[] = "WAN \xB0\x67\xA7\x41\xB3\x73\xB1\xB5\xB0\xF0 (L2TP)";
+constexpr char kDeviceGbk[] = "WAN \xCE\xA2\xD0\xCD\xB6\xCB\xBF\xDA (L2TP)";
+constexpr char kDeviceEnglish[] = "WAN Miniport (L2TP)";
+
+}  // namespace
+
+DWORD ValidateEntry() { return ::RasValidateEntryNameA(nullptr, kEntryName); }
+
+bool IsEntryPresent(DWORD validation) noexcept {
+  return validation != 0 && validation != ERROR_CANNOT_OPEN_PHONEBOOK;
+}
+
+void DeleteEntryIfPresent() {
+  if (IsEntryPresent(ValidateEntry())) ::RasDeleteEntryA(nullptr, kEntryName);
+}
+
+std::string DeviceNameFor(WORD rasLangId) {
+  switch (rasLangId) {
+    case 1028:
+    case 3076:
+    case 5124:
+      return kDeviceBig5;
+    case 2052:
+    case 4100:
+      return kDeviceGbk;
+    default:
+      return kDeviceEnglish;
+  }
+}
+
+bool QueryEntrySizes(EntrySizes& sizes) {
+  sizes = {};
+  DWORD result = ::RasGetEntryPropertiesA(nullptr, "", nullptr, &sizes.entry, nullptr, &sizes.deviceInfo);
+  return result == 0 || result == ERROR_BUFFER_TOO_SMALL;
+}
+
+namespace {
+
+// The record buffer: 2884 bytes, never smaller than the size the system
+// reported.
+std::vector<BYTE> ZeroRecord(DWORD reportedSize) {
+  return std::vector<BYTE>(reportedSize > kEntryBufferSize ? reportedSize : kEntryBufferSize, 0);
+}
+
+std::vector<BYTE> ZeroDeviceInfo(DWORD size) { return std::vector<BYTE>(size, 0); }
+
+}  // namespace
+
+bool ReadEntry(const EntrySizes& sizes) {
+  std::vector<BYTE> record = ZeroRecord(sizes.entry);
+  std::vector<BYTE> deviceInfo = ZeroDeviceInfo(sizes.deviceInfo);
+  reinterpret_cast<RASENTRYA*>(record.data())->dwSize = sizes.entry;
+  DWORD entrySize = sizes.entry;
+  DWORD deviceSize = sizes.deviceInfo;
+  DWORD result = ::RasGetEntryPropertiesA(nullptr, kEntryName, reinterpret_cast<RASENTRYA*>(record.data()),
+                                          &entrySize, deviceInfo.empty() ? nullptr : deviceInfo.data(),
+                                          deviceInfo.empty() ? nullptr : &deviceSize);
+  return result == 0;
+}
+
+std::vector<BYTE> BuildEntryRecord(DWORD reportedSize, const std::string& server, WORD rasLangId) {
+  std::vector<BYTE> record = ZeroRecord(reportedSize);
+  auto* entry = reinterpret_cast<RASENTRYA*>(record.data());
+  entry->dwSize = reportedSize;
+  entry->dwfOptions = kOptions;
+  entry->dwCountryID = 86;
+  entry->dwCountryCode = 86;
+  kivo::toolkit::CopyTruncated(entry->szLocalPhoneNumber, sizeof(entry->szLocalPhoneNumber), server);
+  entry->dwfNetProtocols = RASNP_Ip;
+  entry->dwFramingProtocol = RASFP_Ppp;
+  kivo::toolkit::CopyTruncated(entry->szDeviceType, sizeof(entry->szDeviceType), RASDT_Vpn);
+  kivo::toolkit::CopyTruncated(entry->szDeviceName, sizeof(entry->szDeviceName), DeviceNameFor(rasLangId));
+  entry->dwType = RASET_Vpn;
+  entry->dwVpnStrategy = VS_PptpFirst;
+  entry->dwEncryptionType = ET_Optional;
+  return record;
+}
+
+bool WriteEntry(const EntrySizes& sizes, const std::string& server, WORD rasLangId) {
+  std::vector<BYTE> record = BuildEntryRecord(sizes.entry, server, rasLangId);
+  std::vector<BYTE> deviceInfo = ZeroDeviceInfo(sizes.deviceInfo);
+  DWORD result = ::RasSetEntryPropertiesA(nullptr, kEntryName, reinterpret_cast<RASENTRYA*>(record.data()),
+                                          sizes.entry, deviceInfo.empty() ? nullptr : deviceInfo.data(),
+                                          sizes.deviceInfo);
+  return result == 0;
+}
+
+}  // namespace kivo::vpn
