@@ -1,0 +1,404 @@
+// Self-update: version rules, Content-Length parsing, path splitting, the
+// signer pin, and the HTTP exchanges against a one-shot host on loopback.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <winsock2.h>
+
+#include <climits>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "app/UpdateChecker.h"
+#include "app/UpdateDownloader.h"
+#include "app/UpdatePaths.h"
+#include "app/UpdaterGate.h"
+#include "toolkit/Handle.h"
+#include "toolkit/Thread.h"
+
+namespace {
+
+using namespace kivo::app;
+
+// ---------------------------------------------------------------- versions
+
+TEST(UpdateVersionRules, EvenLastDigitSkipsTheCheck) {
+  for (const char* version : {"3.0.0", "3.0.2", "3.0.4", "3.0.6", "3.0.8", "8"}) {
+    EXPECT_TRUE(SkipsVersionCheck(version)) << version;
+  }
+  for (const char* version : {"3.0.7", "3.0.1", "3.0.9", "3.0.a", "3.0.", "", "2.4 "}) {
+    EXPECT_FALSE(SkipsVersionCheck(version)) << version;
+  }
+}
+
+TEST(UpdateVersionRules, OnlyAFiveByteBodyIsAVersion) {
+  const char page[100] = "3.0.8\n";
+  EXPECT_EQ(VersionFromPageBody(page, 5), "3.0.8");
+  EXPECT_EQ(VersionFromPageBody(page, 6), "");
+  EXPECT_EQ(VersionFromPageBody(page, 4), "");
+  EXPECT_EQ(VersionFromPageBody(page, 0), "");
+  EXPECT_EQ(VersionFromPageBody(page, 100), "");
+  EXPECT_EQ(VersionFromPageBody(nullptr, 5), "");
+  // Five bytes are five bytes, whatever they are.
+  const char odd[5] = {'a', '\0', 'b', '\xff', ' '};
+  EXPECT_EQ(VersionFromPageBody(odd, 5), std::string(odd, 5));
+}
+
+TEST(UpdateVersionRules, ComparisonIsByteWise) {
+  EXPECT_TRUE(IsNewerVersion("3.0.8", "3.0.7"));
+  EXPECT_TRUE(IsNewerVersion("3.1.0", "3.0.7"));
+  EXPECT_TRUE(IsNewerVersion("4.0.0", "3.0.7"));
+  EXPECT_FALSE(IsNewerVersion("3.0.7", "3.0.7"));
+  EXPECT_FALSE(IsNewerVersion("2.9.9", "3.0.7"));
+  // Not numeric: "1" sorts before "3".
+  EXPECT_FALSE(IsNewerVersion("10.00", "3.0.7"));
+  // A proper prefix is the smaller.
+  EXPECT_FALSE(IsNewerVersion("3.0.", "3.0.7"));
+  EXPECT_TRUE(IsNewerVersion("3.0.70", "3.0.7"));
+  // Bytes count as unsigned: 0xB0 is above '3'.
+  EXPECT_TRUE(IsNewerVersion("\xb0.0.0", "3.0.7"));
+  EXPECT_FALSE(IsNewerVersion("3.0.7", "\xb0.0.0"));
+}
+
+TEST(UpdateVersionRules, DecisionFetchesOnlyWhenNeeded) {
+  int fetches = 0;
+  auto offering = [&fetches](std::string latest) {
+    return [&fetches, latest] {
+      ++fetches;
+      return latest;
+    };
+  };
+  EXPECT_EQ(DecideUpToDate("3.0.8", offering("9.9.9")), 1);
+  EXPECT_EQ(fetches, 0);
+  EXPECT_EQ(DecideUpToDate("3.0.7", offering("3.0.8")), 0);
+  EXPECT_EQ(DecideUpToDate("3.0.7", offering("3.0.7")), 1);
+  EXPECT_EQ(DecideUpToDate("3.0.7", offering("2.9.9")), 1);
+  EXPECT_EQ(DecideUpToDate("3.0.7", offering("10.00")), 1);
+  EXPECT_EQ(DecideUpToDate("3.0.7", offering("")), 1);
+  EXPECT_EQ(fetches, 5);
+}
+
+// The unit tests run where the update host's name does not resolve: an even
+// ending answers at once, and an odd one fails its fetch quietly.
+TEST(UpdateChecker, WithoutTheHostReportsNoUpdate) {
+  CUpdateChecker checker;
+  const DWORD start = ::GetTickCount();
+  EXPECT_EQ(checker.IsUpToDate("3.0.8"), 1);
+  EXPECT_LT(::GetTickCount() - start, 1000u) << "an even ending must not wait for the network";
+  EXPECT_EQ(checker.IsUpToDate("3.0.7"), 1);
+  EXPECT_EQ(checker.FetchLatestVersion(), "");
+}
+
+TEST(UpdateChecker, VersionPageAddressesTheUpdateHost) {
+  EXPECT_EQ(VersionPageUrl(), "http://update.kivoline.example/Velmar/lastver.html");
+  EXPECT_EQ(FetchVersionPage("ftp://127.0.0.1/Velmar/lastver.html"), "");
+  EXPECT_EQ(FetchVersionPage("not a url"), "");
+  EXPECT_EQ(FetchVersionPage(std::string(5000, 'h')), "");
+}
+
+// ---------------------------------------------------------- Content-Length
+
+TEST(UpdateContentLength, ReadsLikeAtoi) {
+  EXPECT_EQ(ParseContentLength("1234"), 1234);
+  EXPECT_EQ(ParseContentLength("0"), 0);
+  EXPECT_EQ(ParseContentLength(""), 0);
+  EXPECT_EQ(ParseContentLength("abc"), 0);
+  EXPECT_EQ(ParseContentLength("  42"), 42);
+  EXPECT_EQ(ParseContentLength("\t\r\n 7"), 7);
+  EXPECT_EQ(ParseContentLength("42abc"), 42);
+  EXPECT_EQ(ParseContentLength("4 2"), 4);
+  EXPECT_EQ(ParseContentLength("+9"), 9);
+  EXPECT_EQ(ParseContentLength("-5"), -5);
+  EXPECT_EQ(ParseContentLength("- 5"), 0);
+  EXPECT_EQ(ParseContentLength("0x10"), 0);
+}
+
+TEST(UpdateContentLength, LargeValuesNeitherWrapNorOverflow) {
+  EXPECT_EQ(ParseContentLength("3000000000"), 3000000000LL);
+  EXPECT_EQ(ParseContentLength("9223372036854775807"), LLONG_MAX);
+  EXPECT_EQ(ParseContentLength("9223372036854775808"), LLONG_MAX);
+  EXPECT_EQ(ParseContentLength(std::string(5000, '9')), LLONG_MAX);
+  EXPECT_EQ(ParseContentLength("-" + std::string(40, '9')), LLONG_MIN);
+}
+
+// ----------------------------------------------------------------- paths
+
+TEST(UpdatePaths, SplitsAtTheLastBackslash) {
+  ModulePathParts parts = SplitModulePath("C:\\Program Files\\Kivoline\\KivoVpn.exe");
+  EXPECT_EQ(parts.directory, "C:\\Program Files\\Kivoline\\");
+  EXPECT_EQ(parts.fileName, "KivoVpn.exe");
+
+  parts = SplitModulePath("\\\\server\\share\\KivoVpn.exe");
+  EXPECT_EQ(parts.directory, "\\\\server\\share\\");
+  EXPECT_EQ(parts.fileName, "KivoVpn.exe");
+
+  parts = SplitModulePath("KivoVpn.exe");
+  EXPECT_EQ(parts.directory, "");
+  EXPECT_EQ(parts.fileName, "KivoVpn.exe");
+
+  parts = SplitModulePath("C:\\dir/sub/KivoVpn.exe");  // only backslashes separate
+  EXPECT_EQ(parts.directory, "C:\\");
+  EXPECT_EQ(parts.fileName, "dir/sub/KivoVpn.exe");
+
+  parts = SplitModulePath("C:\\dir\\");
+  EXPECT_EQ(parts.directory, "C:\\dir\\");
+  EXPECT_EQ(parts.fileName, "");
+
+  parts = SplitModulePath("");
+  EXPECT_EQ(parts.directory, "");
+  EXPECT_EQ(parts.fileName, "");
+}
+
+TEST(UpdatePaths, UpdaterSitsBesideTheRunningProgram) {
+  std::string module, updater, exe;
+  ASSERT_TRUE(GetRunningModulePath(module));
+  ASSERT_TRUE(GetLocalUpdaterPath(updater, exe));
+  const std::string::size_type slash = module.rfind('\\');
+  ASSERT_NE(slash, std::string::npos);
+  EXPECT_EQ(updater, module.substr(0, slash + 1) + "KivoUpdate.exe");
+  EXPECT_EQ(exe, module.substr(slash + 1));
+  EXPECT_EQ(exe.find('\\'), std::string::npos);
+}
+
+// ------------------------------------------------------------------ gate
+
+constexpr unsigned char kSha1[20] = {0x63, 0xDC, 0x8E, 0xA9, 0xD2, 0x37, 0x41, 0x71, 0x43, 0xF0,
+                                     0x35, 0xAC, 0x43, 0x00, 0xD6, 0x08, 0x8B, 0x91, 0x65, 0x33};
+
+TEST(UpdaterGate, ThumbprintComparison) {
+  EXPECT_TRUE(ThumbprintMatches(kSha1, "63DC8EA9D237417143F035AC4300D6088B916533"));
+  EXPECT_TRUE(ThumbprintMatches(kSha1, "63dc8ea9d237417143f035ac4300d6088b916533"));
+  EXPECT_TRUE(ThumbprintMatches(kSha1, "63:DC:8E:A9:D2:37:41:71:43:F0:35:AC:43:00:D6:08:8B:91:65:33"));
+  EXPECT_TRUE(ThumbprintMatches(kSha1, "63 dc 8e a9 d2 37 41 71 43 f0 35 ac 43 00 d6 08 8b 91 65 33"));
+  // Never trusted: no pin, a pin too short or too long, not hex, another hash.
+  EXPECT_FALSE(ThumbprintMatches(kSha1, ""));
+  EXPECT_FALSE(ThumbprintMatches(kSha1, "63DC8EA9D237417143F035AC4300D6088B91653"));
+  EXPECT_FALSE(ThumbprintMatches(kSha1, "63DC8EA9D237417143F035AC4300D6088B9165330"));
+  EXPECT_FALSE(ThumbprintMatches(kSha1, "63DC8EA9D237417143F035AC4300D6088B91653G"));
+  EXPECT_FALSE(ThumbprintMatches(kSha1, "63DC8EA9D237417143F035AC4300D6088B916534"));
+  EXPECT_FALSE(ThumbprintMatches(kSha1, "73DC8EA9D237417143F035AC4300D6088B916533"));
+  EXPECT_FALSE(ThumbprintMatches(kSha1, "0x63DC8EA9D237417143F035AC4300D6088B9165"));
+  const unsigned char zero[20] = {};
+  EXPECT_FALSE(ThumbprintMatches(zero, ""));
+  EXPECT_TRUE(ThumbprintMatches(zero, std::string(40, '0')));
+}
+
+std::string TempFile(const char* name, const std::string& content) {
+  char dir[MAX_PATH] = {};
+  ::GetTempPathA(MAX_PATH, dir);
+  const std::string path = std::string(dir) + name;
+  std::ofstream(path, std::ios::binary) << content;
+  return path;
+}
+
+bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+TEST(UpdaterGate, RefusedFilesAreDeleted) {
+  const std::string pin = "63DC8EA9D237417143F035AC4300D6088B916533";
+  // Not a program at all.
+  std::string path = TempFile("kivo_gate_text.exe", "MZ but nothing else");
+  EXPECT_FALSE(IsTrustedUpdater(path, pin));
+  EXPECT_FALSE(Exists(path));
+  // Empty, as a 200 without Content-Length and body leaves it.
+  path = TempFile("kivo_gate_empty.exe", "");
+  EXPECT_FALSE(IsTrustedUpdater(path, pin));
+  EXPECT_FALSE(Exists(path));
+  // No pin: nothing is trusted, whatever the file.
+  path = TempFile("kivo_gate_nopin.exe", "x");
+  EXPECT_FALSE(IsTrustedUpdater(path, ""));
+  EXPECT_FALSE(Exists(path));
+  // The build's own pin is empty by default.
+  path = TempFile("kivo_gate_default.exe", "x");
+  EXPECT_FALSE(IsTrustedUpdater(path));
+  EXPECT_FALSE(Exists(path));
+  // A missing file or an empty path is simply not trusted.
+  EXPECT_FALSE(IsTrustedUpdater(path, pin));
+  EXPECT_FALSE(IsTrustedUpdater("", pin));
+  unsigned char sha1[20] = {};
+  EXPECT_FALSE(GetSignerSha1(path, sha1));
+  EXPECT_FALSE(VerifyAuthenticode(path));
+}
+
+TEST(UpdaterGate, UnsignedProgramHasNoSigner) {
+  // The test program itself carries no signature.
+  std::string module;
+  ASSERT_TRUE(GetRunningModulePath(module));
+  unsigned char sha1[20] = {};
+  EXPECT_FALSE(GetSignerSha1(module, sha1));
+  EXPECT_FALSE(VerifyAuthenticode(module));
+}
+
+// ------------------------------------------------- one-shot loopback host
+
+struct SocketTraits {
+  using Type = SOCKET;
+  static Type Invalid() noexcept { return INVALID_SOCKET; }
+  static void Close(Type s) noexcept { ::closesocket(s); }
+};
+using UniqueSocket = kivo::toolkit::UniqueHandle<SocketTraits>;
+
+// Accepts one connection on 127.0.0.1, keeps the request head and sends a
+// fixed answer, then closes.
+class OneShotHost {
+ public:
+  explicit OneShotHost(std::string answer) : answer_(std::move(answer)) {
+    WSADATA data;
+    started_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    listener_.Reset(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof(address);
+    if (!listener_ || ::bind(listener_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(listener_.Get(), 1) != 0 ||
+        ::getsockname(listener_.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      return;
+    }
+    port_ = ntohs(address.sin_port);
+    thread_.Start([this] { Serve(); });
+  }
+  ~OneShotHost() {
+    thread_.Join();
+    listener_.Reset();
+    if (started_) ::WSACleanup();
+  }
+
+  INTERNET_PORT Port() const { return port_; }
+  const std::string& RequestHead() {
+    thread_.Join();
+    return head_;
+  }
+
+ private:
+  void Serve() {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(listener_.Get(), &readable);
+    timeval wait = {10, 0};
+    if (::select(0, &readable, nullptr, nullptr, &wait) != 1) return;
+    UniqueSocket peer(::accept(listener_.Get(), nullptr, nullptr));
+    if (!peer) return;
+    char buffer[1024];
+    while (head_.find("\r\n\r\n") == std::string::npos && head_.size() < 16384) {
+      const int got = ::recv(peer.Get(), buffer, sizeof(buffer), 0);
+      if (got <= 0) return;
+      head_.append(buffer, static_cast<size_t>(got));
+    }
+    ::send(peer.Get(), answer_.data(), static_cast<int>(answer_.size()), 0);
+    ::shutdown(peer.Get(), SD_SEND);
+  }
+
+  bool started_ = false;
+  std::string answer_;
+  std::string head_;
+  UniqueSocket listener_;
+  INTERNET_PORT port_ = 0;
+  kivo::toolkit::WorkerThread thread_;
+};
+
+std::string Url(const OneShotHost& host) {
+  return "http://127.0.0.1:" + std::to_string(host.Port()) + "/Velmar/lastver.html";
+}
+
+TEST(UpdateExchange, VersionPageLengthDecidesNotStatus) {
+  {
+    OneShotHost host(
+        "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 5\r\nConnection: close\r\n\r\n3.0.8");
+    EXPECT_EQ(FetchVersionPage(Url(host)), "3.0.8");
+    EXPECT_EQ(host.RequestHead().rfind("GET /Velmar/lastver.html HTTP/1.1\r\n", 0), 0u) << host.RequestHead();
+    EXPECT_NE(host.RequestHead().find("User-Agent: version\r\n"), std::string::npos) << host.RequestHead();
+  }
+  {
+    OneShotHost host("HTTP/1.1 200 OK\r\nContent-Length: 6\r\nConnection: close\r\n\r\n3.0.8\n");
+    EXPECT_EQ(FetchVersionPage(Url(host)), "");
+  }
+  {
+    OneShotHost host("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(FetchVersionPage(Url(host)), "");
+  }
+  {
+    OneShotHost host("garbage that is no HTTP at all");
+    EXPECT_EQ(FetchVersionPage(Url(host)), "");
+  }
+}
+
+class UpdateDownload : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(GetLocalUpdaterPath(updater_, ownName_));
+    ::DeleteFileA(updater_.c_str());
+  }
+  void TearDown() override { ::DeleteFileA(updater_.c_str()); }
+
+  int Run(const std::string& answer) {
+    OneShotHost host(answer);
+    path_ = "stale";
+    exe_.clear();
+    const int result = DownloadUpdater({"127.0.0.1", host.Port(), "/Velmar/KivoUpdate.exe"}, path_, exe_);
+    head_ = host.RequestHead();
+    return result;
+  }
+  std::string Written() const {
+    std::ifstream in(updater_, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  std::string updater_, ownName_, path_, exe_, head_;
+};
+
+TEST_F(UpdateDownload, CompleteBodyIsWrittenBesideTheProgram) {
+  std::string body(5000, '\0');
+  for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7);
+  EXPECT_EQ(Run("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\nConnection: close\r\n\r\n" + body), 1);
+  EXPECT_EQ(path_, updater_);
+  EXPECT_EQ(exe_, ownName_);
+  EXPECT_EQ(Written(), body);
+  EXPECT_EQ(head_.rfind("GET /Velmar/KivoUpdate.exe HTTP/1.1\r\n", 0), 0u) << head_;
+  EXPECT_NE(head_.find("Accept: */*\r\n"), std::string::npos) << head_;
+  EXPECT_NE(head_.find("User-Agent: KivoVpn\r\n"), std::string::npos) << head_;
+}
+
+TEST_F(UpdateDownload, LengthMismatchFailsAndLeavesTheFile) {
+  EXPECT_EQ(Run("HTTP/1.1 200 OK\r\nContent-Length: 4\r\nConnection: close\r\n\r\nabc"), 0);
+  EXPECT_EQ(path_, "");
+  EXPECT_EQ(exe_, ownName_) << "status 200 names the executable whatever follows";
+  EXPECT_EQ(Written(), "abc");
+}
+
+TEST_F(UpdateDownload, MissingContentLengthExpectsAnEmptyBody) {
+  EXPECT_EQ(Run("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n"), 1);
+  EXPECT_EQ(path_, updater_);
+  EXPECT_TRUE(Exists(updater_));
+  EXPECT_EQ(Written(), "");
+  EXPECT_EQ(Run("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nbody"), 0);
+  EXPECT_EQ(path_, "");
+}
+
+TEST_F(UpdateDownload, OtherStatusFailsWithoutNamingTheProgram) {
+  EXPECT_EQ(Run("HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\nConnection: close\r\n\r\nabc"), 0);
+  EXPECT_EQ(path_, "");
+  EXPECT_EQ(exe_, "");
+  EXPECT_FALSE(Exists(updater_));
+}
+
+TEST_F(UpdateDownload, UnwritableTargetFails) {
+  // A directory where the file should go cannot be opened for writing.
+  ASSERT_TRUE(::CreateDirectoryA(updater_.c_str(), nullptr));
+  EXPECT_EQ(Run("HTTP/1.1 200 OK\r\nContent-Length: 3\r\nConnection: close\r\n\r\nabc"), 0);
+  EXPECT_EQ(path_, "");
+  ::RemoveDirectoryA(updater_.c_str());
+}
+
+TEST_F(UpdateDownload, NoHostFails) {
+  std::string path = "stale", exe;
+  // Port 1 on loopback refuses at once.
+  EXPECT_EQ(DownloadUpdater({"127.0.0.1", 1, "/Velmar/KivoUpdate.exe"}, path, exe), 0);
+  EXPECT_EQ(path, "");
+  EXPECT_EQ(exe, "");
+  CUpdateDownloader downloader;
+  path = "stale";
+  EXPECT_EQ(downloader.Download(path, exe), 0);  // the update host does not resolve here
+  EXPECT_EQ(path, "");
+}
+
+}  // namespace
