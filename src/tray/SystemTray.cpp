@@ -18,11 +18,12 @@ constexpr const char* kIdleText = "Kivoline";
 
 CSystemTray::CSystemTray() noexcept { std::memset(&nid, 0, sizeof(nid)); }
 
-CSystemTray::~CSystemTray() {
-  if (Hwnd() != nullptr) {
-    nid.uFlags = 0;
-    NotifyShell(NIM_DELETE, nid);
-  }
+CSystemTray::~CSystemTray() { Remove(); }
+
+void CSystemTray::Remove() {
+  if (Hwnd() == nullptr) return;
+  nid.uFlags = 0;
+  NotifyShell(NIM_DELETE, nid);
   Destroy();
 }
 

@@ -20,6 +20,9 @@ class CSystemTray : public kivo::toolkit::Window {
   // window cannot be created or the shell refuses the icon.
   bool Create(UINT callbackMessage, const std::string& tip, HICON icon, UINT id);
 
+  // Removes the icon and destroys the hidden window; once only.
+  void Remove();
+
   // Shows a balloon with `title` and the statistics text of the moment.
   void ShowBalloon(const std::string& title);
 

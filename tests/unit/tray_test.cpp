@@ -1,0 +1,153 @@
+// The tray icon's records as the shell receives them, through the one seam
+// of CSystemTray.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include <vector>
+
+#include "resource.h"
+#include "toolkit/Window.h"
+#include "tray/SystemTray.h"
+#include "tray/TrayOwner.h"
+
+namespace {
+
+struct ShellCall {
+  DWORD message;
+  NOTIFYICONDATAA record;
+};
+
+// The main window as the tray sees it: statistics on demand.
+class FakeOwner : public kivo::toolkit::Window, public CTrayOwner {
+ public:
+  bool connected = false;
+  std::string stats;
+  FakeOwner() { Create(0, "Kivoline", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr); }
+  bool BuildStatusText(std::string& text) override {
+    if (stats.empty()) return false;
+    text = stats;
+    return true;
+  }
+  bool IsConnected() const override { return connected; }
+  std::string GetShowWindowText() const override { return "Show..."; }
+};
+
+class RecordingTray : public CSystemTray {
+ public:
+  std::vector<ShellCall> calls;
+  HWND main = nullptr;
+  BOOL answer = TRUE;
+  ~RecordingTray() override { Remove(); }
+
+ protected:
+  BOOL NotifyShell(DWORD message, NOTIFYICONDATAA& record) override {
+    calls.push_back({message, record});
+    return answer;
+  }
+  HWND MainWindow() const override { return main; }
+};
+
+TEST(Tray, CreateAddsTheIconWithItsCallbackAndTip) {
+  RecordingTray tray;
+  HICON icon = ::LoadIconA(nullptr, MAKEINTRESOURCEA(32512));
+  ASSERT_TRUE(tray.Create(1135, "Kivoline", icon, 530));
+  ASSERT_EQ(tray.calls.size(), 1u);
+  const ShellCall& add = tray.calls[0];
+  EXPECT_EQ(add.message, static_cast<DWORD>(NIM_ADD));
+  EXPECT_EQ(add.record.cbSize, 488u);
+  EXPECT_EQ(add.record.uFlags, 7u);
+  EXPECT_EQ(add.record.uID, 530u);
+  EXPECT_EQ(add.record.uCallbackMessage, 1135u);
+  EXPECT_EQ(add.record.hIcon, icon);
+  EXPECT_EQ(add.record.hWnd, tray.Hwnd());
+  EXPECT_STREQ(add.record.szTip, "Kivoline");
+  char title[32] = {};
+  ::GetWindowTextA(tray.Hwnd(), title, sizeof(title));
+  EXPECT_STREQ(title, "KIVO VPN");
+  EXPECT_FALSE(::IsWindowVisible(tray.Hwnd()));
+}
+
+TEST(Tray, RefusedIconFailsCreation) {
+  RecordingTray tray;
+  tray.answer = FALSE;
+  EXPECT_FALSE(tray.Create(1135, "Kivoline", nullptr, 529));
+}
+
+TEST(Tray, HoverRefreshesTheTipFromTheStatistics) {
+  FakeOwner owner;
+  RecordingTray tray;
+  tray.main = owner.Hwnd();
+  ASSERT_TRUE(tray.Create(1135, "Kivoline", nullptr, 529));
+
+  EXPECT_EQ(::SendMessageA(tray.Hwnd(), 1135, 529, WM_MOUSEMOVE), 1);
+  ASSERT_EQ(tray.calls.back().message, static_cast<DWORD>(NIM_MODIFY));
+  EXPECT_EQ(tray.calls.back().record.uFlags, static_cast<UINT>(NIF_TIP));
+  EXPECT_STREQ(tray.calls.back().record.szTip, "Kivoline") << "no statistics: the plain name";
+
+  owner.stats = "Kivoline Connection\nSpeed: 1.00 Mbps\n";
+  ::SendMessageA(tray.Hwnd(), 1135, 529, WM_MOUSEMOVE);
+  EXPECT_EQ(std::string(tray.calls.back().record.szTip), owner.stats);
+
+  owner.stats = std::string(300, 's');
+  ::SendMessageA(tray.Hwnd(), 1135, 529, WM_MOUSEMOVE);
+  EXPECT_EQ(std::strlen(tray.calls.back().record.szTip), 127u) << "cut to the tip's 127 bytes";
+}
+
+TEST(Tray, CallbacksForAnotherIconOrPressesAlone) {
+  FakeOwner owner;
+  RecordingTray tray;
+  tray.main = owner.Hwnd();
+  ASSERT_TRUE(tray.Create(1135, "Kivoline", nullptr, 529));
+  const size_t before = tray.calls.size();
+  EXPECT_EQ(::SendMessageA(tray.Hwnd(), 1135, 530, WM_MOUSEMOVE), 0) << "another icon id is not ours";
+  EXPECT_EQ(::SendMessageA(tray.Hwnd(), 1135, 529, WM_LBUTTONDOWN), 1);
+  EXPECT_EQ(::SendMessageA(tray.Hwnd(), 1135, 529, WM_RBUTTONDOWN), 1);
+  EXPECT_EQ(tray.calls.size(), before);
+  EXPECT_FALSE(::IsWindowVisible(owner.Hwnd())) << "a press alone shows nothing";
+  EXPECT_EQ(::SendMessageA(tray.Hwnd(), 1135, 529, WM_LBUTTONUP), 1);
+  EXPECT_TRUE(::IsWindowVisible(owner.Hwnd())) << "a release shows the main window";
+}
+
+TEST(Tray, BalloonCarriesTitleAndTheTextOfTheMoment) {
+  FakeOwner owner;
+  RecordingTray tray;
+  tray.main = owner.Hwnd();
+  ASSERT_TRUE(tray.Create(1135, "Kivoline", nullptr, 530));
+  tray.ShowBalloon("Alreadly Running");
+  const ShellCall& idle = tray.calls.back();
+  EXPECT_EQ(idle.message, static_cast<DWORD>(NIM_MODIFY));
+  EXPECT_EQ(idle.record.cbSize, 488u);
+  EXPECT_EQ(idle.record.uFlags, static_cast<UINT>(NIF_INFO));
+  EXPECT_STREQ(idle.record.szInfoTitle, "Alreadly Running");
+  EXPECT_STREQ(idle.record.szInfo, "Kivoline");
+  EXPECT_EQ(idle.record.uTimeout, 5000u);
+  EXPECT_EQ(idle.record.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
+
+  owner.stats = "Kivoline Connection\nIP:   10.0.0.2\n";
+  tray.ShowBalloon(std::string(100, 'T'));
+  EXPECT_EQ(std::string(tray.calls.back().record.szInfo), owner.stats);
+  EXPECT_EQ(std::strlen(tray.calls.back().record.szInfoTitle), 63u);
+}
+
+TEST(Tray, RestartedShellGetsTheIconAgainAndDestructionRemovesIt) {
+  RecordingTray tray;
+  ASSERT_TRUE(tray.Create(1135, "Kivoline", nullptr, 529));
+  ::SendMessageA(tray.Hwnd(), ::RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+  ASSERT_EQ(tray.calls.size(), 2u);
+  EXPECT_EQ(tray.calls[1].message, static_cast<DWORD>(NIM_ADD));
+  EXPECT_EQ(tray.calls[1].record.uID, 529u);
+  EXPECT_EQ(tray.calls[1].record.uCallbackMessage, 1135u);
+  EXPECT_EQ(tray.calls[1].record.uFlags, 7u);
+  EXPECT_STREQ(tray.calls[1].record.szTip, "Kivoline");
+
+  tray.Remove();
+  EXPECT_EQ(tray.calls.back().message, static_cast<DWORD>(NIM_DELETE));
+  EXPECT_EQ(tray.calls.back().record.uFlags, 0u);
+  EXPECT_EQ(tray.Hwnd(), nullptr);
+  const size_t count = tray.calls.size();
+  tray.Remove();
+  EXPECT_EQ(tray.calls.size(), count) << "removed once";
+}
+
+}  // namespace

@@ -1,0 +1,117 @@
+// The phonebook record, the device name bytes and the connection texts.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "toolkit/Strings.h"
+#include "vpn/DialTexts.h"
+#include "vpn/Phonebook.h"
+#include "vpn/RasRecords.h"
+
+using namespace kivo::vpn;
+
+namespace {
+
+const RASENTRYA& AsEntry(const std::vector<BYTE>& record) {
+  return *reinterpret_cast<const RASENTRYA*>(record.data());
+}
+
+TEST(PhonebookEntry, CarriesExactlyTheVpnFields) {
+  std::vector<BYTE> record = BuildEntryRecord(sizeof(RASENTRYA), "198.51.100.21", 1033);
+  ASSERT_EQ(record.size(), 2884u);
+  const RASENTRYA& e = AsEntry(record);
+  EXPECT_EQ(e.dwSize, 2884u);
+  EXPECT_EQ(e.dwfOptions, 0x38001010u);
+  EXPECT_EQ(e.dwCountryID, 86u);
+  EXPECT_EQ(e.dwCountryCode, 86u);
+  EXPECT_STREQ(e.szLocalPhoneNumber, "198.51.100.21");
+  EXPECT_EQ(e.dwfNetProtocols, static_cast<DWORD>(RASNP_Ip));
+  EXPECT_EQ(e.dwFramingProtocol, static_cast<DWORD>(RASFP_Ppp));
+  EXPECT_STREQ(e.szDeviceType, "vpn");
+  EXPECT_STREQ(e.szDeviceName, "WAN Miniport (L2TP)");
+  EXPECT_EQ(e.dwType, 2u);
+  EXPECT_EQ(e.dwVpnStrategy, 2u);
+  EXPECT_EQ(e.dwEncryptionType, 3u);
+  // Everything else stays zero: compare with a record holding only these.
+  RASENTRYA expected;
+  std::memset(&expected, 0, sizeof(expected));
+  expected.dwSize = e.dwSize;
+  expected.dwfOptions = e.dwfOptions;
+  expected.dwCountryID = expected.dwCountryCode = 86;
+  std::strcpy(expected.szLocalPhoneNumber, "198.51.100.21");
+  expected.dwfNetProtocols = RASNP_Ip;
+  expected.dwFramingProtocol = RASFP_Ppp;
+  std::strcpy(expected.szDeviceType, "vpn");
+  std::strcpy(expected.szDeviceName, "WAN Miniport (L2TP)");
+  expected.dwType = 2;
+  expected.dwVpnStrategy = 2;
+  expected.dwEncryptionType = 3;
+  EXPECT_EQ(std::memcmp(&expected, record.data(), sizeof(expected)), 0);
+}
+
+TEST(PhonebookEntry, BufferIsNeverSmallerThanTheReportedSize) {
+  EXPECT_EQ(BuildEntryRecord(1000, "h", 1033).size(), 2884u) << "at least the full record";
+  std::vector<BYTE> big = BuildEntryRecord(4000, "h", 1033);
+  EXPECT_EQ(big.size(), 4000u);
+  EXPECT_EQ(AsEntry(big).dwSize, 4000u);
+}
+
+TEST(PhonebookEntry, EmptyAndOverlongTargetsAreStoredSafely) {
+  EXPECT_STREQ(AsEntry(BuildEntryRecord(2884, "", 1033)).szLocalPhoneNumber, "");
+  std::string huge(500, '9');
+  const RASENTRYA& e = AsEntry(BuildEntryRecord(2884, huge, 1033));
+  EXPECT_EQ(std::strlen(e.szLocalPhoneNumber), sizeof(e.szLocalPhoneNumber) - 1);
+}
+
+TEST(DeviceName, FollowsTheRasLibraryLanguageAsCodePageBytes) {
+  const std::string big5 = "WAN \xB0\x67\xA7\x41\xB3\x73\xB1\xB5\xB0\xF0 (L2TP)";  // 迷你連接埠
+  const std::string gbk = "WAN \xCE\xA2\xD0\xCD\xB6\xCB\xBF\xDA (L2TP)";            // 微型端口
+  for (WORD id : {1028, 3076, 5124}) EXPECT_EQ(DeviceNameFor(id), big5) << id;
+  for (WORD id : {2052, 4100}) EXPECT_EQ(DeviceNameFor(id), gbk) << id;
+  for (WORD id : {0, 1033, 2057, 1041}) EXPECT_EQ(DeviceNameFor(id), "WAN Miniport (L2TP)") << id;
+  EXPECT_EQ(kivo::toolkit::Gbk("WAN 微型端口 (L2TP)"), gbk);
+}
+
+TEST(Phonebook, ValidationResultsThatMeanNoEntry) {
+  EXPECT_FALSE(IsEntryPresent(0));
+  EXPECT_FALSE(IsEntryPresent(621));
+  EXPECT_TRUE(IsEntryPresent(183));
+  EXPECT_TRUE(IsEntryPresent(87));
+}
+
+TEST(DialStates, MapToTheirStringIds) {
+  struct Case {
+    DWORD state;
+    UINT zh, en;
+  } cases[] = {{0, 100, 124},       {5, 105, 129},       {17, 117, 141},      {0x1000, 118, 142},
+               {0x1003, 121, 145},  {0x2000, 122, 146},  {0x2001, 123, 147},  {18, 1, 1},
+               {0x1004, 1, 1},      {0x2002, 1, 1},      {0xFFFFFFFF, 1, 1}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(StateTextId(c.state, true), c.zh) << c.state;
+    EXPECT_EQ(StateTextId(c.state, false), c.en) << c.state;
+  }
+}
+
+TEST(DialStates, EveryMappedIdHasTextAndTheUnmappedNone) {
+  for (UINT id = 100; id <= 147; ++id) EXPECT_FALSE(kivo::toolkit::LoadResString(id).empty()) << id;
+  EXPECT_EQ(kivo::toolkit::LoadResString(StateTextId(18, false)), "");
+  EXPECT_EQ(kivo::toolkit::LoadResString(146), "Successfully connected");
+}
+
+TEST(StatusText, FormatsSpeedCountersAndAddress) {
+  const std::string format = "Kivoline Connection\nSpeed: %.2f Mbps\nSend: %u byte\nReceive: %u byte\nIP:   %s\n";
+  EXPECT_EQ(FormatStatusText(format, 54000000, 1234, 4294967295u, "10.8.0.6"),
+            "Kivoline Connection\nSpeed: 54.00 Mbps\nSend: 1234 byte\nReceive: 4294967295 byte\nIP:   10.8.0.6\n");
+  // The speed is read as a signed 32-bit number.
+  EXPECT_NE(FormatStatusText(format, 0xFFFFFFFF, 0, 0, "").find("Speed: -0.00 Mbps"), std::string::npos);
+  std::string largest = FormatStatusText(format, 0x7FFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, "255.255.255.255");
+  EXPECT_LT(largest.size(), 128u) << "fits the tooltip";
+}
+
+TEST(DialError, AppendsTheCodeAsASignedNumber) {
+  // 0xDEADBEEF has no system text anywhere: the unknown text is used.
+  std::string text = FormatDialError(0xDEADBEEF, "Unknow remote access error,", "Error code: %ld.");
+  EXPECT_EQ(text, "Unknow remote access error,Error code: -559038737.");
+}
+
+}  // namespace
