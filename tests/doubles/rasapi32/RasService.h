@@ -1,0 +1,103 @@
+// The simulated remote access service of this process: its connections, the
+// dial scripts that run on threads of their own, and the one lock that orders
+// every change of a connection and every line of calls.log.
+#pragma once
+
+#include <ras.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "DialScript.h"
+#include "LogLine.h"
+#include "toolkit/Sync.h"
+#include "toolkit/Thread.h"
+
+namespace kivo::rasdouble {
+
+class ControlFile;
+
+// The notifier of type 0 (RASDIALFUNC), with the state as a plain number so
+// that a script may report any value.
+using DialNotifier = void(WINAPI*)(UINT message, DWORD state, DWORD error);
+
+// Gives the control file of the current call, loading it on first use.
+using ControlSource = std::function<const ControlFile&()>;
+
+struct LinkStatus {
+  DWORD state = 0;
+  DWORD error = 0;
+  bool connected = false;     // reached RASCS_Connected and is still up
+  double connectedForMs = 0;  // since RASCS_Connected, while connected
+};
+
+class RasService {
+ public:
+  // Process-wide: one service per process, as the system has one.
+  static RasService& Instance();
+
+  RasService() = default;
+  ~RasService();
+  RasService(const RasService&) = delete;
+  RasService& operator=(const RasService&) = delete;
+
+  // Appends the line to <dir>\calls.log.
+  void Log(const std::string& dir, const LogLine& line);
+
+  // A dial that will play `plan` and report to `notifier`; its script starts
+  // with Launch, so that the caller can hand out the handle and log the call
+  // before the first state arrives.
+  HRASCONN Register(const std::string& dir, DialNotifier notifier, DialPlan plan);
+  // The handle that a refused dial leaves behind: it reports
+  // RASCS_Disconnected with `code` until it is hung up.
+  HRASCONN RegisterRefused(const std::string& dir, DWORD code);
+  void Launch(HRASCONN handle);
+
+  // Nothing when the handle is unknown or its connection no longer exists.
+  // A link that has been up for drop_after_ms goes down here.
+  std::optional<LinkStatus> Observe(HRASCONN handle, const ControlSource& control);
+  // Starts the hang-up: no further states are reported once this returns,
+  // and the connection goes away after hangup_confirm_ms (-1: never).
+  // ERROR_INVALID_HANDLE for a handle that is unknown or gone, else 0.
+  DWORD HangUp(HRASCONN handle, const ControlSource& control);
+
+ private:
+  enum class Phase { kDialling, kConnected, kFailed, kDown };
+
+  struct Connection {
+    HRASCONN handle = nullptr;
+    std::string dir;
+    DialNotifier notifier = nullptr;
+    DialPlan plan;
+    Phase phase = Phase::kDialling;
+    DWORD state = 0;
+    DWORD error = 0;
+    double connectedAt = 0;
+    bool hungUp = false;
+    double hungUpAt = 0;
+    long long confirmMs = 0;  // negative: never confirmed
+    bool gone = false;
+    toolkit::Event stop;
+    // Declared last: destroying a connection first waits for its script.
+    toolkit::WorkerThread script;
+  };
+
+  Connection* Find(HRASCONN handle);
+  Connection& Add(const std::string& dir);
+  // Applies the passage of time (drop, hang-up confirmation); false when
+  // the connection is gone. Call with the lock held.
+  bool Refresh(Connection& c, const ControlSource& control);
+  void Play(Connection& c);
+
+  toolkit::CriticalSection lock_;
+  std::map<uintptr_t, std::unique_ptr<Connection>> connections_;
+  uintptr_t nextHandle_ = 0x5A0010;
+  bool closing_ = false;
+};
+
+}  // namespace kivo::rasdouble
