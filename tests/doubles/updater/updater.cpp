@@ -2,8 +2,9 @@
 // self-update download, it records how it was started into
 // "updater_record.json" beside itself (its own path, its argv and the raw
 // command line, all as UTF-8) and exits.
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <string>
 

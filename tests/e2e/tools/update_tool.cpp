@@ -11,8 +11,9 @@
 //   kivo_update_tool startup <running version> [pin]
 //       the client's start-up order: delete a leftover updater, check,
 //       download, gate, and start the updater through the shell.
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <cstdio>
 #include <string>

@@ -1,0 +1,340 @@
+#!/usr/bin/python3
+"""End-to-end: the start-up version check, the updater download and the
+signature gate, against the test update host inside a sealed namespace.
+
+The HTTP exchanges are driven step by step through kivo_update_tool.exe; the
+client itself (KivoVpn_testsigner.exe, which pins the TEST-ONLY signer, and
+KivoVpn.exe, which pins none) shows how start-up reacts: a trusted updater is
+started with the client's file name and the client ends without a window;
+anything else ends in the normal main window.
+"""
+
+import json
+import os
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from harness import sandbox  # noqa: E402
+from harness.update_host import UpdateHost  # noqa: E402
+from update_world import (FIXTURES, UPDATE_HOST, UPDATER_PATH, VERSION_PATH, UpdateWorld,  # noqa: E402
+                          pem_sha1, pinned_test_thumbprint)
+
+WORLD = None
+# Start-up may take a while under Wine (server measurement, first window);
+# a hung update check would never get there at all.
+WINDOW_WAIT = 45
+
+
+def setUpModule():
+    global WORLD
+    WORLD = UpdateWorld().__enter__()
+
+
+def tearDownModule():
+    if WORLD:
+        WORLD.__exit__(None, None, None)
+
+
+def tool(*args, run_dir=None):
+    return WORLD.tool(*args, run_dir=run_dir)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def windows_path(run_dir, name):
+    return "Z:" + os.path.join(run_dir, name).replace("/", "\\")
+
+
+class Base(unittest.TestCase):
+    def setUp(self):
+        WORLD.host.silent = False
+        WORLD.host.clear()
+
+
+class VersionCheck(Base):
+    def check(self, page, status=200, running="3.0.7"):
+        WORLD.host.clear()
+        WORLD.host.serve(VERSION_PATH, page, status=status)
+        return tool("check", running)[0]["result"]
+
+    def test_only_a_newer_five_byte_version_offers_an_update(self):
+        cases = [(b"3.0.8", 0), (b"3.1.0", 0), (b"3.0.7", 1), (b"2.9.9", 1), (b"10.00", 1),
+                 (b"3.0.8\n", 1), (b"3.0.8\r\n", 1), (b"", 1), (b"3.0.80", 1), (b"3.08", 1)]
+        for page, expected in cases:
+            with self.subTest(page=page):
+                self.assertEqual(self.check(page), expected)
+
+    def test_error_status_with_a_five_byte_body_counts(self):
+        for status in (404, 500):
+            with self.subTest(status=status):
+                self.assertEqual(self.check(b"3.0.8", status=status), 0)
+
+    def test_the_version_request(self):
+        WORLD.host.serve(VERSION_PATH, b"3.0.8")
+        result, _ = tool("fetch")
+        self.assertEqual(result["latest"], "3.0.8")
+        [request] = WORLD.host.requests
+        self.assertEqual((request.method, request.path), ("GET", VERSION_PATH))
+        self.assertEqual(request.header("User-Agent"), ["version"])
+        self.assertEqual(request.header("Host"), [UPDATE_HOST])
+
+    def test_even_ending_never_asks(self):
+        WORLD.host.serve(VERSION_PATH, b"9.9.9")
+        for running in ("3.0.8", "3.0.0", "3.0.4"):
+            with self.subTest(running=running):
+                self.assertEqual(tool("check", running)[0]["result"], 1)
+        self.assertEqual(WORLD.host.requests, [])
+
+    def test_silent_host_is_given_up(self):
+        WORLD.host.serve(VERSION_PATH, silent=True)
+        result, _ = tool("check", "3.0.7")
+        self.assertEqual(result["result"], 1)
+        print(f"\n  silent version page given up after {result['ms']} ms", file=sys.stderr)
+
+
+class Download(Base):
+    def download(self, body=b"", **route):
+        WORLD.host.serve(UPDATER_PATH, body, **route)
+        result, run_dir = tool("download")
+        return result, os.path.join(run_dir, "KivoUpdate.exe")
+
+    def test_complete_download(self):
+        body = WORLD.updaters["signed"]
+        result, target = self.download(body)
+        self.assertEqual(result["result"], 1)
+        self.assertEqual(result["path"], result["target"])
+        self.assertTrue(result["path"].endswith("\\KivoUpdate.exe"))
+        self.assertEqual(result["exe"], "kivo_update_tool.exe")
+        self.assertEqual(read(target), body)
+        [request] = WORLD.host.requests
+        self.assertEqual((request.method, request.path), ("GET", UPDATER_PATH))
+        self.assertEqual(request.header("Accept"), ["*/*"])
+        self.assertEqual(request.header("User-Agent"), ["KivoVpn"])
+        self.assertEqual(request.header("Host"), [UPDATE_HOST])
+
+    def test_short_body_fails_and_leaves_the_file(self):
+        body = b"k" * 3000
+        result, target = self.download(body, content_length=len(body) + 1)
+        self.assertEqual((result["result"], result["path"]), (0, ""))
+        self.assertEqual(result["exe"], "kivo_update_tool.exe")
+        self.assertEqual(read(target), body)
+
+    def test_body_cut_half_way_fails_and_leaves_the_file(self):
+        body = bytes(range(256)) * 400
+        result, target = self.download(body, stop_after=len(body) // 2)
+        self.assertEqual((result["result"], result["path"]), (0, ""))
+        self.assertEqual(read(target), body[:len(body) // 2])
+
+    def test_announced_length_shorter_than_the_body(self):
+        # The HTTP client reads no further than the length announced, so the
+        # byte beyond it is never seen: what was announced is what is written.
+        body = b"k" * 3000
+        result, target = self.download(body, content_length=len(body) - 1)
+        self.assertEqual(result["result"], 1)
+        self.assertEqual(read(target), body[:-1])
+
+    def test_no_content_length(self):
+        result, target = self.download(b"", content_length=None)
+        self.assertEqual(result["result"], 1, "an empty body matches the expected length 0")
+        self.assertEqual(read(target), b"")
+        # ... but the gate never starts an empty file, and removes it.
+        gate, _ = tool("gate", windows_path(os.path.dirname(target), "KivoUpdate.exe"),
+                       run_dir=os.path.dirname(target))
+        self.assertEqual(gate, {"trusted": False, "exists": False})
+
+        result, target = self.download(b"some body", content_length=None)
+        self.assertEqual((result["result"], result["path"]), (0, ""))
+
+    def test_not_found_fails_without_naming_the_program(self):
+        result, target = self.download(b"missing", status=404)
+        self.assertEqual(result, {**result, "result": 0, "path": "", "exe": ""})
+        self.assertFalse(os.path.exists(target))
+
+    def test_silent_download_is_given_up(self):
+        result, target = self.download(silent=True)
+        self.assertEqual((result["result"], result["path"]), (0, ""))
+        print(f"\n  silent download given up after {result['ms']} ms", file=sys.stderr)
+
+
+class Gate(Base):
+    def test_fixture_thumbprint_is_the_pinned_one(self):
+        self.assertEqual(pem_sha1(os.path.join(FIXTURES, "test_signer.pem")), pinned_test_thumbprint())
+
+    def test_signer_is_read_from_the_file(self):
+        run_dir = WORLD.run_dir("tests/e2e/tools/kivo_update_tool.exe")
+        for name in ("signed", "other", "altered", "unsigned"):
+            with open(os.path.join(run_dir, name + ".exe"), "wb") as f:
+                f.write(WORLD.updaters[name])
+        expected = {
+            "signed": (True, pinned_test_thumbprint(), True),
+            "other": (True, None, True),   # valid, but by somebody else
+            "altered": (True, pinned_test_thumbprint(), False),
+            "unsigned": (False, "", False),
+        }
+        for name, (signed, sha1, verified) in expected.items():
+            with self.subTest(name=name):
+                result, _ = tool("signer", windows_path(run_dir, name + ".exe"), run_dir=run_dir)
+                self.assertEqual((result["signed"], result["verified"]), (signed, verified))
+                if sha1 is not None:
+                    self.assertEqual(result["sha1"], sha1)
+                else:
+                    self.assertNotEqual(result["sha1"], pinned_test_thumbprint())
+
+    def test_only_the_pinned_signer_passes(self):
+        run_dir = WORLD.run_dir("tests/e2e/tools/kivo_update_tool.exe")
+        for name, trusted in (("signed", True), ("other", False), ("altered", False), ("unsigned", False)):
+            with self.subTest(name=name):
+                path = os.path.join(run_dir, name + ".exe")
+                with open(path, "wb") as f:
+                    f.write(WORLD.updaters[name])
+                result, _ = tool("gate", windows_path(run_dir, name + ".exe"), run_dir=run_dir)
+                self.assertEqual(result, {"trusted": trusted, "exists": trusted})
+                self.assertEqual(os.path.exists(path), trusted)
+        # With no pin nothing passes, the right signer included.
+        path = os.path.join(run_dir, "signed.exe")
+        with open(path, "wb") as f:
+            f.write(WORLD.updaters["signed"])
+        result, _ = tool("gate", windows_path(run_dir, "signed.exe"), "", run_dir=run_dir)
+        self.assertEqual(result, {"trusted": False, "exists": False})
+
+
+class StartupOrder(Base):
+    """The whole start-up order of the client through the tool."""
+
+    def test_leftover_is_deleted_before_the_check(self):
+        run_dir = WORLD.run_dir("tests/e2e/tools/kivo_update_tool.exe")
+        with open(os.path.join(run_dir, "KivoUpdate.exe"), "wb") as f:
+            f.write(b"left over")
+        WORLD.host.serve(VERSION_PATH, b"3.0.7")
+        result, _ = tool("startup", "3.0.7", run_dir=run_dir)
+        self.assertTrue(result["had_leftover"])
+        self.assertTrue(result["leftover_gone"])
+        self.assertEqual((result["up_to_date"], result["downloaded"]), (1, -1))
+        self.assertEqual([r.path for r in WORLD.host.requests], [VERSION_PATH])
+
+    def test_empty_download_is_refused_by_the_gate(self):
+        WORLD.host.serve(VERSION_PATH, b"3.0.8")
+        WORLD.host.serve(UPDATER_PATH, b"", content_length=None)
+        result, run_dir = tool("startup", "3.0.7")
+        self.assertEqual((result["up_to_date"], result["downloaded"]), (0, 1))
+        self.assertEqual((result["trusted"], result["started"], result["file_exists"]), (False, False, False))
+
+
+def app_available(name):
+    try:
+        WORLD.built(name)
+        return True
+    except FileNotFoundError:
+        return False
+
+
+class Client(Base):
+    """The client's own start-up."""
+
+    def run_client(self, exe="KivoVpn_testsigner.exe", leftover=None):
+        if not app_available(exe):
+            self.skipTest(f"{exe} is not built")
+        run_dir = WORLD.run_dir(exe)
+        if leftover is not None:
+            with open(os.path.join(run_dir, "KivoUpdate.exe"), "wb") as f:
+                f.write(leftover)
+        process = WORLD.start(exe, run_dir)
+        try:
+            outcome, seconds = WORLD.wait_window_or_exit(process, WINDOW_WAIT)
+        finally:
+            WORLD.stop(process, exe)
+        return outcome, seconds, run_dir
+
+    def assert_normal_start(self, outcome, seconds, run_dir):
+        self.assertEqual(outcome, "window", f"after {seconds:.1f} s")
+        self.assertFalse(os.path.exists(os.path.join(run_dir, "KivoUpdate.exe")))
+        self.assertFalse(os.path.exists(os.path.join(run_dir, "updater_record.json")))
+
+    def test_trusted_update_replaces_the_client(self):
+        WORLD.host.serve(VERSION_PATH, b"3.0.8")
+        WORLD.host.serve(UPDATER_PATH, WORLD.updaters["signed"])
+        outcome, seconds, run_dir = self.run_client()
+        self.assertEqual(outcome, "exit", "the client must end without showing its window")
+        record_path = os.path.join(run_dir, "updater_record.json")
+        self.assertTrue(WORLD.wait_file(record_path, 20), "the updater was not started")
+        time.sleep(0.2)
+        with open(record_path, encoding="utf-8") as f:
+            record = json.load(f)
+        self.assertTrue(record["exe"].endswith("\\KivoUpdate.exe"), record)
+        self.assertEqual(record["argv"][1:], ["KivoVpn_testsigner.exe"], record)
+        self.assertTrue(record["command_line"].rstrip().endswith("KivoVpn_testsigner.exe"), record)
+        paths = [r.path for r in WORLD.host.requests]
+        self.assertEqual(paths, [VERSION_PATH, UPDATER_PATH])
+        version, download = WORLD.host.requests
+        self.assertEqual(version.header("User-Agent"), ["version"])
+        self.assertEqual(download.header("Accept"), ["*/*"])
+        self.assertEqual(download.header("User-Agent"), ["KivoVpn"])
+
+    def test_untrusted_updaters_are_deleted_and_never_started(self):
+        for name in ("unsigned", "other", "altered"):
+            with self.subTest(updater=name):
+                WORLD.host.clear()
+                WORLD.host.serve(VERSION_PATH, b"3.0.8")
+                WORLD.host.serve(UPDATER_PATH, WORLD.updaters[name])
+                outcome, seconds, run_dir = self.run_client()
+                self.assert_normal_start(outcome, seconds, run_dir)
+                self.assertEqual([r.path for r in WORLD.host.requests], [VERSION_PATH, UPDATER_PATH])
+
+    def test_release_build_pins_no_signer(self):
+        WORLD.host.serve(VERSION_PATH, b"3.0.8")
+        WORLD.host.serve(UPDATER_PATH, WORLD.updaters["signed"])
+        outcome, seconds, run_dir = self.run_client("KivoVpn.exe")
+        self.assert_normal_start(outcome, seconds, run_dir)
+        self.assertEqual([r.path for r in WORLD.host.requests], [VERSION_PATH, UPDATER_PATH])
+
+    def test_no_newer_version_starts_normally_and_removes_the_leftover(self):
+        WORLD.host.serve(VERSION_PATH, b"3.0.7")
+        outcome, seconds, run_dir = self.run_client(leftover=b"from an earlier update")
+        self.assert_normal_start(outcome, seconds, run_dir)
+        self.assertEqual([r.path for r in WORLD.host.requests], [VERSION_PATH])
+
+    def test_failed_download_starts_normally(self):
+        WORLD.host.serve(VERSION_PATH, b"3.0.8")
+        WORLD.host.serve(UPDATER_PATH, b"x", status=404)
+        outcome, seconds, run_dir = self.run_client()
+        self.assert_normal_start(outcome, seconds, run_dir)
+
+    def test_host_trouble_does_not_hold_start_up(self):
+        cases = {}
+        # Silent: connections are accepted and never answered.
+        WORLD.host.silent = True
+        cases["silent"] = self.run_client()
+        WORLD.host.silent = False
+        # Silent only for the download.
+        WORLD.host.serve(VERSION_PATH, b"3.0.8")
+        WORLD.host.serve(UPDATER_PATH, silent=True)
+        cases["silent download"] = self.run_client()
+        # Refusing: nothing listens on port 80.
+        WORLD.host.stop()
+        try:
+            cases["refusing"] = self.run_client()
+            # Unreachable: the name resolves to an address without a route.
+            sandbox.unmap_hosts()
+            sandbox.map_host(UPDATE_HOST, "192.0.2.254")
+            cases["no route"] = self.run_client()
+            # Unknown: the name does not resolve at all.
+            sandbox.unmap_hosts()
+            cases["unresolved"] = self.run_client()
+        finally:
+            sandbox.unmap_hosts()
+            sandbox.map_host(UPDATE_HOST, "127.0.0.1")
+            WORLD.host = UpdateHost().start()
+        for name, (outcome, seconds, run_dir) in cases.items():
+            with self.subTest(host=name):
+                print(f"\n  {name}: main window after {seconds:.1f} s", file=sys.stderr)
+                self.assert_normal_start(outcome, seconds, run_dir)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
