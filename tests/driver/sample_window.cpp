@@ -8,9 +8,10 @@
 // "/exit=<n>" sets the process exit code used when Exit (IDCANCEL) ends it.
 #include "sample_window.h"
 
+#include <windows.h>
+// after windows.h
 #include <commctrl.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <cstdlib>
 #include <string>
