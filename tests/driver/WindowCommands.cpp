@@ -107,12 +107,13 @@ Json Click(const Args& args) {
   return ::PostMessageW(hwnd, BM_CLICK, 0, 0) != FALSE;
 }
 
-// WM_COMMAND to `hwnd` for control `id` with notification `code`; lParam is
-// the control's window (or "lparam" when given, e.g. 0 for menu commands).
+// WM_COMMAND to `hwnd` for control id "control" with notification "code";
+// lParam is the control's window (or "lparam" when given, e.g. 0 for menu
+// commands). ("id" names the request itself.)
 // Sent and waited for by default; "sync": false posts it instead.
 Json Command(const Args& args) {
   HWND parent = args.Window("hwnd");
-  auto id = static_cast<WORD>(args.Integer("id"));
+  auto id = static_cast<WORD>(args.Integer("control"));
   auto code = static_cast<WORD>(args.Integer("code", 0));
   LPARAM lp = reinterpret_cast<LPARAM>(::GetDlgItem(parent, id));
   if (args.Has("lparam")) lp = static_cast<LPARAM>(args.Bits("lparam", 0));

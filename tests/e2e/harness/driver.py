@@ -14,6 +14,7 @@ import threading
 # Messages and constants tests use often.
 WM_SETTEXT = 0x000C
 WM_GETTEXT = 0x000D
+WM_GETTEXTLENGTH = 0x000E
 WM_CLOSE = 0x0010
 WM_KEYDOWN = 0x0100
 WM_COMMAND = 0x0111
@@ -51,14 +52,20 @@ class DriverTimeout(RuntimeError):
 
 
 class Driver:
-    def __init__(self, exe, env, cwd=None, stderr=None, timeout=30.0):
-        """Starts `wine exe` with `env`; `timeout` bounds each answer."""
+    def __init__(self, exe, env, cwd=None, log_path=None, timeout=30.0):
+        """Starts `wine exe` with `env` (its messages go to `log_path`);
+        `timeout` bounds each answer."""
         self.timeout = timeout
         self._next_id = 0
         self._lock = threading.Lock()
         self._answers = queue.Queue()
-        self.process = subprocess.Popen(["wine", str(exe)], env=env, cwd=cwd, stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, stderr=stderr or subprocess.DEVNULL)
+        log = open(log_path, "wb") if log_path else subprocess.DEVNULL
+        try:
+            self.process = subprocess.Popen(["wine", str(exe)], env=env, cwd=cwd, stdin=subprocess.PIPE,
+                                            stdout=subprocess.PIPE, stderr=log)
+        finally:
+            if log_path:
+                log.close()
         self._reader = threading.Thread(target=self._read, name="driver-reader", daemon=True)
         self._reader.start()
 
@@ -112,11 +119,16 @@ class Driver:
             try:
                 self.process.stdin.write(b'{"cmd":"quit"}\n')
                 self.process.stdin.flush()
-                self.process.stdin.close()
                 self.process.wait(5)
             except (OSError, subprocess.TimeoutExpired):
                 self.process.kill()
                 self.process.wait()
+        self._reader.join(5)
+        for pipe in (self.process.stdin, self.process.stdout):
+            try:
+                pipe.close()
+            except OSError:
+                pass
 
     # --- windows ---------------------------------------------------------
     def find_window(self, title=None, cls=None, hidden=False, pid=None):
@@ -162,7 +174,7 @@ class Driver:
 
     def command(self, hwnd, control_id, code=0, lparam=None, sync=True):
         """WM_COMMAND(id, code) to `hwnd` with the control's window as lParam."""
-        return self.call("command", hwnd=hwnd, id=control_id, code=code, lparam=lparam, sync=sync)
+        return self.call("command", hwnd=hwnd, control=control_id, code=code, lparam=lparam, sync=sync)
 
     def key(self, hwnd, vk, char=None):
         """Posts WM_KEYDOWN (+ WM_CHAR) + WM_KEYUP to `hwnd`."""

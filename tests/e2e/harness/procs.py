@@ -22,9 +22,9 @@ def _environ(pid):
         return b""
 
 
-def marked(world_id, exclude=()):
-    """Pids of live processes that carry this world's mark."""
-    needle = f"{MARK}={world_id}".encode()
+def marked(world_id, exclude=(), var=MARK):
+    """Pids of live processes that carry this world's mark (`var`=world_id)."""
+    needle = f"{var}={world_id}".encode()
     out = []
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
@@ -57,13 +57,13 @@ def exe_name(pid):
         return ""
 
 
-def kill_marked(world_id, exclude=(), timeout=5.0):
+def kill_marked(world_id, exclude=(), timeout=5.0, var=MARK):
     """SIGKILLs every process with the mark until none is left (or time runs
     out); returns the pids that were still alive and had to be killed."""
     killed = []
     deadline = time.monotonic() + timeout
     while True:
-        pids = marked(world_id, exclude)
+        pids = marked(world_id, exclude, var)
         if not pids:
             return killed
         for pid in pids:

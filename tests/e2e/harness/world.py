@@ -70,6 +70,7 @@ class World:
         self._reaper = None
         self._old_sigterm = None
         self._log_count = 0
+        self._xauthority = None
 
     # --- lifetime ---------------------------------------------------------
     def __enter__(self):
@@ -100,7 +101,7 @@ class World:
         self.server = wine.WineServer(self.env())
         self.server.start()
         self.driver = Driver(self.driver_exe(), self.env(locale=self._driver_locale), cwd=self.run_dir,
-                             stderr=open(self._log_path("driver"), "wb"))
+                             log_path=self._log_path("driver"))
         # The first Wine program of a session boots it (services, desktop);
         # doing that here keeps it out of the first test's timings.
         self.driver.info()
@@ -151,6 +152,7 @@ class World:
             if not reachable(choice):
                 raise RuntimeError(f"display {choice} cannot be reached from the sandbox")
             self.display = choice
+            self._xauthority = os.environ.get("XAUTHORITY")
         else:
             width, height, depth = self._screen_size
             self._xvfb = Xvfb(width, height, depth, env=dict(os.environ, **{procs.MARK: self.id}))
@@ -164,8 +166,16 @@ class World:
     # --- environment ------------------------------------------------------
     def env(self, locale="en_US.UTF-8", extra=None, overrides=None):
         """The environment of a Wine program in this world."""
+        extra = dict(extra or {})
+        if self._xauthority:
+            extra.setdefault("XAUTHORITY", self._xauthority)
         return wine.wine_env(self.prefix, self.tmpdir, self.id, display=self.display, locale=locale,
                              overrides=wine.merge_overrides(wine.DEFAULT_OVERRIDES, overrides), extra=extra)
+
+    @property
+    def on_xvfb(self):
+        """True when the world runs on its own Xvfb (not on a real display)."""
+        return self._xvfb is not None
 
     def driver_exe(self):
         return os.path.join(self.build_dir, "tests", "driver", "kivo_driver.exe")
@@ -220,7 +230,7 @@ class World:
         path = exe
         if copy:
             for item in [exe, *files]:
-                shutil.copy2(item, self.run_dir)
+                _install(item, self.run_dir)
             path = os.path.join(self.run_dir, os.path.basename(exe))
         tag = uuid.uuid4().hex
         extra = dict(env or {})
@@ -382,6 +392,16 @@ class App:
     def log(self):
         with open(self.log_path, "rb") as f:
             return f.read().decode(errors="replace")
+
+
+def _install(source, directory):
+    """Copies a file into `directory` by replacing it: a program already
+    running from the old copy keeps its own (Wine maps the image, and
+    truncating a mapped file would crash it)."""
+    target = os.path.join(directory, os.path.basename(source))
+    temporary = target + ".new"
+    shutil.copy2(source, temporary)
+    os.replace(temporary, target)
 
 
 def _ras_control(directory):
