@@ -24,8 +24,8 @@ class LogLine {
   // A NUL-terminated string read no further than `maxBytes`; null gives "null".
   LogLine& String(std::string_view key, const char* text, size_t maxBytes);
 
-  // The finished line, stamped with the monotonic clock in milliseconds (the
-  // same clock as Linux's CLOCK_MONOTONIC under Wine) and the calling thread.
+  // The finished line, stamped with the monotonic clock in milliseconds (under
+  // Wine the same clock as Linux's CLOCK_MONOTONIC_RAW) and the calling thread.
   std::string Stamped(double milliseconds) const;
   const std::string& Name() const { return name_; }
 
