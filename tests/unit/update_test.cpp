@@ -78,14 +78,15 @@ TEST(UpdateVersionRules, DecisionFetchesOnlyWhenNeeded) {
   EXPECT_EQ(fetches, 5);
 }
 
-// The unit tests run where the update host's name does not resolve: an even
-// ending answers at once, and an odd one fails its fetch quietly.
+// The unit tests run where the update host's name does not resolve: every
+// outcome of the real checker is "no update", and none of them may throw or
+// hang. (That an even ending asks nothing is shown by the decision test above
+// and, against a live host, by the end-to-end test.)
 TEST(UpdateChecker, WithoutTheHostReportsNoUpdate) {
   CUpdateChecker checker;
-  const DWORD start = ::GetTickCount();
   EXPECT_EQ(checker.IsUpToDate("3.0.8"), 1);
-  EXPECT_LT(::GetTickCount() - start, 1000u) << "an even ending must not wait for the network";
   EXPECT_EQ(checker.IsUpToDate("3.0.7"), 1);
+  EXPECT_EQ(checker.IsUpToDate(""), 1);
   EXPECT_EQ(checker.FetchLatestVersion(), "");
 }
 
