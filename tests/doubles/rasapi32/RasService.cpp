@@ -33,7 +33,10 @@ RasService::~RasService() {
 void RasService::Log(const std::string& dir, const LogLine& line) {
   Lock lock(lock_);
   // Stamped under the lock, so the file's lines are in time order.
-  AppendToFile(dir + "\\calls.log", line.Stamped(MonotonicMilliseconds()));
+  const std::string path = dir + "\\calls.log";
+  const std::string text = line.Stamped(MonotonicMilliseconds());
+  // A directory that a test named but did not make is made on first use.
+  if (!AppendToFile(path, text) && EnsureDirectory(dir)) AppendToFile(path, text);
 }
 
 RasService::Connection* RasService::Find(HRASCONN handle) {

@@ -869,6 +869,13 @@ TEST_F(RasDoubleTest, DirectoryMayBeGivenInWindowsForm) {
   EXPECT_EQ(1u, LogLinesOf("RasValidateEntryNameA").size());
 }
 
+TEST_F(RasDoubleTest, MissingDirectoryIsMadeOnFirstUse) {
+  dir_ += "\\not\\yet";
+  UseDirectory(dir_);
+  EXPECT_EQ(0u, api().ValidateEntryName(nullptr, "Kivoline"));
+  EXPECT_EQ(1u, LogLinesOf("RasValidateEntryNameA").size());
+}
+
 // ---------------------------------------------------------------------------
 // Flavours
 
