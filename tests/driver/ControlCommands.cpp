@@ -37,13 +37,13 @@ class RemoteRecord {
     block_.Read(0, &record, sizeof(T));
     return record;
   }
-  // The text buffer up to its first NUL (or `units` when given).
+  // The text buffer up to its first NUL, and at most `units` long when given.
   std::string Text(int units = -1) const {
     std::wstring text(kTextUnits, L'\0');
     block_.Read(kTextOffset, text.data(), text.size() * sizeof(wchar_t));
-    size_t n = units >= 0 && units < kTextUnits ? static_cast<size_t>(units) : text.find(L'\0');
-    if (n == std::wstring::npos) n = text.size();
-    return Narrow(text.data(), std::min(n, text.find(L'\0')));
+    size_t n = std::min(text.find(L'\0'), text.size());
+    if (units >= 0) n = std::min(n, static_cast<size_t>(units));
+    return Narrow(text.data(), n);
   }
   void ClearText() const {
     wchar_t zero[2] = {};

@@ -34,12 +34,6 @@ constexpr uint8_t kThreadCode[] = {0x55, 0x89, 0xE5, 0x53, 0x8B, 0x5D, 0x08, 0x8
                                    0x13, 0x89, 0x43, 0x28, 0x5B, 0x5D, 0xC2, 0x04, 0x00};
 static_assert(kCode + sizeof kThreadCode <= kText, "thread code overlaps the text buffer");
 
-struct ThreadHandleTraits {
-  using Type = HANDLE;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::CloseHandle(h); }
-};
-
 }  // namespace
 
 RemoteCaller::RemoteCaller(DWORD pid)
@@ -76,8 +70,8 @@ uint32_t RemoteCaller::Call(const char* function, std::initializer_list<uint32_t
   uint32_t zero = 0;
   block_.Write(kResult, &zero, sizeof zero);
   auto start = reinterpret_cast<LPTHREAD_START_ROUTINE>(block_.Address() + kCode);
-  toolkit::UniqueHandle<ThreadHandleTraits> thread(::CreateRemoteThread(
-      process_.Get(), nullptr, 0, start, reinterpret_cast<void*>(block_.Address()), 0, nullptr));
+  UniqueKernelHandle thread(::CreateRemoteThread(process_.Get(), nullptr, 0, start,
+                                                 reinterpret_cast<void*>(block_.Address()), 0, nullptr));
   if (!thread) throw CommandError(kFailed, "CreateRemoteThread failed");
   if (::WaitForSingleObject(thread.Get(), timeout) != WAIT_OBJECT_0) {
     ::TerminateThread(thread.Get(), 1);

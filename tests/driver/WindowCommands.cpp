@@ -130,8 +130,10 @@ Json Key(const Args& args) {
   auto vk = static_cast<UINT>(args.Integer("vk"));
   if (vk == 0 || vk > 0xFE) throw CommandError(kBadRequest, "'vk' must be 1..254");
   UINT scan = ::MapVirtualKeyW(vk, 0 /* MAPVK_VK_TO_VSC */);
-  LPARAM down = 1 | static_cast<LPARAM>(scan << 16);
-  LPARAM up = down | (1L << 30) | (1L << 31);
+  // Repeat count 1 and the scan code; a release also sets the previous-state
+  // and transition bits.
+  auto down = static_cast<LPARAM>(1u | (scan << 16));
+  auto up = static_cast<LPARAM>(1u | (scan << 16) | 0xC0000000u);
   bool ok = ::PostMessageW(hwnd, WM_KEYDOWN, vk, down) != FALSE;
   auto ch = args.Integer("char", 0);
   if (ch > 0 && ch <= 0xFFFF)

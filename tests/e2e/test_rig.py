@@ -11,11 +11,13 @@ import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import textwrap
 import time
 import unittest
 
-from harness import AppExited, DriverError, World, locales, procs, sandbox, wait_until
+from harness import (AppExited, Driver, DriverError, DriverTimeout, WaitTimeout, World, demo, endpoints, locales,
+                     procs, sandbox, wait_stable, wait_until, wine)
 from harness.driver import BM_CLICK, VK_ESCAPE, WM_GETTEXTLENGTH
 
 sandbox.enter()
@@ -263,6 +265,12 @@ class DriverProtocol:
         self.assertEqual(self.d.raw(b'{"id": "x", "cmd": "info"}')["id"], "x")
         self.assertEqual(self.d.info()["screen"], [1024, 768])
 
+    def test_overlong_request_is_refused_and_the_next_one_served(self):
+        answer = self.d.raw(b'{"cmd": "info", "pad": "' + b"x" * (5 << 20) + b'"}', timeout=60)
+        self.assertEqual((answer["ok"], answer["code"]), (False, "bad_request"))
+        self.assertIn("too long", answer["error"])
+        self.assertEqual(self.d.text(self.control(IDC_LANG)), "lang:2052")
+
     def test_round_trip_latency(self):
         started = time.monotonic()
         for _ in range(50):
@@ -328,6 +336,155 @@ class Languages(unittest.TestCase):
             self.assertEqual(seen, locales.LANG_IDS)
             # The driver itself runs in en_US all the while.
             self.assertEqual(w.driver.lang()["system_langid"], 1033)
+
+
+class HarnessPieces(unittest.TestCase):
+    """Parts of the harness that need no Wine."""
+
+    def test_wait_until_returns_the_value_and_reports_timeouts(self):
+        calls = []
+        self.assertEqual(wait_until(lambda: calls.append(1) or (len(calls) >= 3 and "done"), 5, 0.01), "done")
+        with self.assertRaises(WaitTimeout) as raised:
+            wait_until(lambda: 0, 0.2, 0.01, message="never")
+        self.assertIn("never", str(raised.exception))
+        flaky = iter([KeyError("x"), None, 7])
+
+        def step():
+            value = next(flaky)
+            if isinstance(value, Exception):
+                raise value
+            return value
+
+        self.assertEqual(wait_until(step, 5, 0.01, ignore=(KeyError,)), 7)
+        values = iter([1, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2])
+        self.assertEqual(wait_stable(lambda: next(values), duration=0.05, timeout=5, interval=0.01), 2)
+
+    def test_only_marked_processes_are_killed(self):
+        mark = "test-" + str(os.getpid())
+        env = dict(os.environ, **{procs.MARK: mark})
+        marked = subprocess.Popen(["sleep", "60"], env=env)
+        other = subprocess.Popen(["sleep", "60"])
+        try:
+            wait_until(lambda: procs.marked(mark) == [marked.pid], 5)
+            self.assertEqual(procs.kill_marked(mark), [marked.pid])
+            self.assertEqual(marked.wait(5), -signal.SIGKILL)
+            self.assertIsNone(other.poll())
+            self.assertEqual(procs.marked(mark), [])
+        finally:
+            other.kill()
+            other.wait()
+
+    def test_world_refuses_a_namespace_with_a_way_out(self):
+        # A TUN device reaches only a process here; a veth end (how a
+        # namespace is usually wired to the outside) might reach beyond, and
+        # then nothing may start.
+        subprocess.run(["ip", "tuntap", "add", "dev", "rigtun0", "mode", "tun"], check=True)
+        subprocess.run(["ip", "link", "add", "rigveth0", "type", "veth", "peer", "name", "rigveth1"], check=True)
+        try:
+            subprocess.run(["ip", "link", "set", "rigtun0", "up"], check=True)
+            self.assertEqual(sandbox.interfaces()["rigtun0"][1], "tun")
+            self.assertTrue(sandbox.is_sealed())
+            subprocess.run(["ip", "link", "set", "rigveth0", "up"], check=True)
+            self.assertEqual(sandbox.leaks(), ["rigveth0"])
+            self.assertFalse(sandbox.is_sealed())
+            with self.assertRaises(sandbox.SandboxError):
+                World().start()
+        finally:
+            subprocess.run(["ip", "link", "del", "rigveth0"], check=False)
+            subprocess.run(["ip", "link", "del", "rigtun0"], check=False)
+        self.assertTrue(sandbox.is_sealed())
+
+    def test_wine_environment_drops_the_callers_settings(self):
+        saved = dict(os.environ)
+        os.environ.update(LC_MESSAGES="de_DE.UTF-8", DISPLAY=":99", WINEPREFIX="/elsewhere", WINEDEBUG="+all")
+        try:
+            env = wine.wine_env("/p", "/t", "w1", display=":5", locale="zh_TW.UTF-8",
+                                overrides=wine.merge_overrides(wine.DEFAULT_OVERRIDES, "rasapi32=n"),
+                                extra={"KIVO_RAS_DIR": "/r", "HOME": None})
+        finally:
+            os.environ.clear()
+            os.environ.update(saved)
+        self.assertNotIn("LC_MESSAGES", env)
+        self.assertNotIn("HOME", env)
+        self.assertEqual((env["DISPLAY"], env["WINEPREFIX"], env["WINEDEBUG"], env["TMPDIR"]), (":5", "/p", "-all", "/t"))
+        self.assertEqual((env["LC_ALL"], env["LANG"]), ("zh_TW.UTF-8", "zh_TW.UTF-8"))
+        self.assertTrue(env["WINEDLLOVERRIDES"].endswith(";rasapi32=n"))
+        self.assertEqual((env[procs.MARK], env["KIVO_RAS_DIR"]), ("w1", "/r"))
+
+    def test_endpoints_follow_the_generated_header(self):
+        with tempfile.TemporaryDirectory() as build:
+            os.makedirs(os.path.join(build, "generated"))
+            header = os.path.join(build, "generated", "ServiceEndpoints.h")
+            names = endpoints.SERVERS + ("IntelligentHost", "UpdateHost")
+            with open(header, "w") as f:
+                for i, name in enumerate(names):
+                    f.write(f'inline constexpr const char* k{name} = "v{i}";\n')
+            self.assertEqual(endpoints.servers(build), [f"v{i}" for i in range(6)])
+            self.assertEqual(endpoints.load(build)["UpdateHost"], "v7")
+            with open(header, "w") as f:
+                f.write('inline constexpr const char* kServerCT1 = "x";\n')
+            with self.assertRaises(RuntimeError):
+                endpoints.load(build)
+
+    def test_demo_runs_with_the_services_there_are(self):
+        events = []
+
+        def service(name, available=True):
+            class Fake(demo.DemoService):
+                def start(self, world, values):
+                    if not available:
+                        raise demo.ServiceUnavailable("not built")
+                    events.append(("start", name))
+                    return name
+
+                def stop(self):
+                    events.append(("stop", name))
+
+            Fake.name = name
+            return Fake
+
+        class FakeWorld:
+            build_dir = BUILD
+
+        with demo.DemoServices(FakeWorld(), [service("a"), service("b", False), service("c")], log=events.append):
+            events.append("running")
+        self.assertEqual(events, [("start", "a"), "demo: a: a", "demo: b: not available yet (not built)",
+                                  ("start", "c"), "demo: c: c", "running", ("stop", "c"), ("stop", "a")])
+        self.assertEqual([demo.ras_for_locale(x) for x in ("zh_CN.UTF-8", "zh_SG.UTF-8", "zh_HK.UTF-8",
+                                                           "zh_TW.UTF-8", "zh_MO.UTF-8", "en_GB.UTF-8")],
+                         ["zhcn", "zhcn", "zhtw", "zhtw", "zhtw", "en"])
+
+    def test_driver_client_pairs_answers_with_requests(self):
+        # A stand-in driver: answers a stale id first, then the right one;
+        # "slow" never gets an answer; "bye" ends it.
+        script = textwrap.dedent("""
+            import json, sys
+            for line in sys.stdin:
+                request = json.loads(line)
+                if request["cmd"] == "bye":
+                    break
+                if request["cmd"] == "slow":
+                    continue
+                print(json.dumps({"id": -1, "ok": True, "result": "stale"}), flush=True)
+                print(json.dumps({"id": request["id"], "ok": request["cmd"] != "bad",
+                                  "result": request.get("x"), "code": "failed", "error": "no"}), flush=True)
+        """)
+        client = Driver(None, dict(os.environ), timeout=1, command=[sys.executable, "-c", script])
+        try:
+            self.assertEqual(client.call("echo", x="用"), "用")
+            with self.assertRaises(DriverError) as raised:
+                client.call("bad")
+            self.assertEqual(raised.exception.code, "failed")
+            with self.assertRaises(DriverTimeout):
+                client.call("slow", wait=0.3)
+            self.assertEqual(client.call("echo", x=5), 5)
+            client.process.stdin.write(b'{"cmd": "bye"}\n')
+            client.process.stdin.flush()
+            with self.assertRaises(DriverError) as raised:
+                client.call("echo", x=1)
+            self.assertEqual(raised.exception.code, "gone")
+        finally:
+            client.close()
 
 
 CHILD_WORLD = textwrap.dedent("""

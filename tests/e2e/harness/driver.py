@@ -52,17 +52,17 @@ class DriverTimeout(RuntimeError):
 
 
 class Driver:
-    def __init__(self, exe, env, cwd=None, log_path=None, timeout=30.0):
-        """Starts `wine exe` with `env` (its messages go to `log_path`);
-        `timeout` bounds each answer."""
+    def __init__(self, exe, env, cwd=None, log_path=None, timeout=30.0, command=None):
+        """Starts `wine exe` (or `command`) with `env`, its messages going to
+        `log_path`; `timeout` bounds the wait for each answer."""
         self.timeout = timeout
         self._next_id = 0
         self._lock = threading.Lock()
         self._answers = queue.Queue()
         log = open(log_path, "wb") if log_path else subprocess.DEVNULL
         try:
-            self.process = subprocess.Popen(["wine", str(exe)], env=env, cwd=cwd, stdin=subprocess.PIPE,
-                                            stdout=subprocess.PIPE, stderr=log)
+            self.process = subprocess.Popen(command or ["wine", str(exe)], env=env, cwd=cwd,
+                                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=log)
         finally:
             if log_path:
                 log.close()

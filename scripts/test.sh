@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test with CTest, inside a sealed network,
+# mount and process namespace: nothing in the suite can reach beyond this
+# machine, and no process outlives the run. Exits with CTest's status.
+# Extra arguments go to ctest (e.g. -R e2e_rig).
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+
+bash scripts/setup.sh
+cmake --preset windows
+cmake --build --preset windows
+
+export PYTHONPATH="$root/tests/e2e${PYTHONPATH:+:$PYTHONPATH}"
+export PYTHONDONTWRITEBYTECODE=1
+# A process namespace of our own: when its first process ends, the kernel
+# ends every other one in it.
+exec unshare --pid --fork --kill-child --mount --mount-proc -- \
+  /usr/bin/python3 -m harness.sealed --build "$root/build" -- \
+  ctest --preset windows --output-on-failure "$@"
