@@ -198,13 +198,25 @@ bool CIcmpPinger::SendThroughEchoService() {
     m_echoOutcome = EchoOutcome::kLost;
     return true;
   }
+  m_echoOutcome = EchoedIntact() ? EchoOutcome::kAnswered : EchoOutcome::kLost;
+  return true;
+}
+
+bool CIcmpPinger::EchoedIntact() {
   ICMP_ECHO_REPLY reply;
   std::memcpy(&reply, m_pRecvBuf.get(), sizeof(reply));
-  if (reply.Status != IP_SUCCESS) {
-    m_echoOutcome = EchoOutcome::kLost;
-    return true;
+  if (reply.Status != IP_SUCCESS) return false;
+  // The service ends its wait at the first reply that matches its own
+  // identifier and sequence, truncated or not. Like a reply on the raw
+  // socket, it counts only with the timestamp and data echoed whole.
+  const std::size_t dataSize = icmp::kEchoRequestSize - icmp::kHeaderSize;
+  const auto data = reinterpret_cast<std::uintptr_t>(reply.Data);
+  const auto first = reinterpret_cast<std::uintptr_t>(m_pRecvBuf.get()) + sizeof(reply);
+  const auto last = reinterpret_cast<std::uintptr_t>(m_pRecvBuf.get()) + kBufferSize - dataSize;
+  if (reply.DataSize != dataSize || data < first || data > last ||
+      std::memcmp(reply.Data, m_pSendBuf.get() + icmp::kHeaderSize, dataSize) != 0) {
+    return false;
   }
-  m_echoOutcome = EchoOutcome::kAnswered;
   m_nServiceRoundTrip = static_cast<int>(reply.RoundTripTime);
   return true;
 }
@@ -218,24 +230,18 @@ bool CIcmpPinger::ReceiveEcho(int& roundTripMs) {
   }
   if (!m_pRecvBuf) return false;
   // The wait ends m_nTimeoutMs after the send, however many unrelated
-  // datagrams arrive meanwhile.
+  // datagrams arrive meanwhile: each receive may only wait for what is left.
+  // (A blocking receive wakes sooner under Wine than a select before it.)
   int errors = 0;
   for (;;) {
     const std::uint32_t elapsed = Now() - m_nSentAt;
     if (elapsed >= static_cast<std::uint32_t>(m_nTimeoutMs)) return false;
-    const std::uint32_t remaining = static_cast<std::uint32_t>(m_nTimeoutMs) - elapsed;
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(m_socket.Get(), &readable);
-    timeval wait{static_cast<long>(remaining / 1000), static_cast<long>(remaining % 1000 * 1000)};
-    const int ready = ::select(0, &readable, nullptr, nullptr, &wait);
-    if (ready == 0) return false;
-    int length = SOCKET_ERROR;
-    if (ready > 0) {
-      int fromLength = sizeof(m_addrFrom);
-      length = ::recvfrom(m_socket.Get(), reinterpret_cast<char*>(m_pRecvBuf.get()), kBufferSize, 0,
-                          reinterpret_cast<sockaddr*>(&m_addrFrom), &fromLength);
-    }
+    const DWORD remaining = static_cast<DWORD>(m_nTimeoutMs) - elapsed;
+    ::setsockopt(m_socket.Get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&remaining),
+                 sizeof(remaining));
+    int fromLength = sizeof(m_addrFrom);
+    const int length = ::recvfrom(m_socket.Get(), reinterpret_cast<char*>(m_pRecvBuf.get()), kBufferSize, 0,
+                                  reinterpret_cast<sockaddr*>(&m_addrFrom), &fromLength);
     if (length < 0) {
       if (::WSAGetLastError() == WSAETIMEDOUT || ++errors > kMaxReceiveErrors) return false;
       continue;

@@ -107,6 +107,8 @@ class CIcmpPinger {
   bool Resolve(const std::string& host);
   bool ParseReply(const std::uint8_t* datagram, int length, int& roundTripMs) const;
   bool SendThroughEchoService();
+  // True when the service's reply in the receive buffer is an answer.
+  bool EchoedIntact();
 
   // The process-wide sequence counter: each request takes its value, which
   // then moves on, wrapping from 65535 to 0.

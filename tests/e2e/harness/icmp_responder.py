@@ -10,7 +10,7 @@ request read from the device as configured per destination address:
         r.set("192.0.2.11", reply(30))                       # answer after 30 ms
         r.set("192.0.2.12", SILENT)                          # never answer
         r.set("198.51.100.21", [Action("foreign_id", 0), Action("reply", 40)])
-        r.set("198.51.100.22", per_identifier(20, 80))       # first prober 20 ms, second 80 ms
+        r.set("198.51.100.22", in_turn(20, 80))              # first request 20 ms, second 80 ms
         r.set_noise(50)                                       # 50 unrelated ICMP datagrams a second
         ...
         r.requests("192.0.2.11")                             # what arrived, for assertions
@@ -90,13 +90,28 @@ SILENT: list = []
 
 
 @dataclasses.dataclass(frozen=True)
-class PerIdentifier:
-    """The n-th distinct identifier seen at an address is answered after delays[n]."""
+class InTurn:
+    """The n-th request to an address is answered after delays[n]; later ones never.
+    Two probers that each send one echo at once get different delays, so each
+    can only report its own reply's round trip."""
     delays: tuple
 
 
-def per_identifier(*delays_ms: float) -> PerIdentifier:
-    return PerIdentifier(tuple(delays_ms))
+def in_turn(*delays_ms: float) -> InTurn:
+    return InTurn(tuple(delays_ms))
+
+
+@dataclasses.dataclass(frozen=True)
+class SentReply:
+    request: "EchoRequest"
+    kind: str
+    due: float           # when it was meant to leave (time.monotonic())
+    sent: float          # when it was written to the device
+
+    @property
+    def delay_ms(self) -> float:
+        """The delay the server really gave, from the request's arrival."""
+        return (self.sent - self.request.time) * 1000.0
 
 
 @dataclasses.dataclass(frozen=True)
@@ -144,13 +159,14 @@ class IcmpResponder:
         self._wake_r, self._wake_w = -1, -1
         self._lock = threading.Lock()
         self._cond = threading.Condition(self._lock)
-        self._queue = []                     # (due, order, packet or callable)
+        self._queue = []                     # (due, order, callable taking the due time)
         self._order = itertools.count()
         self._behaviour = {}
         self._default = SILENT
-        self._seen_ids = {}                  # dst -> identifiers in order of first sight
+        self._turns = {}                     # dst -> requests answered in turn so far
         self._requests = []
         self._others = []                    # datagrams read that are not echo requests
+        self._replies = []                   # SentReply, in the order written
         self._noise_generation = 0
         self._noise_sent = 0
         self._running = False
@@ -201,9 +217,10 @@ class IcmpResponder:
 
     # -- configuration --------------------------------------------------
     def set(self, address: str, behaviour):
-        """behaviour: a list of Actions (SILENT = []) or a PerIdentifier."""
+        """behaviour: a list of Actions (SILENT = []) or an InTurn."""
         with self._lock:
             self._behaviour[address] = behaviour
+            self._turns.pop(address, None)
 
     def set_default(self, behaviour):
         with self._lock:
@@ -236,6 +253,10 @@ class IcmpResponder:
         with self._lock:
             return [r for r in self._requests if address is None or r.dst == address]
 
+    def replies(self, address: str = None) -> list:
+        with self._lock:
+            return [r for r in self._replies if address is None or r.request.dst == address]
+
     def others(self) -> list:
         with self._lock:
             return list(self._others)
@@ -244,7 +265,8 @@ class IcmpResponder:
         with self._lock:
             self._requests.clear()
             self._others.clear()
-            self._seen_ids.clear()
+            self._replies.clear()
+            self._turns.clear()
 
     # -- packets ---------------------------------------------------------
     def _read_loop(self):
@@ -274,16 +296,23 @@ class IcmpResponder:
         with self._cond:
             self._requests.append(request)
             behaviour = self._behaviour.get(dst, self._default)
-            if isinstance(behaviour, PerIdentifier):
-                seen = self._seen_ids.setdefault(dst, [])
-                if request.identifier not in seen:
-                    seen.append(request.identifier)
-                n = seen.index(request.identifier)
+            if isinstance(behaviour, InTurn):
+                n = self._turns.get(dst, 0)
+                self._turns[dst] = n + 1
                 actions = [Action("reply", behaviour.delays[n])] if n < len(behaviour.delays) else []
             else:
                 actions = behaviour
             for action in actions:
-                self._schedule_locked(now + action.delay_ms / 1000.0, self._answer(request, action))
+                self._schedule_locked(now + action.delay_ms / 1000.0, self._sender(request, action))
+
+    def _sender(self, request: EchoRequest, action: Action):
+        packet = self._answer(request, action)
+
+        def send(due):
+            self._write(packet)
+            self._replies.append(SentReply(request, action.kind, due, time.monotonic()))
+
+        return send
 
     def _answer(self, request: EchoRequest, action: Action) -> bytes:
         m = request.message
@@ -333,11 +362,8 @@ class IcmpResponder:
                 if wait > 0:
                     self._cond.wait(wait)
                     continue
-                _, _, item = heapq.heappop(self._queue)
-                if callable(item):
-                    item(due)
-                else:
-                    self._write(item)
+                _, _, send = heapq.heappop(self._queue)
+                send(due)
 
     def _write(self, packet: bytes):
         try:
