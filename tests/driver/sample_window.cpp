@@ -3,7 +3,8 @@
 // it in the status line (control 1003), so a test can tell that a message
 // arrived and how it was understood:
 //   user:<text>  combo:<index>  check:<state>  list:<index>  message:<button>
-//   menu:<command>  tray:<0|1>  hover:<0|1>  command:<id>:<code>
+//   menu:<command>  tray:<0|1>  tray-event:<mouse message>  hover:<0|1>
+//   command:<id>:<code>
 // The static 1041 shows "lang:<system default language id>".
 // "/exit=<n>" sets the process exit code used when Exit (IDCANCEL) ends it.
 #include "sample_window.h"
@@ -133,6 +134,10 @@ class SampleDialog {
         return TRUE;
       case WM_NOTIFY:
         OnNotify(reinterpret_cast<const NMHDR*>(lp));
+        return TRUE;
+      case kTrayCallback:
+        // The last mouse message the shell relayed from the tray icon.
+        if (LOWORD(lp) != WM_MOUSEMOVE) SetStatus(dialog_, L"tray-event:" + std::to_wstring(LOWORD(lp)));
         return TRUE;
       case WM_DESTROY:
         RemoveTrayIcon();

@@ -209,16 +209,15 @@ class Dialogs:
     def test_tray_icon_tip_and_balloon_are_read_from_the_shell(self):
         self.d.click(self.control(IDC_TRAY))
         self.wait_status("tray:1")
-        balloon = wait_until(lambda: [t for t in self.d.tooltips() if t["balloon"] and t["visible"]], 10,
+        balloon = wait_until(lambda: [b for b in self.d.tray()["balloons"] if b["visible"]], 10,
                              message="the balloon")[0]
-        self.assertEqual(balloon["heading"], "Connected")
-        self.assertEqual(balloon["text"], "Sample balloon 气球")
-        tray = self.d.find_window("Wine System Tray")
-        icons = [c for c in self.d.children(tray) if c["class"] == "__winex11_tray_icon"]
-        self.assertEqual(len(icons), 1)
-        tips = [tool["text"] for t in self.d.tooltips() if not t["balloon"] for tool in t["tools"]
-                if tool["hwnd"] == icons[0]["hwnd"]]
-        self.assertEqual(tips, ["Kivoline 样例"])
+        self.assertEqual((balloon["heading"], balloon["text"]), ("Connected", "Sample balloon 气球"))
+        icons = self.d.tray()["icons"]
+        self.assertEqual([i["tip"] for i in icons], ["Kivoline 样例"])
+        self.d.tray_click(icons[0]["hwnd"], "right")
+        self.wait_status("tray-event:517")  # WM_RBUTTONUP reached the owner
+        self.d.tray_click(icons[0]["hwnd"], "left", double=True)
+        self.wait_status("tray-event:514")  # the last one: WM_LBUTTONUP
 
 
 class Screen:

@@ -26,6 +26,7 @@ WM_LBUTTONUP = 0x0202
 WM_LBUTTONDBLCLK = 0x0203
 WM_RBUTTONDOWN = 0x0204
 WM_RBUTTONUP = 0x0205
+WM_RBUTTONDBLCLK = 0x0206
 WM_COPYDATA = 0x004A
 WM_USER = 0x0400
 BM_GETCHECK = 0x00F0
@@ -38,6 +39,8 @@ WS_DISABLED = 0x08000000
 WS_CAPTION = 0x00C00000
 IDOK = 1
 IDCANCEL = 2
+TRAY_CLASS = "__winex11_standalone_tray"
+TRAY_ICON_CLASS = "__winex11_tray_icon"
 
 
 class DriverError(RuntimeError):
@@ -266,6 +269,35 @@ class Driver:
                            size=size or max(len(data), 1), patch=list(patch), into=into, wparam=wparam,
                            lparam=lparam, timeout=timeout)
         return answer["result"], bytes.fromhex(answer["data"])
+
+    # --- notification area ---------------------------------------------
+    def tray(self):
+        """The notification area as Wine shows it without a desktop tray (the
+        "Wine System Tray" window): {"icons": [{hwnd, rect, tip}],
+        "balloons": [{hwnd, visible, rect, heading, text}]}."""
+        tray = self.find_window("Wine System Tray", cls=TRAY_CLASS, hidden=True)
+        tips = self.tooltips()
+        texts = {tool["hwnd"]: tool["text"] for tip in tips if not tip["balloon"] for tool in tip["tools"]}
+        icons = [{"hwnd": c["hwnd"], "rect": tuple(c["rect"]), "tip": texts.get(c["hwnd"])}
+                 for c in (self.children(tray) if tray else []) if c["class"] == TRAY_ICON_CLASS]
+        balloons = [{"hwnd": t["hwnd"], "visible": t["visible"], "rect": tuple(t["rect"]),
+                     "heading": t["heading"], "text": t["text"]} for t in tips if t["balloon"]]
+        return {"icons": icons, "balloons": balloons}
+
+    def tray_click(self, icon, button="left", double=False):
+        """Presses and releases a mouse button on a tray icon window; Wine's
+        tray relays each message to the icon's owner as its callback."""
+        down, up, dbl = {"left": (WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK),
+                         "right": (WM_RBUTTONDOWN, WM_RBUTTONUP, WM_RBUTTONDBLCLK)}[button]
+        self.post(icon, down)
+        self.post(icon, up)
+        if double:
+            self.post(icon, dbl)
+            self.post(icon, up)
+
+    def tray_hover(self, icon):
+        """A mouse move over a tray icon (the owner gets WM_MOUSEMOVE)."""
+        self.post(icon, WM_MOUSEMOVE)
 
     # --- menus -----------------------------------------------------------
     def popup_menus(self):

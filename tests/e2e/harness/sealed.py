@@ -24,6 +24,21 @@ from . import prefix, procs, sandbox
 RUN_MARK = "KIVO_SEALED_RUN"
 
 
+def _end_wine(env):
+    """Ends the wineserver the command's own Wine programs used (it lingers
+    for a few seconds after its last program), so that it saves the registry
+    and takes Wine's service processes with it."""
+    if "WINEPREFIX" not in env:
+        return
+    try:
+        subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=15)
+        subprocess.run(["wineserver", "-w"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=15)
+    except (OSError, subprocess.TimeoutExpired):
+        pass
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(prog="python3 -m harness.sealed")
     parser.add_argument("--build", help="build tree whose Wine prefix the command uses")
@@ -54,10 +69,12 @@ def main(argv=None):
     finally:
         for s, handler in old.items():
             signal.signal(s, handler)
+        _end_wine(env)
+        names = {p: procs.exe_name(p) for p in procs.marked(run_id, var=RUN_MARK)}
         left = procs.kill_marked(run_id, var=RUN_MARK)
         if left:
             print(f"sealed: killed {len(left)} process(es) left behind: "
-                  f"{[procs.exe_name(p) or p for p in left]}", file=sys.stderr)
+                  f"{sorted(names.get(p) or str(p) for p in left)}", file=sys.stderr)
         shutil.rmtree(tmpdir, ignore_errors=True)
     return status if status >= 0 else 128 - status
 
