@@ -405,7 +405,8 @@ class HarnessPieces(unittest.TestCase):
             os.environ.update(saved)
         self.assertNotIn("LC_MESSAGES", env)
         self.assertNotIn("HOME", env)
-        self.assertEqual((env["DISPLAY"], env["WINEPREFIX"], env["WINEDEBUG"], env["TMPDIR"]), (":5", "/p", "-all", "/t"))
+        self.assertEqual((env["DISPLAY"], env["WINEPREFIX"], env["WINEDEBUG"], env["TMPDIR"]),
+                         (":5", "/p", "-all", "/t"))
         self.assertEqual((env["LC_ALL"], env["LANG"]), ("zh_TW.UTF-8", "zh_TW.UTF-8"))
         self.assertTrue(env["WINEDLLOVERRIDES"].endswith(";rasapi32=n"))
         self.assertEqual((env[procs.MARK], env["KIVO_RAS_DIR"]), ("w1", "/r"))

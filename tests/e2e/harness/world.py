@@ -24,7 +24,7 @@ import signal
 import subprocess
 import sys
 import tempfile
-import time
+import threading
 import uuid
 
 from . import prefix, procs, sandbox, wine
@@ -48,6 +48,10 @@ def _script_name():
 
 
 class World:
+    # Worlds started so far by this process, per name: the first one clears
+    # the name's old run directories, later ones get their own.
+    _started = {}
+
     def __init__(self, build_dir=None, display=None, screen=(1024, 768, 24), name=None, driver_locale="en_US.UTF-8"):
         """display: None for a private Xvfb, "auto" for $DISPLAY when it can be
         reached (else Xvfb), or a display name that must be reachable."""
@@ -90,12 +94,11 @@ class World:
     def start(self):
         sandbox.require_sealed("a Wine world")
         self.id = uuid.uuid4().hex
-        self._old_sigterm = signal.signal(signal.SIGTERM, _raise_interrupt)
+        if threading.current_thread() is threading.main_thread():
+            self._old_sigterm = signal.signal(signal.SIGTERM, _raise_interrupt)
         self.prefix, self.prefix_seconds = prefix.ensure(self.build_dir)
         self.tmpdir = tempfile.mkdtemp(prefix="kw-")
-        self.run_dir = os.path.join(self.build_dir, "e2e-runs", self.name)
-        shutil.rmtree(self.run_dir, ignore_errors=True)
-        os.makedirs(self.run_dir)
+        self.run_dir = self._fresh_run_dir()
         self._start_reaper()
         self._start_display()
         self.server = wine.WineServer(self.env())
@@ -106,7 +109,23 @@ class World:
         # doing that here keeps it out of the first test's timings.
         self.driver.info()
 
+    def _fresh_run_dir(self):
+        runs = os.path.join(self.build_dir, "e2e-runs")
+        count = World._started.get(self.name, 0) + 1
+        World._started[self.name] = count
+        if count == 1 and os.path.isdir(runs):
+            for entry in os.listdir(runs):
+                if entry == self.name or entry.startswith(self.name + "-"):
+                    shutil.rmtree(os.path.join(runs, entry), ignore_errors=True)
+        path = os.path.join(runs, self.name if count == 1 else f"{self.name}-{count}")
+        shutil.rmtree(path, ignore_errors=True)
+        os.makedirs(path)
+        return path
+
     def close(self):
+        # A second SIGTERM must not cut the clean-up short.
+        if self._old_sigterm is not None:
+            signal.signal(signal.SIGTERM, signal.SIG_IGN)
         steps = [
             lambda: self.driver and self.driver.close(),
             self._kill_apps,
