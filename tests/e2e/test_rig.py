@@ -494,7 +494,7 @@ CHILD_WORLD = textwrap.dedent("""
     with World(name="rig-child") as w:
         app = w.start_program({sample!r})
         app.wait_window("Kivoline")
-        print(w.id, flush=True)
+        print(w.id, w.tmpdir, flush=True)
         {ending}
 """)
 
@@ -503,7 +503,7 @@ class Cleanup(unittest.TestCase):
     def run_child(self, ending):
         code = CHILD_WORLD.format(harness=HARNESS_PARENT, sample=SAMPLE, ending=ending)
         child = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True)
-        world_id = child.stdout.readline().strip()
+        world_id, self.child_tmpdir = (child.stdout.readline().split() + [None, None])[:2]
         self.assertTrue(world_id, "the child world did not start")
         self.assertTrue(procs.marked(world_id), "the child world runs no processes")
         return child, world_id
@@ -521,6 +521,7 @@ class Cleanup(unittest.TestCase):
         child, world_id = self.run_child("pass")
         self.assertEqual(self.finish(child), 0)
         self.assertEqual(procs.marked(world_id), [])
+        self.assertFalse(os.path.exists(self.child_tmpdir))
 
     def test_failure_inside_the_world_cleans_up_and_keeps_a_screenshot(self):
         child, world_id = self.run_child("raise RuntimeError('boom')")
@@ -545,6 +546,8 @@ class Cleanup(unittest.TestCase):
         child.kill()
         self.finish(child)
         self.assert_nothing_left(world_id)
+        wait_until(lambda: not os.path.exists(self.child_tmpdir), 10, message="removal of the world's TMPDIR")
+
 
 
 if __name__ == "__main__":

@@ -148,8 +148,8 @@ class World:
     def _start_reaper(self):
         env = {k: v for k, v in os.environ.items() if k != procs.MARK}
         env["PYTHONPATH"] = HARNESS_PARENT
-        self._reaper = subprocess.Popen([sys.executable, "-m", "harness.reaper", str(os.getpid()), self.id],
-                                        env=env, cwd=HARNESS_PARENT, start_new_session=True,
+        command = [sys.executable, "-m", "harness.reaper", str(os.getpid()), self.id, self.tmpdir]
+        self._reaper = subprocess.Popen(command, env=env, cwd=HARNESS_PARENT, start_new_session=True,
                                         stdin=subprocess.DEVNULL)
 
     def _stop_reaper(self):
