@@ -11,7 +11,7 @@ packages=(
   g++-mingw-w64-i686 cmake ninja-build
   wine wine32:i386
   xvfb xauth x11-utils imagemagick xdotool
-  locales python3 python3-pil fonts-wqy-zenhei
+  locales python3 python3-pil fonts-wqy-zenhei fonts-dejavu-core fonts-wine fonts-arphic-uming
   iproute2 iputils-ping
   clang libclang-rt-14-dev googletest
   osslsigncode openssl

@@ -11,6 +11,7 @@ and prints how long that took (CTest's e2e_prefix fixture runs this).
 
 import fcntl
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -22,7 +23,19 @@ from . import procs, sandbox, wine
 PREFIX_DIR = "wineprefix"
 STAMP = ".kivo-prefix-ready"
 # Raise when the set-up below changes, so existing prefixes are made anew.
-SETUP_VERSION = "1"
+SETUP_VERSION = "2"
+
+# Fonts. The dialogs ask for "MS Sans Serif" 9 pt, which on Windows is a
+# bitmap font of 6x13 dialog base units: the skin is drawn for that. Wine's
+# own copy (sserife.fon, from fonts-wine) gives the same units but has no
+# Chinese glyphs, and Wine links no other font to a bitmap font. So there are
+# two prefixes: "en" with Wine's fonts, and "cjk" where "MS Sans Serif" and
+# "宋体" are the AR PL UMing CN font (fonts-arphic-uming), whose metrics at
+# 9 pt are the same 6x13 units and which draws the Chinese texts.
+WINE_FONTS = "/usr/share/wine/fonts"
+CJK_FONT = "/usr/share/fonts/truetype/arphic/uming.ttc"
+FONT_SETS = ("en", "cjk")
+_FONT_SUBSTITUTES = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes"
 
 # Registry settings applied once: no crash dialog that would wait for a click.
 _REGISTRY = [
@@ -37,8 +50,26 @@ def build_dir():
     return os.path.abspath(path)
 
 
-def prefix_path(build=None):
-    return os.path.join(build or build_dir(), PREFIX_DIR)
+def prefix_path(build=None, fonts="en"):
+    if fonts not in FONT_SETS:
+        raise ValueError(f"unknown font set {fonts!r}")
+    name = PREFIX_DIR if fonts == "en" else f"{PREFIX_DIR}-{fonts}"
+    return os.path.join(build or build_dir(), name)
+
+
+def _install_fonts(path, fonts, env):
+    target = os.path.join(path, "drive_c", "windows", "Fonts")
+    os.makedirs(target, exist_ok=True)
+    for name in sorted(os.listdir(WINE_FONTS)) if os.path.isdir(WINE_FONTS) else []:
+        if fonts == "cjk" and name.startswith("sserif"):
+            continue  # the substitute below must win over the bitmap font
+        shutil.copy(os.path.join(WINE_FONTS, name), target)
+    if fonts == "cjk":
+        shutil.copy(CJK_FONT, target)
+        for face in ("MS Sans Serif", "宋体", "SimSun"):
+            subprocess.run(["wine", "reg", "add", _FONT_SUBSTITUTES, "/v", face, "/t", "REG_SZ", "/d",
+                            "AR PL UMing CN", "/f"], env=env, check=True, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=120)
 
 
 def _stamp_text():
@@ -53,7 +84,7 @@ def is_ready(path):
         return False
 
 
-def _create(path, log):
+def _create(path, log, fonts="en"):
     world_id = "prefix-" + uuid.uuid4().hex
     tmpdir = tempfile.mkdtemp(prefix="kw-")
     env = wine.wine_env(path, tmpdir, world_id)
@@ -65,6 +96,7 @@ def _create(path, log):
         for command in _REGISTRY:
             subprocess.run(["wine"] + command, env=env, check=True, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=120)
+        _install_fonts(path, fonts, env)
         subprocess.run(["wineserver", "-w"], env=env, timeout=120)
         with open(os.path.join(path, STAMP), "w") as f:
             f.write(_stamp_text())
@@ -73,10 +105,10 @@ def _create(path, log):
         wine.remove_tree(tmpdir)
 
 
-def ensure(build=None, log=print):
+def ensure(build=None, log=print, fonts="en"):
     """Makes the prefix if needed; returns (path, seconds spent creating or None)."""
     sandbox.require_sealed("Wine")
-    path = prefix_path(build)
+    path = prefix_path(build, fonts)
     if is_ready(path):
         return path, None
     os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -85,17 +117,18 @@ def ensure(build=None, log=print):
         if is_ready(path):
             return path, None
         start = time.monotonic()
-        _create(path, log)
+        _create(path, log, fonts)
         return path, time.monotonic() - start
 
 
 def main():
     sandbox.enter()
-    path, seconds = ensure()
-    if seconds is None:
-        print(f"Wine prefix {path} is ready")
-    else:
-        print(f"created the Wine prefix {path} in {seconds:.1f} s")
+    for fonts in FONT_SETS:
+        path, seconds = ensure(fonts=fonts)
+        if seconds is None:
+            print(f"Wine prefix {path} is ready")
+        else:
+            print(f"created the Wine prefix {path} in {seconds:.1f} s")
     return 0
 
 

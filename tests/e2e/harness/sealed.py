@@ -56,7 +56,7 @@ def main(argv=None):
         build = os.path.abspath(args.build)
         env["KIVO_BUILD_DIR"] = build
         os.environ["KIVO_BUILD_DIR"] = build
-        path, seconds = prefix.ensure(build)
+        path, seconds = prefix.ensure(build)  # the unit tests and tools use the "en" fonts
         if seconds is not None:
             print(f"sealed: created the Wine prefix in {seconds:.1f} s", flush=True)
         env.update(WINEPREFIX=path, WINEARCH="win32")
