@@ -60,8 +60,9 @@ class CIcmpPinger {
   static constexpr int kBufferSize = 4096;
   static constexpr int kEchoCount = 50;
   static constexpr int kMaxAttempts = 5;
-  // Replies within the same millisecond give a round trip of 0; the prober
-  // sends again, but at most this many times before it reports the 0.
+  // Replies within the same millisecond give a round trip of 0; Ping and
+  // PingWithRetries send again (without counting an attempt), but at most this
+  // many times before they report the 0.
   static constexpr int kMaxZeroRoundTripRepeats = 5;
   // Receive errors other than the timeout are retried this many times at most.
   static constexpr int kMaxReceiveErrors = 8;
@@ -81,11 +82,8 @@ class CIcmpPinger {
   // Ends a running `Measure` before its next echo; does nothing otherwise.
   void Stop();
 
-  // The process-wide monotonic clock in milliseconds: the performance
-  // counter, kept as a 32-bit value that wraps like the tick count.
-  static std::uint32_t Now() noexcept;
-
  protected:
+  // Virtual so that a test can refuse the raw socket or script the exchange.
   // Opens the raw ICMP socket; INVALID_SOCKET when the platform refuses it,
   // which makes the prober use the system's echo service.
   virtual SOCKET OpenRawSocket();
@@ -94,7 +92,8 @@ class CIcmpPinger {
   virtual bool SendEcho();
   virtual bool ReceiveEcho(int& roundTripMs);
 
-  // Builds the next request at the start of the send buffer; returns 40.
+  // Builds the next request at the start of the send buffer: returns 40, or 0
+  // before the first operation has made the buffers.
   int BuildEchoRequest();
   const std::uint8_t* SendBuffer() const noexcept { return m_pSendBuf.get(); }
   bool UsesRawSocket() const noexcept { return m_socket.Valid(); }
@@ -102,6 +101,11 @@ class CIcmpPinger {
 
  private:
   enum class EchoOutcome { kNone, kLost, kAnswered };
+
+  // The monotonic clock of every timestamp and round trip, in milliseconds:
+  // the performance counter, kept as a 32-bit value that wraps like the tick
+  // count.
+  static std::uint32_t Now() noexcept;
 
   bool Open();
   bool Resolve(const std::string& host);

@@ -12,7 +12,6 @@ system's echo service, which must give the same results.
 import json
 import os
 import sys
-import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
