@@ -76,6 +76,8 @@ bool CIcmpPinger::PingWithRetries(std::string host, int& roundTripMs) {
   m_nIdentifier = ::GetCurrentThreadId();
   int zeroRepeats = 0;
   for (int attempt = 0; attempt < kMaxAttempts;) {
+    // Closing the main window ends the background pass between attempts.
+    if (m_bRetriesStopped.load()) return false;
     int roundTrip = 0;
     if (SendEcho() && ReceiveEcho(roundTrip)) {
       if (roundTrip != 0 || zeroRepeats == kMaxZeroRoundTripRepeats) {
@@ -121,6 +123,7 @@ void CIcmpPinger::Measure(std::string host, float& averageMs, int& percent) {
 }
 
 void CIcmpPinger::Stop() {
+  m_bRetriesStopped.store(true);
   toolkit::Lock lock(m_csStop);
   if (m_hStopEvent) ::SetEvent(m_hStopEvent.Get());
 }

@@ -79,7 +79,9 @@ class CIcmpPinger {
   // Both outputs are always set: 0 and 0 when the host cannot be measured.
   // `percent` counts against all fifty echoes, even after an early stop.
   void Measure(std::string host, float& averageMs, int& percent);
-  // Ends a running `Measure` before its next echo; does nothing otherwise.
+  // Ends a running `Measure` before its next echo, and `PingWithRetries`
+  // before its next attempt (as a failure). A stop before `Measure` has
+  // begun does not shorten it.
   void Stop();
 
  protected:
@@ -133,6 +135,7 @@ class CIcmpPinger {
   int m_nServiceRoundTrip = 0;
   // Serialises Stop against Measure creating and closing the event.
   toolkit::CriticalSection m_csStop;
+  std::atomic<bool> m_bRetriesStopped{false};
   toolkit::UniqueKernelHandle m_hStopEvent;
 };
 

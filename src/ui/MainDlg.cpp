@@ -16,7 +16,6 @@ using kivo::toolkit::LoadResString;
 
 namespace {
 constexpr UINT kTrayCallbackMessage = WM_USER + 111;  // 1135
-constexpr UINT kRetryResultMessage = WM_APP + 1;
 }  // namespace
 
 const kivo::toolkit::MessageMap<CMainDlg>& CMainDlg::GetMessageMap() {

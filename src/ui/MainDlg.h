@@ -47,6 +47,12 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner {
   void OnCancel() override;
 
  private:
+  // Posted by the background measurement pass: wParam the index of the
+  // target that answered (kRetryFinished once the pass is over), lParam its
+  // round trip.
+  static constexpr UINT kRetryResultMessage = WM_APP + 1;
+  static constexpr WPARAM kRetryFinished = static_cast<WPARAM>(-1);
+
   enum class PhonebookMode { Connect, Redial };
   enum class ExitFace { Exit, Disconnect };
 

@@ -309,3 +309,28 @@ TEST(Identifier, IsTheMeasuringThreadsId) {
 }
 
 }  // namespace
+
+// Closing the main window stops the background pass between two attempts.
+TEST(PingWithRetries, StopEndsItBeforeTheNextAttempt) {
+  // The stop arrives while the second attempt is under way.
+  int echoes = 0;
+  class StoppingPinger : public ScriptedPinger {
+   public:
+    int* echoes = nullptr;
+
+   protected:
+    bool SendEcho() override {
+      if (++*echoes == 2) Stop();
+      return ScriptedPinger::SendEcho();
+    }
+  } stopping;
+  stopping.echoes = &echoes;
+  int roundTrip = -1;
+  EXPECT_FALSE(stopping.PingWithRetries(kHost, roundTrip));
+  EXPECT_EQ(stopping.Echoes(), 2) << "the attempt under way finishes, no further one starts";
+
+  ScriptedPinger before({}, Answer(4));
+  before.Stop();
+  EXPECT_FALSE(before.PingWithRetries(kHost, roundTrip)) << "a stop before the pass sends nothing";
+  EXPECT_EQ(before.Echoes(), 0);
+}
