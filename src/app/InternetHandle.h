@@ -8,13 +8,7 @@
 
 namespace kivo::app {
 
-struct InternetHandleTraits {
-  using Type = HINTERNET;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::InternetCloseHandle(h); }
-};
-
-using UniqueInternetHandle = toolkit::UniqueHandle<InternetHandleTraits>;
+using UniqueInternetHandle = toolkit::UniqueHandle<toolkit::ClosedBy<HINTERNET, ::InternetCloseHandle>>;
 
 // Sets a 4-byte option on a WinInet handle; false when WinInet refuses it.
 inline bool SetInternetOption(HINTERNET h, DWORD option, DWORD value) noexcept {

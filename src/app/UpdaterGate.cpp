@@ -19,23 +19,9 @@ namespace {
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 constexpr DWORD kSha1Length = 20;
 
-struct CertStoreTraits {
-  using Type = HCERTSTORE;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::CertCloseStore(h, 0); }
-};
-
-struct CryptMsgTraits {
-  using Type = HCRYPTMSG;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::CryptMsgClose(h); }
-};
-
-struct CertContextTraits {
-  using Type = PCCERT_CONTEXT;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::CertFreeCertificateContext(h); }
-};
+using CertStoreTraits = toolkit::ClosedBy<HCERTSTORE, [](HCERTSTORE h) { ::CertCloseStore(h, 0); }>;
+using CryptMsgTraits = toolkit::ClosedBy<HCRYPTMSG, ::CryptMsgClose>;
+using CertContextTraits = toolkit::ClosedBy<PCCERT_CONTEXT, ::CertFreeCertificateContext>;
 
 // The path as UTF-16, the way the crypto and trust calls take it.
 bool ToWide(const std::string& path, std::wstring& wide) {

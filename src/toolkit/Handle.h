@@ -42,47 +42,27 @@ class UniqueHandle {
   Type handle_ = Traits::Invalid();
 };
 
-struct KernelHandleTraits {
-  using Type = HANDLE;
+// Traits of a handle type whose "nothing held" value is null and which one
+// function releases: UniqueHandle<ClosedBy<HANDLE, ::CloseHandle>>. The
+// release may also be a lambda for calls that take more arguments.
+template <typename T, auto CloseFn>
+struct ClosedBy {
+  using Type = T;
   static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::CloseHandle(h); }
+  static void Close(Type h) noexcept { CloseFn(h); }
 };
+
+using KernelHandleTraits = ClosedBy<HANDLE, ::CloseHandle>;
+using BitmapTraits = ClosedBy<HBITMAP, ::DeleteObject>;
+using MemoryDcTraits = ClosedBy<HDC, ::DeleteDC>;
+using MenuTraits = ClosedBy<HMENU, ::DestroyMenu>;
+using IconTraits = ClosedBy<HICON, ::DestroyIcon>;
 
 // CreateFile and a few others report failure as INVALID_HANDLE_VALUE.
 struct FileHandleTraits {
   using Type = HANDLE;
   static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
   static void Close(Type h) noexcept { ::CloseHandle(h); }
-};
-
-struct GdiObjectTraits {
-  using Type = HGDIOBJ;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::DeleteObject(h); }
-};
-
-struct BitmapTraits {
-  using Type = HBITMAP;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::DeleteObject(h); }
-};
-
-struct MemoryDcTraits {
-  using Type = HDC;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::DeleteDC(h); }
-};
-
-struct MenuTraits {
-  using Type = HMENU;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::DestroyMenu(h); }
-};
-
-struct IconTraits {
-  using Type = HICON;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::DestroyIcon(h); }
 };
 
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
