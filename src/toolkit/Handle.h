@@ -53,6 +53,7 @@ struct ClosedBy {
 };
 
 using KernelHandleTraits = ClosedBy<HANDLE, ::CloseHandle>;
+using GdiObjectTraits = ClosedBy<HGDIOBJ, ::DeleteObject>;
 using BitmapTraits = ClosedBy<HBITMAP, ::DeleteObject>;
 using MemoryDcTraits = ClosedBy<HDC, ::DeleteDC>;
 using MenuTraits = ClosedBy<HMENU, ::DestroyMenu>;

@@ -189,7 +189,9 @@ def main(argv=None):
     screenshot = os.path.abspath(args.screenshot or os.path.join(build, "demo-screenshot.png"))
 
     sandbox.enter()
-    with World(build_dir=build, display=None if args.xvfb else "auto", name="demo") as world, \
+    # The Chinese text set (zh_CN, zh_SG) needs Chinese glyphs at the skin's metrics.
+    fonts = "cjk" if args.locale.startswith(("zh_CN", "zh_SG")) else "en"
+    with World(build_dir=build, display=None if args.xvfb else "auto", name="demo", fonts=fonts) as world, \
             DemoServices(world):
         where = "a private Xvfb" if world.on_xvfb else f"display {world.display}"
         print(f"demo: starting the client on {where} (locale {args.locale})")
