@@ -46,8 +46,10 @@ bool CVpnApp::InitInstance() {
   m_strSocketFailedMsg = kivo::toolkit::LoadResString(chinese ? IDS_SOCKET_FAILED_ZH : IDS_SOCKET_FAILED_EN);
 
   // 2, 3. One copy per user session. The mutex is only a name: never waited on.
-  m_hMutex.Reset(::CreateMutexA(nullptr, FALSE, kInstanceName));
-  if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+  HANDLE mutex = ::CreateMutexA(nullptr, FALSE, kInstanceName);
+  const DWORD created = ::GetLastError();
+  m_hMutex.Reset(mutex);
+  if (created == ERROR_ALREADY_EXISTS) {
     m_hMutex.Reset();
     if (HWND first = ::FindWindowA(nullptr, kInstanceName)) {
       COPYDATASTRUCT data{};
