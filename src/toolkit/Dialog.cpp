@@ -39,6 +39,10 @@ INT_PTR Dialog::DoModal() {
   HWND hwnd = ::CreateDialogParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId_), owner,
                                    &Dialog::StaticDialogProc, reinterpret_cast<LPARAM>(this));
   if (hwnd == nullptr) return -1;
+  // A modal dialog is shown whether or not its template says visible
+  // (the About and performance templates do not); one that ended during
+  // its initialisation stays hidden.
+  if (!ended_) ::ShowWindow(hwnd, SW_SHOW);
 
   const bool disableOwner = owner != nullptr && ::IsWindowEnabled(owner);
   if (disableOwner) ::EnableWindow(owner, FALSE);
