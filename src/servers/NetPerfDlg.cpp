@@ -11,6 +11,14 @@ namespace kivo::servers {
 
 using toolkit::Gbk;
 
+namespace {
+
+// Sent by the test thread as its last step: the dialog's thread switches the
+// buttons back and leaves Testing.
+constexpr UINT kTestEndedMessage = WM_APP + 1;
+
+}  // namespace
+
 std::string FormatPerformanceValue(float averageMs, int percent) {
   if (percent == 0) return "N/A";
   const int loss = 100 - percent;
@@ -30,6 +38,7 @@ const toolkit::MessageMap<CNetPerfDlg>& CNetPerfDlg::GetMessageMap() {
   using Map = toolkit::MessageMap<CNetPerfDlg>;
   static const Map map = Map()
                              .Close(&CNetPerfDlg::OnClose)
+                             .Message(kTestEndedMessage, &CNetPerfDlg::OnTestEnded)
                              .Command(IDC_TEST_AGAIN, BN_CLICKED, &CNetPerfDlg::OnTestAgain)
                              .Command(IDC_STOP_TEST, BN_CLICKED, &CNetPerfDlg::OnStopTest);
   return map;
@@ -39,8 +48,16 @@ CNetPerfDlg::CNetPerfDlg(HWND parent) : toolkit::Dialog(IDD_NETPERF, parent) {}
 
 CNetPerfDlg::~CNetPerfDlg() {
   // The dialog refuses to end while testing; this covers a dialog that
-  // never ran its loop to the end.
+  // never ran its loop to the end (a quit message). The thread may be inside
+  // a message sent to this thread: answer those while waiting, or neither
+  // thread could go on.
   OnStopTest();
+  while (m_testThread.Running()) {
+    const HANDLE thread = m_testThread.NativeHandle();
+    ::MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
+    MSG msg;
+    ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
   m_testThread.Join();
 }
 
@@ -147,8 +164,13 @@ void CNetPerfDlg::RunTest() {
     toolkit::Lock lock(m_csTest);
     m_hStopTestEvent.Reset();
   }
+  ::SendMessageA(Hwnd(), kTestEndedMessage, 0, 0);
+}
+
+LRESULT CNetPerfDlg::OnTestEnded(WPARAM, LPARAM) {
   SetButtonsTesting(false);
   m_bTesting = false;
+  return 0;
 }
 
 void CNetPerfDlg::OnTestAgain() {

@@ -40,6 +40,7 @@ class CNetPerfDlg : public toolkit::Dialog {
   void OnClose();
   void StartTest();
   void RunTest();
+  LRESULT OnTestEnded(WPARAM, LPARAM);
   void SetButtonsTesting(bool testing);
 
   // The prober of the server under test and the stop event, published and
@@ -53,7 +54,8 @@ class CNetPerfDlg : public toolkit::Dialog {
   int m_nLangVariant = 1;
   std::string m_strTitle, m_strHint, m_strTestAgain, m_strStopTest, m_strUseSelect, m_strCancel, m_strNoSelection,
       m_strColName, m_strColDelay, m_strColStatus, m_strColValue;
-  // Testing from before the thread starts until its last step.
+  // Testing from before the thread starts until the dialog's thread has
+  // carried out the test thread's last message.
   std::atomic<bool> m_bTesting{false};
   toolkit::WorkerThread m_testThread;
 
