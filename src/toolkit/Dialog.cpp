@@ -98,6 +98,7 @@ INT_PTR CALLBACK Dialog::StaticDialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM
 
   INT_PTR result = FALSE;
   try {
+    HandledScope scope(*self);
     result = self->DialogProc(msg, wp, lp);
   } catch (...) {
     result = FALSE;  // no exception may cross into the dialog manager

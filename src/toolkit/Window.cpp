@@ -93,6 +93,7 @@ LRESULT CALLBACK Window::StaticProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
   LRESULT result = 0;
   try {
+    HandledScope scope(*self);
     result = self->WindowProc(msg, wp, lp);
   } catch (...) {
     // No exception may cross into the system's code.

@@ -47,6 +47,21 @@ class Window {
   virtual bool ProcessMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
   bool& MsgHandledFlag() noexcept { return msgHandled_; }
 
+  // Keeps a message's handled flag while a handler causes other messages to
+  // the same window (hiding it sends several): each message has its own
+  // flag, and the outer one finds its value again afterwards.
+  class HandledScope {
+   public:
+    explicit HandledScope(Window& window) noexcept : window_(window), saved_(window.msgHandled_) {}
+    ~HandledScope() { window_.msgHandled_ = saved_; }
+    HandledScope(const HandledScope&) = delete;
+    HandledScope& operator=(const HandledScope&) = delete;
+
+   private:
+    Window& window_;
+    bool saved_;
+  };
+
   // For Dialog, which attaches during WM_INITDIALOG.
   void Attach(HWND hwnd);
   void Detach();
