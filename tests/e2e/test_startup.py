@@ -1,0 +1,653 @@
+#!/usr/bin/python3
+"""End-to-end: the client's start-up, its single-instance guard, its main
+dialog as the seven language variants build it, the skin on the screen, and
+what closing the dialog leaves behind.
+
+Everything runs in one sealed namespace with no echo responder, so every
+server's start-up measurement fails. Most checks share one Wine world with
+Wine's own fonts; the Chinese screenshots use a second world whose
+"MS Sans Serif" has Chinese glyphs. kivo_startup_tool.exe (tests/e2e/tools)
+plays the parts the client meets but does not own: a first copy that holds
+the single-instance mutex before it has a window, a shell tray that refuses
+every icon, and a reader of the dialog's system menu.
+"""
+
+import json
+import os
+import shutil
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from harness import DriverError, World, endpoints, sandbox, wait_stable, wait_until  # noqa: E402
+from harness.driver import (IDCANCEL, IDOK, SC_CLOSE, WM_MOUSEMOVE, WM_SYSCOMMAND, WS_CAPTION,  # noqa: E402
+                            WS_DISABLED)
+from harness.ras_double import ERROR_CANNOT_OPEN_PHONEBOOK, RasDouble  # noqa: E402
+
+import startup_skin as skin  # noqa: E402
+
+sandbox.enter()
+
+BUILD = os.path.abspath(os.environ["KIVO_BUILD_DIR"])
+TOOL = os.path.join(BUILD, "tests", "e2e", "tools", "kivo_startup_tool.exe")
+TITLE = "Kivoline"
+WINDOW_WAIT = 45
+
+# Controls of dialog 809.
+IDC_STATUS, IDC_USER_LABEL, IDC_PASSWORD_LABEL = 1003, 1006, 1007
+IDC_INTELLIGENT, IDC_STATUS_LABEL, IDC_WEB_ADDRESS = 1008, 1009, 1010
+IDC_REGISTER, IDC_ACCOUNT, IDC_NETPERF, IDC_ABOUT = 1011, 1012, 1026, 1027
+COMBOS = (1017, 1018, 1019)
+LABELS = (IDC_USER_LABEL, IDC_PASSWORD_LABEL, IDC_STATUS_LABEL, IDC_INTELLIGENT, IDC_WEB_ADDRESS, IDC_STATUS)
+
+WS_EX_TOOLWINDOW = 0x00000080
+WS_EX_APPWINDOW = 0x00040000
+BS_TYPEMASK, BS_GROUPBOX = 0x0F, 0x07
+SS_TYPEMASK, SS_BITMAP = 0x1F, 0x0E
+TRAY_CALLBACK = 1135
+IDM_ABOUTBOX = 16
+ERROR_ALREADY_EXISTS = 183
+NIM_ADD = 0
+RAS_FLAVOUR = "en"
+
+
+class TextSet:
+    def __init__(self, **texts):
+        self.__dict__.update(texts)
+
+
+ENGLISH = TextSet(
+    user="User :", password="Password :", status="Status :", intelligent="Intelligent",
+    idle="Disconnection, idle", groups=("CT", "CNC", "Other"),
+    servers=(("CT1", "CT2"), ("CNC1", "CNC2"), ("Other1", "Other2")), fail="(--Fail)", tray_menu=530,
+    about="About Velmar", already_running="Alreadly Running", refused="Kivoline already running!",
+    # Bitmap ids per button: normal, hover (and disabled for Connect).
+    faces={IDOK: (667, 668, 669), IDCANCEL: (672, 673), IDC_NETPERF: (674, 675), IDC_ABOUT: (676, 677),
+           IDC_REGISTER: (663, 664), IDC_ACCOUNT: (665, 666)})
+CHINESE = TextSet(
+    user="用 户：", password="密 码：", status="状 态：", intelligent="智能检测",
+    idle="未连接,空闲", groups=("电信", "网通", "其它"),
+    servers=(("电信1", "电信2"), ("网通1", "网通2"), ("其它1", "其它2")), fail="(--失败)", tray_menu=529,
+    about="关于Velmar", already_running="已经运行", refused="Kivoline已经运行!",
+    faces={IDOK: (651, 652, 653), IDCANCEL: (654, 655), IDC_NETPERF: (658, 659), IDC_ABOUT: (633, 634),
+           IDC_REGISTER: (647, 648), IDC_ACCOUNT: (649, 650)})
+ABOUT_ITEM = "关于 KivoVpn(&A)..."
+
+# Locale -> the system default language id Wine derives from it.
+LOCALES = {"en_US.UTF-8": 1033, "zh_CN.UTF-8": 2052, "zh_HK.UTF-8": 3076, "zh_TW.UTF-8": 1028,
+           "zh_MO.UTF-8": 5124, "zh_SG.UTF-8": 4100, "en_GB.UTF-8": 2057}
+
+
+def text_set(locale):
+    """The dialog's texts are Chinese for 2052 and 4100 only."""
+    return CHINESE if LOCALES[locale] in (2052, 4100) else ENGLISH
+
+
+# --- worlds ---------------------------------------------------------------
+
+_WORLDS = {}
+
+
+def world(fonts="en"):
+    """The script's world with this font set, started on first use."""
+    if fonts not in _WORLDS:
+        started = time.monotonic()
+        _WORLDS[fonts] = World(fonts=fonts).__enter__()
+        print(f"\n  world ({fonts}) ready in {time.monotonic() - started:.1f} s", file=sys.stderr)
+    return _WORLDS[fonts]
+
+
+def tearDownModule():
+    for w in _WORLDS.values():
+        w.__exit__(None, None, None)
+    _WORLDS.clear()
+
+
+def ras_of(w):
+    """The RAS double's control directory that every client of `w` uses."""
+    return RasDouble(os.path.join(w.run_dir, "ras"))
+
+
+def leftover_path(w):
+    return os.path.join(w.run_dir, "KivoUpdate.exe")
+
+
+PARKING = (1000, 740)
+
+
+def park_pointer(w):
+    """The real pointer somewhere no window of the client can be."""
+    # xdotool's synchronous move waits for a motion that never comes when
+    # the pointer is there already.
+    if w.screen.mouse_position() != PARKING:
+        w.mouse_move(*PARKING)
+
+
+def wait_for(condition, timeout=10, message=None):
+    # A window may vanish while the driver describes it: that is "not yet".
+    return wait_until(condition, timeout, message=message, ignore=(DriverError,))
+
+
+def uncovered_mask(kids, origin, size, frame=8):
+    """The client-area pixels no control covers (inside a group box too,
+    away from its frame), as a mask of `size`."""
+    groups = [c for c in kids if c["class"] == "Button" and c["style"] & BS_TYPEMASK == BS_GROUPBOX]
+    others = [c for c in kids if c not in groups]
+    mask = skin.Mask(size)
+    for c in kids:
+        mask.cut(skin.relative(c["rect"], origin))
+    for g in groups:
+        mask.keep(skin.inset(skin.relative(g["rect"], origin), frame))
+    for c in others:
+        mask.cut(skin.relative(c["rect"], origin))
+    return mask
+
+
+# --- the client -------------------------------------------------------------
+
+class Client:
+    """One copy of the client and its main window."""
+
+    def __init__(self, w, locale="en_US.UTF-8", exe=None):
+        self.world = w
+        self.d = w.driver
+        self.locale = locale
+        self.app = w.start_app(locale=locale, ras=RAS_FLAVOUR, exe=exe)
+        self.hwnd = self.app.wait_window(TITLE, visible=True, timeout=WINDOW_WAIT)
+        self.controls = {c["id"]: c for c in self.d.children(self.hwnd)}
+
+    def control(self, control_id):
+        return self.controls[control_id]["hwnd"]
+
+    def tray_window(self):
+        return self.d.find_window("KIVO VPN", hidden=True, pid=self.app.win_pid)
+
+    def client_origin(self):
+        return self.d.client_rect(self.hwnd)[:2]
+
+    def exit(self):
+        """Presses Exit and returns the exit code."""
+        self.d.click(self.control(IDCANCEL))
+        return self.app.wait_exit(20)
+
+    def close(self):
+        """Ends the copy at once where its own ending is not what a test
+        looks at (each window Wine hides waits 2 s for a window manager
+        that Xvfb does not have)."""
+        self.app.kill()
+
+
+class Tool:
+    """kivo_startup_tool.exe started in a world; its JSON lines."""
+
+    def __init__(self, w, *args):
+        self.app = w.start_program(TOOL, args=args)
+
+    def lines(self):
+        out = []
+        for line in self.app.log().splitlines():
+            line = line.strip()
+            if line.startswith("{"):
+                try:
+                    out.append(json.loads(line))
+                except ValueError:
+                    continue
+        return out
+
+    def wait_line(self, key, timeout=20):
+        return wait_until(lambda: next((x for x in self.lines() if key in x), None) or self._check(), timeout,
+                          message=f"{key!r} from kivo_startup_tool")
+
+    def _check(self):
+        if not self.app.running():
+            raise AssertionError(f"kivo_startup_tool ended early: {self.app.log()}")
+        return None
+
+    def stop(self):
+        self.app.kill()
+
+
+def control_text(client, control_id):
+    return client.d.text(client.control(control_id))
+
+
+def system_menu(w, hwnd):
+    tool = Tool(w, "sysmenu", hwnd)
+    code = tool.app.wait_exit(30)
+    if code != 0:
+        raise AssertionError(f"reading the system menu failed ({code}): {tool.app.log()}")
+    return tool.lines()[-1]
+
+
+# --- language variants ------------------------------------------------------
+
+class LanguageVariants(unittest.TestCase):
+    """Every system default language: the window, its texts, its lists, the
+    tray icon's identifier and the About command, in the right set."""
+
+    def test_each_language_builds_its_dialog(self):
+        w = world()
+        maker = endpoints.load(BUILD)["MakerUrl"]
+        for locale, lang_id in LOCALES.items():
+            texts = text_set(locale)
+            with self.subTest(locale=locale, lang=lang_id):
+                client = Client(w, locale)
+                try:
+                    self.check_window(client)
+                    self.check_texts(client, texts, maker)
+                    self.check_server_lists(client, texts)
+                    self.check_tray_identifier(client, texts)
+                    self.check_about_command(client, texts)
+                finally:
+                    client.close()
+
+    def check_window(self, client):
+        info = client.d.window_info(client.hwnd)
+        self.assertEqual(info["title"], TITLE)
+        self.assertEqual(info["style"] & WS_CAPTION, 0, "no caption bar")
+        self.assertTrue(info["exstyle"] & WS_EX_TOOLWINDOW, "a tool window")
+        self.assertFalse(info["exstyle"] & WS_EX_APPWINDOW, "no task-bar button")
+        self.assertTrue(info["visible"])
+
+    def check_texts(self, client, texts, maker):
+        got = {cid: client.controls[cid]["text"] for cid in LABELS}
+        self.assertEqual(got, {IDC_USER_LABEL: texts.user, IDC_PASSWORD_LABEL: texts.password,
+                               IDC_STATUS_LABEL: texts.status, IDC_INTELLIGENT: texts.intelligent,
+                               IDC_WEB_ADDRESS: maker, IDC_STATUS: texts.idle})
+        connect = client.controls[IDOK]
+        self.assertFalse(connect["enabled"], "Connect waits for a user name and a password")
+        self.assertTrue(connect["style"] & WS_DISABLED)
+        self.assertEqual(client.d.check(client.control(IDC_INTELLIGENT)), 1, "Intelligent is checked")
+
+    def check_server_lists(self, client, texts):
+        for combo, caption, names in zip(COMBOS, texts.groups, texts.servers):
+            hwnd = client.control(combo)
+            self.assertEqual(client.d.combo_items(hwnd), [caption] + [name + texts.fail for name in names])
+            self.assertEqual(client.d.combo_sel(hwnd), 0)
+            self.assertEqual(client.d.combo_text(hwnd), caption)
+
+    def check_tray_identifier(self, client, texts):
+        # The tray window answers the shell's callback only for its own icon.
+        tray = client.tray_window()
+        self.assertTrue(tray, "the tray's hidden window")
+        other = 529 if texts.tray_menu == 530 else 530
+        self.assertEqual(client.d.send(tray, TRAY_CALLBACK, texts.tray_menu, WM_MOUSEMOVE), 1)
+        self.assertEqual(client.d.send(tray, TRAY_CALLBACK, other, WM_MOUSEMOVE), 0)
+
+    def check_about_command(self, client, texts):
+        menu = system_menu(client.world, client.hwnd)
+        if menu["count"] >= 0:
+            # Where the window has a system menu, the About item ends it.
+            items = menu["items"]
+            self.assertGreaterEqual(len(items), 2, menu)
+            self.assertTrue(items[-2]["separator"], menu)
+            self.assertEqual((items[-1]["id"], items[-1]["text"]), (IDM_ABOUTBOX, ABOUT_ITEM))
+        # Wine gives a window without a system-menu box no system menu; the
+        # command itself still opens the About box in the dialog's language.
+        about = open_about(client)
+        self.assertEqual(about["caption"], texts.about)
+
+
+def open_about(client):
+    """Sends the About command the system menu would send; the About box."""
+    client.d.post(client.hwnd, WM_SYSCOMMAND, IDM_ABOUTBOX)
+    return wait_for(lambda: next((x for x in client.app.dialogs() if x["owner"] == client.hwnd), None),
+                    message="the About box")
+
+
+class AboutBox(unittest.TestCase):
+    def test_about_box_is_modal_and_gives_the_window_back(self):
+        client = Client(world(), "zh_HK.UTF-8")
+        d = client.d
+        try:
+            about = open_about(client)
+            self.assertEqual(about["caption"], ENGLISH.about)
+            self.assertFalse(d.window_info(client.hwnd)["enabled"], "the dialog waits for the About box")
+            d.click(about["buttons"][0]["hwnd"])
+            wait_for(lambda: d.window_info(client.hwnd)["enabled"], message="the dialog enabled again")
+            self.assertEqual([x for x in client.app.dialogs() if x["owner"] == client.hwnd], [])
+            self.assertTrue(d.visible(client.hwnd))
+            self.assertEqual(d.text(client.control(IDC_STATUS)), ENGLISH.idle)
+        finally:
+            client.close()
+
+
+# --- one copy at a time -------------------------------------------------------
+
+class SingleInstance(unittest.TestCase):
+    def setUp(self):
+        self.w = world()
+        self.d = self.w.driver
+        self.ras = ras_of(self.w)
+        self.ras.reset()
+        self.ras.clear_calls()
+
+    def refused_start(self, locale, exe=None, close=True):
+        """A start while the mutex is held and no window is titled
+        Kivoline: its message box, and its exit code once the box is closed
+        with OK (None when the copy is ended without closing it)."""
+        app = self.w.start_app(locale=locale, ras=RAS_FLAVOUR, exe=exe)
+        try:
+            box = wait_for(lambda: next(iter(app.message_boxes()), None), 20, message=f"the message box ({locale})")
+            self.assertEqual(self.d.find_window(TITLE, hidden=True, pid=app.win_pid), 0, "no main window")
+            if not close:
+                return box, None
+            self.d.click(box["buttons"][0]["hwnd"])
+            return box, app.wait_exit(20)
+        finally:
+            app.kill()
+
+    def test_held_mutex_without_a_window_refuses_in_the_start_up_language(self):
+        # The application's own rule: Chinese for 2052 and 4100 only.
+        holder = Tool(self.w, "hold", TITLE, 120000)
+        try:
+            self.assertEqual(holder.wait_line("mutex"), {"mutex": TITLE, "existed": False})
+            for locale, lang_id in LOCALES.items():
+                with self.subTest(locale=locale, lang=lang_id):
+                    box, _ = self.refused_start(locale, close=False)
+                    self.assertEqual((box["caption"], box["message"]), ("KivoVpn", text_set(locale).refused))
+                    self.assertEqual([b["id"] for b in box["buttons"]], [IDOK], "an OK button only")
+            with tempfile.TemporaryDirectory() as folder:
+                renamed = os.path.join(folder, "Kivo.Client.exe")
+                shutil.copy(self.w.client_exe(), renamed)
+                box, code = self.refused_start("zh_SG.UTF-8", exe=renamed)
+                self.assertEqual((box["caption"], box["message"]), ("Kivo.Client", CHINESE.refused),
+                                 "the caption is the program's file name without its extension")
+                self.assertEqual(code, 0, "the copy ends once the box is closed")
+        finally:
+            holder.stop()
+        # The refusal comes before anything else: no dialog ever existed to close.
+        self.assertEqual(self.ras.calls(), [])
+
+    def test_refused_start_leaves_the_leftover_updater(self):
+        leftover = leftover_path(self.w)
+        with open(leftover, "wb") as f:
+            f.write(b"MZ an updater of an earlier run")
+        holder = Tool(self.w, "hold", TITLE, 120000)
+        try:
+            holder.wait_line("mutex")
+            box, code = self.refused_start("en_US.UTF-8")
+            self.assertEqual((box["message"], code), (ENGLISH.refused, 0))
+            self.assertTrue(os.path.exists(leftover), "a refused start deletes nothing")
+        finally:
+            holder.stop()
+            os.remove(leftover)
+
+    def test_second_start_wakes_the_first_which_stays_as_it_was(self):
+        for locale, hide in (("en_US.UTF-8", False), ("zh_CN.UTF-8", True)):
+            texts = text_set(locale)
+            with self.subTest(first=locale, hidden=hide):
+                first = Client(self.w, locale)
+                try:
+                    if hide:
+                        self.d.send(first.hwnd, WM_SYSCOMMAND, SC_CLOSE)
+                        wait_for(lambda: not self.d.visible(first.hwnd), message="the first copy to hide")
+                    before = self.d.window_info(first.hwnd)
+                    self.ras.clear_calls()
+                    second = self.w.start_app(locale="zh_TW.UTF-8", ras=RAS_FLAVOUR)
+                    # Nothing of the second copy waits for the user: it ends by itself.
+                    self.assertEqual(second.wait_exit(20), 0)
+                    balloon = wait_for(lambda: next((b for b in self.d.tray()["balloons"]
+                                                     if b["visible"] and b["heading"] == texts.already_running),
+                                                    None), message=f"the balloon {texts.already_running!r}")
+                    self.assertEqual(balloon["text"], "Kivoline")
+                    after = self.d.window_info(first.hwnd)
+                    self.assertEqual((after["visible"], after["rect"]), (before["visible"], before["rect"]))
+                    self.assertEqual(after["visible"], not hide)
+                    self.assertTrue(first.app.running())
+                    self.assertEqual(self.ras.calls(), [], "the second copy never had a dialog to close")
+                finally:
+                    first.close()
+
+
+# --- the leftover updater -------------------------------------------------------
+
+class LeftoverUpdater(unittest.TestCase):
+    def setUp(self):
+        self.w = world()
+        self.path = leftover_path(self.w)
+
+    def tearDown(self):
+        if os.path.isdir(self.path):
+            os.rmdir(self.path)
+        elif os.path.exists(self.path):
+            os.remove(self.path)
+
+    def test_leftover_is_deleted_before_the_window_shows(self):
+        with open(self.path, "wb") as f:
+            f.write(b"MZ" + bytes(4096))
+        client = Client(self.w)
+        try:
+            self.assertFalse(os.path.exists(self.path))
+        finally:
+            client.close()
+
+    def test_start_without_one_and_with_one_that_cannot_be_deleted(self):
+        self.assertFalse(os.path.exists(self.path))
+        client = Client(self.w)
+        try:
+            self.assertFalse(os.path.exists(self.path), "nothing is made in its place")
+        finally:
+            client.close()
+        os.mkdir(self.path)  # a directory of that name is no file to delete
+        client = Client(self.w)
+        try:
+            self.assertTrue(os.path.isdir(self.path))
+            self.assertEqual(control_text(client, IDC_STATUS), ENGLISH.idle)
+        finally:
+            client.close()
+
+
+# --- closing ---------------------------------------------------------------------
+
+class PhonebookAtExit(unittest.TestCase):
+    def setUp(self):
+        self.w = world()
+        self.ras = ras_of(self.w)
+        self.ras.reset()
+        self.ras.remove_entry()
+        self.ras.clear_calls()
+
+    def tearDown(self):
+        self.ras.reset()
+        self.ras.remove_entry()
+
+    def run_and_exit(self):
+        client = Client(self.w)
+        try:
+            self.assertIsNotNone(self.ras.entry_bytes(), "start-up leaves the entry alone")
+            self.assertEqual(self.ras.calls(), [], "start-up makes no RAS call")
+            self.assertEqual(client.exit(), 0)
+        finally:
+            client.close()
+        return [(c.name, c.get("entry"), c.result) for c in self.ras.calls()]
+
+    def test_exit_deletes_an_existing_entry(self):
+        self.ras.plant_entry(szLocalPhoneNumber="203.0.113.31", dwType=2)
+        calls = self.run_and_exit()
+        self.assertEqual(calls, [("RasValidateEntryNameA", b"Kivoline", ERROR_ALREADY_EXISTS),
+                                 ("RasDeleteEntryA", b"Kivoline", 0)])
+        self.assertIsNone(self.ras.entry_bytes())
+
+    def test_exit_deletes_nothing_when_validation_finds_no_entry(self):
+        for validate in (0, ERROR_CANNOT_OPEN_PHONEBOOK):
+            with self.subTest(validate=validate):
+                self.ras.clear_calls()
+                self.ras.plant_entry(szLocalPhoneNumber="203.0.113.31", dwType=2)
+                self.ras.configure(validate=validate)
+                self.assertEqual(self.run_and_exit(), [("RasValidateEntryNameA", b"Kivoline", validate)])
+                self.assertIsNotNone(self.ras.entry_bytes())
+
+    def test_exit_ends_even_when_the_deletion_fails(self):
+        self.ras.plant_entry(szLocalPhoneNumber="203.0.113.31", dwType=2)
+        self.ras.configure(delete_fails=1)
+        calls = self.run_and_exit()
+        self.assertEqual([name for name, _, _ in calls], ["RasValidateEntryNameA", "RasDeleteEntryA"])
+        self.assertNotEqual(calls[-1][2], 0)
+        self.assertIsNotNone(self.ras.entry_bytes())
+
+
+# --- a shell that refuses the tray icon --------------------------------------------
+
+class RefusedTrayIcon(unittest.TestCase):
+    def test_window_shows_and_paints_without_a_tray_icon(self):
+        w = world()
+        d = w.driver
+        tray = Tool(w, "refuse-tray", 120000)
+        client = None
+        try:
+            tray.wait_line("tray")
+            client = Client(w)
+            self.assertEqual([x["refused"] for x in tray.lines() if "refused" in x][:1], [NIM_ADD])
+            self.assertEqual([i for i in d.tray()["icons"] if i["tip"] == TITLE], [])
+            # Initialisation stopped at the tray: the texts are there ...
+            self.assertEqual(d.text(client.control(IDC_STATUS)), ENGLISH.idle)
+            self.assertEqual(d.text(client.control(IDC_USER_LABEL)), ENGLISH.user)
+            # ... but no skin, lists or checked choice followed it.
+            self.assertEqual([d.combo_items(client.control(c)) for c in COMBOS], [[], [], []])
+            self.assertEqual(d.check(client.control(IDC_INTELLIGENT)), 0)
+            # The window paints its client area plainly instead of the skin.
+            rect = d.client_rect(client.hwnd)
+            wait_stable(lambda: w.screenshot(rect=rect).tobytes(), duration=0.3)
+            shot = w.screenshot(rect=rect)
+            background = skin.artwork(skin.BACKGROUND)
+            mask = uncovered_mask(d.children(client.hwnd), rect[:2], background.size)
+            colours = skin.colours(shot, mask.image)
+            self.assertEqual(len(colours), 1, f"one plain colour around the controls: {sorted(colours)[:8]}")
+            self.assertNotEqual(colours, {(0, 0, 0)}, "painted, not the bare screen")
+            self.assertFalse(skin.compare(shot, background, mask.image).equal)
+            self.assertTrue(client.app.running())
+            self.assertEqual(client.exit(), 0)
+        finally:
+            if client:
+                client.close()
+            tray.stop()
+
+
+# --- the skin on the screen ------------------------------------------------------------
+
+class SkinChecks:
+    """Screenshots of a freshly started dialog against res/art. Subclasses
+    say which world and locale."""
+
+    FONTS = "en"
+    LOCALE = "en_US.UTF-8"
+
+    @classmethod
+    def setUpClass(cls):
+        cls.w = world(cls.FONTS)
+        cls.d = cls.w.driver
+        cls.texts = text_set(cls.LOCALE)
+        park_pointer(cls.w)
+        cls.client = Client(cls.w, cls.LOCALE)
+        cls.client_rect = cls.d.client_rect(cls.client.hwnd)
+        wait_stable(lambda: cls.w.screenshot(rect=cls.client_rect).tobytes(), duration=0.3)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.client.close()
+
+    def shot(self):
+        return self.w.screenshot(rect=self.client_rect)
+
+    def rect_of(self, control):
+        return skin.relative(control["rect"], self.client_rect[:2])
+
+    def face_on_screen(self, button_id):
+        return self.w.screenshot(rect=self.client.controls[button_id]["rect"])
+
+    def assert_face(self, button_id, bitmap_id, timeout=5):
+        expected = skin.artwork(bitmap_id)
+        try:
+            wait_until(lambda: skin.compare(self.face_on_screen(button_id), expected).equal, timeout)
+        except AssertionError:
+            self.fail(f"button {button_id} does not show bitmap {bitmap_id}: "
+                      f"{skin.compare(self.face_on_screen(button_id), expected)}")
+
+    def normal_faces(self):
+        faces = {button: ids[0] for button, ids in self.texts.faces.items()}
+        faces[IDOK] = self.texts.faces[IDOK][2]  # disabled until there is a user and a password
+        return faces
+
+    def test_background_fills_the_client_area_around_the_controls(self):
+        background = skin.artwork(skin.BACKGROUND)
+        mask = uncovered_mask(self.d.children(self.client.hwnd), self.client_rect[:2], background.size)
+        shot = self.shot()
+        self.assertGreaterEqual(shot.width, background.width - 4)
+        result = skin.compare(shot, background, mask.image)
+        self.assertTrue(result.equal, str(result))
+        self.assertGreater(result.compared, background.width * background.height // 3)
+
+    def test_logo_is_its_bitmap(self):
+        [logo] = [c for c in self.client.controls.values() if c["class"] == "Static"
+                  and c["style"] & SS_TYPEMASK == SS_BITMAP]
+        result = skin.compare(self.w.screenshot(rect=logo["rect"]), skin.artwork(skin.LOGO))
+        self.assertTrue(result.equal, str(result))
+
+    def test_every_button_face_is_its_artwork(self):
+        park_pointer(self.w)
+        for button, bitmap in self.normal_faces().items():
+            with self.subTest(button=button, bitmap=bitmap):
+                left, top, right, bottom = self.client.controls[button]["rect"]
+                self.assertEqual((right - left, bottom - top), skin.artwork(bitmap).size)
+                self.assert_face(button, bitmap)
+
+    def test_transparent_labels_show_the_skin_around_their_text(self):
+        background = skin.artwork(skin.BACKGROUND)
+        shot = self.shot()
+        for label in LABELS:
+            with self.subTest(label=label):
+                rect = self.rect_of(self.client.controls[label])
+                if label == IDC_STATUS:
+                    rect = skin.inset(rect, 2)  # inside the sunken frame
+                got, want = shot.crop(rect), background.crop(rect)
+                result = skin.compare(got, want)
+                self.assertLess(result.differing, result.compared // 2, f"mostly skin: {result}")
+                self.assertGreaterEqual(result.differing, 15, "and the text over it")
+
+    def test_hover_face_follows_the_pointer(self):
+        park_pointer(self.w)
+        faces = self.texts.faces
+        for button, bitmap in self.normal_faces().items():
+            self.assert_face(button, bitmap)
+        # Along the bottom row and then down the right column: the face under
+        # the pointer turns to its hover image, the one left behind turns back.
+        path = [IDCANCEL, IDC_NETPERF, IDC_ABOUT, IDC_REGISTER, IDC_ACCOUNT]
+        previous = None
+        for button in path:
+            with self.subTest(hover=button):
+                left, top, right, bottom = self.client.controls[button]["rect"]
+                self.w.mouse_move((left + right) // 2, (top + bottom) // 2)
+                self.assert_face(button, faces[button][1])
+                if previous is not None:
+                    self.assert_face(previous, faces[previous][0])
+                previous = button
+        # The disabled Connect button keeps its disabled face under the pointer.
+        left, top, right, bottom = self.client.controls[IDOK]["rect"]
+        self.w.mouse_move((left + right) // 2, (top + bottom) // 2)
+        self.assert_face(previous, faces[previous][0])
+        wait_stable(lambda: self.face_on_screen(IDOK).tobytes(), duration=0.3)
+        self.assert_face(IDOK, faces[IDOK][2], timeout=0)
+        park_pointer(self.w)
+        for button, bitmap in self.normal_faces().items():
+            self.assert_face(button, bitmap)
+
+
+class EnglishSkin(SkinChecks, unittest.TestCase):
+    FONTS = "en"
+    LOCALE = "en_US.UTF-8"
+
+
+class ChineseSkin(SkinChecks, unittest.TestCase):
+    FONTS = "cjk"
+    LOCALE = "zh_CN.UTF-8"
+
+
+if __name__ == "__main__":
+    started = time.monotonic()
+    result = unittest.main(exit=False, verbosity=2).result
+    print(f"test_startup.py: {time.monotonic() - started:.1f} s", file=sys.stderr)
+    sys.exit(0 if result.wasSuccessful() else 1)
