@@ -58,14 +58,16 @@ TAIWAN = Texts("zh_TW.UTF-8", "zhtw", ENGLISH.captions.values(), ENGLISH.names.v
 
 ENTRY = re.compile(r"^([^(]+)\(--(-?\d+)ms\)$")
 
-# A round trip may read 1 ms short (both of its ends are whole milliseconds)
-# and runs late by what Wine and the responder's thread add.
+# A round trip may read 1 ms short of the delay the server really served
+# (both of its ends are whole milliseconds) and runs late by what Wine adds;
+# a start in which some came out later than that is repeated, a few times
+# at most.
 EARLY_MS, LATE_MS = 1, 8
-ATTEMPTS = 3
+ATTEMPTS = 4
 # One unanswered echo: the receive gives up 1000 ms after the send.
 TIMEOUT_S = 1.0
-# What this machine may add to one receive timeout before the window shows,
-# or between two of the second pass's attempts (about 10 %).
+# What this busy machine may add to one receive timeout before the window
+# shows. Between two attempts of the second pass it may add 10 %.
 SLACK_S = 0.3
 # Six requests sent one after another would be at least the sum of the
 # shorter delays apart; sent at once they leave within a few milliseconds.
