@@ -50,6 +50,7 @@ class MessageMap {
   }
   MessageMap& Paint(void (T::*h)()) { return Simple(WM_PAINT, h); }
   MessageMap& Close(void (T::*h)()) { return Simple(WM_CLOSE, h); }
+  MessageMap& Destroy(void (T::*h)()) { return Simple(WM_DESTROY, h); }
   MessageMap& QueryDragIcon(HICON (T::*h)()) {
     return Add(WM_QUERYDRAGICON, [h](T& t, WPARAM, LPARAM) { return reinterpret_cast<LRESULT>((t.*h)()); });
   }

@@ -45,7 +45,8 @@ const kivo::toolkit::MessageMap<CMainDlg>& CMainDlg::GetMessageMap() {
           .Command(IDC_ACCOUNT_STATUS, BN_CLICKED, &CMainDlg::OnAccountStatus)
           .Command(IDC_ACCOUNT_REGISTER, BN_CLICKED, &CMainDlg::OnAccountRegister)
           .Command(IDC_ABOUT, BN_CLICKED, &CMainDlg::OnAbout)
-          .Message(kRetryResultMessage, &CMainDlg::OnRetryResult);
+          .Message(kRetryResultMessage, &CMainDlg::OnRetryResult)
+          .Destroy(&CMainDlg::OnDestroy);
   return map;
 }
 
@@ -185,6 +186,13 @@ void CMainDlg::SetButtonSkins() {
   m_btnNetPerf.SetBitmaps(zh ? IDB_NETPERF_ZH : IDB_NETPERF_EN, zh ? IDB_NETPERF_HOVER_ZH : IDB_NETPERF_HOVER_EN, 0);
   m_btnAbout.SetBitmaps(zh ? IDB_ABOUT_BTN_ZH : IDB_ABOUT_BTN_EN, zh ? IDB_ABOUT_BTN_HOVER_ZH : IDB_ABOUT_BTN_HOVER_EN,
                         0);
+}
+
+void CMainDlg::OnDestroy() {
+  // The window goes: the second measurement pass can end while the rest of
+  // the dialog is torn down (the destructor waits for it).
+  RequestRetryStop();
+  SetMsgHandled(false);
 }
 
 void CMainDlg::SetStatus(const std::string& text) {

@@ -101,7 +101,10 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner {
   void RetryFailedServers(const std::vector<std::string>& targets, HWND window);
   LRESULT OnRetryResult(WPARAM wp, LPARAM lp);
   void UpdateComboEntry(const std::string& address, const std::string& annotation);
+  // Tells the second pass to end; StopRetryThread also waits for it.
+  void RequestRetryStop();
   void StopRetryThread();
+  void OnDestroy();
   void LeaveServerChoice();
   void SelectGroupOfServer(const std::string& name);
   void OnGroupDropDown(int group);

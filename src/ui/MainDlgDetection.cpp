@@ -139,12 +139,14 @@ void CMainDlg::UpdateComboEntry(const std::string& address, const std::string& a
   }
 }
 
-void CMainDlg::StopRetryThread() {
+void CMainDlg::RequestRetryStop() {
   m_retryStop.Set();
-  {
-    kivo::toolkit::Lock lock(m_csRetry);
-    if (m_pRetryPinger != nullptr) m_pRetryPinger->Stop();
-  }
+  kivo::toolkit::Lock lock(m_csRetry);
+  if (m_pRetryPinger != nullptr) m_pRetryPinger->Stop();
+}
+
+void CMainDlg::StopRetryThread() {
+  RequestRetryStop();
   m_retryThread.Join();
 }
 
