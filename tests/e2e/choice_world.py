@@ -176,7 +176,8 @@ class Client:
         wait_until(lambda: self.dropped_list() is None, 5, message="the list to close")
 
     def focus_first_list(self):
-        """Click into the password box, then Tab: the CT list has the focus, closed."""
+        """Click into the password box, then Tab: the CT list has the focus,
+        closed. (A checked radio button is a tab stop on the way.)"""
         password = self.control(IDC_PASSWORD)
         self.d.send(password, EM_SETSEL, 0, -1)
         self.click(IDC_PASSWORD)
@@ -186,7 +187,7 @@ class Client:
             return selection & 0xFFFF == selection >> 16
 
         wait_until(caret_only, 5, message="the click in the password box")
-        self.key("Tab")
+        self.key(*["Tab"] * (2 if self.intelligent_checked() else 1))
 
     def key(self, *keys):
         """Real key presses, then a pause: under Wine a key, a click or a

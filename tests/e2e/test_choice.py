@@ -163,6 +163,16 @@ class UserChoice(ChoiceSession):
                          other=(["Other1", "Other2", "Other"], 2))
         self.assertChoice(True, INTELLIGENT_HOST)
 
+        # Either copy of the caption, chosen with the keys while another
+        # choice holds: nothing changes.
+        for key, index in (("Home", 0), ("End", 3)):
+            c.focus_first_list()
+            c.key(key)
+            wait_until(lambda: c.selected(IDC_CT) == index, 5, message=f"caption {index} selected by {key}")
+            self.assertLists(ct=(["CT", "CT1", "CT2", "CT"], index), cnc=(["CNC1", "CNC2", "CNC"], 2),
+                             other=(["Other1", "Other2", "Other"], 2))
+            self.assertChoice(True, INTELLIGENT_HOST)
+
         # The next drop-down removes the first copy only; the selected second
         # copy stays selected, so closing the list adds nothing.
         c.drop_down(IDC_CT)
