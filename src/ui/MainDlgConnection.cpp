@@ -51,6 +51,9 @@ void CMainDlg::OnOK() {
 
   m_strServerAddress = GetDialTarget();
   if (!PreparePhonebookEntry(PhonebookMode::Connect)) return;
+  // A phonebook message box runs its own message loop, in which a redial
+  // attempt may have started a dial: that one is not dialled over.
+  if (m_hRasConn != nullptr) return;
 
   Wipe(m_strPassword.data(), m_strPassword.size());
   m_strUserName = ItemText(IDC_USER);
@@ -70,8 +73,10 @@ void CMainDlg::OnOK() {
 
 LRESULT CMainDlg::OnRedial() {
   ++m_nRetryCount;
+  if (m_hRasConn == nullptr) PreparePhonebookEntry(PhonebookMode::Redial);
+  // A phonebook message box runs its own message loop, in which the next
+  // tick's attempt may have started a dial: this attempt then only counts.
   if (m_hRasConn == nullptr) {
-    PreparePhonebookEntry(PhonebookMode::Redial);
     EnableInputs(false);
     DWORD error = StartDial(m_strUserName, m_strPassword);
     if (error == 0) {
