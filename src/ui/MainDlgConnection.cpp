@@ -73,6 +73,13 @@ void CMainDlg::OnOK() {
 
 LRESULT CMainDlg::OnRedial() {
   ++m_nRetryCount;
+  // The tenth attempt is the last one. The timer stops before the attempt,
+  // whose message boxes run message loops in which a further tick would
+  // start an eleventh attempt.
+  if (m_nRetryCount >= kMaxRedials && m_nRedialTimer != 0) {
+    ::KillTimer(Hwnd(), m_nRedialTimer);
+    m_nRedialTimer = 0;
+  }
   if (m_hRasConn == nullptr) PreparePhonebookEntry(PhonebookMode::Redial);
   // A phonebook message box runs its own message loop, in which the next
   // tick's attempt may have started a dial: this attempt then only counts.
@@ -89,10 +96,6 @@ LRESULT CMainDlg::OnRedial() {
       // controls back, as a failed asynchronous attempt does.
       if (m_nRetryCount >= kMaxRedials) EnableInputs(true);
     }
-  }
-  if (m_nRetryCount == kMaxRedials && m_nRedialTimer != 0) {
-    ::KillTimer(Hwnd(), m_nRedialTimer);
-    m_nRedialTimer = 0;
   }
   return 0;
 }
