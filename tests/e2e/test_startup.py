@@ -154,7 +154,6 @@ class Client:
     def __init__(self, w, locale="en_US.UTF-8", exe=None):
         self.world = w
         self.d = w.driver
-        self.locale = locale
         self.app = w.start_app(locale=locale, ras=RAS_FLAVOUR, exe=exe)
         self.hwnd = self.app.wait_window(TITLE, visible=True, timeout=WINDOW_WAIT)
         self.controls = {c["id"]: c for c in self.d.children(self.hwnd)}
@@ -164,9 +163,6 @@ class Client:
 
     def tray_window(self):
         return self.d.find_window("KIVO VPN", hidden=True, pid=self.app.win_pid)
-
-    def client_origin(self):
-        return self.d.client_rect(self.hwnd)[:2]
 
     def exit(self):
         """Presses Exit and returns the exit code."""
@@ -500,9 +496,10 @@ class RefusedTrayIcon(unittest.TestCase):
         client = None
         try:
             tray.wait_line("tray")
+            icons_before = {i["hwnd"] for i in d.tray()["icons"]}
             client = Client(w)
             self.assertEqual([x["refused"] for x in tray.lines() if "refused" in x][:1], [NIM_ADD])
-            self.assertEqual([i for i in d.tray()["icons"] if i["tip"] == TITLE], [])
+            self.assertEqual([i for i in d.tray()["icons"] if i["hwnd"] not in icons_before], [], "no icon")
             # Initialisation stopped at the tray: the texts are there ...
             self.assertEqual(d.text(client.control(IDC_STATUS)), ENGLISH.idle)
             self.assertEqual(d.text(client.control(IDC_USER_LABEL)), ENGLISH.user)
@@ -567,6 +564,10 @@ class SkinChecks:
             self.fail(f"button {button_id} does not show bitmap {bitmap_id}: "
                       f"{skin.compare(self.face_on_screen(button_id), expected)}")
 
+    def point_at(self, control_id):
+        left, top, right, bottom = self.client.controls[control_id]["rect"]
+        self.w.mouse_move((left + right) // 2, (top + bottom) // 2)
+
     def normal_faces(self):
         faces = {button: ids[0] for button, ids in self.texts.faces.items()}
         faces[IDOK] = self.texts.faces[IDOK][2]  # disabled until there is a user and a password
@@ -616,19 +617,15 @@ class SkinChecks:
         # Along the bottom row and then down the right column: the face under
         # the pointer turns to its hover image, the one left behind turns back.
         path = [IDCANCEL, IDC_NETPERF, IDC_ABOUT, IDC_REGISTER, IDC_ACCOUNT]
-        previous = None
-        for button in path:
+        for previous, button in zip([None] + path, path):
             with self.subTest(hover=button):
-                left, top, right, bottom = self.client.controls[button]["rect"]
-                self.w.mouse_move((left + right) // 2, (top + bottom) // 2)
+                self.point_at(button)
                 self.assert_face(button, faces[button][1])
                 if previous is not None:
                     self.assert_face(previous, faces[previous][0])
-                previous = button
         # The disabled Connect button keeps its disabled face under the pointer.
-        left, top, right, bottom = self.client.controls[IDOK]["rect"]
-        self.w.mouse_move((left + right) // 2, (top + bottom) // 2)
-        self.assert_face(previous, faces[previous][0])
+        self.point_at(IDOK)
+        self.assert_face(path[-1], faces[path[-1]][0])
         wait_stable(lambda: self.face_on_screen(IDOK).tobytes(), duration=0.3)
         self.assert_face(IDOK, faces[IDOK][2], timeout=0)
         park_pointer(self.w)
