@@ -48,6 +48,7 @@ WS_EX_APPWINDOW = 0x00040000
 BS_TYPEMASK, BS_GROUPBOX = 0x0F, 0x07
 SS_TYPEMASK, SS_BITMAP = 0x1F, 0x0E
 TRAY_CALLBACK = 1135
+WM_GETICON, WM_QUERYDRAGICON, ICON_SMALL, ICON_BIG = 0x007F, 0x0037, 0, 1
 IDM_ABOUTBOX = 16
 ERROR_ALREADY_EXISTS = 183
 NIM_ADD = 0
@@ -210,6 +211,16 @@ def control_text(client, control_id):
     return client.d.text(client.control(control_id))
 
 
+def send_inside(w, hwnd, msg, wparam=0, lparam=0):
+    """A message sent from within the window's own process: Wine does not
+    carry every message between processes."""
+    tool = Tool(w, "send", hwnd, msg, wparam, lparam)
+    code = tool.app.wait_exit(30)
+    if code != 0:
+        raise AssertionError(f"sending {msg} failed ({code}): {tool.app.log()}")
+    return tool.lines()[-1]["result"]
+
+
 def system_menu(w, hwnd):
     tool = Tool(w, "sysmenu", hwnd)
     code = tool.app.wait_exit(30)
@@ -247,6 +258,10 @@ class LanguageVariants(unittest.TestCase):
         self.assertTrue(info["exstyle"] & WS_EX_TOOLWINDOW, "a tool window")
         self.assertFalse(info["exstyle"] & WS_EX_APPWINDOW, "no task-bar button")
         self.assertTrue(info["visible"])
+        left, top, right, bottom = info["rect"]
+        width, height = client.d.info()["screen"]
+        self.assertLessEqual(abs((left + right) - width), 2, "centred across")
+        self.assertLessEqual(abs((top + bottom) - height), 2, "centred down")
 
     def check_texts(self, client, texts, maker):
         got = {cid: client.controls[cid]["text"] for cid in LABELS}
@@ -307,6 +322,20 @@ class AboutBox(unittest.TestCase):
             self.assertEqual([x for x in client.app.dialogs() if x["owner"] == client.hwnd], [])
             self.assertTrue(d.visible(client.hwnd))
             self.assertEqual(d.text(client.control(IDC_STATUS)), ENGLISH.idle)
+        finally:
+            client.close()
+
+
+class WindowIcons(unittest.TestCase):
+    def test_application_icon_is_the_window_and_drag_icon(self):
+        w = world()
+        client = Client(w, "zh_CN.UTF-8")
+        try:
+            big = send_inside(w, client.hwnd, WM_GETICON, ICON_BIG)
+            small = send_inside(w, client.hwnd, WM_GETICON, ICON_SMALL)
+            self.assertNotEqual(big, 0)
+            self.assertNotIn(small, (0, big), "a 16x16 rendering of its own")
+            self.assertEqual(send_inside(w, client.hwnd, WM_QUERYDRAGICON), big)
         finally:
             client.close()
 

@@ -12,6 +12,10 @@
 //   kivo_startup_tool.exe sysmenu HWND
 //       The items of HWND's system menu, read inside the window's process.
 //       Prints {"count":n,"items":[{"id":..,"text":..,"separator":..},...]}.
+//   kivo_startup_tool.exe send HWND MSG WPARAM LPARAM
+//       Sends a message to HWND from a thread of the window's own process,
+//       for messages Wine does not carry between processes (WM_GETICON,
+//       WM_QUERYDRAGICON). Prints {"result":n}.
 #include <windows.h>
 
 #include <cstdio>
@@ -34,7 +38,9 @@ void Print(const Json& value) {
 }
 
 int Usage() {
-  std::fputs("usage: kivo_startup_tool.exe hold NAME MS | refuse-tray MS | sysmenu HWND\n", stderr);
+  std::fputs(
+      "usage: kivo_startup_tool.exe hold NAME MS | refuse-tray MS | sysmenu HWND | send HWND MSG WP LP\n",
+      stderr);
   return 2;
 }
 
@@ -126,6 +132,19 @@ int SystemMenu(HWND hwnd) {
   return 0;
 }
 
+int SendInside(HWND hwnd, uint32_t msg, uint32_t wp, uint32_t lp) {
+  if (!::IsWindow(hwnd)) {
+    std::fputs("no such window\n", stderr);
+    return 1;
+  }
+  kivo::driver::RemoteCaller caller(kivo::driver::ProcessOf(hwnd));
+  const auto window = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(hwnd));
+  Json out = Json::MakeObject();
+  out.Set("result", static_cast<long long>(caller.Call("SendMessageW", {window, msg, wp, lp}, 5000)));
+  Print(out);
+  return 0;
+}
+
 int Run(int argc, char** argv) {
   if (argc < 2) return Usage();
   const std::string mode = argv[1];
@@ -142,6 +161,16 @@ int Run(int argc, char** argv) {
     return handle <= 0 || handle > 0xFFFFFFFFLL
                ? Usage()
                : SystemMenu(reinterpret_cast<HWND>(static_cast<uintptr_t>(handle)));
+  }
+  if (mode == "send" && argc == 6) {
+    long long values[4];
+    for (int i = 0; i < 4; ++i) {
+      values[i] = ParseCount(argv[2 + i]);
+      if (values[i] < 0 || values[i] > 0xFFFFFFFFLL || (i == 0 && values[i] == 0)) return Usage();
+    }
+    return SendInside(reinterpret_cast<HWND>(static_cast<uintptr_t>(values[0])),
+                      static_cast<uint32_t>(values[1]), static_cast<uint32_t>(values[2]),
+                      static_cast<uint32_t>(values[3]));
   }
   return Usage();
 }
