@@ -104,7 +104,35 @@ class IntelligentName(DemoService):
         return f"{values['IntelligentHost']} -> {values['ServerCT1']}"
 
 
-SERVICES = (EchoServers, UpdateService, IntelligentName)
+class RasService(DemoService):
+    """The RAS double (harness.ras_double) dials any user name and password
+    through the states a VPN dial reports, in about four seconds, connects
+    and stays connected: the client shows each state, hides into the tray
+    and shows its connection balloon and statistics."""
+
+    name = "remote access service"
+    # (RASCONNSTATE, ms before it is reported): port, device (the tunnel to
+    # the server), authentication, projection, connected.
+    DIAL = [(0, 300), (1, 250), (2, 700), (3, 500), (4, 200), (5, 400), (6, 600), (10, 300), (11, 200),
+            (14, 300), (0x2000, 250)]
+    CLIENT_IP = "10.8.0.42"
+
+    def start(self, world, values):
+        try:
+            from .ras_double import RasDouble
+        except ImportError as error:
+            raise ServiceUnavailable(error) from None
+        # The client's double reads this directory (World.start_app).
+        ras = RasDouble(os.path.join(world.run_dir, "ras"))
+        ras.reset()
+        ras.configure(states=self.DIAL, projection_ip=self.CLIENT_IP)
+        ras.remove_entry()
+        seconds = sum(delay for _, delay in self.DIAL) / 1000
+        return (f"any user name and password connect after {len(self.DIAL)} states in {seconds:.1f} s, "
+                f"client address {self.CLIENT_IP}")
+
+
+SERVICES = (EchoServers, UpdateService, IntelligentName, RasService)
 
 
 class DemoServices:
