@@ -128,6 +128,11 @@ TEST(Tray, BalloonCarriesTitleAndTheTextOfTheMoment) {
   tray.ShowBalloon(std::string(100, 'T'));
   EXPECT_EQ(std::string(tray.calls.back().record.szInfo), owner.stats);
   EXPECT_EQ(std::strlen(tray.calls.back().record.szInfoTitle), 63u);
+
+  owner.stats = std::string(400, 'b');
+  tray.ShowBalloon("Connected");
+  EXPECT_EQ(std::strlen(tray.calls.back().record.szInfo), 255u) << "cut to the balloon text's 255 bytes";
+  EXPECT_STREQ(tray.calls.back().record.szInfoTitle, "Connected") << "a shorter title leaves nothing behind";
 }
 
 TEST(Tray, RestartedShellGetsTheIconAgainAndDestructionRemovesIt) {
