@@ -450,6 +450,10 @@ class TrayClicks(ClientCase):
                 click()
                 wait_until(c.visible, 5, message="the window to show")
                 wait_until(lambda: c.foreground() == c.hwnd, 5, message="the window in front")
+        # Shown already but behind another window: showing alone would not bring it to the front.
+        c.give_foreground_away()
+        self.assertEqual(c.notify(WM_LBUTTONUP), 1)
+        wait_until(lambda: c.foreground() == c.hwnd, 5, message="the window in front")
 
     def test_presses_alone_and_other_icons_do_nothing(self):
         c = self.client
