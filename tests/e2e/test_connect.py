@@ -9,13 +9,20 @@ picks the device name of the phonebook entry), and runs its checks in order:
 
 - ConnectEnglish (English UI, English RAS library): the Connect precondition
   while the user types, refused dials, a full dial through every state, the
-  connected link, hang-ups, Exit.
+  connected link, hang-ups, late notices, Exit.
 - ConnectChinese (Chinese UI, Traditional Chinese RAS library): the Chinese
   texts of the same path, GBK credentials, the Big5 device name.
 - PhonebookOnConnect (English UI, Simplified Chinese RAS library): a
-  catalogue server, the entry's life and each phonebook failure on Connect.
+  catalogue server, the entry's life, each phonebook failure on Connect and
+  on a redial attempt (the redial message posted as the redial timer does),
+  a redial attempt started inside another attempt's message box.
 - Redial (English UI, RAS library without string table): drops, the redial
-  cadence and budget, phonebook failures while redialling, late notices.
+  cadence and its budget of ten, a late notice after a drop.
+
+Under Xvfb without a window manager, Wine waits up to 2 s for a hidden
+top-level window (the dialog going to the tray, a closed message box)
+before the client's thread goes on; checks wait for conditions rather than
+for fixed times, and the redial checks keep message boxes away from ticks.
 
 What a check reads: the controls through the driver, the RAS calls the
 client made from the double's calls.log (its clock is CLOCK_MONOTONIC_RAW,
