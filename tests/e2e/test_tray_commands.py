@@ -342,14 +342,9 @@ class Balloons(ClientCase):
         self.assertEqual(c.wait_balloon("Alreadly Running", "Kivoline", old), ("Alreadly Running", "Kivoline"))
         self.assertTrue(c.visible())
         self.assertEqual(c.foreground(), other)
-        # Hidden: it stays hidden.
-        c.hide()
-        old = {b["hwnd"] for b in c.balloons()}
-        self.second_start()
-        self.assertEqual(c.wait_balloon("Alreadly Running", "Kivoline", old), ("Alreadly Running", "Kivoline"))
-        self.assertFalse(c.visible())
-        # Connected: the balloon carries the statistics of the moment.
-        c.show()
+        # Connected, hidden: it stays hidden, and the balloon carries the
+        # statistics of the moment. (The Chinese group starts a second copy
+        # while hidden and idle.)
         c.connect()
         c.ras.configure(stats_sent=777)
         old = {b["hwnd"] for b in c.balloons()}
