@@ -80,8 +80,8 @@ bool CVpnApp::InitInstance() {
 
   // 8. COM. The results do not matter to anything that follows.
   m_bComInitialised = SUCCEEDED(::CoInitialize(nullptr));
-  ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
-                         EOAC_NONE, nullptr);
+  ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE,
+                         nullptr, EOAC_NONE, nullptr);
   // 9. Three-dimensional controls are the platform's own look: nothing to do.
 
   // 10. The main dialog; its destruction removes the phonebook entry.

@@ -52,8 +52,8 @@ class CNetPerfDlg : public toolkit::Dialog {
   std::string m_strChosenName;
   toolkit::StringMap m_mapServerAddress;
   int m_nLangVariant = 1;
-  std::string m_strTitle, m_strHint, m_strTestAgain, m_strStopTest, m_strUseSelect, m_strCancel, m_strNoSelection,
-      m_strColName, m_strColDelay, m_strColStatus, m_strColValue;
+  std::string m_strTitle, m_strHint, m_strTestAgain, m_strStopTest, m_strUseSelect, m_strCancel,
+      m_strNoSelection, m_strColName, m_strColDelay, m_strColStatus, m_strColValue;
   // Testing from before the thread starts until the dialog's thread has
   // carried out the test thread's last message.
   std::atomic<bool> m_bTesting{false};

@@ -9,12 +9,12 @@ const std::array<CatalogueServer, 6>& ServerCatalogue() {
   namespace ep = kivo::endpoints;
   // "电信1", "电信2", "网通1", "网通2", "其它1", "其它2" in GBK.
   static const std::array<CatalogueServer, 6> catalogue = {{
-      {IspGroup::CT, "\xB5\xE7\xD0\xC5" "1", "CT1", ep::kServerCT1},
-      {IspGroup::CT, "\xB5\xE7\xD0\xC5" "2", "CT2", ep::kServerCT2},
-      {IspGroup::CNC, "\xCD\xF8\xCD\xA8" "1", "CNC1", ep::kServerCNC1},
-      {IspGroup::CNC, "\xCD\xF8\xCD\xA8" "2", "CNC2", ep::kServerCNC2},
-      {IspGroup::Other, "\xC6\xE4\xCB\xFC" "1", "Other1", ep::kServerOther1},
-      {IspGroup::Other, "\xC6\xE4\xCB\xFC" "2", "Other2", ep::kServerOther2},
+      {IspGroup::CT, "\xB5\xE7\xD0\xC5\x31", "CT1", ep::kServerCT1},
+      {IspGroup::CT, "\xB5\xE7\xD0\xC5\x32", "CT2", ep::kServerCT2},
+      {IspGroup::CNC, "\xCD\xF8\xCD\xA8\x31", "CNC1", ep::kServerCNC1},
+      {IspGroup::CNC, "\xCD\xF8\xCD\xA8\x32", "CNC2", ep::kServerCNC2},
+      {IspGroup::Other, "\xC6\xE4\xCB\xFC\x31", "Other1", ep::kServerOther1},
+      {IspGroup::Other, "\xC6\xE4\xCB\xFC\x32", "Other2", ep::kServerOther2},
   }};
   return catalogue;
 }

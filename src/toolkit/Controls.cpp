@@ -48,7 +48,8 @@ std::string ListView::ItemText(int item, int column) const {
   lv.iSubItem = column;
   lv.pszText = buf;
   lv.cchTextMax = sizeof(buf);
-  LRESULT got = ::SendMessageA(hwnd_, LVM_GETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lv));
+  LRESULT got =
+      ::SendMessageA(hwnd_, LVM_GETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lv));
   return std::string(buf, got > 0 ? static_cast<size_t>(got) : 0);
 }
 

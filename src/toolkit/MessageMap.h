@@ -84,8 +84,7 @@ class MessageMap {
   bool Dispatch(T& target, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result, bool& handled) const {
     for (const Entry& e : entries_) {
       if (e.msg != msg) continue;
-      if (msg == WM_COMMAND &&
-          (static_cast<int>(LOWORD(wp)) != e.id || HIWORD(wp) != e.code)) {
+      if (msg == WM_COMMAND && (static_cast<int>(LOWORD(wp)) != e.id || HIWORD(wp) != e.code)) {
         continue;
       }
       handled = true;
@@ -121,12 +120,12 @@ class MessageMap {
 
 // Declares a class's message map and routes its messages through it before
 // the base class's map.
-#define KIVO_DECLARE_MESSAGE_MAP(Class, Base)                                                         \
- protected:                                                                                           \
-  static const ::kivo::toolkit::MessageMap<Class>& GetMessageMap();                                  \
-  bool ProcessMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override {                    \
-    if (GetMessageMap().Dispatch(*this, msg, wp, lp, result, MsgHandledFlag())) return true;          \
-    return Base::ProcessMessage(msg, wp, lp, result);                                                 \
-  }                                                                                                   \
-                                                                                                      \
+#define KIVO_DECLARE_MESSAGE_MAP(Class, Base)                                                \
+ protected:                                                                                  \
+  static const ::kivo::toolkit::MessageMap<Class>& GetMessageMap();                          \
+  bool ProcessMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override {            \
+    if (GetMessageMap().Dispatch(*this, msg, wp, lp, result, MsgHandledFlag())) return true; \
+    return Base::ProcessMessage(msg, wp, lp, result);                                        \
+  }                                                                                          \
+                                                                                             \
  private:

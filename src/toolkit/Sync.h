@@ -44,9 +44,7 @@ class Event {
   void Set() noexcept { ::SetEvent(handle_.Get()); }
   void Reset() noexcept { ::ResetEvent(handle_.Get()); }
   // True when the event is set within the given time.
-  bool Wait(DWORD ms) const noexcept {
-    return ::WaitForSingleObject(handle_.Get(), ms) == WAIT_OBJECT_0;
-  }
+  bool Wait(DWORD ms) const noexcept { return ::WaitForSingleObject(handle_.Get(), ms) == WAIT_OBJECT_0; }
 
  private:
   UniqueKernelHandle handle_;

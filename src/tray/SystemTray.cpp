@@ -126,8 +126,8 @@ LRESULT CSystemTray::ShowMenu() {
   // Without the owner in the foreground the menu would not close when the
   // user clicks elsewhere; the message afterwards lets it close cleanly.
   if (main != nullptr) ::SetForegroundWindow(main);
-  UINT command = static_cast<UINT>(
-      ::TrackPopupMenu(popup, TPM_RETURNCMD | TPM_VERTICAL, pt.x, pt.y, 0, main, nullptr));
+  UINT command =
+      static_cast<UINT>(::TrackPopupMenu(popup, TPM_RETURNCMD | TPM_VERTICAL, pt.x, pt.y, 0, main, nullptr));
   if (main != nullptr) ::PostMessageA(main, WM_NULL, 0, 0);
 
   switch (command) {

@@ -20,33 +20,32 @@ constexpr UINT kTrayCallbackMessage = WM_USER + 111;  // 1135
 
 const kivo::toolkit::MessageMap<CMainDlg>& CMainDlg::GetMessageMap() {
   using Map = kivo::toolkit::MessageMap<CMainDlg>;
-  static const Map map =
-      Map()
-          .SysCommand(&CMainDlg::OnSysCommand)
-          .QueryDragIcon(&CMainDlg::OnQueryDragIcon)
-          .Mouse(WM_LBUTTONDOWN, &CMainDlg::OnLButtonDown)
-          .CtlColor(&CMainDlg::OnCtlColor)
-          .CopyData(&CMainDlg::OnCopyData)
-          .Paint(&CMainDlg::OnPaint)
-          .Timer(&CMainDlg::OnTimer)
-          .Command(IDC_NETPERF, BN_CLICKED, &CMainDlg::OnNetworkPerformance)
-          .Command(IDC_INTELLIGENT, BN_CLICKED, &CMainDlg::OnIntelligent)
-          .Command(IDC_USER, EN_CHANGE, &CMainDlg::OnChangeUser)
-          .Command(IDC_PASSWORD, EN_CHANGE, &CMainDlg::OnChangePassword)
-          .Command(IDC_GROUP_CT, CBN_DROPDOWN, &CMainDlg::OnDropDownCT)
-          .Command(IDC_GROUP_CT, CBN_CLOSEUP, &CMainDlg::OnCloseUpCT)
-          .Command(IDC_GROUP_CT, CBN_SELCHANGE, &CMainDlg::OnSelChangeCT)
-          .Command(IDC_GROUP_CNC, CBN_DROPDOWN, &CMainDlg::OnDropDownCNC)
-          .Command(IDC_GROUP_CNC, CBN_CLOSEUP, &CMainDlg::OnCloseUpCNC)
-          .Command(IDC_GROUP_CNC, CBN_SELCHANGE, &CMainDlg::OnSelChangeCNC)
-          .Command(IDC_GROUP_OTHER, CBN_DROPDOWN, &CMainDlg::OnDropDownOther)
-          .Command(IDC_GROUP_OTHER, CBN_CLOSEUP, &CMainDlg::OnCloseUpOther)
-          .Command(IDC_GROUP_OTHER, CBN_SELCHANGE, &CMainDlg::OnSelChangeOther)
-          .Command(IDC_ACCOUNT_STATUS, BN_CLICKED, &CMainDlg::OnAccountStatus)
-          .Command(IDC_ACCOUNT_REGISTER, BN_CLICKED, &CMainDlg::OnAccountRegister)
-          .Command(IDC_ABOUT, BN_CLICKED, &CMainDlg::OnAbout)
-          .Message(kRetryResultMessage, &CMainDlg::OnRetryResult)
-          .Destroy(&CMainDlg::OnDestroy);
+  static const Map map = Map()
+                             .SysCommand(&CMainDlg::OnSysCommand)
+                             .QueryDragIcon(&CMainDlg::OnQueryDragIcon)
+                             .Mouse(WM_LBUTTONDOWN, &CMainDlg::OnLButtonDown)
+                             .CtlColor(&CMainDlg::OnCtlColor)
+                             .CopyData(&CMainDlg::OnCopyData)
+                             .Paint(&CMainDlg::OnPaint)
+                             .Timer(&CMainDlg::OnTimer)
+                             .Command(IDC_NETPERF, BN_CLICKED, &CMainDlg::OnNetworkPerformance)
+                             .Command(IDC_INTELLIGENT, BN_CLICKED, &CMainDlg::OnIntelligent)
+                             .Command(IDC_USER, EN_CHANGE, &CMainDlg::OnChangeUser)
+                             .Command(IDC_PASSWORD, EN_CHANGE, &CMainDlg::OnChangePassword)
+                             .Command(IDC_GROUP_CT, CBN_DROPDOWN, &CMainDlg::OnDropDownCT)
+                             .Command(IDC_GROUP_CT, CBN_CLOSEUP, &CMainDlg::OnCloseUpCT)
+                             .Command(IDC_GROUP_CT, CBN_SELCHANGE, &CMainDlg::OnSelChangeCT)
+                             .Command(IDC_GROUP_CNC, CBN_DROPDOWN, &CMainDlg::OnDropDownCNC)
+                             .Command(IDC_GROUP_CNC, CBN_CLOSEUP, &CMainDlg::OnCloseUpCNC)
+                             .Command(IDC_GROUP_CNC, CBN_SELCHANGE, &CMainDlg::OnSelChangeCNC)
+                             .Command(IDC_GROUP_OTHER, CBN_DROPDOWN, &CMainDlg::OnDropDownOther)
+                             .Command(IDC_GROUP_OTHER, CBN_CLOSEUP, &CMainDlg::OnCloseUpOther)
+                             .Command(IDC_GROUP_OTHER, CBN_SELCHANGE, &CMainDlg::OnSelChangeOther)
+                             .Command(IDC_ACCOUNT_STATUS, BN_CLICKED, &CMainDlg::OnAccountStatus)
+                             .Command(IDC_ACCOUNT_REGISTER, BN_CLICKED, &CMainDlg::OnAccountRegister)
+                             .Command(IDC_ABOUT, BN_CLICKED, &CMainDlg::OnAbout)
+                             .Message(kRetryResultMessage, &CMainDlg::OnRetryResult)
+                             .Destroy(&CMainDlg::OnDestroy);
   return map;
 }
 
@@ -100,8 +99,9 @@ void CMainDlg::LoadTexts() {
   m_strGroupCT = zh ? Gbk("电信") : "CT";
   m_strGroupCNC = zh ? Gbk("网通") : "CNC";
   m_strGroupOther = zh ? Gbk("其它") : "Other";
-  m_strTrayTipFormat = zh ? Gbk("Kivoline 连接\n速度: %.2f Mbps\n发送: %u 字节\n收到: %u 字节\nIP:   %s\n")
-                          : "Kivoline Connection\nSpeed: %.2f Mbps\nSend: %u byte\nReceive: %u byte\nIP:   %s\n";
+  m_strTrayTipFormat =
+      zh ? Gbk("Kivoline 连接\n速度: %.2f Mbps\n发送: %u 字节\n收到: %u 字节\nIP:   %s\n")
+         : "Kivoline Connection\nSpeed: %.2f Mbps\nSend: %u byte\nReceive: %u byte\nIP:   %s\n";
   m_strConnected = zh ? Gbk("连接成功") : "Connected";
   m_strAlreadyRunning = zh ? Gbk("已经运行") : "Alreadly Running";
   m_strShowWindow = zh ? Gbk("显示窗口...") : "Show...";
@@ -145,8 +145,8 @@ BOOL CMainDlg::OnInitDialog() {
   if (!m_tray.Create(kTrayCallbackMessage, "Kivoline", m_hIcon, static_cast<UINT>(m_nTrayMenuId))) return -1;
 
   ::SendMessageA(Hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-  m_hSmallIcon.Reset(static_cast<HICON>(
-      ::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_KIVO), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR)));
+  m_hSmallIcon.Reset(static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_KIVO),
+                                                     IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR)));
   ::SendMessageA(Hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon.Get()));
 
   ::CheckDlgButton(Hwnd(), IDC_INTELLIGENT, BST_CHECKED);
@@ -177,15 +177,17 @@ void CMainDlg::SetButtonSkins() {
   const bool zh = Chinese();
   m_btnAccountRegister.SetBitmaps(zh ? IDB_REGISTER_ZH : IDB_REGISTER_EN,
                                   zh ? IDB_REGISTER_HOVER_ZH : IDB_REGISTER_HOVER_EN, 0);
-  m_btnAccountStatus.SetBitmaps(zh ? IDB_STATUS_ZH : IDB_STATUS_EN, zh ? IDB_STATUS_HOVER_ZH : IDB_STATUS_HOVER_EN,
-                                0);
-  m_btnConnect.SetBitmaps(zh ? IDB_CONNECT_ZH : IDB_CONNECT_EN, zh ? IDB_CONNECT_HOVER_ZH : IDB_CONNECT_HOVER_EN,
+  m_btnAccountStatus.SetBitmaps(zh ? IDB_STATUS_ZH : IDB_STATUS_EN,
+                                zh ? IDB_STATUS_HOVER_ZH : IDB_STATUS_HOVER_EN, 0);
+  m_btnConnect.SetBitmaps(zh ? IDB_CONNECT_ZH : IDB_CONNECT_EN,
+                          zh ? IDB_CONNECT_HOVER_ZH : IDB_CONNECT_HOVER_EN,
                           zh ? IDB_CONNECT_DISABLED_ZH : IDB_CONNECT_DISABLED_EN);
   EnableItem(IDOK, false);
   m_btnExit.SetBitmaps(zh ? IDB_EXIT_ZH : IDB_EXIT_EN, zh ? IDB_EXIT_HOVER_ZH : IDB_EXIT_HOVER_EN, 0);
-  m_btnNetPerf.SetBitmaps(zh ? IDB_NETPERF_ZH : IDB_NETPERF_EN, zh ? IDB_NETPERF_HOVER_ZH : IDB_NETPERF_HOVER_EN, 0);
-  m_btnAbout.SetBitmaps(zh ? IDB_ABOUT_BTN_ZH : IDB_ABOUT_BTN_EN, zh ? IDB_ABOUT_BTN_HOVER_ZH : IDB_ABOUT_BTN_HOVER_EN,
-                        0);
+  m_btnNetPerf.SetBitmaps(zh ? IDB_NETPERF_ZH : IDB_NETPERF_EN,
+                          zh ? IDB_NETPERF_HOVER_ZH : IDB_NETPERF_HOVER_EN, 0);
+  m_btnAbout.SetBitmaps(zh ? IDB_ABOUT_BTN_ZH : IDB_ABOUT_BTN_EN,
+                        zh ? IDB_ABOUT_BTN_HOVER_ZH : IDB_ABOUT_BTN_HOVER_EN, 0);
 }
 
 void CMainDlg::OnDestroy() {

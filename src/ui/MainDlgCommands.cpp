@@ -39,7 +39,8 @@ void CMainDlg::OnPaint() {
   // Without the background surface (initialisation stopped early) there is
   // nothing to copy.
   if (m_pMemDC.Valid()) {
-    ::BitBlt(dc.Get(), rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, m_pMemDC.Get(), 0, 0, SRCCOPY);
+    ::BitBlt(dc.Get(), rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, m_pMemDC.Get(), 0, 0,
+             SRCCOPY);
   }
 }
 

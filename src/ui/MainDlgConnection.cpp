@@ -31,7 +31,8 @@ void CMainDlg::OnChangeUser() { UpdateConnectButton(); }
 void CMainDlg::OnChangePassword() { UpdateConnectButton(); }
 
 void CMainDlg::UpdateConnectButton() {
-  const bool filled = ::GetWindowTextLengthA(Item(IDC_USER)) > 0 && ::GetWindowTextLengthA(Item(IDC_PASSWORD)) > 0;
+  const bool filled =
+      ::GetWindowTextLengthA(Item(IDC_USER)) > 0 && ::GetWindowTextLengthA(Item(IDC_PASSWORD)) > 0;
   EnableItem(IDOK, filled);
 }
 
@@ -136,8 +137,8 @@ DWORD CMainDlg::StartDial(const std::string& user, const std::string& password) 
   kivo::toolkit::CopyTruncated(params.szPassword, kMaxCredential + 1, password);
 
   m_hRasConn = nullptr;
-  DWORD result = ::RasDialA(nullptr, nullptr, &params, 0, reinterpret_cast<LPVOID>(&CMainDlg::RasDialCallback),
-                            &m_hRasConn);
+  DWORD result = ::RasDialA(nullptr, nullptr, &params, 0,
+                            reinterpret_cast<LPVOID>(&CMainDlg::RasDialCallback), &m_hRasConn);
   Wipe(&params, sizeof(params));
   if (result != 0) {
     // A refused dial may still have stored a handle, which the system wants
@@ -157,7 +158,8 @@ void WINAPI CMainDlg::RasDialCallback(UINT, RASCONNSTATE state, DWORD error) {
   auto* app = kivo::toolkit::Application::Current();
   HWND main = app != nullptr ? app->MainWindow() : nullptr;
   if (main != nullptr) {
-    ::PostMessageA(main, kivo::vpn::kDialEventMessage, static_cast<WPARAM>(state), static_cast<LPARAM>(error));
+    ::PostMessageA(main, kivo::vpn::kDialEventMessage, static_cast<WPARAM>(state),
+                   static_cast<LPARAM>(error));
   }
 }
 

@@ -104,7 +104,8 @@ void CMainDlg::RetryFailedServers(const std::vector<std::string>& targets, HWND 
       kivo::toolkit::Lock lock(m_csRetry);
       m_pRetryPinger = nullptr;
     }
-    if (ok) ::PostMessageA(window, kRetryResultMessage, static_cast<WPARAM>(i), static_cast<LPARAM>(roundTrip));
+    if (ok)
+      ::PostMessageA(window, kRetryResultMessage, static_cast<WPARAM>(i), static_cast<LPARAM>(roundTrip));
   }
   ::PostMessageA(window, kRetryResultMessage, kRetryFinished, 0);
 }
@@ -149,4 +150,3 @@ void CMainDlg::StopRetryThread() {
   RequestRetryStop();
   m_retryThread.Join();
 }
-

@@ -95,9 +95,9 @@ std::vector<BYTE> BuildEntryRecord(DWORD reportedSize, const std::string& server
 bool WriteEntry(const EntrySizes& sizes, const std::string& server, WORD rasLangId) {
   std::vector<BYTE> record = BuildEntryRecord(sizes.entry, server, rasLangId);
   std::vector<BYTE> deviceInfo = ZeroDeviceInfo(sizes.deviceInfo);
-  DWORD result = ::RasSetEntryPropertiesA(nullptr, kEntryName, reinterpret_cast<RASENTRYA*>(record.data()),
-                                          sizes.entry, deviceInfo.empty() ? nullptr : deviceInfo.data(),
-                                          sizes.deviceInfo);
+  DWORD result =
+      ::RasSetEntryPropertiesA(nullptr, kEntryName, reinterpret_cast<RASENTRYA*>(record.data()), sizes.entry,
+                               deviceInfo.empty() ? nullptr : deviceInfo.data(), sizes.deviceInfo);
   return result == 0;
 }
 
