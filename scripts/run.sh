@@ -6,14 +6,6 @@
 # Extra arguments go to the demo (e.g. --locale zh_CN.UTF-8, --xvfb).
 set -euo pipefail
 
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-cd "$root"
-
-bash scripts/setup.sh
-cmake --preset windows
-cmake --build --preset windows
-
-export PYTHONPATH="$root/tests/e2e${PYTHONPATH:+:$PYTHONPATH}"
-export PYTHONDONTWRITEBYTECODE=1
+source "$(dirname "${BASH_SOURCE[0]}")/prepare.sh"
 exec unshare --pid --fork --kill-child --mount --mount-proc -- \
   /usr/bin/python3 -m harness.demo --build "$root/build" "$@"

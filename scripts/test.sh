@@ -5,15 +5,7 @@
 # Extra arguments go to ctest (e.g. -R e2e_rig).
 set -euo pipefail
 
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-cd "$root"
-
-bash scripts/setup.sh
-cmake --preset windows
-cmake --build --preset windows
-
-export PYTHONPATH="$root/tests/e2e${PYTHONPATH:+:$PYTHONPATH}"
-export PYTHONDONTWRITEBYTECODE=1
+source "$(dirname "${BASH_SOURCE[0]}")/prepare.sh"
 # A process namespace of our own: when its first process ends, the kernel
 # ends every other one in it.
 exec unshare --pid --fork --kill-child --mount --mount-proc -- \
