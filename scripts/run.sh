@@ -8,4 +8,4 @@ set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/prepare.sh"
 exec unshare --pid --fork --kill-child --mount --mount-proc -- \
-  /usr/bin/python3 -m harness.demo --build "$root/build" "$@"
+  /usr/bin/python3 -m harness.demo --build "$build" "$@"

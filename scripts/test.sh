@@ -9,5 +9,5 @@ source "$(dirname "${BASH_SOURCE[0]}")/prepare.sh"
 # A process namespace of our own: when its first process ends, the kernel
 # ends every other one in it.
 exec unshare --pid --fork --kill-child --mount --mount-proc -- \
-  /usr/bin/python3 -m harness.sealed --build "$root/build" -- \
-  ctest --preset windows --output-on-failure "$@"
+  /usr/bin/python3 -m harness.sealed --build "$build" -- \
+  ctest --preset "$preset" --output-on-failure "$@"

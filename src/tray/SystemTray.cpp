@@ -8,8 +8,14 @@
 #include "toolkit/Strings.h"
 #include "tray/TrayOwner.h"
 
-// The shell's record with the balloon fields and without the item GUID.
+// The shell's record with the balloon fields and without the item GUID:
+// 488 bytes in the 32-bit build, 504 in the 64-bit one (pointer-sized
+// handles and the alignment that follows them).
+#ifdef _WIN64
+static_assert(NOTIFYICONDATAA_V2_SIZE == 504, "notification-icon record of 504 bytes");
+#else
 static_assert(NOTIFYICONDATAA_V2_SIZE == 488, "notification-icon record of 488 bytes");
+#endif
 
 namespace {
 constexpr DWORD kRecordSize = NOTIFYICONDATAA_V2_SIZE;

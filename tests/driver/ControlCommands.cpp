@@ -4,6 +4,7 @@
 // after windows.h
 #include <commctrl.h>
 
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -236,27 +237,41 @@ Json TooltipTools(HWND tip, DWORD timeout) {
 // point at, once the record proves to have Wine's layout: its own window
 // first, the tip text next (1024 units), then flags and the tool count.
 // Null when the record does not match (another platform or version).
+struct WineTooltipRecord {
+  HWND self;
+  WCHAR tipText[1024];
+  BOOL active, trackActive;
+  UINT toolCount;
+  COLORREF background, text;
+  HFONT font, titleFont;
+  INT trackX, trackY, maxTipWidth, tool, currentTool, trackTool, reshowTime, autoPopTime, initialTime;
+  RECT margin;
+  BOOL toolBelow;
+  LPWSTR title;
+  HICON titleIcon;
+  void* tools;
+};
+#ifndef _WIN64
+static_assert(offsetof(WineTooltipRecord, toolCount) == 2060 && offsetof(WineTooltipRecord, title) == 2136 &&
+                  sizeof(WineTooltipRecord) == 2148,
+              "Wine's 32-bit tooltip record");
+#endif
+
 Json TooltipHeading(HWND tip, LRESULT toolCount) {
-  constexpr size_t kSelf = 0, kToolCount = 2060, kTitle = 2136, kRecord = 2148;
-  auto record = static_cast<uintptr_t>(::GetWindowLongPtrW(tip, 0));
-  if (record == 0) return Json();
+  auto address = static_cast<uintptr_t>(::GetWindowLongPtrW(tip, 0));
+  if (address == 0) return Json();
   try {
     UniqueKernelHandle process = OpenForMemory(ProcessOf(tip));
-    std::vector<uint8_t> bytes(kRecord);
+    WineTooltipRecord record{};
     SIZE_T done = 0;
-    if (!::ReadProcessMemory(process.Get(), reinterpret_cast<void*>(record), bytes.data(), kRecord, &done) ||
-        done != kRecord) {
+    if (!::ReadProcessMemory(process.Get(), reinterpret_cast<void*>(address), &record, sizeof record, &done) ||
+        done != sizeof record) {
       return Json();
     }
-    uint32_t self = 0, count = 0, title = 0;
-    std::memcpy(&self, &bytes[kSelf], 4);
-    std::memcpy(&count, &bytes[kToolCount], 4);
-    std::memcpy(&title, &bytes[kTitle], 4);
-    if (self != reinterpret_cast<uintptr_t>(tip) || count != static_cast<uint32_t>(toolCount)) return Json();
-    if (title == 0) return Json("");
+    if (record.self != tip || record.toolCount != static_cast<UINT>(toolCount)) return Json();
+    if (record.title == nullptr) return Json("");
     wchar_t text[128] = {};
-    ::ReadProcessMemory(process.Get(), reinterpret_cast<void*>(static_cast<uintptr_t>(title)), text,
-                        sizeof text - sizeof(wchar_t), &done);
+    ::ReadProcessMemory(process.Get(), record.title, text, sizeof text - sizeof(wchar_t), &done);
     return Narrow(text, wcsnlen(text, 127));
   } catch (const CommandError&) {
     return Json();
@@ -311,9 +326,9 @@ std::string ToHex(const std::vector<uint8_t>& bytes) {
 
 // A message whose parameter points at a block in the target's memory:
 // "data" (hex) is copied to the start of a block of "size" bytes; each
-// offset in "patch" holds a 32-bit offset into the block that is turned
-// into an address first, so records may point at buffers in the same
-// block. "into" says which parameter carries the block ("lparam" by
+// offset in "patch" holds a pointer-sized offset into the block (4 bytes
+// in a 32-bit driver, 8 in a 64-bit one) that is turned into an address
+// first, so records may point at buffers in the same block. "into" says which parameter carries the block ("lparam" by
 // default); the other one is given as a number. Returns the result and the
 // whole block afterwards.
 Json RemoteSend(const Args& args) {
@@ -328,13 +343,14 @@ Json RemoteSend(const Args& args) {
   std::vector<uint8_t> image(static_cast<size_t>(size), 0);
   std::copy(data.begin(), data.end(), image.begin());
   for (int64_t offset : args.IntegerList("patch")) {
-    if (offset < 0 || offset + 4 > size) throw CommandError(kBadRequest, "'patch' offset outside the block");
-    uint32_t relative = 0;
-    std::memcpy(&relative, &image[static_cast<size_t>(offset)], 4);
+    if (offset < 0 || offset + static_cast<int64_t>(sizeof(uintptr_t)) > size)
+      throw CommandError(kBadRequest, "'patch' offset outside the block");
+    uintptr_t relative = 0;
+    std::memcpy(&relative, &image[static_cast<size_t>(offset)], sizeof relative);
     if (relative >= static_cast<uint64_t>(size))
       throw CommandError(kBadRequest, "patched value outside the block");
-    auto absolute = static_cast<uint32_t>(block.Address() + relative);
-    std::memcpy(&image[static_cast<size_t>(offset)], &absolute, 4);
+    uintptr_t absolute = block.Address() + relative;
+    std::memcpy(&image[static_cast<size_t>(offset)], &absolute, sizeof absolute);
   }
   block.Write(0, image.data(), image.size());
   std::string into = args.OptionalString("into").value_or("lparam");

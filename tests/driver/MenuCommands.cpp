@@ -51,24 +51,25 @@ class LocalMenu : public MenuSource {
 class RemoteMenu : public MenuSource {
  public:
   RemoteMenu(HMENU menu, DWORD pid, DWORD timeout)
-      : menu_(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(menu))), caller_(pid), timeout_(timeout) {}
+      : menu_(reinterpret_cast<uintptr_t>(menu)), caller_(pid), timeout_(timeout) {}
   int Count() override { return static_cast<int>(caller_.Call("GetMenuItemCount", {menu_}, timeout_)); }
   std::string Text(int pos) override {
     caller_.Call("GetMenuStringW",
-                 {menu_, static_cast<uint32_t>(pos), caller_.TextBuffer(),
-                  static_cast<uint32_t>(RemoteCaller::kTextUnits - 1), MF_BYPOSITION},
+                 {menu_, static_cast<uintptr_t>(pos), caller_.TextBuffer(), RemoteCaller::kTextUnits - 1,
+                  MF_BYPOSITION},
                  timeout_);
     return caller_.Text();
   }
   UINT State(int pos) override {
-    return caller_.Call("GetMenuState", {menu_, static_cast<uint32_t>(pos), MF_BYPOSITION}, timeout_);
+    return static_cast<UINT>(caller_.Call("GetMenuState", {menu_, static_cast<uintptr_t>(pos), MF_BYPOSITION},
+                                          timeout_));
   }
   UINT Id(int pos) override {
-    return caller_.Call("GetMenuItemID", {menu_, static_cast<uint32_t>(pos)}, timeout_);
+    return static_cast<UINT>(caller_.Call("GetMenuItemID", {menu_, static_cast<uintptr_t>(pos)}, timeout_));
   }
 
  private:
-  uint32_t menu_;
+  uintptr_t menu_;
   RemoteCaller caller_;
   DWORD timeout_;
 };

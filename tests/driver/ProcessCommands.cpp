@@ -18,11 +18,15 @@ namespace {
 // The longest environment block the driver reads from another process.
 constexpr size_t kMaxEnvironment = 1 << 20;
 
-// 32-bit process layout: PEB.ProcessParameters and
-// RTL_USER_PROCESS_PARAMETERS.Environment.
+// PEB.ProcessParameters and RTL_USER_PROCESS_PARAMETERS.Environment in a
+// process of the driver's own bitness (the tests run programs of one).
+#ifdef _WIN64
+constexpr size_t kPebProcessParameters = 0x20;
+constexpr size_t kParamsEnvironment = 0x80;
+#else
 constexpr size_t kPebProcessParameters = 0x10;
 constexpr size_t kParamsEnvironment = 0x48;
-static_assert(sizeof(void*) == 4, "the driver reads 32-bit process records");
+#endif
 
 std::string ImagePath(DWORD pid) {
   UniqueKernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
@@ -61,11 +65,12 @@ std::wstring EnvironmentBlock(DWORD pid) {
   if (::NtQueryInformationProcess(process.Get(), ProcessBasicInformation, &info, sizeof info, &length) != 0)
     throw CommandError(kFailed, "NtQueryInformationProcess failed");
   auto readPointer = [&](uintptr_t at) {
-    uint32_t value = 0;
+    uintptr_t value = 0;
     SIZE_T done = 0;
-    if (!::ReadProcessMemory(process.Get(), reinterpret_cast<void*>(at), &value, 4, &done) || done != 4)
+    if (!::ReadProcessMemory(process.Get(), reinterpret_cast<void*>(at), &value, sizeof value, &done) ||
+        done != sizeof value)
       throw CommandError(kFailed, "cannot read the process parameters");
-    return static_cast<uintptr_t>(value);
+    return value;
   };
   uintptr_t params = readPointer(reinterpret_cast<uintptr_t>(info.PebBaseAddress) + kPebProcessParameters);
   uintptr_t env = readPointer(params + kParamsEnvironment);
@@ -128,6 +133,7 @@ Json Info(const Args&) {
   out.Set("wine", fn != nullptr ? Json(fn()) : Json());
   out.Set("screen", Json(Json::Array{::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)}));
   out.Set("desktop", HandleJson(::GetDesktopWindow()));
+  out.Set("pointer_bytes", static_cast<long long>(sizeof(void*)));
   return out;
 }
 

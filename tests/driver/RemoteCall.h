@@ -20,14 +20,15 @@ class RemoteCaller {
   // Prepares calls into process `pid`; throws CommandError.
   explicit RemoteCaller(DWORD pid);
 
-  // Runs user32!`function` with up to 8 32-bit arguments on a new thread
-  // of the target and returns its result; throws CommandError on failure
-  // or when the call does not end within `timeout` ms.
-  uint32_t Call(const char* function, std::initializer_list<uint32_t> args, DWORD timeout);
+  // Runs user32!`function` with up to 8 pointer-sized arguments on a new
+  // thread of the target (of the driver's own bitness) and returns its
+  // result; throws CommandError on failure or when the call does not end
+  // within `timeout` ms.
+  uintptr_t Call(const char* function, std::initializer_list<uintptr_t> args, DWORD timeout);
 
   // A scratch buffer in the target for text results, kTextUnits long.
   static constexpr size_t kTextUnits = 512;
-  uint32_t TextBuffer() const;
+  uintptr_t TextBuffer() const;
   std::string Text() const;
 
  private:

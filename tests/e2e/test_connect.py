@@ -43,7 +43,8 @@ from PIL import Image, ImageChops  # noqa: E402
 from harness import DriverError, World, endpoints, sandbox, wait_until  # noqa: E402
 from harness.driver import IDCANCEL, IDOK, VK_RETURN  # noqa: E402
 from harness.icmp_responder import SILENT, IcmpResponder, reply  # noqa: E402
-from harness.ras_double import RASCS_CONNECTED, RASCS_DISCONNECTED, RasDouble, clock_ms  # noqa: E402
+from harness.ras_double import (RASCS_CONNECTED, RASCS_DISCONNECTED, RasDouble, clock_ms,  # noqa: E402
+                                record_sizes)
 
 sandbox.enter()
 
@@ -476,7 +477,7 @@ class Session(unittest.TestCase):
 
     def assert_dial_params(self, dial, user, password):
         self.assertEqual((dial["dwSize"], dial["entry"], dial["phone"], dial["callback"], dial["domain"]),
-                         (1060, b"Kivoline", b"", b"", b""))
+                         (record_sizes()["RASDIALPARAMSA"], b"Kivoline", b"", b"", b""))
         self.assertEqual((dial["user"], dial["password"]), (user, password))
         self.assertEqual((dial["subentry"], dial["callback_id"], dial["notifier_type"]), (0, 0, 0))
         self.assertIsNone(dial["extensions"])

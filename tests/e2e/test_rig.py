@@ -18,6 +18,7 @@ import unittest
 
 from harness import (AppExited, Driver, DriverError, DriverTimeout, WaitTimeout, World, demo, endpoints, locales,
                      procs, sandbox, wait_stable, wait_until, wine)
+from harness import arch  # noqa: E402
 from harness.driver import BM_CLICK, VK_ESCAPE, WM_GETTEXTLENGTH
 
 sandbox.enter()
@@ -158,15 +159,20 @@ class Windows:
     def test_remote_send_patches_pointers_into_the_target(self):
         lv = self.control(IDC_LIST)
         # LVITEMW {mask, iItem, iSubItem, state, stateMask, pszText, cchTextMax, ...} with its
-        # text buffer 64 bytes into the block: pszText holds that offset and is patched.
+        # text buffer 64 bytes into the block: pszText holds that offset and is patched. The
+        # pointer is aligned to its own size, so the record differs between the architectures.
+        pointer = arch.current().pointer_bytes
+        self.assertEqual(self.d.call("info")["pointer_bytes"], pointer)
+        text_at = 20 if pointer == 4 else 24
         record = bytearray(64)
-        for offset, value in ((4, 1), (8, 0), (20, 64), (24, 32)):
-            record[offset:offset + 4] = value.to_bytes(4, "little")
-        result, block = self.d.remote_send(lv, 0x1073, record, size=64 + 64, patch=[20], wparam=1)  # LVM_GETITEMTEXTW
+        for offset, value, size in ((4, 1, 4), (8, 0, 4), (text_at, 64, pointer), (text_at + pointer, 32, 4)):
+            record[offset:offset + size] = value.to_bytes(size, "little")
+        result, block = self.d.remote_send(lv, 0x1073, record, size=64 + 64, patch=[text_at],
+                                           wparam=1)  # LVM_GETITEMTEXTW
         self.assertEqual(result, 3)
         self.assertEqual(block[64:70].decode("utf-16-le"), "网通1")
         with self.assertRaises(DriverError) as raised:
-            self.d.remote_send(lv, 0x1073, record, size=64, patch=[62])
+            self.d.remote_send(lv, 0x1073, record, size=64, patch=[64 - pointer + 2])
         self.assertEqual(raised.exception.code, "bad_request")
 
     def test_foreground_can_be_read_and_set(self):

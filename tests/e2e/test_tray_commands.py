@@ -35,7 +35,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from PIL import Image, ImageChops  # noqa: E402
 
-from harness import DriverError, World, sandbox, wait_stable, wait_until  # noqa: E402
+from harness import DriverError, World, arch, sandbox, wait_stable, wait_until  # noqa: E402
 from harness.driver import (IDCANCEL, IDOK, SC_CLOSE, WM_LBUTTONDBLCLK, WM_LBUTTONDOWN, WM_LBUTTONUP,  # noqa: E402
                             WM_MOUSEMOVE, WM_RBUTTONDOWN, WM_RBUTTONUP, WM_SYSCOMMAND)
 from harness.ras_double import RASCS_AUTHENTICATE, RASCS_CONNECTED, RASCS_OPEN_PORT  # noqa: E402
@@ -658,8 +658,8 @@ HELPER_SOURCE = textwrap.dedent(r"""
 
 def build_shell_helper():
     """Compiles the helper with the cross compiler; None when there is none."""
-    compiler = next((shutil.which(c) for c in ("i686-w64-mingw32-gcc", "i686-w64-mingw32-gcc-posix")
-                     if shutil.which(c)), None)
+    triplet = arch.current().mingw
+    compiler = next((shutil.which(c) for c in (f"{triplet}-gcc", f"{triplet}-gcc-posix") if shutil.which(c)), None)
     if compiler is None:
         return None
     exe = os.path.join(WORLD.run_dir, "kivo_shell_helper.exe")
@@ -681,7 +681,7 @@ class ShellRestart(ClientCase):
     def test_taskbar_created_adds_the_icon_again_with_its_tip(self):
         self.helper_exe = build_shell_helper()
         if self.helper_exe is None:
-            self.skipTest("no i686-w64-mingw32-gcc to build the shell helper")
+            self.skipTest(f"no {arch.current().mingw}-gcc to build the shell helper")
         c = self.client
         c.connect()
         c.hover_tip(ENGLISH["tip"])

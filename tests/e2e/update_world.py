@@ -170,7 +170,7 @@ class UpdateWorld:
         with open(out, "wb") as f:
             # Output goes to a file: Wine's helper processes may inherit a pipe
             # and keep it open after the tool has ended.
-            subprocess.run(["wine", os.path.join(d, "kivo_update_tool.exe"), *args], env=self.env, cwd=d,
+            subprocess.run(wine.command(os.path.join(d, "kivo_update_tool.exe"), *args), env=self.env, cwd=d,
                            stdout=f, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=timeout)
         with open(out, "rb") as f:
             text = f.read().decode("utf-8").strip()
@@ -181,7 +181,7 @@ class UpdateWorld:
         sandbox.require_sealed(exe)
         log = open(os.path.join(run_dir, exe + ".log"), "wb")
         try:
-            return subprocess.Popen(["wine", os.path.join(run_dir, exe), *args], env=self.env, cwd=run_dir,
+            return subprocess.Popen(wine.command(os.path.join(run_dir, exe), *args), env=self.env, cwd=run_dir,
                                     stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
         finally:
             log.close()

@@ -13,6 +13,9 @@
 
 namespace {
 
+// The shell's version 2 record: without the item GUID, with the balloon.
+constexpr DWORD kRecordSize = sizeof(void*) == 8 ? 504u : 488u;
+
 struct ShellCall {
   DWORD message;
   NOTIFYICONDATAA record;
@@ -55,7 +58,7 @@ TEST(Tray, CreateAddsTheIconWithItsCallbackAndTip) {
   ASSERT_EQ(tray.calls.size(), 1u);
   const ShellCall& add = tray.calls[0];
   EXPECT_EQ(add.message, static_cast<DWORD>(NIM_ADD));
-  EXPECT_EQ(add.record.cbSize, 488u);
+  EXPECT_EQ(add.record.cbSize, kRecordSize);
   EXPECT_EQ(add.record.uFlags, 7u);
   EXPECT_EQ(add.record.uID, 530u);
   EXPECT_EQ(add.record.uCallbackMessage, 1135u);
@@ -117,7 +120,7 @@ TEST(Tray, BalloonCarriesTitleAndTheTextOfTheMoment) {
   tray.ShowBalloon("Alreadly Running");
   const ShellCall& idle = tray.calls.back();
   EXPECT_EQ(idle.message, static_cast<DWORD>(NIM_MODIFY));
-  EXPECT_EQ(idle.record.cbSize, 488u);
+  EXPECT_EQ(idle.record.cbSize, kRecordSize);
   EXPECT_EQ(idle.record.uFlags, static_cast<UINT>(NIF_INFO));
   EXPECT_STREQ(idle.record.szInfoTitle, "Alreadly Running");
   EXPECT_STREQ(idle.record.szInfo, "Kivoline");

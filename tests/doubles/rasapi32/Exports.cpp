@@ -24,12 +24,8 @@ using kivo::rasdouble::Phonebook;
 using kivo::rasdouble::RasService;
 using kivo::rasdouble::RunApiCall;
 
-// The 32-bit records of the system, with WINVER 0x0501.
-static_assert(sizeof(RASENTRYA) == 2884);
-static_assert(sizeof(RASDIALPARAMSA) == 1060);
-static_assert(sizeof(RASCONNSTATUSA) == 288);
-static_assert(sizeof(RASPPPIPA) == 48);
-static_assert(sizeof(RAS_STATS) == 60);
+// The records of the system, with WINVER 0x0501, asserted per architecture.
+#include "vpn/RasRecords.h"
 
 namespace {
 

@@ -830,7 +830,7 @@ TEST_F(RasDoubleTest, CallsLogRecordsEveryCallInTimeOrder) {
                                       "RasEnumDevicesA"}),
             names);
   const std::string& dial = lines[1];
-  EXPECT_TRUE(HasField(dial, "dwSize=1060")) << dial;
+  EXPECT_TRUE(HasField(dial, "dwSize=" + std::to_string(sizeof(RASDIALPARAMSA)))) << dial;
   EXPECT_TRUE(HasField(dial, "entry=b:" + Hex("Kivoline"))) << dial;
   EXPECT_TRUE(HasField(dial, "user=b:" + Hex("al ice"))) << dial;
   EXPECT_TRUE(HasField(dial, "password=b:" + Hex("p\xE4ss"))) << dial;

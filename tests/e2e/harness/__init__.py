@@ -19,7 +19,7 @@ _EXPORTS = {
     "Driver": "driver", "DriverError": "driver", "DriverTimeout": "driver",
     "WaitTimeout": "wait", "wait_until": "wait", "wait_stable": "wait",
 }
-_MODULES = {"sandbox", "world", "driver", "wait", "procs", "prefix", "wine", "locales", "endpoints", "xserver",
+_MODULES = {"arch", "sandbox", "world", "driver", "wait", "procs", "prefix", "wine", "locales", "endpoints", "xserver",
             "demo", "sealed"}
 
 __all__ = sorted(_EXPORTS) + ["sandbox"]

@@ -11,6 +11,8 @@ import queue
 import subprocess
 import threading
 
+from . import wine
+
 # Messages and constants tests use often.
 WM_SETTEXT = 0x000C
 WM_GETTEXT = 0x000D
@@ -56,7 +58,7 @@ class DriverTimeout(RuntimeError):
 
 class Driver:
     def __init__(self, exe, env, cwd=None, log_path=None, timeout=30.0, command=None):
-        """Starts `wine exe` (or `command`) with `env`, its messages going to
+        """Starts `exe` under Wine (or `command`) with `env`, its messages going to
         `log_path`; `timeout` bounds the wait for each answer."""
         self.timeout = timeout
         self._next_id = 0
@@ -64,7 +66,7 @@ class Driver:
         self._answers = queue.Queue()
         log = open(log_path, "wb") if log_path else subprocess.DEVNULL
         try:
-            self.process = subprocess.Popen(command or ["wine", str(exe)], env=env, cwd=cwd,
+            self.process = subprocess.Popen(command or wine.command(exe), env=env, cwd=cwd,
                                             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=log)
         finally:
             if log_path:

@@ -1,4 +1,4 @@
-"""The 32-bit Wine prefix of a build tree: <build dir>/wineprefix.
+"""The Wine prefix of a build tree (win32 or win64, as the build): <build dir>/wineprefix.
 
 Made once (wineboot -i without Mono and Gecko, crash dialogs off) under a
 lock, marked complete by a stamp naming the Wine version; later calls only
@@ -18,12 +18,12 @@ import tempfile
 import time
 import uuid
 
-from . import procs, sandbox, wine
+from . import arch, procs, sandbox, wine
 
 PREFIX_DIR = "wineprefix"
 STAMP = ".kivo-prefix-ready"
 # Raise when the set-up below changes, so existing prefixes are made anew.
-SETUP_VERSION = "2"
+SETUP_VERSION = "3"
 
 # Fonts. The dialogs ask for "MS Sans Serif" 9 pt, which on Windows is a
 # bitmap font of 6x13 dialog base units: the skin is drawn for that. Wine's
@@ -37,9 +37,13 @@ CJK_FONT = "/usr/share/fonts/truetype/arphic/uming.ttc"
 FONT_SETS = ("en", "cjk")
 _FONT_SUBSTITUTES = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes"
 
-# Registry settings applied once: no crash dialog that would wait for a click.
+# Registry settings applied once: no crash dialog that would wait for a
+# click; and Wine's windows are not handed to a window manager (Managed=N):
+# under Xvfb there is none, and Wine then waits about 2 s for one whenever a
+# framed window hides.
 _REGISTRY = [
     ["reg", "add", r"HKCU\Software\Wine\WineDbg", "/v", "ShowCrashDialog", "/t", "REG_DWORD", "/d", "0", "/f"],
+    ["reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/t", "REG_SZ", "/d", "N", "/f"],
 ]
 
 
@@ -67,8 +71,8 @@ def _install_fonts(path, fonts, env):
     if fonts == "cjk":
         shutil.copy(CJK_FONT, target)
         for face in ("MS Sans Serif", "宋体", "SimSun"):
-            subprocess.run(["wine", "reg", "add", _FONT_SUBSTITUTES, "/v", face, "/t", "REG_SZ", "/d",
-                            "AR PL UMing CN", "/f"], env=env, check=True, stdout=subprocess.DEVNULL,
+            subprocess.run(wine.command("reg", "add", _FONT_SUBSTITUTES, "/v", face, "/t", "REG_SZ", "/d",
+                                        "AR PL UMing CN", "/f"), env=env, check=True, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=120)
 
 
@@ -90,14 +94,14 @@ def _create(path, log, fonts="en"):
     env = wine.wine_env(path, tmpdir, world_id)
     try:
         wine.remove_tree(path)
-        log(f"creating the Wine prefix {path} ({wine.wine_version()}, win32)")
-        subprocess.run(["wineboot", "-i"], env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                       timeout=600)
+        log(f"creating the Wine prefix {path} ({wine.wine_version()}, {arch.current().winearch})")
+        subprocess.run(wine.command("wineboot", "-i"), env=env, check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=600)
         for command in _REGISTRY:
-            subprocess.run(["wine"] + command, env=env, check=True, stdout=subprocess.DEVNULL,
+            subprocess.run(wine.command(*command), env=env, check=True, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=120)
         _install_fonts(path, fonts, env)
-        subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+        subprocess.run([wine.WINESERVER, "-w"], env=env, timeout=120)
         with open(os.path.join(path, STAMP), "w") as f:
             f.write(_stamp_text())
     finally:

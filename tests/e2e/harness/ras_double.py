@@ -24,6 +24,11 @@ import struct
 import time
 from dataclasses import dataclass, field
 
+try:
+    from . import arch
+except ImportError:  # loaded on its own by the library's check (tests/doubles/rasapi32)
+    import arch
+
 # RASCONNSTATE values.
 RASCS_OPEN_PORT = 0
 RASCS_PORT_OPENED = 1
@@ -66,7 +71,14 @@ ENTRY_LAYOUT = {
     "dwEncryptionType": (1800, 4),
     "dwVpnStrategy": (2084, 4),
 }
-RECORD_SIZES = {"RASDIALPARAMSA": 1060, "RASCONNSTATUSA": 288, "RASPPPIPA": 48, "RAS_STATS": 60}
+
+
+def record_sizes():
+    """The sizes of the other records the client hands the library, in the
+    build's architecture (RASDIALPARAMSA ends with a ULONG_PTR)."""
+    return {"RASDIALPARAMSA": arch.current().dial_params_size, "RASCONNSTATUSA": 288, "RASPPPIPA": 48,
+            "RAS_STATS": 60}
+
 
 # Text fields that entry() returns as bytes rather than str.
 _BYTE_FIELDS = {"szDeviceName"}

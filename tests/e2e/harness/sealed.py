@@ -6,7 +6,7 @@ The command (scripts/test.sh runs ctest this way) starts inside a fresh
 sandbox (harness.sandbox): no interface but loopback, private hosts and
 resolver files. Its Wine programs get a TMPDIR of their own, so they can
 only talk to wineservers started in here; with --build they use the build
-tree's 32-bit prefix, made first if needed. When the command ends, every
+tree's prefix, made first if needed. When the command ends, every
 process it left behind is killed. The exit status is the command's.
 """
 
@@ -19,7 +19,7 @@ import sys
 import tempfile
 import uuid
 
-from . import prefix, procs, sandbox
+from . import prefix, procs, sandbox, wine
 
 RUN_MARK = "KIVO_SEALED_RUN"
 
@@ -31,9 +31,9 @@ def _end_wine(env):
     if "WINEPREFIX" not in env:
         return
     try:
-        subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+        subprocess.run([wine.WINESERVER, "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                        timeout=15)
-        subprocess.run(["wineserver", "-w"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+        subprocess.run([wine.WINESERVER, "-w"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                        timeout=15)
     except (OSError, subprocess.TimeoutExpired):
         pass
@@ -59,7 +59,7 @@ def main(argv=None):
         path, seconds = prefix.ensure(build)  # the unit tests and tools use the "en" fonts
         if seconds is not None:
             print(f"sealed: created the Wine prefix in {seconds:.1f} s", flush=True)
-        env.update(WINEPREFIX=path, WINEARCH="win32")
+        env.update(wine.prefix_env(path))
 
     child = subprocess.Popen(command, env=env)
     forward = lambda signum, frame: child.send_signal(signum)  # noqa: E731

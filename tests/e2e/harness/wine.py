@@ -5,6 +5,10 @@ the directory). Each World gives its Wine processes a TMPDIR of its own, so
 they can only ever talk to the wineserver that this World started inside its
 sealed namespace; a wineserver of some other namespace, which would create
 sockets there (Wine's sockets are made by the server), is never reached.
+
+Every Wine program is started through the loader of the build tree's
+architecture, by its path (see harness.arch): /usr/bin/wine would pick the
+32-bit loader whenever wine32 is installed, even where it cannot run.
 """
 
 import os
@@ -12,8 +16,11 @@ import shutil
 import subprocess
 import time
 
-from . import procs
+from . import arch, procs
 
+# Debian's wineserver script, which runs the 64-bit server where there is
+# one: it serves 32-bit and 64-bit programs alike.
+WINESERVER = "/usr/lib/wine/wineserver"
 DEFAULT_OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
 # Variables that must not leak from the caller into the test world.
 _DROPPED = ("LANG", "LANGUAGE", "DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "TMPDIR")
@@ -25,7 +32,8 @@ def wine_env(prefix, tmpdir, world_id, display=None, locale="en_US.UTF-8", overr
            if not (k.startswith("LC_") or k.startswith("WINE") or k in _DROPPED)}
     env.update({
         "WINEPREFIX": str(prefix),
-        "WINEARCH": "win32",
+        "WINEARCH": arch.current().winearch,
+        "WINELOADER": loader(),
         "WINEDEBUG": "-all",
         "WINEDLLOVERRIDES": overrides or DEFAULT_OVERRIDES,
         "TMPDIR": str(tmpdir),
@@ -43,6 +51,21 @@ def wine_env(prefix, tmpdir, world_id, display=None, locale="en_US.UTF-8", overr
             else:
                 env[key] = str(value)
     return env
+
+
+def loader():
+    """The Wine loader for the programs of the build tree in KIVO_BUILD_DIR."""
+    return arch.current().loader
+
+
+def command(*args):
+    """The command line that runs a Windows program (or Wine's own tool) under Wine."""
+    return [loader(), *map(str, args)]
+
+
+def prefix_env(prefix_path):
+    """WINEPREFIX, WINEARCH and WINELOADER for a prefix of the build tree."""
+    return {"WINEPREFIX": str(prefix_path), "WINEARCH": arch.current().winearch, "WINELOADER": loader()}
 
 
 def merge_overrides(*parts):
@@ -89,7 +112,7 @@ class WineServer:
         deadline = time.monotonic() + foreign_wait
         while _servers_of(prefix) and time.monotonic() < deadline:
             time.sleep(0.1)
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
+        subprocess.run([WINESERVER, "-p"], env=self.env, check=True)
         mark = self.env[procs.MARK]
         deadline = time.monotonic() + 10
         while self.pid is None and time.monotonic() < deadline:
@@ -103,7 +126,7 @@ class WineServer:
     def stop(self, timeout=10.0):
         if self.pid is None:
             return
-        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+        subprocess.run([WINESERVER, "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                        timeout=timeout)
         deadline = time.monotonic() + timeout
         while procs.alive(self.pid) and time.monotonic() < deadline:
@@ -114,7 +137,7 @@ class WineServer:
 
 
 def wine_version():
-    out = subprocess.run(["wine", "--version"], capture_output=True, text=True, check=True).stdout
+    out = subprocess.run([loader(), "--version"], capture_output=True, text=True, check=True).stdout
     return out.strip()
 
 

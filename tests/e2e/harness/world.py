@@ -261,7 +261,7 @@ class World:
         extra[APP_TAG] = tag
         log_path = self._log_path(os.path.splitext(os.path.basename(exe))[0])
         with open(log_path, "wb") as log:
-            process = subprocess.Popen(["wine", path, *map(str, args)], cwd=self.run_dir,
+            process = subprocess.Popen(wine.command(path, *args), cwd=self.run_dir,
                                        env=self.env(locale=locale, extra=extra, overrides=overrides),
                                        stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
         app = App(self, process, path, tag, log_path)

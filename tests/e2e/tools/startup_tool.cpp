@@ -107,18 +107,17 @@ int SystemMenu(HWND hwnd) {
   }
   constexpr DWORD kTimeout = 5000;
   kivo::driver::RemoteCaller caller(kivo::driver::ProcessOf(hwnd));
-  const auto window = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(hwnd));
-  const uint32_t menu = caller.Call("GetSystemMenu", {window, FALSE}, kTimeout);
+  const auto window = reinterpret_cast<uintptr_t>(hwnd);
+  const uintptr_t menu = caller.Call("GetSystemMenu", {window, FALSE}, kTimeout);
   Json out = Json::MakeObject();
   Json items = Json::MakeArray();
   int count = menu != 0 ? static_cast<int>(caller.Call("GetMenuItemCount", {menu}, kTimeout)) : -1;
   out.Set("count", count);
   for (int pos = 0; pos < count && pos < 64; ++pos) {
-    const auto where = static_cast<uint32_t>(pos);
-    const UINT state = caller.Call("GetMenuState", {menu, where, MF_BYPOSITION}, kTimeout);
+    const auto where = static_cast<uintptr_t>(pos);
+    const auto state = static_cast<UINT>(caller.Call("GetMenuState", {menu, where, MF_BYPOSITION}, kTimeout));
     caller.Call("GetMenuStringW",
-                {menu, where, caller.TextBuffer(),
-                 static_cast<uint32_t>(kivo::driver::RemoteCaller::kTextUnits - 1), MF_BYPOSITION},
+                {menu, where, caller.TextBuffer(), kivo::driver::RemoteCaller::kTextUnits - 1, MF_BYPOSITION},
                 kTimeout);
     Json item = Json::MakeObject();
     item.Set("id",
@@ -138,7 +137,7 @@ int SendInside(HWND hwnd, uint32_t msg, uint32_t wp, uint32_t lp) {
     return 1;
   }
   kivo::driver::RemoteCaller caller(kivo::driver::ProcessOf(hwnd));
-  const auto window = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(hwnd));
+  const auto window = reinterpret_cast<uintptr_t>(hwnd);
   Json out = Json::MakeObject();
   out.Set("result", static_cast<long long>(caller.Call("SendMessageW", {window, msg, wp, lp}, 5000)));
   Print(out);
