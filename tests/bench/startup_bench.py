@@ -22,7 +22,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 
-from harness import World, sandbox, wait_until  # noqa: E402
+from harness import World, arch, sandbox, wait_until  # noqa: E402
 
 TITLE = "Kivoline"
 IDCANCEL = 2
@@ -53,9 +53,10 @@ def summary(values):
 
 
 def imported_dlls(exe):
-    objdump = shutil.which("i686-w64-mingw32-objdump")
+    name = f"{arch.current().mingw}-objdump"
+    objdump = shutil.which(name)
     if not objdump:
-        return ["(i686-w64-mingw32-objdump not found)"]
+        return [f"({name} not found)"]
     out = subprocess.run([objdump, "-p", exe], capture_output=True, text=True, check=False).stdout
     return sorted({line.split(":", 1)[1].strip() for line in out.splitlines() if "DLL Name:" in line})
 

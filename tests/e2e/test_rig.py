@@ -16,9 +16,8 @@ import textwrap
 import time
 import unittest
 
-from harness import (AppExited, Driver, DriverError, DriverTimeout, WaitTimeout, World, demo, endpoints, locales,
-                     procs, sandbox, wait_stable, wait_until, wine)
-from harness import arch  # noqa: E402
+from harness import (AppExited, Driver, DriverError, DriverTimeout, WaitTimeout, World, arch, demo, endpoints,
+                     locales, procs, sandbox, wait_stable, wait_until, wine)
 from harness.driver import BM_CLICK, VK_ESCAPE, WM_GETTEXTLENGTH
 
 sandbox.enter()
@@ -345,6 +344,21 @@ class Languages(unittest.TestCase):
 
 class HarnessPieces(unittest.TestCase):
     """Parts of the harness that need no Wine."""
+
+    def test_architecture_follows_the_probe_unless_forced(self):
+        # The probe runs a real 32-bit program; the build under test is what it (or the forcing) chose.
+        self.assertEqual(arch.current().name, arch.choose().name)
+        for runs32, expected in ((True, "i686"), (False, "x86_64")):
+            self.assertEqual(arch.choose({}, probe=lambda r=runs32: r).name, expected)
+        self.assertEqual(arch.choose({arch.FORCE_VAR: "x86_64"}, probe=lambda: True).name, "x86_64")
+        self.assertEqual(arch.choose({arch.FORCE_VAR: "i686"}, probe=lambda: True).name, "i686")
+        with self.assertRaisesRegex(arch.ArchError, "cannot run 32-bit programs"):
+            arch.choose({arch.FORCE_VAR: "i686"}, probe=lambda: False)
+        # From the command line: one line on stderr, nothing on stdout, exit status 2.
+        done = subprocess.run([sys.executable, "-m", "harness.arch"], cwd=HARNESS_PARENT, capture_output=True,
+                              text=True, env=dict(os.environ, **{arch.FORCE_VAR: "arm64"}), timeout=30)
+        self.assertEqual((done.returncode, done.stdout), (2, ""))
+        self.assertRegex(done.stderr, r"^error: KIVO_TEST_ARCH=arm64 is not one of i686, x86_64\n$")
 
     def test_wait_until_returns_the_value_and_reports_timeouts(self):
         calls = []

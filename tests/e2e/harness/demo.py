@@ -214,6 +214,7 @@ def main(argv=None):
     if not args.build:
         parser.error("--build or KIVO_BUILD_DIR is required")
     build = os.path.abspath(args.build)
+    os.environ["KIVO_BUILD_DIR"] = build  # the harness takes the architecture from the build tree
     screenshot = os.path.abspath(args.screenshot or os.path.join(build, "demo-screenshot.png"))
 
     sandbox.enter()
