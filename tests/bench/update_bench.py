@@ -12,7 +12,6 @@ Runs inside its own sealed namespace, like the end-to-end tests:
 """
 
 import os
-import subprocess
 import sys
 import threading
 import time
@@ -20,7 +19,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 
-from harness import procs, sandbox  # noqa: E402
+from harness import arch, procs, sandbox, wine  # noqa: E402
 from harness.update_host import UpdateHost  # noqa: E402
 from update_world import UPDATE_HOST, UPDATER_PATH, VERSION_PATH, UpdateWorld, _cmdline  # noqa: E402
 
@@ -147,7 +146,7 @@ def downloads(world):
 
 def main():
     with UpdateWorld() as world:
-        print(f"Wine: {subprocess.run(['wine', '--version'], capture_output=True, text=True).stdout.strip()}")
+        print(f"Wine: {wine.wine_version()} ({arch.current().name})")
         check_times(world)
         client_times(world)
         downloads(world)
