@@ -56,6 +56,9 @@ CMainDlg::CMainDlg(HWND parent) : kivo::toolkit::Dialog(IDD_MAIN, parent) {
 CMainDlg::~CMainDlg() {
   // The second measurement pass uses the dialog's lists: it ends first.
   StopRetryThread();
+  // A dial still held (the modal run ended by a quit message) is released:
+  // the system keeps its connection object until it is hung up.
+  if (m_hRasConn != nullptr) HangUp();
   m_pMemDC.Reset();
   m_pBkBitmap.Reset();
   kivo::vpn::DeleteEntryIfPresent();
@@ -142,7 +145,10 @@ BOOL CMainDlg::OnInitDialog() {
     }
   }
 
-  if (!m_tray.Create(kTrayCallbackMessage, "Kivoline", m_hIcon, static_cast<UINT>(m_nTrayMenuId))) return -1;
+  // A shell that refuses the icon (a start at logon before the taskbar
+  // exists) does not stop the rest: the icon comes back once the taskbar
+  // announces itself.
+  m_tray.Create(kTrayCallbackMessage, "Kivoline", m_hIcon, static_cast<UINT>(m_nTrayMenuId));
 
   ::SendMessageA(Hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
   m_hSmallIcon.Reset(static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_KIVO),

@@ -20,6 +20,7 @@
 #include "tray/SystemTray.h"
 #include "tray/TrayOwner.h"
 #include "ui/ImageButton.h"
+#include "vpn/DialNotifier.h"
 
 class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner {
  public:
@@ -81,10 +82,13 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner {
   bool PreparePhonebookEntry(PhonebookMode mode);
   DWORD StartDial(const std::string& user, const std::string& password);
   void ReportDialFailure(DWORD code);
-  static void WINAPI RasDialCallback(UINT msg, RASCONNSTATE state, DWORD error);
-  LRESULT OnRasDialEvent(WPARAM state, LPARAM error);
+  LRESULT OnRasDialEvent(WPARAM notice, LPARAM error);
   void OnTimer(UINT_PTR id);
+  // RasHangUpA on the held handle, the bounded wait, and the handle cleared.
+  void HangUp();
   void WaitForHangUp();
+  // Ends a series of automatic redials: the timer stops, the count resets.
+  void StopRedial();
   void SetExitFace(ExitFace face);
   void EnableInputs(bool enable);
   void StopCheckTimer();
@@ -136,6 +140,9 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner {
   int m_nLangVariant = 0;
   int m_nServerChoice = 0;
   HRASCONN m_hRasConn = nullptr;
+  // Tells the notifications of the dial held in m_hRasConn from late ones
+  // of earlier dials.
+  kivo::vpn::DialSequence m_dialSequence;
   std::string m_strIpAddress;
   std::string m_strServerAddress;
   std::string m_strUserName;
