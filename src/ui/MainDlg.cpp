@@ -63,7 +63,7 @@ CMainDlg::~CMainDlg() {
   m_pBkBitmap.Reset();
   kivo::vpn::DeleteEntryIfPresent();
   // The password is not left behind in freed memory.
-  ::SecureZeroMemory(m_strPassword.data(), m_strPassword.size());
+  kivo::toolkit::WipeString(m_strPassword);
 }
 
 int CMainDlg::LanguageVariant(LANGID systemLanguage) noexcept {
@@ -200,6 +200,8 @@ void CMainDlg::OnDestroy() {
   // The window goes: the second measurement pass can end while the rest of
   // the dialog is torn down (the destructor waits for it).
   RequestRetryStop();
+  // Nor in the buffer the password field frees with its window.
+  kivo::toolkit::WipeWindowText(Item(IDC_PASSWORD));
   SetMsgHandled(false);
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "servers/IcmpPinger.h"
+#include "servers/ServerCatalogue.h"
 #include "toolkit/Dialog.h"
 #include "toolkit/Gdi.h"
 #include "toolkit/Handle.h"
@@ -37,7 +38,7 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner {
   // Language variant from a system default language id: 1 for 2052, 2 for
   // 3076, 3 for 1028, 4 for 5124, 5 for 4100, 6 for 2057, 0 otherwise.
   static int LanguageVariant(LANGID systemLanguage) noexcept;
-  static bool IsChineseVariant(int variant) noexcept { return variant == 1 || variant == 5; }
+  static bool IsChineseVariant(int variant) noexcept { return kivo::servers::IsChineseVariant(variant); }
 
  protected:
   void DoDataExchange() override;

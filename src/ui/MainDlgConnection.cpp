@@ -20,8 +20,6 @@ constexpr int kMaxRedials = 10;
 constexpr DWORD kHangUpWaitMs = 3000;
 constexpr size_t kMaxCredential = 255;
 
-// Wipes a block that held credentials.
-void Wipe(void* data, size_t size) { ::SecureZeroMemory(data, size); }
 
 }  // namespace
 
@@ -57,9 +55,8 @@ void CMainDlg::OnOK() {
   // tray's Exit may have ended the dialog (nothing dials any more).
   if (m_hRasConn != nullptr || Ending()) return;
 
-  Wipe(m_strPassword.data(), m_strPassword.size());
   m_strUserName = ItemText(IDC_USER);
-  m_strPassword = ItemText(IDC_PASSWORD);
+  kivo::toolkit::ReadSecretText(Item(IDC_PASSWORD), m_strPassword);
 
   EnableInputs(false);
   DWORD error = StartDial(m_strUserName, m_strPassword);
@@ -143,7 +140,7 @@ DWORD CMainDlg::StartDial(const std::string& user, const std::string& password) 
   m_hRasConn = nullptr;
   DWORD result = ::RasDialA(nullptr, nullptr, &params, 0, reinterpret_cast<LPVOID>(m_dialSequence.NextNotifier()),
                             &m_hRasConn);
-  Wipe(&params, sizeof(params));
+  ::SecureZeroMemory(&params, sizeof(params));
   if (result != 0) {
     // A refused dial may still have stored a handle, which the system wants
     // hung up before it is dropped.
