@@ -20,7 +20,6 @@ constexpr int kMaxRedials = 10;
 constexpr DWORD kHangUpWaitMs = 3000;
 constexpr size_t kMaxCredential = 255;
 
-
 }  // namespace
 
 // --- Connect precondition ---------------------------------------------------
@@ -138,8 +137,8 @@ DWORD CMainDlg::StartDial(const std::string& user, const std::string& password) 
   kivo::toolkit::CopyTruncated(params.szPassword, kMaxCredential + 1, password);
 
   m_hRasConn = nullptr;
-  DWORD result = ::RasDialA(nullptr, nullptr, &params, 0, reinterpret_cast<LPVOID>(m_dialSequence.NextNotifier()),
-                            &m_hRasConn);
+  DWORD result = ::RasDialA(nullptr, nullptr, &params, 0,
+                            reinterpret_cast<LPVOID>(m_dialSequence.NextNotifier()), &m_hRasConn);
   ::SecureZeroMemory(&params, sizeof(params));
   if (result != 0) {
     // A refused dial may still have stored a handle, which the system wants

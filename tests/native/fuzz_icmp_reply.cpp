@@ -27,7 +27,8 @@ void CheckVerdict(const std::uint8_t* datagram, std::size_t size, std::uint32_t 
   std::int32_t roundTrip = untouched;
   // The rest of the expectation comes from the datagram itself, so that
   // every check can be reached.
-  const std::uint16_t sequence = size >= 28 ? static_cast<std::uint16_t>(datagram[26] | (datagram[27] << 8)) : 0;
+  const std::uint16_t sequence =
+      size >= 28 ? static_cast<std::uint16_t>(datagram[26] | (datagram[27] << 8)) : 0;
   const std::uint32_t source = size >= 16 ? Le32(datagram + 12) : 0;
   const EchoExpectation expected{identifier, sequence, source, now, 1000};
   const ReplyVerdict verdict = ParseReply(datagram, size, expected, roundTrip);

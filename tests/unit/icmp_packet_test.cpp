@@ -195,8 +195,9 @@ TEST(Reply, ShortDatagramsAreDiscardedBeforeTheyAreRead) {
   }
   std::int32_t roundTrip = 0;
   EXPECT_EQ(Judge(d, 32, 77, 1035, roundTrip), ReplyVerdict::kAccepted);
-  EXPECT_EQ(ParseReply(nullptr, 100, EchoExpectation{77, kSequence, kProbedAddress, 1035, kTimeoutMs}, roundTrip),
-            ReplyVerdict::kTooShort);
+  EXPECT_EQ(
+      ParseReply(nullptr, 100, EchoExpectation{77, kSequence, kProbedAddress, 1035, kTimeoutMs}, roundTrip),
+      ReplyVerdict::kTooShort);
 }
 
 TEST(Reply, HeaderLengthBelowFiveWordsOrBeyondTheDatagramIsRefused) {

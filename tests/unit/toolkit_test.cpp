@@ -227,8 +227,8 @@ TEST(Secrets, ReadingAndWipingLeaveNoCopies) {
   const std::string_view whole(secret.data(), secret.capacity());
   EXPECT_EQ(whole.find('p'), std::string_view::npos) << "behind the terminator too";
 
-  HWND edit = ::CreateWindowA("EDIT", "hunter2", WS_POPUP | ES_PASSWORD, 0, 0, 80, 20, nullptr, nullptr, nullptr,
-                              nullptr);
+  HWND edit = ::CreateWindowA("EDIT", "hunter2", WS_POPUP | ES_PASSWORD, 0, 0, 80, 20, nullptr, nullptr,
+                              nullptr, nullptr);
   ASSERT_NE(edit, nullptr);
   std::string read(30, 'q');
   ReadSecretText(edit, read);
