@@ -23,7 +23,8 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from harness import DriverError, World, endpoints, sandbox, wait_stable, wait_until  # noqa: E402
+from harness import DriverError, World, endpoints, procs, sandbox, wait_stable, wait_until  # noqa: E402
+from harness.world import APP_TAG  # noqa: E402
 from harness.driver import (IDCANCEL, IDOK, SC_CLOSE, WM_MOUSEMOVE, WM_SYSCOMMAND, WS_CAPTION,  # noqa: E402
                             WS_DISABLED)
 from harness.ras_double import ERROR_CANNOT_OPEN_PHONEBOOK, RasDouble  # noqa: E402
@@ -150,14 +151,6 @@ def uncovered_mask(kids, origin, size, frame=8):
 
 
 # --- the client -------------------------------------------------------------
-
-def _environ_of(pid):
-    try:
-        with open(f"/proc/{pid}/environ", "rb") as f:
-            return f.read()
-    except OSError:
-        return b""
-
 
 class Client:
     """One copy of the client and its main window."""
@@ -413,11 +406,10 @@ class SingleInstance(unittest.TestCase):
 
     def test_second_start_ends_while_the_first_hangs(self):
         first = Client(self.w)
-        stopped = [p for p in os.listdir("/proc") if p.isdigit() and first.app.tag.encode() in
-                   _environ_of(int(p))]
+        stopped = procs.marked(first.app.tag, var=APP_TAG)
         try:
             for pid in stopped:
-                os.kill(int(pid), signal.SIGSTOP)
+                os.kill(pid, signal.SIGSTOP)
             with self.assertRaises(DriverError, msg="the first copy answers nothing"):
                 self.d.send(first.hwnd, WM_NULL, timeout=1000)
             second = self.w.start_app(locale="en_US.UTF-8", ras=RAS_FLAVOUR)
@@ -425,7 +417,7 @@ class SingleInstance(unittest.TestCase):
             self.assertEqual(second.wait_exit(30), 0)
         finally:
             for pid in stopped:
-                os.kill(int(pid), signal.SIGCONT)
+                os.kill(pid, signal.SIGCONT)
             first.close()
 
     def test_second_start_wakes_the_first_which_stays_as_it_was(self):
