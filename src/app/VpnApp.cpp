@@ -6,6 +6,7 @@
 
 #include "app/UpdateChecker.h"
 #include "app/UpdateDownloader.h"
+#include "app/UpdatePaths.h"
 #include "app/UpdaterGate.h"
 #include "resource.h"
 #include "toolkit/Strings.h"
@@ -15,7 +16,7 @@ namespace {
 
 constexpr const char* kInstanceName = "Kivoline";
 constexpr const char* kRunningVersion = "3.0.7";
-constexpr const char* kUpdaterFile = "KivoUpdate.exe";
+constexpr UINT kCopyDataTimeoutMs = 5000;
 
 BOOL CALLBACK OnResourceLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR param) {
   *reinterpret_cast<WORD*>(param) = language;
@@ -52,8 +53,11 @@ bool CVpnApp::InitInstance() {
   if (created == ERROR_ALREADY_EXISTS) {
     m_hMutex.Reset();
     if (HWND first = ::FindWindowA(nullptr, kInstanceName)) {
+      // A first copy that hangs must not hang this one.
       COPYDATASTRUCT data{};
-      ::SendMessageA(first, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+      DWORD_PTR answer = 0;
+      ::SendMessageTimeoutA(first, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG,
+                            kCopyDataTimeoutMs, &answer);
     } else {
       MessageBox(m_strAlreadyRunningMsg);
     }
@@ -68,9 +72,10 @@ bool CVpnApp::InitInstance() {
   }
   m_bSocketsStarted = true;
 
-  // 5. An updater left by an earlier self-update.
-  const kivo::toolkit::ModulePath module = kivo::toolkit::GetModulePath();
-  ::DeleteFileA((module.directory + kUpdaterFile).c_str());
+  // 5. An updater left by an earlier self-update. A module path cut at the
+  // buffer's end would name a file in some parent folder: nothing then.
+  std::string leftover, exeName;
+  if (kivo::app::GetLocalUpdaterPath(leftover, exeName)) ::DeleteFileA(leftover.c_str());
 
   // 6. The update check: a downloaded, trusted updater replaces the client.
   if (RunUpdate()) return false;

@@ -5,6 +5,9 @@
 namespace kivo::servers::icmp {
 namespace {
 
+// Where the IPv4 header holds the sender's address.
+constexpr std::size_t kSourceOffset = 12;
+
 std::uint16_t ReadLe16(const std::uint8_t* p) noexcept {
   return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
@@ -49,8 +52,8 @@ std::size_t BuildEchoRequest(std::uint8_t* buffer, std::size_t capacity, std::ui
   return kEchoRequestSize;
 }
 
-ReplyVerdict ParseReply(const std::uint8_t* datagram, std::size_t length, std::uint32_t identifier,
-                        std::uint32_t now, std::int32_t& roundTripMs) noexcept {
+ReplyVerdict ParseReply(const std::uint8_t* datagram, std::size_t length, const EchoExpectation& expected,
+                        std::int32_t& roundTripMs) noexcept {
   if (datagram == nullptr || length < kMinIpHeaderSize + kHeaderSize + kTimestampSize) {
     return ReplyVerdict::kTooShort;
   }
@@ -60,10 +63,18 @@ ReplyVerdict ParseReply(const std::uint8_t* datagram, std::size_t length, std::u
 
   const std::uint8_t* message = datagram + ipHeaderSize;
   if (message[0] != kTypeEchoReply) return ReplyVerdict::kNotEchoReply;
-  if (ReadLe16(message + 4) != static_cast<std::uint16_t>(identifier)) {
+  if (ReadLe16(message + 4) != static_cast<std::uint16_t>(expected.identifier)) {
     return ReplyVerdict::kForeignIdentifier;
   }
-  roundTripMs = static_cast<std::int32_t>(now - ReadLe32(message + kHeaderSize));
+  // Probers take turns with one identifier: a late reply of the previous
+  // server, or of an earlier echo, must not be credited to this one.
+  if (ReadLe32(datagram + kSourceOffset) != expected.source) return ReplyVerdict::kForeignSource;
+  if (ReadLe16(message + 6) != expected.sequence) return ReplyVerdict::kOtherSequence;
+  const auto roundTrip = static_cast<std::int32_t>(expected.now - ReadLe32(message + kHeaderSize));
+  if (roundTrip < 0 || static_cast<std::uint32_t>(roundTrip) > expected.timeoutMs) {
+    return ReplyVerdict::kImplausibleRoundTrip;
+  }
+  roundTripMs = roundTrip;
   return ReplyVerdict::kAccepted;
 }
 

@@ -33,18 +33,34 @@ std::size_t BuildEchoRequest(std::uint8_t* buffer, std::size_t capacity, std::ui
 
 enum class ReplyVerdict {
   kAccepted,
-  kTooShort,          // no room for the IPv4 header, the ICMP header and the timestamp
-  kBadHeaderLength,   // IHL below 5 or reaching beyond the datagram
-  kNotEchoReply,      // another ICMP type
-  kForeignIdentifier  // an echo reply meant for another prober
+  kTooShort,             // no room for the IPv4 header, the ICMP header and the timestamp
+  kBadHeaderLength,      // IHL below 5 or reaching beyond the datagram
+  kNotEchoReply,         // another ICMP type
+  kForeignIdentifier,    // an echo reply meant for another prober
+  kForeignSource,        // from another address than the one probed
+  kOtherSequence,        // the answer to an earlier echo, arriving late
+  kImplausibleRoundTrip  // a round trip below 0 or beyond the time-out
 };
 
-// Judges one datagram as a raw socket delivers it (IPv4 header first). An
-// accepted reply yields its round trip: `now` minus the echoed timestamp, as a
-// 32-bit unsigned difference read as a signed number of milliseconds. Nothing
-// outside [datagram, datagram + length) is read, and `roundTripMs` is written
-// only on acceptance.
-ReplyVerdict ParseReply(const std::uint8_t* datagram, std::size_t length, std::uint32_t identifier,
-                        std::uint32_t now, std::int32_t& roundTripMs) noexcept;
+// The echo a reply must answer: the one the prober sent last.
+struct EchoExpectation {
+  std::uint32_t identifier;  // its low 16 bits are compared
+  std::uint16_t sequence;
+  // The address probed: its four bytes in network order, read least
+  // significant byte first (the s_addr of the client's in_addr).
+  std::uint32_t source;
+  std::uint32_t now;        // the clock of the timestamps, at the reply
+  std::uint32_t timeoutMs;  // the longest round trip that can be real
+};
+
+// Judges one datagram as a raw socket delivers it (IPv4 header first). A
+// reply is accepted only from the address probed, with the identifier and
+// sequence number sent, and with a round trip (`now` minus the echoed
+// timestamp, a 32-bit unsigned difference read as a signed number of
+// milliseconds) from 0 to the time-out. Nothing outside
+// [datagram, datagram + length) is read, and `roundTripMs` is written only on
+// acceptance.
+ReplyVerdict ParseReply(const std::uint8_t* datagram, std::size_t length, const EchoExpectation& expected,
+                        std::int32_t& roundTripMs) noexcept;
 
 }  // namespace kivo::servers::icmp

@@ -174,9 +174,10 @@ bool CIcmpPinger::Resolve(const std::string& host) {
 
 int CIcmpPinger::BuildEchoRequest() {
   m_nSentAt = Now();
+  m_nSequenceSent = s_nSequence++;
   const std::size_t capacity = m_pSendBuf ? kBufferSize : 0;
   return static_cast<int>(
-      icmp::BuildEchoRequest(m_pSendBuf.get(), capacity, m_nIdentifier, s_nSequence++, m_nSentAt));
+      icmp::BuildEchoRequest(m_pSendBuf.get(), capacity, m_nIdentifier, m_nSequenceSent, m_nSentAt));
 }
 
 bool CIcmpPinger::SendEcho() {
@@ -256,8 +257,9 @@ bool CIcmpPinger::ReceiveEcho(int& roundTripMs) {
 bool CIcmpPinger::ParseReply(const std::uint8_t* datagram, int length, int& roundTripMs) const {
   if (length <= 0) return false;
   std::int32_t roundTrip = 0;
-  const auto verdict =
-      icmp::ParseReply(datagram, static_cast<std::size_t>(length), m_nIdentifier, Now(), roundTrip);
+  const icmp::EchoExpectation expected{m_nIdentifier, m_nSequenceSent, m_addrDest.sin_addr.s_addr, Now(),
+                                       static_cast<std::uint32_t>(m_nTimeoutMs)};
+  const auto verdict = icmp::ParseReply(datagram, static_cast<std::size_t>(length), expected, roundTrip);
   if (verdict != icmp::ReplyVerdict::kAccepted) return false;
   roundTripMs = roundTrip;
   return true;

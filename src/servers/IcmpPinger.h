@@ -130,6 +130,7 @@ class CIcmpPinger {
   const int m_nTimeoutMs = 1000;
   DWORD m_nIdentifier = 0;
   std::uint32_t m_nSentAt = 0;
+  std::uint16_t m_nSequenceSent = 0;
   // The echo service answers within the send; the receive then reports it.
   EchoOutcome m_echoOutcome = EchoOutcome::kNone;
   int m_nServiceRoundTrip = 0;

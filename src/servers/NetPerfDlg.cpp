@@ -66,7 +66,7 @@ void CNetPerfDlg::SetCatalogue(const toolkit::StringMap& catalogue) {
 }
 
 void CNetPerfDlg::LoadTexts() {
-  const bool english = m_nLangVariant == 0 || m_nLangVariant == 6;
+  const bool english = !ShowsChinese();
   m_strTitle = english ? "Velmar network performance" : Gbk("Velmar网络性能");
   m_strHint = english ? "All network list, please select the suitable network connection"
                       : Gbk("所有网络列表,请选择合适的网络连接(推荐使用综合值小的网络)");
@@ -118,7 +118,11 @@ void CNetPerfDlg::StartTest() {
   SetButtonsTesting(true);
   m_testThread.Join();  // the previous test has ended; release its thread
   m_bTesting = true;
-  if (!m_testThread.Start([this] { RunTest(); })) {
+  // The thread works with the handles of this moment, never with the
+  // dialog's own, which the window's destruction clears.
+  HWND dialog = Hwnd();
+  HWND list = Item(IDC_SERVER_LIST);
+  if (!m_testThread.Start([this, dialog, list] { RunTest(dialog, list); })) {
     m_bTesting = false;
     SetButtonsTesting(false);
   }
@@ -126,8 +130,8 @@ void CNetPerfDlg::StartTest() {
 
 // On the test thread. Rows and buttons change through messages that the
 // dialog's thread carries out.
-void CNetPerfDlg::RunTest() {
-  toolkit::ListView list(Item(IDC_SERVER_LIST));
+void CNetPerfDlg::RunTest(HWND dialog, HWND listWindow) {
+  toolkit::ListView list(listWindow);
   const int count = list.Count();
   HANDLE stopEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
   {
@@ -164,7 +168,7 @@ void CNetPerfDlg::RunTest() {
     toolkit::Lock lock(m_csTest);
     m_hStopTestEvent.Reset();
   }
-  ::SendMessageA(Hwnd(), kTestEndedMessage, 0, 0);
+  ::SendMessageA(dialog, kTestEndedMessage, 0, 0);
 }
 
 LRESULT CNetPerfDlg::OnTestEnded(WPARAM, LPARAM) {

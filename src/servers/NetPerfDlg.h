@@ -8,6 +8,7 @@
 #include <string>
 
 #include "servers/IcmpPinger.h"
+#include "servers/ServerCatalogue.h"
 #include "toolkit/Dialog.h"
 #include "toolkit/MessageMap.h"
 #include "toolkit/StringMap.h"
@@ -26,6 +27,10 @@ class CNetPerfDlg : public toolkit::Dialog {
 
   void SetCatalogue(const toolkit::StringMap& catalogue);
   void SetLanguage(int variant) noexcept { m_nLangVariant = variant; }
+  // The main window's text set: Chinese for variants 1 and 5 only. (The GBK
+  // texts would be nonsense on the Traditional Chinese systems, code page
+  // 950, whose main window is English.)
+  bool ShowsChinese() const noexcept { return IsChineseVariant(m_nLangVariant); }
   std::string GetChosenName() const { return m_strChosenName; }
 
  protected:
@@ -39,7 +44,7 @@ class CNetPerfDlg : public toolkit::Dialog {
   void OnStopTest();
   void OnClose();
   void StartTest();
-  void RunTest();
+  void RunTest(HWND dialog, HWND list);
   LRESULT OnTestEnded(WPARAM, LPARAM);
   void SetButtonsTesting(bool testing);
 

@@ -16,6 +16,11 @@ struct CatalogueServer {
   const char* address;
 };
 
+// The language variant of the system's default language (0 to 6) names the
+// Chinese text set for 1 (2052) and 5 (4100) only; the server names, the
+// main window and the performance dialog all follow it.
+inline bool IsChineseVariant(int variant) noexcept { return variant == 1 || variant == 5; }
+
 // The six servers in catalogue order: CT1, CT2, CNC1, CNC2, Other1, Other2.
 const std::array<CatalogueServer, 6>& ServerCatalogue();
 

@@ -1,5 +1,7 @@
 #include "Application.h"
 
+#include <commctrl.h>
+
 namespace kivo::toolkit {
 
 namespace {
@@ -15,6 +17,11 @@ Application::~Application() {
 Application* Application::Current() noexcept { return g_current; }
 
 int Application::Run(HINSTANCE) {
+  // Dialog templates may hold common controls (the list view). Windows has
+  // their classes only once comctl32 is loaded and has registered them; no
+  // other library can be relied on to have done so.
+  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES};
+  ::InitCommonControlsEx(&controls);
   if (!InitInstance()) return ExitInstance();
   MSG msg;
   while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {

@@ -13,6 +13,17 @@ std::string ComboBox::ItemText(int index) const {
   return std::string(buf.data(), static_cast<size_t>(got));
 }
 
+bool ComboBox::ReplaceString(int index, const std::string& text) const {
+  if (index < 0 || index >= Count()) return false;
+  const bool selected = CurSel() == index;
+  if (Send(CB_DELETESTRING, static_cast<WPARAM>(index)) == CB_ERR) return false;
+  const LRESULT at =
+      Send(CB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.c_str()));
+  if (at == CB_ERR || at == CB_ERRSPACE) return false;
+  if (selected) SetCurSel(static_cast<int>(at));
+  return true;
+}
+
 void ListView::SetExtendedStyle(DWORD style) const {
   ::SendMessageA(hwnd_, LVM_SETEXTENDEDLISTVIEWSTYLE, style, style);
 }

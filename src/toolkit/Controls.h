@@ -18,6 +18,9 @@ class ComboBox {
     return static_cast<int>(Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str())));
   }
   int DeleteString(int index) const { return static_cast<int>(Send(CB_DELETESTRING, index)); }
+  // Puts `text` in place of item `index`, which stays selected if it was.
+  // False for an index outside the list.
+  bool ReplaceString(int index, const std::string& text) const;
   void SetDroppedWidth(int pixels) const { Send(CB_SETDROPPEDWIDTH, pixels); }
   // Text of an item; empty for an index outside the list.
   std::string ItemText(int index) const;

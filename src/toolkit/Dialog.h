@@ -17,6 +17,9 @@ class Dialog : public Window {
   // Returns the value given to EndDialog, or -1 when it could not be created.
   INT_PTR DoModal();
   void EndDialog(INT_PTR result);
+  // True from EndDialog until the modal run returns: a handler that ran a
+  // message loop (a message box) may find the dialog ending afterwards.
+  bool Ending() const noexcept { return ended_; }
 
   HWND Item(int id) const noexcept { return ::GetDlgItem(Hwnd(), id); }
   std::string ItemText(int id) const { return GetText(Item(id)); }

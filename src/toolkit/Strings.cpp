@@ -29,6 +29,14 @@ std::string Format(const char* format, ...) {
   return out;
 }
 
+void WipeString(std::string& text) noexcept {
+  // Its capacity, not only its length: an earlier, longer secret may remain
+  // behind the terminator.
+  text.resize(text.capacity());
+  ::SecureZeroMemory(text.data(), text.size());
+  text.clear();
+}
+
 void CopyTruncated(char* field, size_t size, const std::string& text) noexcept {
   if (size == 0) return;
   size_t n = text.size() < size - 1 ? text.size() : size - 1;

@@ -23,6 +23,10 @@ void CopyTruncated(char* field, size_t size, const std::string& text) noexcept;
 
 namespace kivo::toolkit {
 
+// Overwrites the whole buffer of a string that held a secret, then empties
+// it.
+void WipeString(std::string& text) noexcept;
+
 // A UTF-8 text (as the sources write it) in GBK, code page 936: the bytes of
 // the program's Chinese text set.
 std::string Gbk(const char* utf8);

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "Strings.h"
+
 namespace kivo::toolkit {
 
 namespace {
@@ -105,6 +107,21 @@ LRESULT CALLBACK Window::StaticProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     self->hwnd_ = nullptr;
   }
   return result;
+}
+
+void ReadSecretText(HWND hwnd, std::string& text) {
+  WipeString(text);
+  const int len = ::GetWindowTextLengthA(hwnd);
+  if (len <= 0) return;
+  text.resize(static_cast<size_t>(len) + 1);
+  const int got = ::GetWindowTextA(hwnd, text.data(), len + 1);
+  text.resize(got > 0 ? static_cast<size_t>(got) : 0);  // shrinks in place
+}
+
+void WipeWindowText(HWND hwnd) {
+  const int len = ::GetWindowTextLengthA(hwnd);
+  if (len > 0) ::SetWindowTextA(hwnd, std::string(static_cast<size_t>(len), '*').c_str());
+  ::SetWindowTextA(hwnd, "");
 }
 
 std::string GetText(HWND hwnd) {

@@ -78,4 +78,11 @@ class Window {
 // Text of a window, as the system's ANSI code page gives it.
 std::string GetText(HWND hwnd);
 
+// A secret (a password) read straight into `text`, whose earlier content is
+// wiped first: no other copy of it is made.
+void ReadSecretText(HWND hwnd, std::string& text);
+// Replaces a window's text with filler of the same length before emptying
+// it, so that the buffer the control frees no longer holds the secret.
+void WipeWindowText(HWND hwnd);
+
 }  // namespace kivo::toolkit

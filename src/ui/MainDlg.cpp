@@ -56,11 +56,14 @@ CMainDlg::CMainDlg(HWND parent) : kivo::toolkit::Dialog(IDD_MAIN, parent) {
 CMainDlg::~CMainDlg() {
   // The second measurement pass uses the dialog's lists: it ends first.
   StopRetryThread();
+  // A dial still held (the modal run ended by a quit message) is released:
+  // the system keeps its connection object until it is hung up.
+  if (m_hRasConn != nullptr) HangUp();
   m_pMemDC.Reset();
   m_pBkBitmap.Reset();
   kivo::vpn::DeleteEntryIfPresent();
   // The password is not left behind in freed memory.
-  ::SecureZeroMemory(m_strPassword.data(), m_strPassword.size());
+  kivo::toolkit::WipeString(m_strPassword);
 }
 
 int CMainDlg::LanguageVariant(LANGID systemLanguage) noexcept {
@@ -142,7 +145,10 @@ BOOL CMainDlg::OnInitDialog() {
     }
   }
 
-  if (!m_tray.Create(kTrayCallbackMessage, "Kivoline", m_hIcon, static_cast<UINT>(m_nTrayMenuId))) return -1;
+  // A shell that refuses the icon (a start at logon before the taskbar
+  // exists) does not stop the rest: the icon comes back once the taskbar
+  // announces itself.
+  m_tray.Create(kTrayCallbackMessage, "Kivoline", m_hIcon, static_cast<UINT>(m_nTrayMenuId));
 
   ::SendMessageA(Hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
   m_hSmallIcon.Reset(static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_KIVO),
@@ -194,6 +200,8 @@ void CMainDlg::OnDestroy() {
   // The window goes: the second measurement pass can end while the rest of
   // the dialog is torn down (the destructor waits for it).
   RequestRetryStop();
+  // Nor in the buffer the password field frees with its window.
+  kivo::toolkit::WipeWindowText(Item(IDC_PASSWORD));
   SetMsgHandled(false);
 }
 

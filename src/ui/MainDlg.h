@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "servers/IcmpPinger.h"
+#include "servers/ServerCatalogue.h"
 #include "toolkit/Dialog.h"
 #include "toolkit/Gdi.h"
 #include "toolkit/Handle.h"
@@ -20,6 +21,7 @@
 #include "tray/SystemTray.h"
 #include "tray/TrayOwner.h"
 #include "ui/ImageButton.h"
+#include "vpn/DialNotifier.h"
 
 class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner {
  public:
@@ -36,7 +38,7 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner {
   // Language variant from a system default language id: 1 for 2052, 2 for
   // 3076, 3 for 1028, 4 for 5124, 5 for 4100, 6 for 2057, 0 otherwise.
   static int LanguageVariant(LANGID systemLanguage) noexcept;
-  static bool IsChineseVariant(int variant) noexcept { return variant == 1 || variant == 5; }
+  static bool IsChineseVariant(int variant) noexcept { return kivo::servers::IsChineseVariant(variant); }
 
  protected:
   void DoDataExchange() override;
@@ -81,10 +83,13 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner {
   bool PreparePhonebookEntry(PhonebookMode mode);
   DWORD StartDial(const std::string& user, const std::string& password);
   void ReportDialFailure(DWORD code);
-  static void WINAPI RasDialCallback(UINT msg, RASCONNSTATE state, DWORD error);
-  LRESULT OnRasDialEvent(WPARAM state, LPARAM error);
+  LRESULT OnRasDialEvent(WPARAM notice, LPARAM error);
   void OnTimer(UINT_PTR id);
+  // RasHangUpA on the held handle, the bounded wait, and the handle cleared.
+  void HangUp();
   void WaitForHangUp();
+  // Ends a series of automatic redials: the timer stops, the count resets.
+  void StopRedial();
   void SetExitFace(ExitFace face);
   void EnableInputs(bool enable);
   void StopCheckTimer();
@@ -136,6 +141,9 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner {
   int m_nLangVariant = 0;
   int m_nServerChoice = 0;
   HRASCONN m_hRasConn = nullptr;
+  // Tells the notifications of the dial held in m_hRasConn from late ones
+  // of earlier dials.
+  kivo::vpn::DialSequence m_dialSequence;
   std::string m_strIpAddress;
   std::string m_strServerAddress;
   std::string m_strUserName;

@@ -20,9 +20,6 @@ constexpr int kMaxRedials = 10;
 constexpr DWORD kHangUpWaitMs = 3000;
 constexpr size_t kMaxCredential = 255;
 
-// Wipes a block that held credentials.
-void Wipe(void* data, size_t size) { ::SecureZeroMemory(data, size); }
-
 }  // namespace
 
 // --- Connect precondition ---------------------------------------------------
@@ -48,17 +45,17 @@ void CMainDlg::OnOK() {
   // Enter reaches here through the dialog manager even while Connect is
   // disabled (fields empty, or a dial already under way): only a usable
   // Connect button dials.
-  if (!::IsWindowEnabled(Item(IDOK))) return;
+  if (!::IsWindowEnabled(Item(IDOK)) || Ending()) return;
 
   m_strServerAddress = GetDialTarget();
   if (!PreparePhonebookEntry(PhonebookMode::Connect)) return;
   // A phonebook message box runs its own message loop, in which a redial
-  // attempt may have started a dial: that one is not dialled over.
-  if (m_hRasConn != nullptr) return;
+  // attempt may have started a dial (that one is not dialled over), or the
+  // tray's Exit may have ended the dialog (nothing dials any more).
+  if (m_hRasConn != nullptr || Ending()) return;
 
-  Wipe(m_strPassword.data(), m_strPassword.size());
   m_strUserName = ItemText(IDC_USER);
-  m_strPassword = ItemText(IDC_PASSWORD);
+  kivo::toolkit::ReadSecretText(Item(IDC_PASSWORD), m_strPassword);
 
   EnableInputs(false);
   DWORD error = StartDial(m_strUserName, m_strPassword);
@@ -73,6 +70,7 @@ void CMainDlg::OnOK() {
 }
 
 LRESULT CMainDlg::OnRedial() {
+  if (Ending()) return 0;
   ++m_nRetryCount;
   // The tenth attempt is the last one. The timer stops before the attempt,
   // whose message boxes run message loops in which a further tick would
@@ -83,8 +81,10 @@ LRESULT CMainDlg::OnRedial() {
   }
   if (m_hRasConn == nullptr) PreparePhonebookEntry(PhonebookMode::Redial);
   // A phonebook message box runs its own message loop, in which the next
-  // tick's attempt may have started a dial: this attempt then only counts.
-  if (m_hRasConn == nullptr) {
+  // tick's attempt may have started a dial (this attempt then only counts),
+  // the user may have ended the series (the count is back at 0), or the
+  // dialog may be ending.
+  if (m_hRasConn == nullptr && m_nRetryCount > 0 && !Ending()) {
     EnableInputs(false);
     DWORD error = StartDial(m_strUserName, m_strPassword);
     if (error == 0) {
@@ -138,8 +138,8 @@ DWORD CMainDlg::StartDial(const std::string& user, const std::string& password) 
 
   m_hRasConn = nullptr;
   DWORD result = ::RasDialA(nullptr, nullptr, &params, 0,
-                            reinterpret_cast<LPVOID>(&CMainDlg::RasDialCallback), &m_hRasConn);
-  Wipe(&params, sizeof(params));
+                            reinterpret_cast<LPVOID>(m_dialSequence.NextNotifier()), &m_hRasConn);
+  ::SecureZeroMemory(&params, sizeof(params));
   if (result != 0) {
     // A refused dial may still have stored a handle, which the system wants
     // hung up before it is dropped.
@@ -154,15 +154,6 @@ void CMainDlg::ReportDialFailure(DWORD code) {
   ::MessageBoxA(Hwnd(), text.c_str(), m_strDialFailed.c_str(), MB_OK | MB_ICONERROR);
 }
 
-void WINAPI CMainDlg::RasDialCallback(UINT, RASCONNSTATE state, DWORD error) {
-  auto* app = kivo::toolkit::Application::Current();
-  HWND main = app != nullptr ? app->MainWindow() : nullptr;
-  if (main != nullptr) {
-    ::PostMessageA(main, kivo::vpn::kDialEventMessage, static_cast<WPARAM>(state),
-                   static_cast<LPARAM>(error));
-  }
-}
-
 // --- Dial progress and monitoring -------------------------------------------
 
 LRESULT CMainDlg::DefWindowProc(UINT msg, WPARAM wp, LPARAM lp) {
@@ -172,11 +163,12 @@ LRESULT CMainDlg::DefWindowProc(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 LRESULT CMainDlg::OnRasDialEvent(WPARAM wp, LPARAM lp) {
-  // Without a handle the notification belongs to a dial that was already
-  // hung up or failed; it must not hide the window or start the check.
-  if (m_hRasConn == nullptr) return 0;
+  // A notice of a dial that was already hung up or failed, or of an earlier
+  // dial than the one held, handled late: it must not hide the window,
+  // start the check or hang up the dial now held.
+  if (m_hRasConn == nullptr || !m_dialSequence.IsCurrent(wp)) return 0;
 
-  const auto state = static_cast<DWORD>(wp);
+  const DWORD state = kivo::vpn::UnpackDialNotice(wp).state;
   const auto error = static_cast<DWORD>(lp);
   SetStatus(kivo::toolkit::LoadResString(kivo::vpn::StateTextId(state, Chinese())));
 
@@ -185,13 +177,12 @@ LRESULT CMainDlg::OnRasDialEvent(WPARAM wp, LPARAM lp) {
     if (m_nRedialTimer == 0) {
       ::MessageBoxA(Hwnd(), text.c_str(), m_strDialFailed.c_str(), MB_OK | MB_ICONERROR);
     }
-    // A box runs its own message loop: the connection may have changed
-    // meanwhile, and a hang-up needs a handle.
+    // A box runs its own message loop: the dial may have been hung up
+    // meanwhile, or another one started, which this failure must not touch.
+    if (m_hRasConn != nullptr && !m_dialSequence.IsCurrent(wp)) return 0;
     if (m_hRasConn != nullptr) {
-      ::RasHangUpA(m_hRasConn);
       SetExitFace(ExitFace::Exit);
-      WaitForHangUp();
-      m_hRasConn = nullptr;
+      HangUp();
     }
     if (m_nRedialTimer == 0 || m_nRetryCount == kMaxRedials) EnableInputs(true);
     kivo::vpn::DeleteEntryIfPresent();
@@ -213,11 +204,7 @@ LRESULT CMainDlg::OnRasDialEvent(WPARAM wp, LPARAM lp) {
     kivo::vpn::DeleteEntryIfPresent();
     ::ShowWindow(Hwnd(), SW_HIDE);
     m_tray.ShowBalloon(m_strConnected);
-    m_nRetryCount = 0;
-    if (m_nRedialTimer != 0) {
-      ::KillTimer(Hwnd(), m_nRedialTimer);
-      m_nRedialTimer = 0;
-    }
+    StopRedial();
     if (m_nCheckTimer == 0) m_nCheckTimer = ::SetTimer(Hwnd(), kCheckTimerId, kCheckPeriodMs, nullptr);
   }
   return 0;
@@ -232,8 +219,10 @@ void CMainDlg::OnTimer(UINT_PTR id) {
     const bool dropped =
         result == ERROR_INVALID_HANDLE || (result == 0 && status.rasconnstate == RASCS_Disconnected);
     if (dropped) {
+      // The system keeps a dropped link's connection object and port until
+      // its handle is hung up.
+      HangUp();
       SetStatus(m_strIdle);
-      m_hRasConn = nullptr;
       if (m_nCheckTimer != 0) {
         ::KillTimer(Hwnd(), m_nCheckTimer);
         m_nCheckTimer = 0;
@@ -245,6 +234,13 @@ void CMainDlg::OnTimer(UINT_PTR id) {
     ::PostMessageA(Hwnd(), kivo::vpn::kRedialMessage, 0, 0);
   }
   SetMsgHandled(false);
+}
+
+void CMainDlg::HangUp() {
+  if (m_hRasConn == nullptr) return;
+  ::RasHangUpA(m_hRasConn);
+  WaitForHangUp();
+  m_hRasConn = nullptr;
 }
 
 void CMainDlg::WaitForHangUp() {
@@ -264,14 +260,26 @@ void CMainDlg::OnCancel() {
     kivo::toolkit::Dialog::OnCancel();
     return;
   }
-  ::RasHangUpA(m_hRasConn);
   SetExitFace(ExitFace::Exit);
-  WaitForHangUp();
-  m_hRasConn = nullptr;
+  HangUp();
+  // The user's command ends a series of automatic redials too.
+  StopRedial();
   EnableInputs(true);
   kivo::vpn::DeleteEntryIfPresent();
   StopCheckTimer();
   SetStatus(m_strIdle);
+}
+
+void CMainDlg::StopRedial() {
+  if (m_nRedialTimer != 0) {
+    ::KillTimer(Hwnd(), m_nRedialTimer);
+    m_nRedialTimer = 0;
+  }
+  m_nRetryCount = 0;
+  // A request the timer posted before the command goes with the series.
+  MSG pending;
+  while (::PeekMessageA(&pending, Hwnd(), kivo::vpn::kRedialMessage, kivo::vpn::kRedialMessage, PM_REMOVE)) {
+  }
 }
 
 void CMainDlg::StopCheckTimer() {

@@ -132,8 +132,8 @@ void CMainDlg::UpdateComboEntry(const std::string& address, const std::string& a
       if (name.empty()) continue;
       std::string entryAddress;
       if (m_mapServerAddress.Lookup(name, entryAddress) && entryAddress == address) {
-        combo.DeleteString(k);
-        combo.AddString(name + annotation);
+        // In place: a server the user has already chosen stays chosen.
+        combo.ReplaceString(k, name + annotation);
         return;
       }
     }

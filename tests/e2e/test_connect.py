@@ -60,6 +60,7 @@ ECHO_DELAYS_MS = (12, 15, None, 20, 25, 30)
 
 IDC_USER, IDC_PASSWORD, IDC_STATUS, IDC_INTELLIGENT, IDC_GROUP_CNC = 1001, 1002, 1003, 1008, 1018
 WM_NULL = 0x0000
+WM_QUIT = 0x0012
 WM_RASDIALEVENT = 0xCCCD
 WM_REDIAL = 0x0464
 ID_TRAY_DISCONNECT, ID_TRAY_EXIT = 32773, 32775
@@ -678,6 +679,16 @@ class ConnectChinese(Session):
         self.close_box(box)
         self.assert_idle_after()
 
+    def test_03_a_dial_held_when_the_dialog_goes_is_hung_up(self):
+        # A quit message ends the modal run while a dial is under way.
+        self.ras.configure(states=LONG_DIAL)
+        self.fill()
+        self.press_connect()
+        [dial] = self.wait_calls("RasDialA")
+        self.d.post(self.hwnd, WM_QUIT)
+        self.app.wait_exit(20)
+        self.assertEqual([c["handle"] for c in self.calls("RasHangUpA")], [dial["handle"]])
+
 
 class PhonebookOnConnect(Session):
     """English UI, Simplified Chinese RAS library (2052), a record size and a
@@ -854,6 +865,20 @@ class PhonebookOnConnect(Session):
                 self.assertEqual([c["handle"] for c in self.calls("RasHangUpA")], [dial["handle"]])
                 self.wait_inputs(True)
 
+    def test_06_exit_while_a_phonebook_box_is_open_dials_nothing(self):
+        """The tray's Exit ends the dialog while Connect's box is open: once
+        the box is closed nothing dials, and the program ends."""
+        self.ras.configure(**dict(self.RAS_SETUP, states=LONG_DIAL, delete_fails=1, size_query_result=5))
+        self.ras.plant_entry(dwSize=2888, **STALE)
+        self.ras.clear_calls()
+        self.press_connect()
+        box = self.wait_box(APP_TITLE, ERR_TEST_PHONEBOOK)
+        self.d.command(self.hwnd, IDCANCEL, sync=False)
+        wait_until(lambda: not self.visible(), 10, message="the dialog to end")
+        self.close_box(box)
+        self.app.wait_exit(20)
+        self.assertEqual(self.calls("RasDialA"), [], "nothing dialled")
+
 
 class Redial(Session):
     """English UI, RAS library without string table (language 0): drops and
@@ -885,6 +910,7 @@ class Redial(Session):
         self.assertEqual(dial["entry_device"], DEVICE_ENGLISH)
         self.ras.configure(**QUICK_FAILURE)
         drop = self.wait_drop(dial["handle"], result=6)
+        self.wait_calls("RasHangUpA", after=drop.t - 1, handle=dial["handle"])  # released, though gone
         self.wait_status(IDLE["en"])
         self.assertEqual(self.inputs(), (False, False, False))
 
@@ -926,15 +952,16 @@ class Redial(Session):
         print(f"\n  redial gaps {gaps} ms, first {first:.0f} ms after the drop", file=sys.stderr)
 
     def test_02_late_notice_successful_redial_and_ten_more(self):
-        # A dial whose script goes on after its link dropped: its late
-        # "connected" arrives while no handle is held and must change nothing.
+        # A dial whose script goes on after its link dropped (its handle is
+        # gone, so the hang-up cannot stop it): its late "connected" arrives
+        # while no handle is held and must change nothing.
         late_ms = 3400
         dial, connected = self.connect(states=QUICK_CONNECT + [(RASCS_CONNECTED, late_ms)], drop_after_ms=300,
-                                       drop_status=RASCS_DISCONNECTED)
+                                       drop_status=6)
         # The redial connects through RASCS_Disconnected without an error,
         # whose done bit makes it a connection like RASCS_Connected.
         self.ras.configure(states=[(0, 50), (RASCS_DISCONNECTED, 50)])
-        drop = self.wait_drop(dial["handle"], result=0, state=RASCS_DISCONNECTED)
+        drop = self.wait_drop(dial["handle"], result=6)
         [late] = self.wait_calls("notify", after=connected.t, handle=dial["handle"])
         print(f"\n  drop seen {drop.t - connected.t:.0f} ms after connecting, late notice {late.t - drop.t:.0f} ms"
               " after the drop", file=sys.stderr)
@@ -993,6 +1020,28 @@ class Redial(Session):
         self.assert_idle_after()
         self.assertEqual(len(self.dials_after(drop.t)), 3, "three of the ten attempts dialled")
         self.assertFalse(self.visible(), "the dialog stayed hidden")
+
+    def test_03_late_notice_while_a_redial_dials_and_disconnect_ending_the_series(self):
+        # The dropped dial's script plays on and reports "connected" again
+        # while the redial attempt dials: the notice is not the attempt's.
+        late_ms = 8000
+        dial, connected = self.connect(states=QUICK_CONNECT + [(RASCS_CONNECTED, late_ms)], drop_after_ms=300,
+                                       drop_status=6)
+        self.ras.configure(states=LONG_DIAL)
+        drop = self.wait_drop(dial["handle"], result=6)
+        [redial] = self.wait_calls("RasDialA", after=drop.t, timeout=REDIAL_MS / 1000 + 3)
+        [late] = self.wait_calls("notify", after=redial.t, handle=dial["handle"], timeout=late_ms / 1000 + 5)
+        self.round_trip()
+        time.sleep(1.4 * CHECK_MS / 1000)
+        self.assertEqual(self.calls("RasGetProjectionInfoA", after=late.t), [], "not taken for a connection")
+        self.assertEqual(self.calls("RasGetConnectStatusA", after=late.t), [], "no check started")
+        self.assertEqual(self.status(), STATE_TEXTS["en"][0])
+        # Disconnect (the tray item's command) while the attempt dials ends the series.
+        self.d.command(self.hwnd, IDCANCEL, sync=False)
+        self.wait_calls("RasHangUpA", handle=redial["handle"])
+        self.assert_idle_after()
+        time.sleep(1.5 * REDIAL_MS / 1000)
+        self.assertEqual(self.dials_after(redial.t), [], "no attempt after the user's Disconnect")
 
 
 if __name__ == "__main__":

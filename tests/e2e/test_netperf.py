@@ -8,8 +8,9 @@ performance button, and operated with the pointer, keys and the close
 requests a window manager would send.
 
 Covered: the Testing and Idle button states, the texts of both text sets and
-which language variants get which (Chinese for variants 1 to 5, so the
-Traditional Chinese systems show the GBK texts read in their own code page),
+which language variants get which (the main dialog's set: Chinese for
+variants 1 and 5, so the Traditional Chinese systems, code page 950, read
+English rather than GBK bytes),
 the rows and their figures for answering, partly measured and silent
 servers, Stop, Test Again, every way of closing (refused while testing),
 "Use select" with and without a row, and a quit message while testing.
@@ -287,17 +288,16 @@ class EnglishDialog(DialogChecks):
 
 
 class LanguageRule(DialogChecks):
-    """Chinese texts for language variants 1 to 5, English for 0 and 6.
-    Variants 2, 3 and 4 run on Traditional Chinese systems (code page 950),
-    whose main dialog is English: the dialog's GBK texts reach them as
-    bytes that the system reads as Big5."""
+    """The main dialog's text set: Chinese for language variants 1 and 5,
+    English for the others. Variants 2, 3 and 4 run on Traditional Chinese
+    systems (code page 950), where GBK texts would read as nonsense."""
 
     CASES = (  # locale, variant, text set of this dialog, main dialog's set, client's ANSI code page
         ("en_GB.UTF-8", 6, ENGLISH, "en", 1252),
         ("zh_CN.UTF-8", 1, CHINESE, "zh", 936),
-        ("zh_HK.UTF-8", 2, CHINESE, "en", 950),
-        ("zh_TW.UTF-8", 3, CHINESE, "en", 950),
-        ("zh_MO.UTF-8", 4, CHINESE, "en", 950),
+        ("zh_HK.UTF-8", 2, ENGLISH, "en", 950),
+        ("zh_TW.UTF-8", 3, ENGLISH, "en", 950),
+        ("zh_MO.UTF-8", 4, ENGLISH, "en", 950),
         ("zh_SG.UTF-8", 5, CHINESE, "zh", 936),
     )
 

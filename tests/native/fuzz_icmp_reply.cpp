@@ -25,7 +25,13 @@ void CheckVerdict(const std::uint8_t* datagram, std::size_t size, std::uint32_t 
                   std::uint32_t now) {
   const std::int32_t untouched = 0x5A5A5A5A;
   std::int32_t roundTrip = untouched;
-  const ReplyVerdict verdict = ParseReply(datagram, size, identifier, now, roundTrip);
+  // The rest of the expectation comes from the datagram itself, so that
+  // every check can be reached.
+  const std::uint16_t sequence =
+      size >= 28 ? static_cast<std::uint16_t>(datagram[26] | (datagram[27] << 8)) : 0;
+  const std::uint32_t source = size >= 16 ? Le32(datagram + 12) : 0;
+  const EchoExpectation expected{identifier, sequence, source, now, 1000};
+  const ReplyVerdict verdict = ParseReply(datagram, size, expected, roundTrip);
   if (verdict != ReplyVerdict::kAccepted) {
     Require(roundTrip == untouched);
     return;
@@ -35,7 +41,10 @@ void CheckVerdict(const std::uint8_t* datagram, std::size_t size, std::uint32_t 
   const std::uint8_t* message = datagram + header;
   Require(message[0] == kTypeEchoReply);
   Require((message[4] | (message[5] << 8)) == (identifier & 0xFFFF));
+  Require(Le32(datagram + 12) == source);
+  Require((message[6] | (message[7] << 8)) == sequence);
   Require(roundTrip == static_cast<std::int32_t>(now - Le32(message + kHeaderSize)));
+  Require(roundTrip >= 0 && roundTrip <= 1000);
 }
 
 }  // namespace

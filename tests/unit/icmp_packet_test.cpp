@@ -1,6 +1,7 @@
 // The echo request on the wire, its checksum, and how received datagrams are judged.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -26,21 +27,29 @@ std::uint16_t NetworkOrderChecksum(const Bytes& data) {
   return static_cast<std::uint16_t>(~sum);
 }
 
+// The echo the replies below answer: sent to 198.51.100.7 with sequence 300.
+constexpr std::uint8_t kProbed[4] = {198, 51, 100, 7};
+constexpr std::uint32_t kProbedAddress = 198u | 51u << 8 | 100u << 16 | 7u << 24;  // as s_addr holds it
+constexpr std::uint16_t kSequence = 300;
+constexpr std::uint32_t kTimeoutMs = 1000;
+
 // A datagram as the raw socket delivers it: IPv4 header of `ihl` words
-// (options zero), then an ICMP message of type `type` carrying `identifier`
-// and `timestamp` least significant byte first.
-Bytes Datagram(std::uint8_t type, std::uint16_t identifier, std::uint32_t timestamp, int ihl = 5) {
+// (options zero) from `source`, then an ICMP message of type `type` carrying
+// `identifier`, `sequence` and `timestamp` least significant byte first.
+Bytes Datagram(std::uint8_t type, std::uint16_t identifier, std::uint32_t timestamp, int ihl = 5,
+               std::uint16_t sequence = kSequence, const std::uint8_t (&source)[4] = kProbed) {
   Bytes d(static_cast<std::size_t>(ihl) * 4, 0);
   d[0] = static_cast<std::uint8_t>(0x40 | ihl);
   d[9] = 1;
+  std::copy(std::begin(source), std::end(source), d.begin() + 12);
   const std::uint8_t icmp[] = {type,
                                0,
                                0,
                                0,
                                static_cast<std::uint8_t>(identifier),
                                static_cast<std::uint8_t>(identifier >> 8),
-                               0,
-                               0,
+                               static_cast<std::uint8_t>(sequence),
+                               static_cast<std::uint8_t>(sequence >> 8),
                                static_cast<std::uint8_t>(timestamp),
                                static_cast<std::uint8_t>(timestamp >> 8),
                                static_cast<std::uint8_t>(timestamp >> 16),
@@ -52,7 +61,8 @@ Bytes Datagram(std::uint8_t type, std::uint16_t identifier, std::uint32_t timest
 
 ReplyVerdict Judge(const Bytes& d, std::size_t length, std::uint32_t identifier, std::uint32_t now,
                    std::int32_t& roundTrip) {
-  return ParseReply(d.data(), length, identifier, now, roundTrip);
+  return ParseReply(d.data(), length, EchoExpectation{identifier, kSequence, kProbedAddress, now, kTimeoutMs},
+                    roundTrip);
 }
 
 TEST(EchoRequest, FortyBytesLeastSignificantByteFirst) {
@@ -131,8 +141,23 @@ TEST(Reply, RoundTripIsAnUnsignedDifferenceReadAsSigned) {
   EXPECT_EQ(roundTrip, 32) << "across the clock's wrap";
   EXPECT_EQ(Judge(Datagram(0, 77, 500), 60, 77, 500, roundTrip), ReplyVerdict::kAccepted);
   EXPECT_EQ(roundTrip, 0) << "within the same millisecond";
-  EXPECT_EQ(Judge(Datagram(0, 77, 510), 60, 77, 500, roundTrip), ReplyVerdict::kAccepted);
-  EXPECT_EQ(roundTrip, -10) << "a timestamp from the future";
+  EXPECT_EQ(Judge(Datagram(0, 77, 1000), 60, 77, 2000, roundTrip), ReplyVerdict::kAccepted);
+  EXPECT_EQ(roundTrip, 1000) << "the time-out itself";
+}
+
+TEST(Reply, OnlyTheEchoSentToTheProbedAddressIsCredited) {
+  // Probers take turns with one identifier: server i's reply to an earlier
+  // echo arrives while server i+1 is probed, and must not count for it.
+  const std::uint8_t previousServer[4] = {198, 51, 100, 6};
+  std::int32_t roundTrip = 1234;
+  EXPECT_EQ(Judge(Datagram(0, 77, 1000, 5, kSequence, previousServer), 60, 77, 1035, roundTrip),
+            ReplyVerdict::kForeignSource);
+  EXPECT_EQ(Judge(Datagram(0, 77, 1000, 5, kSequence - 1), 60, 77, 1035, roundTrip),
+            ReplyVerdict::kOtherSequence);
+  // Round trips no echo can have had: from the future, or beyond the time-out.
+  EXPECT_EQ(Judge(Datagram(0, 77, 510), 60, 77, 500, roundTrip), ReplyVerdict::kImplausibleRoundTrip);
+  EXPECT_EQ(Judge(Datagram(0, 77, 1000), 60, 77, 2001, roundTrip), ReplyVerdict::kImplausibleRoundTrip);
+  EXPECT_EQ(roundTrip, 1234) << "a refused reply leaves the round trip alone";
 }
 
 TEST(Reply, OtherTypesAndForeignIdentifiersAreSkipped) {
@@ -170,7 +195,9 @@ TEST(Reply, ShortDatagramsAreDiscardedBeforeTheyAreRead) {
   }
   std::int32_t roundTrip = 0;
   EXPECT_EQ(Judge(d, 32, 77, 1035, roundTrip), ReplyVerdict::kAccepted);
-  EXPECT_EQ(ParseReply(nullptr, 100, 77, 1035, roundTrip), ReplyVerdict::kTooShort);
+  EXPECT_EQ(
+      ParseReply(nullptr, 100, EchoExpectation{77, kSequence, kProbedAddress, 1035, kTimeoutMs}, roundTrip),
+      ReplyVerdict::kTooShort);
 }
 
 TEST(Reply, HeaderLengthBelowFiveWordsOrBeyondTheDatagramIsRefused) {

@@ -74,4 +74,14 @@ TEST(PerformanceValue, BoundsOfEachBranch) {
   EXPECT_EQ(FormatPerformanceValue(1000, 2), "98.80");
 }
 
+// Traditional Chinese systems (variants 2 to 4, code page 950) have an
+// English main window; GBK texts would be nonsense there.
+TEST(PerformanceDialog, FollowsTheMainWindowsLanguage) {
+  for (int variant = 0; variant <= 6; ++variant) {
+    CNetPerfDlg dialog(nullptr);
+    dialog.SetLanguage(variant);
+    EXPECT_EQ(dialog.ShowsChinese(), variant == 1 || variant == 5) << variant;
+  }
+}
+
 }  // namespace

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
+#include "toolkit/Controls.h"
 #include "toolkit/Handle.h"
 #include "toolkit/MessageMap.h"
 #include "toolkit/StringMap.h"
@@ -193,6 +195,47 @@ TEST(Window, SubclassRestoresTheControlWhenTheObjectGoes) {
   EXPECT_EQ(Window::FromHandle(button), nullptr);
   EXPECT_TRUE(::IsWindow(button)) << "a subclassed control belongs to its dialog";
   ::DestroyWindow(button);
+}
+
+// The background measurement replaces a server's entry while the user may
+// already have chosen it.
+TEST(ComboBox, ReplacingAnEntryKeepsItsPlaceAndItsSelection) {
+  HWND hwnd = ::CreateWindowA("COMBOBOX", "", WS_POPUP | CBS_DROPDOWNLIST, 0, 0, 80, 100, nullptr, nullptr,
+                              nullptr, nullptr);
+  ASSERT_NE(hwnd, nullptr);
+  ComboBox combo(hwnd);
+  for (const char* text : {"CT", "CT1(--Fail)", "CT2(--12ms)"}) combo.AddString(text);
+  combo.SetCurSel(1);
+  EXPECT_TRUE(combo.ReplaceString(1, "CT1(--35ms)"));
+  EXPECT_EQ(combo.Count(), 3);
+  EXPECT_EQ(combo.ItemText(1), "CT1(--35ms)");
+  EXPECT_EQ(combo.ItemText(2), "CT2(--12ms)");
+  EXPECT_EQ(combo.CurSel(), 1) << "the chosen server stays chosen";
+  EXPECT_TRUE(combo.ReplaceString(2, "CT2(--9ms)"));
+  EXPECT_EQ(combo.CurSel(), 1) << "another entry's replacement moves nothing";
+  EXPECT_FALSE(combo.ReplaceString(3, "x"));
+  EXPECT_EQ(combo.Count(), 3);
+  ::DestroyWindow(hwnd);
+}
+
+// The password leaves no copies behind in memory that is given back.
+TEST(Secrets, ReadingAndWipingLeaveNoCopies) {
+  std::string secret(40, 'p');  // an earlier, longer password
+  secret.resize(3);
+  WipeString(secret);
+  EXPECT_TRUE(secret.empty());
+  const std::string_view whole(secret.data(), secret.capacity());
+  EXPECT_EQ(whole.find('p'), std::string_view::npos) << "behind the terminator too";
+
+  HWND edit = ::CreateWindowA("EDIT", "hunter2", WS_POPUP | ES_PASSWORD, 0, 0, 80, 20, nullptr, nullptr,
+                              nullptr, nullptr);
+  ASSERT_NE(edit, nullptr);
+  std::string read(30, 'q');
+  ReadSecretText(edit, read);
+  EXPECT_EQ(read, "hunter2");
+  WipeWindowText(edit);
+  EXPECT_EQ(GetText(edit), "");
+  ::DestroyWindow(edit);
 }
 
 }  // namespace

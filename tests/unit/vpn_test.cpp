@@ -2,8 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
+#include <vector>
 
+#include "toolkit/Application.h"
 #include "toolkit/Strings.h"
+#include "vpn/DialNotifier.h"
 #include "vpn/DialTexts.h"
 #include "vpn/Phonebook.h"
 #include "vpn/RasRecords.h"
@@ -112,6 +116,39 @@ TEST(DialError, AppendsTheCodeAsASignedNumber) {
   // 0xDEADBEEF has no system text anywhere: the unknown text is used.
   std::string text = FormatDialError(0xDEADBEEF, "Unknow remote access error,", "Error code: %ld.");
   EXPECT_EQ(text, "Unknow remote access error,Error code: -559038737.");
+}
+
+// A dial hung up while its notices were still on their way, then another
+// dial: the late notices of the first must not pass for the second's.
+TEST(DialNotices, ALateNoticeOfAnEarlierDialIsNotTheCurrentDials) {
+  struct TestApp : kivo::toolkit::Application {
+    bool InitInstance() override { return false; }
+  } app;
+  HWND sink = ::CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  ASSERT_NE(sink, nullptr);
+  app.SetMainWindow(sink);
+
+  DialSequence dials;
+  RASDIALFUNC cancelled = dials.NextNotifier();
+  RASDIALFUNC current = dials.NextNotifier();
+  EXPECT_NE(cancelled, current);
+  cancelled(kDialEventMessage, RASCS_Connected, 0);
+  current(kDialEventMessage, RASCS_OpenPort, 0);
+  cancelled(kDialEventMessage, RASCS_Authenticate, 691);
+
+  MSG msg;
+  std::vector<std::pair<DWORD, bool>> seen;  // state, current
+  while (::PeekMessageA(&msg, sink, kDialEventMessage, kDialEventMessage, PM_REMOVE)) {
+    seen.emplace_back(UnpackDialNotice(msg.wParam).state, dials.IsCurrent(msg.wParam));
+  }
+  EXPECT_EQ(seen, (std::vector<std::pair<DWORD, bool>>{
+                      {RASCS_Connected, false}, {RASCS_OpenPort, true}, {RASCS_Authenticate, false}}));
+  EXPECT_FALSE(dials.IsCurrent(RASCS_Connected)) << "a notice that names no dial";
+  // Each dial of a round has its own notifier.
+  for (unsigned i = 1; i < kDialSlots; ++i) EXPECT_NE(dials.NextNotifier(), current) << i;
+  EXPECT_EQ(dials.NextNotifier(), current);
+  ::DestroyWindow(sink);
+  app.SetMainWindow(nullptr);
 }
 
 }  // namespace
