@@ -265,7 +265,7 @@ class AllServersAnswer(DetectionCase):
 
 
 class SecondPass(DetectionCase):
-    def test_silent_servers_answering_later_move_to_the_end_of_their_lists(self):
+    def test_silent_servers_answering_later_are_replaced_in_place(self):
         # CT1 and CNC1, first in their lists, are silent at start-up. The
         # user picks CT1 while the second pass still gets no answer; then both
         # answer, CT1 after 45 ms and CNC1 after 65 ms.
@@ -289,18 +289,19 @@ class SecondPass(DetectionCase):
 
             def moved():
                 lists = run.lists()
-                return all(lists[combo_id][0][-1].startswith(texts.names[address] + "(")
-                           and not lists[combo_id][0][-1].endswith(texts.fail)
+                return all(lists[combo_id][0][1].startswith(texts.names[address] + "(")
+                           and not lists[combo_id][0][1].endswith(texts.fail)
                            for combo_id, address in ((IDC_GROUP_CT, CT1), (IDC_GROUP_CNC, CNC1))) and lists
 
             after = wait_until(moved, 15, message="both entries replaced")
             self.assertQuiet("the second pass ends once every silent server has answered")
 
             ct_items, ct_selected = after[IDC_GROUP_CT]
-            self.assertEqual(ct_items[:2], [texts.captions[IDC_GROUP_CT], before[IDC_GROUP_CT][0][2]])
-            self.assertEqual(ct_selected, -1, "the chosen entry was replaced: no selection")
+            self.assertEqual([ct_items[0], ct_items[2]], [texts.captions[IDC_GROUP_CT], before[IDC_GROUP_CT][0][2]])
+            self.assertEqual(ct_selected, 1, "the chosen entry was replaced in place and stays chosen")
             cnc_items, cnc_selected = after[IDC_GROUP_CNC]
-            self.assertEqual(cnc_items[:2], [texts.captions[IDC_GROUP_CNC], before[IDC_GROUP_CNC][0][2]])
+            self.assertEqual([cnc_items[0], cnc_items[2]],
+                             [texts.captions[IDC_GROUP_CNC], before[IDC_GROUP_CNC][0][2]])
             self.assertEqual(cnc_selected, 0, "the caption stays selected")
             self.assertEqual(after[IDC_GROUP_OTHER], before[IDC_GROUP_OTHER])
             self.assertEqual([len(items) for items, _ in after.values()], [3, 3, 3])
@@ -314,8 +315,8 @@ class SecondPass(DetectionCase):
                 self.assertIs(answered[0].request, [r for r in retries if r.dst == address][-1],
                               "the answered attempt is the server's last")
             self.assertEqual(run.exit()[0], 0)
-            return round_trips + [(self.delay_of(ct_items[2], texts.names[CT1]), CT1),
-                                  (self.delay_of(cnc_items[2], texts.names[CNC1]), CNC1)]
+            return round_trips + [(self.delay_of(ct_items[1], texts.names[CT1]), CT1),
+                                  (self.delay_of(cnc_items[1], texts.names[CNC1]), CNC1)]
 
         self.timely(run_once)
 
