@@ -10,7 +10,8 @@ using kivo::app::IsAnotherCopyRunning;
 TEST(SingleInstance, AnExistingOrAnElevatedFirstCopyCounts) {
   EXPECT_FALSE(IsAnotherCopyRunning(true, ERROR_SUCCESS)) << "a mutex of our own";
   EXPECT_TRUE(IsAnotherCopyRunning(true, ERROR_ALREADY_EXISTS)) << "opened the first copy's mutex";
-  EXPECT_TRUE(IsAnotherCopyRunning(false, ERROR_ACCESS_DENIED)) << "an elevated first copy's mutex refused us";
+  EXPECT_TRUE(IsAnotherCopyRunning(false, ERROR_ACCESS_DENIED))
+      << "an elevated first copy's mutex refused us";
   // No handle for another reason: nothing says a copy runs, so this one starts.
   EXPECT_FALSE(IsAnotherCopyRunning(false, ERROR_NOT_ENOUGH_MEMORY));
   EXPECT_FALSE(IsAnotherCopyRunning(false, ERROR_INVALID_HANDLE));
