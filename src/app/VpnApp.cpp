@@ -4,6 +4,7 @@
 #include <shellapi.h>
 #include <winsock2.h>
 
+#include "app/SingleInstance.h"
 #include "app/UpdateChecker.h"
 #include "app/UpdateDownloader.h"
 #include "app/UpdatePaths.h"
@@ -50,7 +51,7 @@ bool CVpnApp::InitInstance() {
   HANDLE mutex = ::CreateMutexA(nullptr, FALSE, kInstanceName);
   const DWORD created = ::GetLastError();
   m_hMutex.Reset(mutex);
-  if (created == ERROR_ALREADY_EXISTS) {
+  if (kivo::app::IsAnotherCopyRunning(mutex != nullptr, created)) {
     m_hMutex.Reset();
     if (HWND first = ::FindWindowA(nullptr, kInstanceName)) {
       // A first copy that hangs must not hang this one.

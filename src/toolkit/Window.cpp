@@ -132,4 +132,14 @@ std::string GetText(HWND hwnd) {
   return std::string(buf.data(), got > 0 ? static_cast<size_t>(got) : 0);
 }
 
+bool AcceptFromLowerIntegrity(HWND hwnd, UINT message) {
+  // Windows 7 and later; looked up so that the program still starts without it.
+  using FilterFunction = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+  constexpr DWORD kAllow = 1;  // MSGFLT_ALLOW
+  FARPROC proc = ::GetProcAddress(::GetModuleHandleA("user32.dll"), "ChangeWindowMessageFilterEx");
+  if (proc == nullptr) return false;
+  auto filter = reinterpret_cast<FilterFunction>(reinterpret_cast<void*>(proc));
+  return filter(hwnd, message, kAllow, nullptr) != FALSE;
+}
+
 }  // namespace kivo::toolkit

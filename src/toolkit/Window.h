@@ -75,6 +75,11 @@ class Window {
   bool msgHandled_ = true;
 };
 
+// Lets `message` reach the window from processes of a lower integrity level
+// (the window's own process runs elevated): Windows 7 and later drop such
+// messages otherwise. False where the system has no message filter.
+bool AcceptFromLowerIntegrity(HWND hwnd, UINT message);
+
 // Text of a window, as the system's ANSI code page gives it.
 std::string GetText(HWND hwnd);
 

@@ -37,6 +37,8 @@ bool CSystemTray::Create(UINT callbackMessage, const std::string& tip, HICON ico
   if (!kivo::toolkit::Window::Create(0, "KIVO VPN", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr)) return false;
   // A restarted shell broadcasts this; the icon is then added again.
   taskbarCreated_ = ::RegisterWindowMessageA("TaskbarCreated");
+  // The shell runs unelevated, this process perhaps not.
+  if (taskbarCreated_ != 0) kivo::toolkit::AcceptFromLowerIntegrity(Hwnd(), taskbarCreated_);
 
   nid.cbSize = kRecordSize;
   nid.hWnd = Hwnd();

@@ -2,6 +2,9 @@
 
 namespace {
 
+// Distance of the focus mark from the edge of the face, in pixels.
+constexpr int kFocusInset = 3;
+
 HBITMAP LoadImageResource(UINT id) {
   return ::LoadBitmapA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(LOWORD(id)));
 }
@@ -59,6 +62,13 @@ void CImageButton::DrawItem(const DRAWITEMSTRUCT& item) {
   RECT rc{};
   ::GetClientRect(Hwnd(), &rc);
   ::BitBlt(item.hDC, 0, 0, rc.right - rc.left, rc.bottom - rc.top, m_pMemDC.Get(), 0, 0, SRCCOPY);
+
+  // The keyboard focus, unless the window hides focus marks until the user
+  // reaches for the keyboard.
+  if ((item.itemState & ODS_FOCUS) != 0 && (item.itemState & ODS_NOFOCUSRECT) == 0) {
+    ::InflateRect(&rc, -kFocusInset, -kFocusInset);
+    ::DrawFocusRect(item.hDC, &rc);
+  }
 }
 
 void CImageButton::OnMouseMove(UINT, POINT) {

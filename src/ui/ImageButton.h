@@ -1,6 +1,8 @@
 // An owner-drawn push button that shows images instead of its face: a
 // normal image, a hover image while the pointer rests on it, and an optional
-// disabled image. No pressed image and no focus rectangle.
+// disabled image. No pressed image; a dotted focus mark inset on the face
+// while the button has the keyboard focus. Its window text, which screen
+// readers read, is the owner's to set: the text of the face.
 #pragma once
 
 #include "toolkit/Gdi.h"

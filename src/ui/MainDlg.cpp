@@ -45,11 +45,13 @@ const kivo::toolkit::MessageMap<CMainDlg>& CMainDlg::GetMessageMap() {
                              .Command(IDC_ACCOUNT_REGISTER, BN_CLICKED, &CMainDlg::OnAccountRegister)
                              .Command(IDC_ABOUT, BN_CLICKED, &CMainDlg::OnAbout)
                              .Message(kRetryResultMessage, &CMainDlg::OnRetryResult)
+                             .Message(WM_ENDSESSION, &CMainDlg::OnEndSession)
                              .Destroy(&CMainDlg::OnDestroy);
   return map;
 }
 
-CMainDlg::CMainDlg(HWND parent) : kivo::toolkit::Dialog(IDD_MAIN, parent) {
+CMainDlg::CMainDlg(HWND parent)
+    : kivo::toolkit::Dialog(IDD_MAIN, parent), m_phonebook(kivo::vpn::Phonebook::OfCurrentUser()) {
   m_hIcon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_KIVO));
 }
 
@@ -61,7 +63,7 @@ CMainDlg::~CMainDlg() {
   if (m_hRasConn != nullptr) HangUp();
   m_pMemDC.Reset();
   m_pBkBitmap.Reset();
-  kivo::vpn::DeleteEntryIfPresent();
+  m_phonebook.DeleteEntryIfPresent();
   // The password is not left behind in freed memory.
   kivo::toolkit::WipeString(m_strPassword);
 }
@@ -129,6 +131,9 @@ BOOL CMainDlg::OnInitDialog() {
   // Dial notifications and the tray reach the dialog as the main window.
   kivo::toolkit::Application::Current()->SetMainWindow(Hwnd());
   ::SetWindowTextA(Hwnd(), "Kivoline");
+  // A second copy started unelevated while this one runs elevated must
+  // still reach it.
+  kivo::toolkit::AcceptFromLowerIntegrity(Hwnd(), WM_COPYDATA);
   // A tool window has no task-bar button: the client lives in the tray.
   LONG_PTR exStyle = ::GetWindowLongPtrA(Hwnd(), GWL_EXSTYLE);
   ::SetWindowLongPtrA(Hwnd(), GWL_EXSTYLE, (exStyle & ~WS_EX_APPWINDOW) | WS_EX_TOOLWINDOW);
@@ -180,20 +185,22 @@ BOOL CMainDlg::OnInitDialog() {
 }
 
 void CMainDlg::SetButtonSkins() {
-  const bool zh = Chinese();
-  m_btnAccountRegister.SetBitmaps(zh ? IDB_REGISTER_ZH : IDB_REGISTER_EN,
-                                  zh ? IDB_REGISTER_HOVER_ZH : IDB_REGISTER_HOVER_EN, 0);
-  m_btnAccountStatus.SetBitmaps(zh ? IDB_STATUS_ZH : IDB_STATUS_EN,
-                                zh ? IDB_STATUS_HOVER_ZH : IDB_STATUS_HOVER_EN, 0);
-  m_btnConnect.SetBitmaps(zh ? IDB_CONNECT_ZH : IDB_CONNECT_EN,
-                          zh ? IDB_CONNECT_HOVER_ZH : IDB_CONNECT_HOVER_EN,
-                          zh ? IDB_CONNECT_DISABLED_ZH : IDB_CONNECT_DISABLED_EN);
+  SetButtonFace(m_btnAccountRegister, kRegisterFaces);
+  SetButtonFace(m_btnAccountStatus, kAccountStatusFaces);
+  SetButtonFace(m_btnConnect, kConnectFaces);
   EnableItem(IDOK, false);
-  m_btnExit.SetBitmaps(zh ? IDB_EXIT_ZH : IDB_EXIT_EN, zh ? IDB_EXIT_HOVER_ZH : IDB_EXIT_HOVER_EN, 0);
-  m_btnNetPerf.SetBitmaps(zh ? IDB_NETPERF_ZH : IDB_NETPERF_EN,
-                          zh ? IDB_NETPERF_HOVER_ZH : IDB_NETPERF_HOVER_EN, 0);
-  m_btnAbout.SetBitmaps(zh ? IDB_ABOUT_BTN_ZH : IDB_ABOUT_BTN_EN,
-                        zh ? IDB_ABOUT_BTN_HOVER_ZH : IDB_ABOUT_BTN_HOVER_EN, 0);
+  SetButtonFace(m_btnExit, kExitFaces);
+  SetButtonFace(m_btnNetPerf, kNetPerfFaces);
+  SetButtonFace(m_btnAbout, kAboutFaces);
+}
+
+void CMainDlg::SetButtonFace(CImageButton& button, const ButtonFaces& faces) {
+  const bool zh = Chinese();
+  const ButtonFace& face = zh ? faces.chinese : faces.english;
+  button.SetBitmaps(face.normal, face.hover, face.disabled);
+  // The template's texts are Chinese whatever the language, and the button
+  // never shows its text: it is for screen readers.
+  ::SetWindowTextA(button.Hwnd(), zh ? Gbk(face.text).c_str() : face.text);
 }
 
 void CMainDlg::OnDestroy() {

@@ -20,8 +20,10 @@
 #include "toolkit/Thread.h"
 #include "tray/SystemTray.h"
 #include "tray/TrayOwner.h"
+#include "ui/ButtonFaces.h"
 #include "ui/ImageButton.h"
 #include "vpn/DialNotifier.h"
+#include "vpn/Phonebook.h"
 
 class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner {
  public:
@@ -61,6 +63,8 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner {
   bool Chinese() const noexcept { return IsChineseVariant(m_nLangVariant); }
   void LoadTexts();
   void SetButtonSkins();
+  // Images and window text of a skinned button, in the dialog's text set.
+  void SetButtonFace(CImageButton& button, const ButtonFaces& faces);
   void SetStatus(const std::string& text);
 
   // Window commands.
@@ -93,6 +97,9 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner {
   void SetExitFace(ExitFace face);
   void EnableInputs(bool enable);
   void StopCheckTimer();
+  // Logoff or shutdown: the process may be ended any time after this
+  // returns, so the link, the entry and the tray icon go now.
+  LRESULT OnEndSession(WPARAM ending, LPARAM flags);
 
   // Servers.
   void FillServerCatalogue();
@@ -141,6 +148,9 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner {
   int m_nLangVariant = 0;
   int m_nServerChoice = 0;
   HRASCONN m_hRasConn = nullptr;
+  // Where the entry lives: the user's own phonebook, which the user may
+  // write without an administrator.
+  kivo::vpn::Phonebook m_phonebook;
   // Tells the notifications of the dial held in m_hRasConn from late ones
   // of earlier dials.
   kivo::vpn::DialSequence m_dialSequence;

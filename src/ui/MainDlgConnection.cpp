@@ -65,7 +65,7 @@ void CMainDlg::OnOK() {
   }
   ReportDialFailure(error);
   EnableInputs(true);
-  kivo::vpn::DeleteEntryIfPresent();
+  m_phonebook.DeleteEntryIfPresent();
   SetStatus(m_strIdle);
 }
 
@@ -91,7 +91,7 @@ LRESULT CMainDlg::OnRedial() {
       SetExitFace(ExitFace::Exit);
     } else {
       ReportDialFailure(error);
-      kivo::vpn::DeleteEntryIfPresent();
+      m_phonebook.DeleteEntryIfPresent();
       SetStatus(m_strIdle);
       // The budget is spent and nothing will dial again: give the user the
       // controls back, as a failed asynchronous attempt does.
@@ -104,24 +104,24 @@ LRESULT CMainDlg::OnRedial() {
 bool CMainDlg::PreparePhonebookEntry(PhonebookMode mode) {
   const bool connect = mode == PhonebookMode::Connect;
   auto& app = *kivo::toolkit::Application::Current();
-  kivo::vpn::DeleteEntryIfPresent();
+  m_phonebook.DeleteEntryIfPresent();
 
   kivo::vpn::EntrySizes sizes;
-  if (kivo::vpn::IsEntryPresent(kivo::vpn::ValidateEntry())) {
+  if (kivo::vpn::IsEntryPresent(m_phonebook.ValidateEntry())) {
     // The entry could not be deleted: dial it as it is.
-    if (!kivo::vpn::QueryEntrySizes(sizes)) {
+    if (!m_phonebook.QueryEntrySizes(sizes)) {
       app.MessageBox(m_strErrTestPhonebook);
       return true;
     }
-    if (!kivo::vpn::ReadEntry(sizes)) {
+    if (!m_phonebook.ReadEntry(sizes)) {
       app.MessageBox(m_strErrOpenPhonebook);
       return !connect;
     }
     return true;
   }
 
-  if (!kivo::vpn::QueryEntrySizes(sizes)) return !connect;
-  if (!kivo::vpn::WriteEntry(sizes, m_strServerAddress, m_wRasLangId)) {
+  if (!m_phonebook.QueryEntrySizes(sizes)) return !connect;
+  if (!m_phonebook.WriteEntry(sizes, m_strServerAddress, m_wRasLangId)) {
     app.MessageBox(m_strErrSetPhonebook);
     return !connect;
   }
@@ -137,7 +137,7 @@ DWORD CMainDlg::StartDial(const std::string& user, const std::string& password) 
   kivo::toolkit::CopyTruncated(params.szPassword, kMaxCredential + 1, password);
 
   m_hRasConn = nullptr;
-  DWORD result = ::RasDialA(nullptr, nullptr, &params, 0,
+  DWORD result = ::RasDialA(nullptr, m_phonebook.Path(), &params, 0,
                             reinterpret_cast<LPVOID>(m_dialSequence.NextNotifier()), &m_hRasConn);
   ::SecureZeroMemory(&params, sizeof(params));
   if (result != 0) {
@@ -185,7 +185,7 @@ LRESULT CMainDlg::OnRasDialEvent(WPARAM wp, LPARAM lp) {
       HangUp();
     }
     if (m_nRedialTimer == 0 || m_nRetryCount == kMaxRedials) EnableInputs(true);
-    kivo::vpn::DeleteEntryIfPresent();
+    m_phonebook.DeleteEntryIfPresent();
     StopCheckTimer();
     SetStatus(m_strIdle);
     return 0;
@@ -201,7 +201,7 @@ LRESULT CMainDlg::OnRasDialEvent(WPARAM wp, LPARAM lp) {
       projection.szIpAddress[sizeof(projection.szIpAddress) - 1] = '\0';
       m_strIpAddress = projection.szIpAddress;
     }
-    kivo::vpn::DeleteEntryIfPresent();
+    m_phonebook.DeleteEntryIfPresent();
     ::ShowWindow(Hwnd(), SW_HIDE);
     m_tray.ShowBalloon(m_strConnected);
     StopRedial();
@@ -265,9 +265,21 @@ void CMainDlg::OnCancel() {
   // The user's command ends a series of automatic redials too.
   StopRedial();
   EnableInputs(true);
-  kivo::vpn::DeleteEntryIfPresent();
+  m_phonebook.DeleteEntryIfPresent();
   StopCheckTimer();
   SetStatus(m_strIdle);
+}
+
+LRESULT CMainDlg::OnEndSession(WPARAM ending, LPARAM) {
+  if (ending == FALSE) return 0;  // the session goes on
+  StopRedial();
+  StopCheckTimer();
+  HangUp();
+  m_phonebook.DeleteEntryIfPresent();
+  m_tray.Remove();
+  // Should the system let the process run on, it ends by itself.
+  EndDialog(IDCANCEL);
+  return 0;
 }
 
 void CMainDlg::StopRedial() {
@@ -290,13 +302,7 @@ void CMainDlg::StopCheckTimer() {
 }
 
 void CMainDlg::SetExitFace(ExitFace face) {
-  const bool zh = Chinese();
-  if (face == ExitFace::Exit) {
-    m_btnExit.SetBitmaps(zh ? IDB_EXIT_ZH : IDB_EXIT_EN, zh ? IDB_EXIT_HOVER_ZH : IDB_EXIT_HOVER_EN, 0);
-  } else {
-    m_btnExit.SetBitmaps(zh ? IDB_DISCONNECT_ZH : IDB_DISCONNECT_EN,
-                         zh ? IDB_DISCONNECT_HOVER_ZH : IDB_DISCONNECT_HOVER_EN, 0);
-  }
+  SetButtonFace(m_btnExit, face == ExitFace::Exit ? kExitFaces : kDisconnectFaces);
   ::InvalidateRect(m_btnExit.Hwnd(), nullptr, FALSE);
   ::UpdateWindow(m_btnExit.Hwnd());
 }

@@ -1,5 +1,7 @@
 #include "vpn/Phonebook.h"
 
+#include <shlobj.h>
+
 #include <cstring>
 
 #include "toolkit/Strings.h"
@@ -20,14 +22,8 @@ constexpr char kDeviceEnglish[] = "WAN Miniport (L2TP)";
 
 }  // namespace
 
-DWORD ValidateEntry() { return ::RasValidateEntryNameA(nullptr, kEntryName); }
-
 bool IsEntryPresent(DWORD validation) noexcept {
   return validation != 0 && validation != ERROR_CANNOT_OPEN_PHONEBOOK;
-}
-
-void DeleteEntryIfPresent() {
-  if (IsEntryPresent(ValidateEntry())) ::RasDeleteEntryA(nullptr, kEntryName);
 }
 
 std::string DeviceNameFor(WORD rasLangId) {
@@ -44,12 +40,6 @@ std::string DeviceNameFor(WORD rasLangId) {
   }
 }
 
-bool QueryEntrySizes(EntrySizes& sizes) {
-  sizes = {};
-  DWORD result = ::RasGetEntryPropertiesA(nullptr, "", nullptr, &sizes.entry, nullptr, &sizes.deviceInfo);
-  return result == 0 || result == ERROR_BUFFER_TOO_SMALL;
-}
-
 namespace {
 
 // The record buffer: 2884 bytes, never smaller than the size the system
@@ -62,13 +52,34 @@ std::vector<BYTE> ZeroDeviceInfo(DWORD size) { return std::vector<BYTE>(size, 0)
 
 }  // namespace
 
-bool ReadEntry(const EntrySizes& sizes) {
+Phonebook Phonebook::OfCurrentUser() {
+  char appData[MAX_PATH] = {};
+  if (FAILED(::SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData)) ||
+      appData[0] == '\0') {
+    return Phonebook(std::string());
+  }
+  return Phonebook(std::string(appData) + "\\Microsoft\\Network\\Connections\\Pbk\\rasphone.pbk");
+}
+
+DWORD Phonebook::ValidateEntry() const { return ::RasValidateEntryNameA(Path(), kEntryName); }
+
+void Phonebook::DeleteEntryIfPresent() const {
+  if (IsEntryPresent(ValidateEntry())) ::RasDeleteEntryA(Path(), kEntryName);
+}
+
+bool Phonebook::QueryEntrySizes(EntrySizes& sizes) const {
+  sizes = {};
+  DWORD result = ::RasGetEntryPropertiesA(Path(), "", nullptr, &sizes.entry, nullptr, &sizes.deviceInfo);
+  return result == 0 || result == ERROR_BUFFER_TOO_SMALL;
+}
+
+bool Phonebook::ReadEntry(const EntrySizes& sizes) const {
   std::vector<BYTE> record = ZeroRecord(sizes.entry);
   std::vector<BYTE> deviceInfo = ZeroDeviceInfo(sizes.deviceInfo);
   reinterpret_cast<RASENTRYA*>(record.data())->dwSize = sizes.entry;
   DWORD entrySize = sizes.entry;
   DWORD deviceSize = sizes.deviceInfo;
-  DWORD result = ::RasGetEntryPropertiesA(nullptr, kEntryName, reinterpret_cast<RASENTRYA*>(record.data()),
+  DWORD result = ::RasGetEntryPropertiesA(Path(), kEntryName, reinterpret_cast<RASENTRYA*>(record.data()),
                                           &entrySize, deviceInfo.empty() ? nullptr : deviceInfo.data(),
                                           deviceInfo.empty() ? nullptr : &deviceSize);
   return result == 0;
@@ -92,11 +103,16 @@ std::vector<BYTE> BuildEntryRecord(DWORD reportedSize, const std::string& server
   return record;
 }
 
-bool WriteEntry(const EntrySizes& sizes, const std::string& server, WORD rasLangId) {
+bool Phonebook::WriteEntry(const EntrySizes& sizes, const std::string& server, WORD rasLangId) const {
+  if (!path_.empty()) {
+    // Already there, or the write below reports what is wrong.
+    const std::string folder = path_.substr(0, path_.rfind('\\'));
+    ::SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);
+  }
   std::vector<BYTE> record = BuildEntryRecord(sizes.entry, server, rasLangId);
   std::vector<BYTE> deviceInfo = ZeroDeviceInfo(sizes.deviceInfo);
   DWORD result =
-      ::RasSetEntryPropertiesA(nullptr, kEntryName, reinterpret_cast<RASENTRYA*>(record.data()), sizes.entry,
+      ::RasSetEntryPropertiesA(Path(), kEntryName, reinterpret_cast<RASENTRYA*>(record.data()), sizes.entry,
                                deviceInfo.empty() ? nullptr : deviceInfo.data(), sizes.deviceInfo);
   return result == 0;
 }

@@ -1,9 +1,10 @@
-// The private phonebook entry "Kivoline" in the default phonebook.
+// The private phonebook entry "Kivoline", kept in the user's own phonebook.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kivo::vpn {
@@ -11,29 +12,50 @@ namespace kivo::vpn {
 inline constexpr const char* kEntryName = "Kivoline";
 inline constexpr DWORD kEntryBufferSize = 2884;
 
-// Validation result of the entry name: 0 or 621 mean no usable entry.
-DWORD ValidateEntry();
+// 0 or 621 from validation mean no usable entry.
 bool IsEntryPresent(DWORD validation) noexcept;
-// Deletes the entry unless validation says there is none.
-void DeleteEntryIfPresent();
 
 // Name of the L2TP WAN miniport in the language of the system's RAS library,
 // as bytes of that language's ANSI code page.
 std::string DeviceNameFor(WORD rasLangId);
+
+// The record as written: exposed for tests of the field values.
+std::vector<BYTE> BuildEntryRecord(DWORD reportedSize, const std::string& server, WORD rasLangId);
 
 // Sizes the system reports for an entry record and its device information.
 struct EntrySizes {
   DWORD entry = 0;
   DWORD deviceInfo = 0;
 };
-// The size query; false when the system reports a failure.
-bool QueryEntrySizes(EntrySizes& sizes);
-// Reads the existing entry into a fresh zero-filled record.
-bool ReadEntry(const EntrySizes& sizes);
-// Writes the VPN entry for `server`.
-bool WriteEntry(const EntrySizes& sizes, const std::string& server, WORD rasLangId);
 
-// The record as written: exposed for tests of the field values.
-std::vector<BYTE> BuildEntryRecord(DWORD reportedSize, const std::string& server, WORD rasLangId);
+// One phonebook file and the entry in it. The default phonebook (a null
+// path) is the all-users one, which only an administrator may write; the
+// client runs as the user and keeps its entry in the user's own file.
+class Phonebook {
+ public:
+  // The phonebook of the user running the program,
+  // %APPDATA%\Microsoft\Network\Connections\Pbk\rasphone.pbk; the default
+  // one when the system names no application-data folder.
+  static Phonebook OfCurrentUser();
+
+  explicit Phonebook(std::string path) : path_(std::move(path)) {}
+
+  // The path as the RAS calls take it: null for the default phonebook.
+  const char* Path() const noexcept { return path_.empty() ? nullptr : path_.c_str(); }
+
+  DWORD ValidateEntry() const;
+  // Deletes the entry unless validation says there is none.
+  void DeleteEntryIfPresent() const;
+  // The size query; false when the system reports a failure.
+  bool QueryEntrySizes(EntrySizes& sizes) const;
+  // Reads the existing entry into a fresh zero-filled record.
+  bool ReadEntry(const EntrySizes& sizes) const;
+  // Writes the VPN entry for `server`, creating the phonebook's folder when
+  // it is missing (a user who never made a connection has none).
+  bool WriteEntry(const EntrySizes& sizes, const std::string& server, WORD rasLangId) const;
+
+ private:
+  std::string path_;
+};
 
 }  // namespace kivo::vpn

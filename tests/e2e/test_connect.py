@@ -17,7 +17,7 @@ picks the device name of the phonebook entry), and runs its checks in order:
   on a redial attempt (the redial message posted as the redial timer does),
   a redial attempt started inside another attempt's message box.
 - Redial (English UI, RAS library without string table): drops, the redial
-  cadence and its budget of ten, a late notice after a drop.
+  cadence and its budget of ten, a late notice after a drop, logoff.
 
 Under Xvfb without a window manager, Wine waits up to 2 s for a hidden
 top-level window (the dialog going to the tray, a closed message box)
@@ -31,6 +31,7 @@ screenshots of the Exit button compared with the artwork in res/art.
 """
 
 import os
+import shutil
 import sys
 import threading
 import time
@@ -38,7 +39,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from PIL import Image, ImageChops  # noqa: E402
+from PIL import Image, ImageChops, ImageDraw  # noqa: E402
 
 from harness import DriverError, World, endpoints, sandbox, wait_until  # noqa: E402
 from harness.driver import IDCANCEL, IDOK, VK_RETURN  # noqa: E402
@@ -60,13 +61,19 @@ ECHO_DELAYS_MS = (12, 15, None, 20, 25, 30)
 
 IDC_USER, IDC_PASSWORD, IDC_STATUS, IDC_INTELLIGENT, IDC_GROUP_CNC = 1001, 1002, 1003, 1008, 1018
 WM_NULL = 0x0000
+WM_QUERYENDSESSION = 0x0011
 WM_QUIT = 0x0012
+WM_ENDSESSION = 0x0016
 WM_RASDIALEVENT = 0xCCCD
 WM_REDIAL = 0x0464
 ID_TRAY_DISCONNECT, ID_TRAY_EXIT = 32773, 32775
-# Exit button faces: Exit and Disconnect, Chinese and English.
+# Exit button faces: Exit and Disconnect, Chinese and English, and the
+# button's window text with each (what a screen reader says).
 FACE_EXIT = {"zh": 654, "en": 672}
 FACE_DISCONNECT = {"zh": 656, "en": 670}
+FACE_TEXT = {654: "退 出", 672: "Exit", 656: "断 开", 670: "Disconnect"}
+# The user's own phonebook, below the client's application-data folder.
+USER_PHONEBOOK = r"\Microsoft\Network\Connections\Pbk\rasphone.pbk"
 
 APP_TITLE = "KivoVpn"
 WINDOW_WAIT = 45
@@ -234,6 +241,7 @@ class Session(unittest.TestCase):
         cls.app = WORLD.start_app(locale=cls.LOCALE, ras=cls.FLAVOUR)
         cls.hwnd = cls.app.wait_window("Kivoline", visible=True, timeout=WINDOW_WAIT)
         cls.ids = {c["id"]: c["hwnd"] for c in cls.d.children(cls.hwnd)}
+        cls.phonebook = cls.d.process_env(cls.app.win_pid)["APPDATA"] + USER_PHONEBOOK
 
     @classmethod
     def tearDownClass(cls):
@@ -363,9 +371,15 @@ class Session(unittest.TestCase):
 
     # --- screen ---------------------------------------------------------------
     def face_is(self, bitmap_id):
+        """The Exit button shows this face: its artwork, but for the dotted
+        focus mark three pixels in, drawn while the button has the focus."""
         shot = self.world.screenshot(rect=self.d.rect(self.ctl(IDCANCEL)))
         art = Image.open(os.path.join(ART, f"{bitmap_id}.bmp")).convert("RGB")
-        return shot.size == art.size and ImageChops.difference(shot, art).getbbox() is None
+        if shot.size != art.size:
+            return False
+        difference = ImageChops.difference(shot, art).convert("L")
+        ImageDraw.Draw(difference).rectangle((3, 3, art.width - 4, art.height - 4), outline=0)
+        return difference.getbbox() is None
 
     def pointer_away(self):
         # Off the dialog, so that no button shows its hover face (xdotool
@@ -376,6 +390,7 @@ class Session(unittest.TestCase):
     def assert_exit_face(self, bitmap_id):
         self.pointer_away()
         wait_until(lambda: self.face_is(bitmap_id), 5, message=f"the Exit button showing bitmap {bitmap_id}")
+        self.assertEqual(self.d.text(self.ctl(IDCANCEL)), FACE_TEXT[bitmap_id], "the text of the face")
 
     # --- tray -------------------------------------------------------------------
     def tray_icon(self):
@@ -482,7 +497,7 @@ class Session(unittest.TestCase):
         self.assertEqual((dial["user"], dial["password"]), (user, password))
         self.assertEqual((dial["subentry"], dial["callback_id"], dial["notifier_type"]), (0, 0, 0))
         self.assertIsNone(dial["extensions"])
-        self.assertIsNone(dial["phonebook"])
+        self.assertEqual(dial["phonebook"], self.phonebook.encode(), "the user's own phonebook")
         self.assertEqual(dial["handle_in"], 0)
 
 
@@ -723,6 +738,21 @@ class PhonebookOnConnect(Session):
         self.wait_inputs(True)
         self.wait_status(IDLE["en"])
         return dial
+
+    def test_00_every_call_names_the_users_own_phonebook(self):
+        """Validation, the size query, the write, the dial and the deletion
+        all name the user's phonebook (the default one, for all users, needs
+        an administrator to write), whose missing folder the write makes."""
+        prefix_path = self.phonebook[3:].replace("\\", "/")  # C:\users\... below drive_c
+        folder = os.path.dirname(os.path.join(self.world.prefix, "drive_c", prefix_path))
+        shutil.rmtree(os.path.dirname(os.path.dirname(folder)), ignore_errors=True)  # ...\Microsoft\Network
+        self.connect_and_hang_up()
+        calls = [c for c in self.ras.calls() if "phonebook" in c.fields]
+        self.assertEqual({c.name for c in calls}, {"RasValidateEntryNameA", "RasGetEntryPropertiesA",
+                                                   "RasSetEntryPropertiesA", "RasDialA", "RasDeleteEntryA"})
+        self.assertEqual({c["phonebook"] for c in calls}, {self.phonebook.encode()})
+        self.assertEqual(self.calls("RasSetEntryPropertiesA")[0].result, 0)
+        self.assertTrue(os.path.isdir(folder), folder)
 
     def test_01_catalogue_server_entry(self):
         self.assertEqual(self.cnc1_item, "CNC1(--Fail)")
@@ -1042,6 +1072,26 @@ class Redial(Session):
         self.assert_idle_after()
         time.sleep(1.5 * REDIAL_MS / 1000)
         self.assertEqual(self.dials_after(redial.t), [], "no attempt after the user's Disconnect")
+
+    def test_04_logoff_hangs_up_deletes_the_entry_and_takes_the_icon_away(self):
+        """Windows may end the process any time after WM_ENDSESSION returns,
+        and the destructor then never runs: by then the dial is hung up, the
+        entry deleted and the tray icon gone."""
+        self.ras.configure(states=LONG_DIAL)
+        self.fill()
+        self.wait_inputs(True)
+        self.d.command(self.hwnd, IDOK, sync=False)
+        [dial] = self.wait_calls("RasDialA")
+        self.assertIsNotNone(self.ras.entry())
+        self.tray_icon()
+        self.assertNotEqual(self.d.send(self.hwnd, WM_QUERYENDSESSION), 0, "the session may end")
+        self.assertEqual(self.calls("RasHangUpA"), [], "asking changes nothing")
+        self.d.send(self.hwnd, WM_ENDSESSION, 1, timeout=15000)
+        self.assertEqual([c["handle"] for c in self.calls("RasHangUpA")], [dial["handle"]])
+        self.assertIsNone(self.ras.entry(), "the entry is deleted")
+        self.assertEqual([i for i in self.d.tray()["icons"] if (i["tip"] or "").startswith("Kivoline")], [],
+                         "the tray icon is gone")
+        self.assertEqual(self.app.wait_exit(20), 0)
 
 
 if __name__ == "__main__":

@@ -47,7 +47,8 @@ LABELS = (IDC_USER_LABEL, IDC_PASSWORD_LABEL, IDC_STATUS_LABEL, IDC_INTELLIGENT,
 
 WS_EX_TOOLWINDOW = 0x00000080
 WS_EX_APPWINDOW = 0x00040000
-BS_TYPEMASK, BS_GROUPBOX = 0x0F, 0x07
+BS_TYPEMASK, BS_GROUPBOX, BS_OWNERDRAW = 0x0F, 0x07, 0x0B
+WS_TABSTOP = 0x00010000
 SS_TYPEMASK, SS_BITMAP = 0x1F, 0x0E
 TRAY_CALLBACK = 1135
 WM_GETICON, WM_QUERYDRAGICON, ICON_SMALL, ICON_BIG = 0x007F, 0x0037, 0, 1
@@ -70,14 +71,19 @@ ENGLISH = TextSet(
     about="About Velmar", already_running="Alreadly Running", refused="Kivoline already running!",
     # Bitmap ids per button: normal, hover (and disabled for Connect).
     faces={IDOK: (667, 668, 669), IDCANCEL: (672, 673), IDC_NETPERF: (674, 675), IDC_ABOUT: (676, 677),
-           IDC_REGISTER: (663, 664), IDC_ACCOUNT: (665, 666)})
+           IDC_REGISTER: (663, 664), IDC_ACCOUNT: (665, 666)},
+    # Window texts of the skinned buttons: the words on their faces.
+    buttons={IDOK: "Connect", IDCANCEL: "Exit", IDC_NETPERF: "Network", IDC_ABOUT: "About",
+             IDC_REGISTER: "Register", IDC_ACCOUNT: "Account"})
 CHINESE = TextSet(
     user="用 户：", password="密 码：", status="状 态：", intelligent="智能检测",
     idle="未连接,空闲", groups=("电信", "网通", "其它"),
     servers=(("电信1", "电信2"), ("网通1", "网通2"), ("其它1", "其它2")), fail="(--失败)", tray_menu=529,
     about="关于Velmar", already_running="已经运行", refused="Kivoline已经运行!",
     faces={IDOK: (651, 652, 653), IDCANCEL: (654, 655), IDC_NETPERF: (658, 659), IDC_ABOUT: (633, 634),
-           IDC_REGISTER: (647, 648), IDC_ACCOUNT: (649, 650)})
+           IDC_REGISTER: (647, 648), IDC_ACCOUNT: (649, 650)},
+    buttons={IDOK: "连 接", IDCANCEL: "退 出", IDC_NETPERF: "网络性能", IDC_ABOUT: "关 于",
+             IDC_REGISTER: "帐号注册", IDC_ACCOUNT: "帐号查询"})
 ABOUT_ITEM = "关于 KivoVpn(&A)..."
 
 # Locale -> the system default language id Wine derives from it.
@@ -271,6 +277,11 @@ class LanguageVariants(unittest.TestCase):
         self.assertEqual(got, {IDC_USER_LABEL: texts.user, IDC_PASSWORD_LABEL: texts.password,
                                IDC_STATUS_LABEL: texts.status, IDC_INTELLIGENT: texts.intelligent,
                                IDC_WEB_ADDRESS: maker, IDC_STATUS: texts.idle})
+        # What a screen reader says of each skinned button, and that the
+        # keyboard reaches it.
+        buttons = {cid: (client.controls[cid]["text"], client.controls[cid]["style"] & (BS_TYPEMASK | WS_TABSTOP))
+                   for cid in texts.buttons}
+        self.assertEqual(buttons, {cid: (text, BS_OWNERDRAW | WS_TABSTOP) for cid, text in texts.buttons.items()})
         connect = client.controls[IDOK]
         self.assertFalse(connect["enabled"], "Connect waits for a user name and a password")
         self.assertTrue(connect["style"] & WS_DISABLED)

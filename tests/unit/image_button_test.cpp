@@ -94,7 +94,7 @@ TEST_F(ImageButtonTest, ChoosesTheImageByDisabledAndHoverAlone) {
 
   button_.SetBitmaps(IDB_CONNECT_EN, IDB_CONNECT_HOVER_EN, IDB_CONNECT_DISABLED_EN);
   EXPECT_EQ(Draw(0), normal);
-  EXPECT_EQ(Draw(ODS_SELECTED | ODS_FOCUS | ODS_DEFAULT), normal) << "no pressed face, no focus rectangle";
+  EXPECT_EQ(Draw(ODS_SELECTED | ODS_DEFAULT), normal) << "no pressed face";
   EXPECT_EQ(Draw(ODS_DISABLED), disabled);
 
   ::SendMessageA(hwnd_, WM_MOUSEHOVER, 0, 0);
@@ -105,6 +105,32 @@ TEST_F(ImageButtonTest, ChoosesTheImageByDisabledAndHoverAlone) {
   ::SendMessageA(hwnd_, WM_MOUSELEAVE, 0, 0);
   EXPECT_FALSE(button_.IsHovering());
   EXPECT_EQ(Draw(0), normal);
+}
+
+TEST_F(ImageButtonTest, TheKeyboardFocusIsADottedMarkInsetOnTheFace) {
+  Canvas reference;
+  const auto normal = reference.Render(IDB_CONNECT_EN);
+  button_.SetBitmaps(IDB_CONNECT_EN, IDB_CONNECT_HOVER_EN, IDB_CONNECT_DISABLED_EN);
+  const auto focused = Draw(ODS_FOCUS);
+  // Changed pixels only on the outline of the face inset by three pixels,
+  // and on each side of it at least every other one (dotted).
+  constexpr int kInset = 3, kRight = 68 - 1 - kInset, kBottom = 26 - 1 - kInset;
+  int top = 0, left = 0;
+  for (int y = 0; y < 26; ++y) {
+    for (int x = 0; x < 68; ++x) {
+      const bool changed = focused[y * 68 + x] != normal[y * 68 + x];
+      const bool outline = x >= kInset && x <= kRight && y >= kInset && y <= kBottom &&
+                           (x == kInset || x == kRight || y == kInset || y == kBottom);
+      if (!outline) {
+        EXPECT_FALSE(changed) << "pixel " << x << "," << y;
+      }
+      if (changed && y == kInset) ++top;
+      if (changed && x == kInset) ++left;
+    }
+  }
+  EXPECT_GE(top, (kRight - kInset) / 2);
+  EXPECT_GE(left, (kBottom - kInset) / 2);
+  EXPECT_EQ(Draw(ODS_FOCUS | ODS_NOFOCUSRECT), normal) << "the window hides focus marks for now";
 }
 
 TEST_F(ImageButtonTest, WithoutADisabledImageTheNormalOneShows) {

@@ -197,6 +197,14 @@ TEST(Window, SubclassRestoresTheControlWhenTheObjectGoes) {
   ::DestroyWindow(button);
 }
 
+// The filter call is looked up by name at run time: the lookup must find it.
+TEST(Window, AcceptsAMessageFromLowerIntegrity) {
+  HWND window = ::CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(AcceptFromLowerIntegrity(window, WM_COPYDATA));
+  ::DestroyWindow(window);
+}
+
 // The background measurement replaces a server's entry while the user may
 // already have chosen it.
 TEST(ComboBox, ReplacingAnEntryKeepsItsPlaceAndItsSelection) {

@@ -80,6 +80,17 @@ void LogStoredEntry(LogLine& line, const std::string& bytes) {
   LogRecordString(line, "entry_device", available, offsetof(RASENTRYA, szDeviceName), entry.szDeviceName);
 }
 
+// A phonebook file can be written only into a folder that exists; the
+// default phonebook (null) always can.
+bool PhonebookFolderExists(const char* phonebook) {
+  if (phonebook == nullptr) return true;
+  const std::string path(phonebook, strnlen(phonebook, MAX_PATH));
+  const size_t cut = path.rfind('\\');
+  if (cut == std::string::npos) return true;
+  const DWORD attributes = ::GetFileAttributesA(path.substr(0, cut).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 void CopyText(char* destination, size_t size, std::string_view text) {
   const size_t n = std::min(text.size(), size - 1);
   std::memcpy(destination, text.data(), n);
@@ -178,6 +189,7 @@ DWORD WINAPI RasSetEntryPropertiesA(LPCSTR phonebook, LPCSTR entry, LPRASENTRYA 
     if (record != nullptr && sizeUsable) LogEntryFields(line, record, recordSize);
 
     if (auto forced = call.Forced("set_result")) return *forced;
+    if (!PhonebookFolderExists(phonebook)) return ERROR_CANNOT_OPEN_PHONEBOOK;
     const std::string_view name = BoundedName(entry);
     if (!Phonebook::IsValidName(name)) return ERROR_INVALID_NAME;
     if (record == nullptr) return ERROR_BUFFER_INVALID;

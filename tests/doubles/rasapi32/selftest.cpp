@@ -499,6 +499,17 @@ TEST_F(RasDoubleTest, PhonebookRejectsBadNamesAndSizes) {
             api().GetEntryProperties(nullptr, "Other", &read, &size, nullptr, nullptr));
 }
 
+TEST_F(RasDoubleTest, PhonebookFileIsWrittenOnlyIntoAFolderThatExists) {
+  RASENTRYA entry = ClientEntry("192.0.2.11");
+  const std::string missing = dir_ + "\\no such folder\\rasphone.pbk";
+  EXPECT_EQ(static_cast<DWORD>(ERROR_CANNOT_OPEN_PHONEBOOK),
+            api().SetEntryProperties(missing.c_str(), "Kivoline", &entry, sizeof entry, nullptr, 0));
+  EXPECT_FALSE(Exists(EntryFile()));
+  const std::string present = dir_ + "\\rasphone.pbk";
+  EXPECT_EQ(0u, api().SetEntryProperties(present.c_str(), "Kivoline", &entry, sizeof entry, nullptr, 0));
+  EXPECT_TRUE(Exists(EntryFile()));
+}
+
 // ---------------------------------------------------------------------------
 // Dialling
 
