@@ -201,7 +201,12 @@ Json Dialogs(const Args& args) {
   for (HWND hwnd : TopLevelWindows()) {
     if (!::IsWindowVisible(hwnd) || ClassName(hwnd) != "#32770") continue;
     if (pid != 0 && ProcessOf(hwnd) != pid) continue;
-    out.Push(DescribeDialog(hwnd, args.Timeout()));
+    try {
+      out.Push(DescribeDialog(hwnd, args.Timeout()));
+    } catch (const CommandError&) {
+      // A dialog that closes while it is being read is no longer listed.
+      if (::IsWindow(hwnd)) throw;
+    }
   }
   return out;
 }
