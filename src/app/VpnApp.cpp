@@ -7,6 +7,7 @@
 #include "app/UpdateChecker.h"
 #include "app/UpdateDownloader.h"
 #include "app/UpdaterGate.h"
+#include "KivoVersion.h"
 #include "resource.h"
 #include "toolkit/Strings.h"
 #include "ui/MainDlg.h"
@@ -14,7 +15,7 @@
 namespace {
 
 constexpr const char* kInstanceName = "Kivoline";
-constexpr const char* kRunningVersion = "3.0.7";
+constexpr const char* kRunningVersion = KIVO_VERSION_TEXT;
 constexpr const char* kUpdaterFile = "KivoUpdate.exe";
 
 BOOL CALLBACK OnResourceLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR param) {
