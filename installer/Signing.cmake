@@ -31,11 +31,13 @@ if(KIVO_SIGN_CERT OR KIVO_SIGN_KEY)
         break()
       endif()
     endforeach()
-    string(REGEX MATCH "([0-9A-Fa-f][0-9A-Fa-f]:){19}[0-9A-Fa-f][0-9A-Fa-f]" fingerprint "${fingerprint}")
-    if(NOT fingerprint)
+    # "SHA1 Fingerprint=AB:CD:...", 20 bytes.
+    string(REGEX MATCH "=([0-9A-Fa-f:]+)" fingerprint "${fingerprint}")
+    string(REPLACE ":" "" fingerprint "${CMAKE_MATCH_1}")
+    string(LENGTH "${fingerprint}" fingerprint_length)
+    if(NOT fingerprint_length EQUAL 40)
       message(FATAL_ERROR "KIVO_SIGN_CERT (${KIVO_SIGN_CERT}) holds no certificate openssl can read")
     endif()
-    string(REPLACE ":" "" fingerprint "${fingerprint}")
     string(TOUPPER "${fingerprint}" fingerprint)
     # A normal variable: the cache keeps the operator's own (empty) choice,
     # and a new certificate is pinned at the next configure.
