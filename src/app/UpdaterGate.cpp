@@ -66,7 +66,8 @@ bool SignerFromState(HANDLE state, unsigned char (&sha1)[20]) {
          length == kSha1Length;
 }
 
-// The version resource's "ProductVersion" in one language block.
+// The version resource's "ProductVersion" in one language block; "" when
+// the block or the value is missing.
 std::string ProductVersionOf(std::vector<char>& info, WORD language, WORD codePage) {
   char key[64];
   wsprintfA(key, "\\StringFileInfo\\%04x%04x\\ProductVersion", language, codePage);
@@ -143,10 +144,13 @@ std::string ReadProductVersion(const CHeldFile& file) noexcept {
         translations == nullptr || length < sizeof(Translation)) {
       return std::string();
     }
+    // A resource may list languages whose blocks sit in a resource of
+    // their own (as NSIS writes them); those are not here to compare.
     std::string version;
     for (UINT i = 0; i < length / sizeof(Translation); ++i) {
       const std::string text = ProductVersionOf(info, translations[i].language, translations[i].codePage);
-      if (text.empty() || (i > 0 && text != version)) return std::string();
+      if (text.empty()) continue;
+      if (!version.empty() && text != version) return std::string();
       version = text;
     }
     return version;

@@ -42,8 +42,8 @@ struct SignatureCheck {
 };
 SignatureCheck CheckSignature(const CHeldFile& file) noexcept;
 
-// The "ProductVersion" text of the held file's version resource when every
-// language block it lists carries the same one; "" otherwise.
+// The "ProductVersion" text of the held file's version resource when the
+// language blocks it holds agree on one; "" otherwise.
 std::string ReadProductVersion(const CHeldFile& file) noexcept;
 
 // Whether a certificate's SHA-1 hash equals one of the pinned thumbprints,
