@@ -177,67 +177,68 @@ Function ReadUpdateRequest
   StrCpy $UpdateMode 1
 FunctionEnd
 
-; $0: 1 when the file in $R8 can be opened for writing (no program runs
-; from it), or does not exist.
-Function ClientFileFree
-  StrCpy $0 1
-  ${IfNot} ${FileExists} "$R8"
-    Return
+; Puts $R8.new in the place of $R8, keeping $R8.old until the new one is in.
+; $0: 1 when done; 0 when the old one could not be moved (still running).
+Function SwapInClient
+  StrCpy $0 0
+  Delete "$R8.old"
+  ${If} ${FileExists} "$R8"
+    ClearErrors
+    Rename "$R8" "$R8.old"
+    ${If} ${Errors}
+      Return
+    ${EndIf}
   ${EndIf}
   ClearErrors
-  FileOpen $1 "$R8" a
+  Rename "$R8.new" "$R8"
   ${If} ${Errors}
-    StrCpy $0 0
-  ${Else}
-    FileClose $1
+    Rename "$R8.old" "$R8"
+    Return
   ${EndIf}
+  ; The old program may take a moment to let go of its file.
+  StrCpy $1 0
+  ${While} ${FileExists} "$R8.old"
+    ${If} $1 >= 10
+      ${Break}
+    ${EndIf}
+    Delete "$R8.old"
+    ${If} ${FileExists} "$R8.old"
+      Sleep ${WAIT_POLL_MS}
+    ${EndIf}
+    IntOp $1 $1 + 1
+  ${EndWhile}
+  StrCpy $0 1
 FunctionEnd
 
-; Replaces $EXEDIR\$ClientName by the client carried here and starts it; if
-; the old client has not ended within the bound, or anything fails on the
-; way, the old client stays and is started again.
+; Replaces $EXEDIR\$ClientName by the client carried here and starts it. The
+; old client is given the bound to end and let go of its file; if it has not,
+; or anything fails on the way, the old client stays and is started again.
 Function Update
   StrCpy $R8 "$EXEDIR\$ClientName"
   SetOutPath "$EXEDIR"
+  StrCpy $R9 "$R8.new"
+  Call ExtractClient
+  ${If} ${Errors}
+    Delete "$R8.new"
+    Goto start
+  ${EndIf}
   StrCpy $2 0
-  wait:
+  attempt:
     Call ClientRunning
     ${If} $0 = 0
-      Call ClientFileFree
+      Call SwapInClient
       ${If} $0 = 1
-        Goto replace
+        Goto replaced
       ${EndIf}
     ${EndIf}
     ${If} $2 >= ${WAIT_POLLS}
+      Delete "$R8.new"
       Goto start
     ${EndIf}
     IntOp $2 $2 + 1
     Sleep ${WAIT_POLL_MS}
-    Goto wait
-  replace:
-    StrCpy $R9 "$R8.new"
-    Call ExtractClient
-    ${If} ${Errors}
-      Delete "$R8.new"
-      Goto start
-    ${EndIf}
-    Delete "$R8.old"
-    ${If} ${FileExists} "$R8"
-      ClearErrors
-      Rename "$R8" "$R8.old"
-      ${If} ${Errors}
-        Delete "$R8.new"
-        Goto start
-      ${EndIf}
-    ${EndIf}
-    ClearErrors
-    Rename "$R8.new" "$R8"
-    ${If} ${Errors}
-      Rename "$R8.old" "$R8"
-      Delete "$R8.new"
-      Goto start
-    ${EndIf}
-    Delete "$R8.old"
+    Goto attempt
+  replaced:
     ; An installed client's entry under Apps & features shows the new version.
     ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
     ${If} $0 == "$EXEDIR"

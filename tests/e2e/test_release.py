@@ -15,7 +15,8 @@ sealed namespace with the test update host:
    updater and ends; the updater replaces the program and starts 3.0.9,
    which finds nothing newer and shows its window. Its About box and its
    version resource say 3.0.9.
-5. The uninstaller removes every file, the shortcut and every key.
+5. The uninstaller, started while 3.0.9 runs, waits for it to end, then
+   removes every file, the shortcut and every key.
 """
 
 import glob
@@ -215,10 +216,13 @@ class Release(unittest.TestCase):
         self.assertEqual([r.path for r in HOST.requests], [VERSION_PATH, UPDATER_PATH, VERSION_PATH])
         self.assertEqual(self.reg_values()["DisplayVersion"], NEW)
         self.assertFalse([f for f in os.listdir(self.install_dir) if f.endswith((".new", ".old"))])
-        self.end_client(hwnd)
 
-        # 5. Uninstall: nothing of it stays.
+        # 5. Uninstall: silently it waits for the running client to end;
+        # then nothing of it stays.
         self.run_program(os.path.join(self.install_dir, "Uninstall.exe"), "/S")
+        time.sleep(2)
+        self.assertTrue(os.path.exists(self.client), "removed while the client ran")
+        self.end_client(hwnd)
         wait_until(lambda: not os.path.exists(self.install_dir), 30, message="the program folder to go")
         self.assertFalse(os.path.exists(self.shortcut))
         self.assertIsNone(self.reg_values(), "the entry under Apps & features stays")
