@@ -14,7 +14,7 @@ packages=(
   locales python3 python3-pil fonts-wqy-zenhei fonts-dejavu-core fonts-wine fonts-arphic-uming
   iproute2 iputils-ping
   clang libclang-rt-14-dev googletest
-  osslsigncode openssl
+  osslsigncode openssl nsis
 )
 
 if [ "$(id -u)" -ne 0 ]; then

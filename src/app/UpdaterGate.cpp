@@ -112,7 +112,8 @@ SignatureCheck CheckSignature(const CHeldFile& file) noexcept {
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     const LONG verdict = ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
     check.verified = verdict == ERROR_SUCCESS;
-    if (data.hWVTStateData != nullptr) check.signerKnown = SignerFromState(data.hWVTStateData, check.signerSha1);
+    if (data.hWVTStateData != nullptr)
+      check.signerKnown = SignerFromState(data.hWVTStateData, check.signerSha1);
     // The verification state is released whatever the verdict was.
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
@@ -205,7 +206,8 @@ UpdaterStart StartTrustedUpdater(const std::string& path, const std::string& par
 UpdaterStart StartTrustedUpdater(const std::string& path, const std::string& parameters,
                                  const std::string& announcedVersion) noexcept {
   try {
-    return StartTrustedUpdater(path, parameters, announcedVersion, std::string(endpoints::kUpdaterThumbprint));
+    return StartTrustedUpdater(path, parameters, announcedVersion,
+                               std::string(endpoints::kUpdaterThumbprint));
   } catch (...) {
     if (!path.empty()) ::DeleteFileA(path.c_str());
     return UpdaterStart::kRefused;

@@ -67,7 +67,8 @@ enum class UpdaterStart {
 // the announced version and, when trusted, starts it through the shell with
 // `parameters`, still held. A refused file is deleted.
 UpdaterStart StartTrustedUpdater(const std::string& path, const std::string& parameters,
-                                 const std::string& announcedVersion, const std::string& pinnedThumbprints) noexcept;
+                                 const std::string& announcedVersion,
+                                 const std::string& pinnedThumbprints) noexcept;
 
 // The same with the pins this build carries (kivo::endpoints::kUpdaterThumbprint;
 // empty by default, which trusts nothing).

@@ -200,7 +200,8 @@ TEST(UpdaterGate, ThumbprintListMatchesAnyOfItsPins) {
   const std::string other = "73DC8EA9D237417143F035AC4300D6088B916533";
   EXPECT_TRUE(ThumbprintMatches(kSha1, other + ";" + mine));
   EXPECT_TRUE(ThumbprintMatches(kSha1, mine + ";" + other));
-  EXPECT_TRUE(ThumbprintMatches(kSha1, "63:DC:8E:A9:D2:37:41:71:43:F0:35:AC:43:00:D6:08:8B:91:65:33;" + other));
+  EXPECT_TRUE(
+      ThumbprintMatches(kSha1, "63:DC:8E:A9:D2:37:41:71:43:F0:35:AC:43:00:D6:08:8B:91:65:33;" + other));
   EXPECT_FALSE(ThumbprintMatches(kSha1, other + ";" + other));
   EXPECT_FALSE(ThumbprintMatches(kSha1, ";"));
   EXPECT_FALSE(ThumbprintMatches(kSha1, other + ";"));
@@ -277,7 +278,8 @@ TEST(UpdaterGate, HeldFileCannotBeChangedRenamedOrDeleted) {
     EXPECT_TRUE(reader.Valid());
   }
   std::ifstream in(path, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "verified bytes");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
+            "verified bytes");
   in.close();
   // Let go, the file is free again.
   EXPECT_TRUE(::DeleteFileA(path.c_str()));

@@ -134,7 +134,8 @@ int Run(int argc, char** argv) {
     const kivo::app::CHeldFile file(argv[2]);
     const kivo::app::SignatureCheck check = kivo::app::CheckSignature(file);
     std::printf("{\"signed\":%s,\"sha1\":%s,\"verified\":%s}\n", Bool(check.signerKnown),
-                Json(check.signerKnown ? Hex(check.signerSha1) : std::string()).c_str(), Bool(check.verified));
+                Json(check.signerKnown ? Hex(check.signerSha1) : std::string()).c_str(),
+                Bool(check.verified));
   } else if (command == "version" && argc == 3) {
     const kivo::app::CHeldFile file(argv[2]);
     std::printf("{\"version\":%s}\n", Json(kivo::app::ReadProductVersion(file)).c_str());
