@@ -19,9 +19,10 @@ class CUpdateDownloader {
   // 1 when "KivoUpdate.exe" beside the executable was written completely,
   // else 0. A missing or oversized Content-Length is refused before anything
   // is written, more bytes than announced stop the download, and the whole
-  // download is bounded by kDownloadBoundMs. `updaterPath` is emptied first and receives the file's full path
-  // only on success; `exeName` receives the running executable's file name
-  // as soon as the host has answered with status 200.
+  // download is bounded by kDownloadBoundMs. `updaterPath` is emptied first
+  // and receives the file's full path only on success; `exeName` receives
+  // the running executable's file name as soon as the host has answered
+  // with status 200.
   int Download(std::string& updaterPath, std::string& exeName) noexcept;
 };
 
