@@ -76,6 +76,9 @@
 #define IDC_SERVER_LIST 1025
 #define IDC_STOP_TEST 1026
 
+// Controls of the About boxes
+#define IDC_ABOUT_VERSION 1028
+
 // System menu command of the About box
 #define IDM_ABOUTBOX 0x0010
 

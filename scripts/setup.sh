@@ -21,7 +21,7 @@ packages=(
   locales python3 python3-pil fonts-wqy-zenhei fonts-dejavu-core fonts-wine fonts-arphic-uming
   iproute2 iputils-ping
   clang libclang-rt-14-dev googletest
-  osslsigncode openssl
+  osslsigncode openssl nsis
 )
 case "$arch" in
   i686) packages+=(g++-mingw-w64-i686 wine32:i386) ;;

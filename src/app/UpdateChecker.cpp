@@ -104,8 +104,17 @@ std::string FetchVersionPage(const std::string& url) noexcept {
 }
 
 int CUpdateChecker::IsUpToDate(std::string runningVersion) noexcept {
+  std::string latestVersion;
+  return IsUpToDate(std::move(runningVersion), latestVersion);
+}
+
+int CUpdateChecker::IsUpToDate(std::string runningVersion, std::string& latestVersion) noexcept {
   try {
-    return DecideUpToDate(runningVersion, [this] { return FetchLatestVersion(); });
+    latestVersion.clear();
+    return DecideUpToDate(runningVersion, [this, &latestVersion] {
+      latestVersion = FetchLatestVersion();
+      return latestVersion;
+    });
   } catch (...) {
     return 1;
   }

@@ -19,6 +19,9 @@ class CUpdateChecker {
   // 0 when the update host offers a newer version than `runningVersion`;
   // 1 otherwise (up to date, check skipped, or nothing could be fetched).
   int IsUpToDate(std::string runningVersion) noexcept;
+  // The same, and `latestVersion` receives the version the host announced
+  // ("" when nothing was fetched).
+  int IsUpToDate(std::string runningVersion, std::string& latestVersion) noexcept;
   // The 5-byte latest version from the version page, or "" on any failure.
   std::string FetchLatestVersion() noexcept;
 };

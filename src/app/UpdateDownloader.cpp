@@ -71,6 +71,10 @@ long long ParseContentLength(const std::string& text) noexcept {
   return negative ? -value : value;
 }
 
+bool IsAcceptableUpdaterLength(long long expected) noexcept {
+  return expected > 0 && expected <= kMaxUpdaterBytes;
+}
+
 int DownloadUpdater(const DownloadTarget& target, std::string& updaterPath, std::string& exeName) noexcept {
   try {
     updaterPath.clear();
@@ -98,12 +102,16 @@ int DownloadUpdater(const DownloadTarget& target, std::string& updaterPath, std:
                              HTTP_ADDREQ_FLAG_ADD_IF_NEW);
     ::HttpAddRequestHeadersA(request.Get(), "User-Agent: KivoVpn\r\n", static_cast<DWORD>(-1),
                              HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+    const DWORD started = ::GetTickCount();
     if (!::HttpSendRequestA(request.Get(), nullptr, 0, nullptr, 0)) return 0;
     if (QueryStatusCode(request.Get()) != kHttpOk) return 0;
 
     std::string targetPath;
     if (!GetLocalUpdaterPath(targetPath, exeName)) return 0;
+    // Nothing is written for an answer that does not say how much follows,
+    // or announces more than any updater can be.
     const long long expected = ParseContentLength(QueryContentLengthText(request.Get()));
+    if (!IsAcceptableUpdaterLength(expected)) return 0;
 
     toolkit::UniqueFileHandle file(::CreateFileA(targetPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -111,10 +119,23 @@ int DownloadUpdater(const DownloadTarget& target, std::string& updaterPath, std:
     char chunk[kChunkSize];
     long long total = 0;
     for (;;) {
+      // Unsigned subtraction stays right across the tick count's wrap.
+      if (::GetTickCount() - started > target.boundMs) return 0;
+      // A read waits until it has all it asked for, so it asks only for what
+      // has arrived: a dripping host then cannot keep one read going past
+      // the bound. Waiting for the next bytes is bounded by the receive
+      // time-out; none available means the body has ended.
+      DWORD available = 0;
+      if (!::InternetQueryDataAvailable(request.Get(), &available, 0, 0)) return 0;
+      if (available == 0) break;
       DWORD read = 0;
-      if (!::InternetReadFile(request.Get(), chunk, kChunkSize, &read)) return 0;
+      if (!::InternetReadFile(request.Get(), chunk, available < kChunkSize ? available : kChunkSize, &read)) {
+        return 0;
+      }
       if (read == 0) break;
-      if (read > kChunkSize || !WriteAll(file.Get(), chunk, read)) return 0;
+      // More than announced: the answer is not the file it claims to be.
+      if (read > kChunkSize || read > expected - total) return 0;
+      if (!WriteAll(file.Get(), chunk, read)) return 0;
       total += read;
     }
     // Closing flushes; a file that cannot be closed cleanly is not complete.

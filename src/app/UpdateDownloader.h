@@ -17,9 +17,12 @@ class CUpdateDownloader {
   CUpdateDownloader& operator=(const CUpdateDownloader&) = delete;
 
   // 1 when "KivoUpdate.exe" beside the executable was written completely,
-  // else 0. `updaterPath` is emptied first and receives the file's full path
-  // only on success; `exeName` receives the running executable's file name
-  // as soon as the host has answered with status 200.
+  // else 0. A missing or oversized Content-Length is refused before anything
+  // is written, more bytes than announced stop the download, and the whole
+  // download is bounded by kDownloadBoundMs. `updaterPath` is emptied first
+  // and receives the file's full path only on success; `exeName` receives
+  // the running executable's file name as soon as the host has answered
+  // with status 200.
   int Download(std::string& updaterPath, std::string& exeName) noexcept;
 };
 
@@ -29,12 +32,24 @@ class CUpdateDownloader {
 // 64-bit range are held at its limits.
 long long ParseContentLength(const std::string& text) noexcept;
 
-// Where a download goes and what it reports back.
+// The largest updater a host may announce: far above any release.
+inline constexpr long long kMaxUpdaterBytes = 64ll * 1024 * 1024;
+// How long a whole download may take, from the request to the last byte. A
+// host that sends a byte every few seconds must not hold start-up for good.
+inline constexpr DWORD kDownloadBoundMs = 60000;
+
+// Where a download goes and how long it may take.
 struct DownloadTarget {
   std::string host;
   INTERNET_PORT port = INTERNET_DEFAULT_HTTP_PORT;
   std::string object;
+  DWORD boundMs = kDownloadBoundMs;
 };
+
+// Whether an announced Content-Length (as ParseContentLength reads it) is
+// one the download accepts: a present, positive length of at most
+// kMaxUpdaterBytes.
+bool IsAcceptableUpdaterLength(long long expected) noexcept;
 
 // The download itself, against any host; Download uses the update host.
 int DownloadUpdater(const DownloadTarget& target, std::string& updaterPath, std::string& exeName) noexcept;

@@ -5,25 +5,22 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 #include <softpub.h>
+#include <shellapi.h>
 // clang-format on
 
 #include <vector>
 
 #include "ServiceEndpoints.h"
-#include "toolkit/Handle.h"
 
 namespace kivo::app {
 
 namespace {
 
-constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 constexpr DWORD kSha1Length = 20;
+// A version resource larger than this is no resource of ours.
+constexpr DWORD kMaxVersionInfoSize = 1u << 20;
 
-using CertStoreTraits = toolkit::ClosedBy<HCERTSTORE, [](HCERTSTORE h) { ::CertCloseStore(h, 0); }>;
-using CryptMsgTraits = toolkit::ClosedBy<HCRYPTMSG, ::CryptMsgClose>;
-using CertContextTraits = toolkit::ClosedBy<PCCERT_CONTEXT, ::CertFreeCertificateContext>;
-
-// The path as UTF-16, the way the crypto and trust calls take it.
+// The path as UTF-16, the way the trust calls take it.
 bool ToWide(const std::string& path, std::wstring& wide) {
   if (path.empty() || path.size() > 32767) return false;
   const int length = ::MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
@@ -40,12 +37,10 @@ int HexValue(char c) {
   return -1;
 }
 
-}  // namespace
-
-bool ThumbprintMatches(const unsigned char (&sha1)[20], const std::string& pinnedThumbprint) noexcept {
+bool OnePinMatches(const unsigned char (&sha1)[20], const std::string& pin) {
   unsigned char pinned[kSha1Length] = {};
   DWORD digits = 0;
-  for (const char c : pinnedThumbprint) {
+  for (const char c : pin) {
     if (c == ' ' || c == ':') continue;
     const int value = HexValue(c);
     if (value < 0 || digits >= 2 * kSha1Length) return false;
@@ -58,13 +53,55 @@ bool ThumbprintMatches(const unsigned char (&sha1)[20], const std::string& pinne
   return difference == 0;
 }
 
-bool VerifyAuthenticode(const std::string& path) noexcept {
+// The signer's certificate hash from a verification's state.
+bool SignerFromState(HANDLE state, unsigned char (&sha1)[20]) {
+  CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(state);
+  if (provider == nullptr) return false;
+  CRYPT_PROVIDER_SGNR* signer = ::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
+  if (signer == nullptr || signer->csCertChain == 0 || signer->pasCertChain == nullptr) return false;
+  PCCERT_CONTEXT certificate = signer->pasCertChain[0].pCert;
+  if (certificate == nullptr) return false;
+  DWORD length = kSha1Length;
+  return ::CertGetCertificateContextProperty(certificate, CERT_SHA1_HASH_PROP_ID, sha1, &length) &&
+         length == kSha1Length;
+}
+
+// The version resource's "ProductVersion" in one language block; "" when
+// the block or the value is missing.
+std::string ProductVersionOf(std::vector<char>& info, WORD language, WORD codePage) {
+  char key[64];
+  wsprintfA(key, "\\StringFileInfo\\%04x%04x\\ProductVersion", language, codePage);
+  char* value = nullptr;
+  UINT length = 0;
+  if (!::VerQueryValueA(info.data(), key, reinterpret_cast<void**>(&value), &length) || value == nullptr) {
+    return std::string();
+  }
+  // The length counts the terminating zero, where there is one.
+  std::string text(value, length);
+  if (const auto end = text.find('\0'); end != std::string::npos) text.resize(end);
+  return text;
+}
+
+}  // namespace
+
+CHeldFile::CHeldFile(std::string path) : m_strPath(std::move(path)) {
+  if (m_strPath.empty()) return;
+  // Read sharing only: nobody may write, rename or delete the file while it
+  // is held, yet the loader can still map it to start the program.
+  m_hFile.Reset(::CreateFileA(m_strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+SignatureCheck CheckSignature(const CHeldFile& file) noexcept {
+  SignatureCheck check;
   try {
     std::wstring widePath;
-    if (!ToWide(path, widePath)) return false;
+    if (!file.IsOpen() || !ToWide(file.Path(), widePath)) return check;
     WINTRUST_FILE_INFO fileInfo = {};
     fileInfo.cbStruct = sizeof(fileInfo);
     fileInfo.pcwszFilePath = widePath.c_str();
+    // The held handle is read, not the path.
+    fileInfo.hFile = file.Get();
     WINTRUST_DATA data = {};
     data.cbStruct = sizeof(data);
     data.dwUIChoice = WTD_UI_NONE;
@@ -74,70 +111,106 @@ bool VerifyAuthenticode(const std::string& path) noexcept {
     data.dwStateAction = WTD_STATEACTION_VERIFY;
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     const LONG verdict = ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    check.verified = verdict == ERROR_SUCCESS;
+    if (data.hWVTStateData != nullptr)
+      check.signerKnown = SignerFromState(data.hWVTStateData, check.signerSha1);
     // The verification state is released whatever the verdict was.
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    return verdict == ERROR_SUCCESS;
   } catch (...) {
-    return false;
+    check = SignatureCheck();
   }
+  return check;
 }
 
-bool GetSignerSha1(const std::string& path, unsigned char (&sha1)[20]) noexcept {
+std::string ReadProductVersion(const CHeldFile& file) noexcept {
   try {
-    std::wstring widePath;
-    if (!ToWide(path, widePath)) return false;
-    HCERTSTORE rawStore = nullptr;
-    HCRYPTMSG rawMessage = nullptr;
-    DWORD encoding = 0, contentType = 0, formatType = 0;
-    const BOOL found =
-        ::CryptQueryObject(CERT_QUERY_OBJECT_FILE, widePath.c_str(),
-                           CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY, 0,
-                           &encoding, &contentType, &formatType, &rawStore, &rawMessage, nullptr);
-    toolkit::UniqueHandle<CertStoreTraits> store(rawStore);
-    toolkit::UniqueHandle<CryptMsgTraits> message(rawMessage);
-    if (!found || !store || !message) return false;
+    // While the file is held its content cannot change, so reading the
+    // resource by path reads the bytes that were verified.
+    if (!file.IsOpen()) return std::string();
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeA(file.Path().c_str(), &ignored);
+    if (size == 0 || size > kMaxVersionInfoSize) return std::string();
+    std::vector<char> info(size);
+    if (!::GetFileVersionInfoA(file.Path().c_str(), 0, size, info.data())) return std::string();
 
-    DWORD size = 0;
-    if (!::CryptMsgGetParam(message.Get(), CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size)) return false;
-    if (size < sizeof(CMSG_SIGNER_INFO) || size > (1u << 20)) return false;
-    // DWORD elements keep the record suitably aligned.
-    std::vector<DWORD> buffer((size + sizeof(DWORD) - 1) / sizeof(DWORD));
-    if (!::CryptMsgGetParam(message.Get(), CMSG_SIGNER_INFO_PARAM, 0, buffer.data(), &size)) return false;
-    const auto* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(buffer.data());
-
-    CERT_INFO wanted = {};
-    wanted.Issuer = signer->Issuer;
-    wanted.SerialNumber = signer->SerialNumber;
-    toolkit::UniqueHandle<CertContextTraits> certificate(
-        ::CertFindCertificateInStore(store.Get(), kEncoding, 0, CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
-    if (!certificate) return false;
-
-    DWORD hashLength = kSha1Length;
-    if (!::CertGetCertificateContextProperty(certificate.Get(), CERT_SHA1_HASH_PROP_ID, sha1, &hashLength)) {
-      return false;
+    struct Translation {
+      WORD language;
+      WORD codePage;
+    };
+    Translation* translations = nullptr;
+    UINT length = 0;
+    if (!::VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations),
+                          &length) ||
+        translations == nullptr || length < sizeof(Translation)) {
+      return std::string();
     }
-    return hashLength == kSha1Length;
+    // A resource may list languages whose blocks sit in a resource of
+    // their own (as NSIS writes them); those are not here to compare.
+    std::string version;
+    for (UINT i = 0; i < length / sizeof(Translation); ++i) {
+      const std::string text = ProductVersionOf(info, translations[i].language, translations[i].codePage);
+      if (text.empty()) continue;
+      if (!version.empty() && text != version) return std::string();
+      version = text;
+    }
+    return version;
+  } catch (...) {
+    return std::string();
+  }
+}
+
+bool ThumbprintMatches(const unsigned char (&sha1)[20], const std::string& pinnedThumbprints) noexcept {
+  try {
+    std::string::size_type start = 0;
+    for (;;) {
+      const std::string::size_type end = pinnedThumbprints.find(';', start);
+      if (OnePinMatches(sha1, pinnedThumbprints.substr(start, end - start))) return true;
+      if (end == std::string::npos) return false;
+      start = end + 1;
+    }
   } catch (...) {
     return false;
   }
 }
 
-bool IsTrustedUpdater(const std::string& path, const std::string& pinnedThumbprint) noexcept {
-  unsigned char sha1[kSha1Length] = {};
-  // The cheap pin test first: with no pin nothing is opened at all.
-  const bool trusted = !pinnedThumbprint.empty() && GetSignerSha1(path, sha1) &&
-                       ThumbprintMatches(sha1, pinnedThumbprint) && VerifyAuthenticode(path);
-  if (!trusted && !path.empty()) ::DeleteFileA(path.c_str());
-  return trusted;
+bool IsTrustedUpdater(const CHeldFile& file, const std::string& pinnedThumbprints,
+                      const std::string& announcedVersion) noexcept {
+  // With no pin nothing is read at all.
+  if (pinnedThumbprints.empty() || announcedVersion.empty() || !file.IsOpen()) return false;
+  const SignatureCheck signature = CheckSignature(file);
+  if (!signature.verified || !signature.signerKnown) return false;
+  if (!ThumbprintMatches(signature.signerSha1, pinnedThumbprints)) return false;
+  // An older build of ours, signed and all, offered as a newer one.
+  return ReadProductVersion(file) == announcedVersion;
 }
 
-bool IsTrustedUpdater(const std::string& path) noexcept {
+UpdaterStart StartTrustedUpdater(const std::string& path, const std::string& parameters,
+                                 const std::string& announcedVersion,
+                                 const std::string& pinnedThumbprints) noexcept {
   try {
-    return IsTrustedUpdater(path, std::string(endpoints::kUpdaterThumbprint));
+    CHeldFile updater(path);
+    if (IsTrustedUpdater(updater, pinnedThumbprints, announcedVersion)) {
+      const auto started = reinterpret_cast<INT_PTR>(
+          ::ShellExecuteA(nullptr, "open", path.c_str(), parameters.c_str(), nullptr, SW_SHOW));
+      // ShellExecute reports success with a value above 32.
+      return started > 32 ? UpdaterStart::kStarted : UpdaterStart::kNotStarted;
+    }
+  } catch (...) {
+  }
+  // The hold ended with the scope: a refused file can go.
+  if (!path.empty()) ::DeleteFileA(path.c_str());
+  return UpdaterStart::kRefused;
+}
+
+UpdaterStart StartTrustedUpdater(const std::string& path, const std::string& parameters,
+                                 const std::string& announcedVersion) noexcept {
+  try {
+    return StartTrustedUpdater(path, parameters, announcedVersion,
+                               std::string(endpoints::kUpdaterThumbprint));
   } catch (...) {
     if (!path.empty()) ::DeleteFileA(path.c_str());
-    return false;
+    return UpdaterStart::kRefused;
   }
 }
 

@@ -1,31 +1,78 @@
 // The gate in front of a downloaded updater: only a program that carries a
-// valid Authenticode signature by the pinned signer is ever started.
+// valid Authenticode signature by a pinned signer, and whose signed version
+// resource names the version the update host announced, is ever started;
+// and it is held open from its verification through its start, so that what
+// starts is what was verified.
 #pragma once
+
+#include <windows.h>
 
 #include <string>
 
+#include "toolkit/Handle.h"
+
 namespace kivo::app {
 
-// True when the file at `path` is signed, the signature verifies, and the
-// signer's certificate has the SHA-1 thumbprint the build pins
-// (kivo::endpoints::kUpdaterThumbprint). Otherwise the file is deleted and
-// false returned. An empty pin trusts nothing.
-bool IsTrustedUpdater(const std::string& path) noexcept;
+// A file opened for reading while everybody else is denied writing,
+// renaming and deleting it. A program may still be started from its path.
+class CHeldFile {
+ public:
+  explicit CHeldFile(std::string path);
+  CHeldFile(const CHeldFile&) = delete;
+  CHeldFile& operator=(const CHeldFile&) = delete;
 
-// The same with the pin given.
-bool IsTrustedUpdater(const std::string& path, const std::string& pinnedThumbprint) noexcept;
+  bool IsOpen() const noexcept { return m_hFile.Valid(); }
+  const std::string& Path() const noexcept { return m_strPath; }
+  HANDLE Get() const noexcept { return m_hFile.Get(); }
+  // Lets go of the file, so that it can be deleted.
+  void Close() noexcept { m_hFile.Reset(); }
 
-// Whether a certificate's SHA-1 hash equals a pinned thumbprint. The pin is
-// 40 hex digits in either case, optionally grouped with spaces or colons;
-// anything else, an empty pin included, never matches.
-bool ThumbprintMatches(const unsigned char (&sha1)[20], const std::string& pinnedThumbprint) noexcept;
+ private:
+  std::string m_strPath;
+  toolkit::UniqueFileHandle m_hFile;
+};
 
-// WinVerifyTrust's verdict on the file's embedded Authenticode signature
-// (no user interface, revocation checked along the whole chain).
-bool VerifyAuthenticode(const std::string& path) noexcept;
+// What one WinVerifyTrust call says about a held file's embedded signature
+// (no user interface, revocation checked along the whole chain), with the
+// signer taken from that same verification.
+struct SignatureCheck {
+  bool verified = false;
+  bool signerKnown = false;
+  unsigned char signerSha1[20] = {};
+};
+SignatureCheck CheckSignature(const CHeldFile& file) noexcept;
 
-// The SHA-1 hash of the certificate that signed the file; false when the
-// file carries no readable signature.
-bool GetSignerSha1(const std::string& path, unsigned char (&sha1)[20]) noexcept;
+// The "ProductVersion" text of the held file's version resource when the
+// language blocks it holds agree on one; "" otherwise.
+std::string ReadProductVersion(const CHeldFile& file) noexcept;
+
+// Whether a certificate's SHA-1 hash equals one of the pinned thumbprints,
+// separated by ';'. Each pin is 40 hex digits in either case, optionally
+// grouped with spaces or colons; anything else, an empty pin included, never
+// matches.
+bool ThumbprintMatches(const unsigned char (&sha1)[20], const std::string& pinnedThumbprints) noexcept;
+
+// The gate's verdict on a held file: signed by a pinned signer, verified,
+// and of the announced version.
+bool IsTrustedUpdater(const CHeldFile& file, const std::string& pinnedThumbprints,
+                      const std::string& announcedVersion) noexcept;
+
+enum class UpdaterStart {
+  kRefused,     // not trusted: the file was deleted
+  kNotStarted,  // trusted, but the shell could not start it
+  kStarted,
+};
+
+// Holds the downloaded updater at `path`, checks it against the pins and
+// the announced version and, when trusted, starts it through the shell with
+// `parameters`, still held. A refused file is deleted.
+UpdaterStart StartTrustedUpdater(const std::string& path, const std::string& parameters,
+                                 const std::string& announcedVersion,
+                                 const std::string& pinnedThumbprints) noexcept;
+
+// The same with the pins this build carries (kivo::endpoints::kUpdaterThumbprint;
+// empty by default, which trusts nothing).
+UpdaterStart StartTrustedUpdater(const std::string& path, const std::string& parameters,
+                                 const std::string& announcedVersion) noexcept;
 
 }  // namespace kivo::app

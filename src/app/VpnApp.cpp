@@ -1,7 +1,6 @@
 #include "app/VpnApp.h"
 
 #include <objbase.h>
-#include <shellapi.h>
 #include <winsock2.h>
 
 #include "app/SingleInstance.h"
@@ -9,6 +8,7 @@
 #include "app/UpdateDownloader.h"
 #include "app/UpdatePaths.h"
 #include "app/UpdaterGate.h"
+#include "KivoVersion.h"
 #include "resource.h"
 #include "toolkit/Strings.h"
 #include "ui/MainDlg.h"
@@ -16,7 +16,7 @@
 namespace {
 
 constexpr const char* kInstanceName = "Kivoline";
-constexpr const char* kRunningVersion = "3.0.7";
+constexpr const char* kRunningVersion = KIVO_VERSION_TEXT;
 constexpr UINT kCopyDataTimeoutMs = 5000;
 
 BOOL CALLBACK OnResourceLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR param) {
@@ -102,17 +102,19 @@ bool CVpnApp::InitInstance() {
 
 bool CVpnApp::RunUpdate() {
   kivo::app::CUpdateChecker checker;
-  if (checker.IsUpToDate(kRunningVersion) != 0) return false;
+  std::string latestVersion;
+  if (checker.IsUpToDate(kRunningVersion, latestVersion) != 0) return false;
   std::string updaterPath;
   std::string exeName;
   {
     kivo::app::CUpdateDownloader downloader;
     if (downloader.Download(updaterPath, exeName) != 1) return false;
   }
-  // Fetched over plain HTTP: only a program signed by our publisher runs.
-  if (!kivo::app::IsTrustedUpdater(updaterPath)) return false;
-  ::ShellExecuteA(nullptr, "open", updaterPath.c_str(), exeName.c_str(), nullptr, SW_SHOW);
-  return true;
+  // Fetched over plain HTTP: only our publisher's updater of the announced
+  // version runs. When the shell cannot start it, the window comes up as if
+  // there were no update, rather than nothing running at all.
+  return kivo::app::StartTrustedUpdater(updaterPath, exeName, latestVersion) ==
+         kivo::app::UpdaterStart::kStarted;
 }
 
 int CVpnApp::ExitInstance() {

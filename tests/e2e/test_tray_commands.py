@@ -49,6 +49,7 @@ ART = os.path.join(SOURCE_DIR, "res", "art")
 WM_NULL = 0
 WM_TRAYNOTIFY = 1135
 IDM_ABOUTBOX = 0x10
+SS_TYPEMASK, SS_BITMAP = 0x1F, 0x0E
 SC_CONTEXTHELP = 0xF180
 ID_MINIMIZE, ID_DISCONNECT, ID_EXIT, ID_ABOUT = 32776, 32773, 32775, 32774
 IDC_USER, IDC_PASSWORD, IDC_STATUS = 1001, 1002, 1003
@@ -579,7 +580,8 @@ def check_about_box(case, client, expected):
     case.assertEqual((box["caption"], [(b["id"], b["text"]) for b in box["buttons"]]), (caption, [(IDOK, button)]))
     case.assertEqual(box["owner"], client.hwnd)
     case.assertFalse(d.enabled(client.hwnd))
-    pictures = [c for c in d.children(box["hwnd"]) if c["class"] == "Static"]
+    # The picture, not the version line beneath it.
+    pictures = [c for c in d.children(box["hwnd"]) if c["class"] == "Static" and c["style"] & SS_TYPEMASK == SS_BITMAP]
     case.assertEqual(len(pictures), 1)
     shot = WORLD.screenshot(rect=tuple(pictures[0]["client"]))
     mean, share = picture_distance(shot, bitmap)

@@ -135,7 +135,8 @@ class Download(Base):
         # Whether the HTTP client hands over the byte beyond the announced
         # length depends on how it arrived (Wine passes it on when it came
         # with the rest, and stops at the length otherwise). Either way the
-        # download never reports more or less than the file holds.
+        # download never reports more or less than the file holds, and never
+        # writes more than was announced.
         outcomes = set()
         for size in (100, 3000, 100000):
             with self.subTest(size=size):
@@ -146,21 +147,20 @@ class Download(Base):
                     self.assertEqual(read(target), body[:-1])
                     self.assertEqual(result["path"], result["target"])
                 else:
-                    self.assertEqual(read(target), body, "every byte seen is written")
+                    # The download stops at the first byte beyond the announced length.
+                    written = read(target)
+                    self.assertLess(len(written), size)
+                    self.assertEqual(written, body[:len(written)])
                     self.assertEqual(result["path"], "")
         print(f"\n  body one byte longer than announced: results {sorted(outcomes)}", file=sys.stderr)
 
     def test_no_content_length(self):
-        result, target = self.download(b"", content_length=None)
-        self.assertEqual(result["result"], 1, "an empty body matches the expected length 0")
-        self.assertEqual(read(target), b"")
-        # ... but the gate never starts an empty file, and removes it.
-        gate, _ = tool("gate", windows_path(os.path.dirname(target), "KivoUpdate.exe"),
-                       run_dir=os.path.dirname(target))
-        self.assertEqual(gate, {"trusted": False, "exists": False})
-
-        result, target = self.download(b"some body", content_length=None)
-        self.assertEqual((result["result"], result["path"]), (0, ""))
+        # Nothing is written for an answer that does not say how long it is.
+        for body in (b"", b"some body"):
+            with self.subTest(body=body):
+                result, target = self.download(body, content_length=None)
+                self.assertEqual((result["result"], result["path"]), (0, ""))
+                self.assertFalse(os.path.exists(target))
 
     def test_not_found_fails_without_naming_the_program(self):
         result, target = self.download(b"missing", status=404)
@@ -177,7 +177,7 @@ class Gate(Base):
     def test_fixture_thumbprint_is_the_pinned_one(self):
         self.assertEqual(pem_sha1(os.path.join(FIXTURES, "test_signer.pem")), pinned_test_thumbprint())
 
-    def test_signer_is_read_from_the_file(self):
+    def test_signer_is_read_from_the_verification(self):
         run_dir = WORLD.run_dir("tests/e2e/tools/kivo_update_tool.exe")
         for name in ("signed", "other", "altered", "unsigned"):
             with open(os.path.join(run_dir, name + ".exe"), "wb") as f:
@@ -185,33 +185,44 @@ class Gate(Base):
         expected = {
             "signed": (True, pinned_test_thumbprint(), True),
             "other": (True, None, True),   # valid, but by somebody else
-            "altered": (True, pinned_test_thumbprint(), False),
+            # Whether a verification that fails on the digest still names
+            # the signer is up to the trust provider (Wine's does not).
+            "altered": (None, pinned_test_thumbprint(), False),
             "unsigned": (False, "", False),
         }
         for name, (signed, sha1, verified) in expected.items():
             with self.subTest(name=name):
                 result, _ = tool("signer", windows_path(run_dir, name + ".exe"), run_dir=run_dir)
-                self.assertEqual((result["signed"], result["verified"]), (signed, verified))
+                self.assertEqual(result["verified"], verified)
+                if signed is None:
+                    self.assertIn(result["sha1"], ("", sha1))
+                    continue
+                self.assertEqual(result["signed"], signed)
                 if sha1 is not None:
                     self.assertEqual(result["sha1"], sha1)
                 else:
                     self.assertNotEqual(result["sha1"], pinned_test_thumbprint())
 
-    def test_only_the_pinned_signer_passes(self):
+    def test_only_the_pinned_signer_of_the_announced_version_passes(self):
         run_dir = WORLD.run_dir("tests/e2e/tools/kivo_update_tool.exe")
-        for name, trusted in (("signed", True), ("other", False), ("altered", False), ("unsigned", False)):
-            with self.subTest(name=name):
+        # The stand-in's signed version resource says 3.0.8.
+        cases = (("signed", "3.0.8", True), ("other", "3.0.8", False), ("altered", "3.0.8", False),
+                 ("unsigned", "3.0.8", False),
+                 # An older signed build offered as a newer one.
+                 ("signed", "3.0.9", False))
+        for name, announced, trusted in cases:
+            with self.subTest(name=name, announced=announced):
                 path = os.path.join(run_dir, name + ".exe")
                 with open(path, "wb") as f:
                     f.write(WORLD.updaters[name])
-                result, _ = tool("gate", windows_path(run_dir, name + ".exe"), run_dir=run_dir)
+                result, _ = tool("gate", windows_path(run_dir, name + ".exe"), announced, run_dir=run_dir)
                 self.assertEqual(result, {"trusted": trusted, "exists": trusted})
                 self.assertEqual(os.path.exists(path), trusted)
         # With no pin nothing passes, the right signer included.
         path = os.path.join(run_dir, "signed.exe")
         with open(path, "wb") as f:
             f.write(WORLD.updaters["signed"])
-        result, _ = tool("gate", windows_path(run_dir, "signed.exe"), "", run_dir=run_dir)
+        result, _ = tool("gate", windows_path(run_dir, "signed.exe"), "3.0.8", "", run_dir=run_dir)
         self.assertEqual(result, {"trusted": False, "exists": False})
 
 
@@ -229,11 +240,11 @@ class StartupOrder(Base):
         self.assertEqual((result["up_to_date"], result["downloaded"]), (1, -1))
         self.assertEqual([r.path for r in WORLD.host.requests], [VERSION_PATH])
 
-    def test_empty_download_is_refused_by_the_gate(self):
+    def test_empty_download_is_refused(self):
         WORLD.host.serve(VERSION_PATH, b"3.0.8")
         WORLD.host.serve(UPDATER_PATH, b"", content_length=None)
         result, run_dir = tool("startup", "3.0.7")
-        self.assertEqual((result["up_to_date"], result["downloaded"]), (0, 1))
+        self.assertEqual((result["up_to_date"], result["downloaded"]), (0, 0))
         self.assertEqual((result["trusted"], result["started"], result["file_exists"]), (False, False, False))
 
 

@@ -13,6 +13,7 @@
 #include "app/UpdateDownloader.h"
 #include "app/UpdatePaths.h"
 #include "app/UpdaterGate.h"
+#include "KivoVersion.h"
 #include "toolkit/Handle.h"
 #include "toolkit/Thread.h"
 
@@ -194,39 +195,95 @@ std::string TempFile(const char* name, const std::string& content) {
 
 bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+TEST(UpdaterGate, ThumbprintListMatchesAnyOfItsPins) {
+  const std::string mine = "63DC8EA9D237417143F035AC4300D6088B916533";
+  const std::string other = "73DC8EA9D237417143F035AC4300D6088B916533";
+  EXPECT_TRUE(ThumbprintMatches(kSha1, other + ";" + mine));
+  EXPECT_TRUE(ThumbprintMatches(kSha1, mine + ";" + other));
+  EXPECT_TRUE(
+      ThumbprintMatches(kSha1, "63:DC:8E:A9:D2:37:41:71:43:F0:35:AC:43:00:D6:08:8B:91:65:33;" + other));
+  EXPECT_FALSE(ThumbprintMatches(kSha1, other + ";" + other));
+  EXPECT_FALSE(ThumbprintMatches(kSha1, ";"));
+  EXPECT_FALSE(ThumbprintMatches(kSha1, other + ";"));
+  // A pin is never made of pieces on both sides of a separator.
+  EXPECT_FALSE(ThumbprintMatches(kSha1, mine.substr(0, 20) + ";" + mine.substr(20)));
+}
+
 TEST(UpdaterGate, RefusedFilesAreDeleted) {
   const std::string pin = "63DC8EA9D237417143F035AC4300D6088B916533";
   // Not a program at all.
   std::string path = TempFile("kivo_gate_text.exe", "MZ but nothing else");
-  EXPECT_FALSE(IsTrustedUpdater(path, pin));
-  EXPECT_FALSE(Exists(path));
-  // Empty, as a 200 without Content-Length and body leaves it.
-  path = TempFile("kivo_gate_empty.exe", "");
-  EXPECT_FALSE(IsTrustedUpdater(path, pin));
+  EXPECT_EQ(StartTrustedUpdater(path, "KivoVpn.exe", "3.0.8", pin), UpdaterStart::kRefused);
   EXPECT_FALSE(Exists(path));
   // No pin: nothing is trusted, whatever the file.
   path = TempFile("kivo_gate_nopin.exe", "x");
-  EXPECT_FALSE(IsTrustedUpdater(path, ""));
+  EXPECT_EQ(StartTrustedUpdater(path, "KivoVpn.exe", "3.0.8", ""), UpdaterStart::kRefused);
   EXPECT_FALSE(Exists(path));
   // The build's own pin is empty by default.
   path = TempFile("kivo_gate_default.exe", "x");
-  EXPECT_FALSE(IsTrustedUpdater(path));
+  EXPECT_EQ(StartTrustedUpdater(path, "KivoVpn.exe", "3.0.8"), UpdaterStart::kRefused);
   EXPECT_FALSE(Exists(path));
   // A missing file or an empty path is simply not trusted.
-  EXPECT_FALSE(IsTrustedUpdater(path, pin));
-  EXPECT_FALSE(IsTrustedUpdater("", pin));
-  unsigned char sha1[20] = {};
-  EXPECT_FALSE(GetSignerSha1(path, sha1));
-  EXPECT_FALSE(VerifyAuthenticode(path));
+  EXPECT_EQ(StartTrustedUpdater(path, "KivoVpn.exe", "3.0.8", pin), UpdaterStart::kRefused);
+  EXPECT_EQ(StartTrustedUpdater("", "KivoVpn.exe", "3.0.8", pin), UpdaterStart::kRefused);
+  const CHeldFile missing(path);
+  EXPECT_FALSE(missing.IsOpen());
+  EXPECT_FALSE(CheckSignature(missing).verified);
+  EXPECT_EQ(ReadProductVersion(missing), "");
 }
 
 TEST(UpdaterGate, UnsignedProgramHasNoSigner) {
   // The test program itself carries no signature.
   std::string module;
   ASSERT_TRUE(GetRunningModulePath(module));
-  unsigned char sha1[20] = {};
-  EXPECT_FALSE(GetSignerSha1(module, sha1));
-  EXPECT_FALSE(VerifyAuthenticode(module));
+  const CHeldFile self(module);
+  ASSERT_TRUE(self.IsOpen());
+  const SignatureCheck check = CheckSignature(self);
+  EXPECT_FALSE(check.verified);
+  EXPECT_FALSE(check.signerKnown);
+  EXPECT_FALSE(IsTrustedUpdater(self, "63DC8EA9D237417143F035AC4300D6088B916533", KIVO_VERSION_TEXT));
+}
+
+TEST(UpdaterGate, VersionResourceNamesTheBuildsVersion) {
+  // The test program carries the client's resources, version included.
+  std::string module;
+  ASSERT_TRUE(GetRunningModulePath(module));
+  EXPECT_EQ(ReadProductVersion(CHeldFile(module)), KIVO_VERSION_TEXT);
+  EXPECT_EQ(std::string(KIVO_VERSION_TEXT).size(), 5u);
+  const std::string plain = TempFile("kivo_gate_noversion.exe", "MZ and no resources");
+  EXPECT_EQ(ReadProductVersion(CHeldFile(plain)), "");
+  ::DeleteFileA(plain.c_str());
+}
+
+TEST(UpdaterGate, HeldFileCannotBeChangedRenamedOrDeleted) {
+  const std::string path = TempFile("kivo_gate_held.exe", "verified bytes");
+  const std::string moved = path + ".moved";
+  ::DeleteFileA(moved.c_str());
+  {
+    const CHeldFile held(path);
+    ASSERT_TRUE(held.IsOpen());
+    kivo::toolkit::UniqueFileHandle writer(
+        ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_FALSE(writer.Valid()) << "another writer while held";
+    EXPECT_FALSE(::DeleteFileA(path.c_str())) << "deleted while held";
+    EXPECT_FALSE(::MoveFileA(path.c_str(), moved.c_str())) << "renamed while held";
+    EXPECT_FALSE(::MoveFileExA(TempFile("kivo_gate_swap.exe", "other bytes").c_str(), path.c_str(),
+                               MOVEFILE_REPLACE_EXISTING))
+        << "replaced while held";
+    // Reading stays possible, as starting the program needs.
+    kivo::toolkit::UniqueFileHandle reader(::CreateFileA(path.c_str(), GENERIC_READ,
+                                                         FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_TRUE(reader.Valid());
+  }
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
+            "verified bytes");
+  in.close();
+  // Let go, the file is free again.
+  EXPECT_TRUE(::DeleteFileA(path.c_str()));
+  ::DeleteFileA(TempFile("kivo_gate_swap.exe", "").c_str());
 }
 
 // ------------------------------------------------- one-shot loopback host
@@ -242,7 +299,9 @@ using UniqueSocket = kivo::toolkit::UniqueHandle<SocketTraits>;
 // fixed answer, then closes.
 class OneShotHost {
  public:
-  explicit OneShotHost(std::string answer) : answer_(std::move(answer)) {
+  // With `dripMs`, everything after the head goes out one byte every
+  // `dripMs` milliseconds.
+  explicit OneShotHost(std::string answer, DWORD dripMs = 0) : answer_(std::move(answer)), dripMs_(dripMs) {
     WSADATA data;
     started_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
     listener_.Reset(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
@@ -285,12 +344,18 @@ class OneShotHost {
       if (got <= 0) return;
       head_.append(buffer, static_cast<size_t>(got));
     }
-    ::send(peer.Get(), answer_.data(), static_cast<int>(answer_.size()), 0);
+    std::string::size_type sent = dripMs_ == 0 ? answer_.size() : answer_.find("\r\n\r\n") + 4;
+    if (::send(peer.Get(), answer_.data(), static_cast<int>(sent), 0) != static_cast<int>(sent)) return;
+    for (; sent < answer_.size(); ++sent) {
+      ::Sleep(dripMs_);
+      if (::send(peer.Get(), answer_.data() + sent, 1, 0) != 1) return;
+    }
     ::shutdown(peer.Get(), SD_SEND);
   }
 
   bool started_ = false;
   std::string answer_;
+  DWORD dripMs_ = 0;
   std::string head_;
   UniqueSocket listener_;
   INTERNET_PORT port_ = 0;
@@ -331,11 +396,12 @@ class UpdateDownload : public ::testing::Test {
   }
   void TearDown() override { ::DeleteFileA(updater_.c_str()); }
 
-  int Run(const std::string& answer) {
-    OneShotHost host(answer);
+  int Run(const std::string& answer, DWORD dripMs = 0, DWORD boundMs = kDownloadBoundMs) {
+    OneShotHost host(answer, dripMs);
     path_ = "stale";
     exe_.clear();
-    const int result = DownloadUpdater({"127.0.0.1", host.Port(), "/Velmar/KivoUpdate.exe"}, path_, exe_);
+    const int result =
+        DownloadUpdater({"127.0.0.1", host.Port(), "/Velmar/KivoUpdate.exe", boundMs}, path_, exe_);
     head_ = host.RequestHead();
     return result;
   }
@@ -366,13 +432,27 @@ TEST_F(UpdateDownload, LengthMismatchFailsAndLeavesTheFile) {
   EXPECT_EQ(Written(), "abc");
 }
 
-TEST_F(UpdateDownload, MissingContentLengthExpectsAnEmptyBody) {
-  EXPECT_EQ(Run("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n"), 1);
-  EXPECT_EQ(path_, updater_);
-  EXPECT_TRUE(Exists(updater_));
-  EXPECT_EQ(Written(), "");
-  EXPECT_EQ(Run("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nbody"), 0);
+TEST_F(UpdateDownload, MissingOrOversizedContentLengthIsRefusedBeforeWriting) {
+  for (const char* head : {"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n",
+                           "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n",
+                           "HTTP/1.1 200 OK\r\nContent-Length: many\r\nConnection: close\r\n\r\n",
+                           "HTTP/1.1 200 OK\r\nContent-Length: 67108865\r\nConnection: close\r\n\r\n"}) {
+    EXPECT_EQ(Run(std::string(head) + "body"), 0) << head;
+    EXPECT_EQ(path_, "");
+    EXPECT_EQ(exe_, ownName_);
+    EXPECT_FALSE(Exists(updater_)) << head;
+  }
+  EXPECT_TRUE(IsAcceptableUpdaterLength(kMaxUpdaterBytes));
+  EXPECT_FALSE(IsAcceptableUpdaterLength(kMaxUpdaterBytes + 1));
+  EXPECT_FALSE(IsAcceptableUpdaterLength(-1));
+}
+
+TEST_F(UpdateDownload, DrippingHostIsGivenUpAtTheBound) {
+  // 40 bytes, one every 100 ms, against a bound of one second.
+  const std::string body(40, 'd');
+  EXPECT_EQ(Run("HTTP/1.1 200 OK\r\nContent-Length: 40\r\nConnection: close\r\n\r\n" + body, 100, 1000), 0);
   EXPECT_EQ(path_, "");
+  EXPECT_LT(Written().size(), body.size());
 }
 
 TEST_F(UpdateDownload, OtherStatusFailsWithoutNamingTheProgram) {

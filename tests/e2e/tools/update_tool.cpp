@@ -6,14 +6,15 @@
 //   kivo_update_tool fetch                        FetchLatestVersion
 //   kivo_update_tool fetch-url <url>              the version page at any URL
 //   kivo_update_tool download                     Download
-//   kivo_update_tool gate <path> [pin]            IsTrustedUpdater (pin of this build if none given)
+//   kivo_update_tool gate <path> <announced version> [pin]
+//       IsTrustedUpdater on the held file (pin of this build if none given);
+//       a refused file is deleted, as start-up does
 //   kivo_update_tool signer <path>                the signer's SHA-1 and the Authenticode verdict
+//   kivo_update_tool version <path>               the version resource's product version
 //   kivo_update_tool startup <running version> [pin]
 //       the client's start-up order: delete a leftover updater, check,
-//       download, gate, and start the updater through the shell.
+//       download, and start a trusted updater through the shell.
 #include <windows.h>
-// After windows.h, which it needs.
-#include <shellapi.h>
 
 #include <cstdio>
 #include <string>
@@ -22,6 +23,7 @@
 #include "app/UpdateDownloader.h"
 #include "app/UpdatePaths.h"
 #include "app/UpdaterGate.h"
+#include "ServiceEndpoints.h"
 
 namespace {
 
@@ -72,20 +74,20 @@ int Startup(const std::string& runningVersion, const std::string* pin) {
   if (located) ::DeleteFileA(leftover.c_str());
   const bool leftoverGone = !located || !FileExists(leftover);
 
-  std::string path, exe;
+  std::string path, exe, latest;
   int upToDate = 1, downloaded = -1;
   bool trusted = false, started = false;
   kivo::app::CUpdateChecker checker;
-  upToDate = checker.IsUpToDate(runningVersion);
+  upToDate = checker.IsUpToDate(runningVersion, latest);
   if (upToDate == 0) {
     kivo::app::CUpdateDownloader downloader;
     downloaded = downloader.Download(path, exe);
     if (downloaded == 1) {
-      trusted = pin ? kivo::app::IsTrustedUpdater(path, *pin) : kivo::app::IsTrustedUpdater(path);
-      if (trusted) {
-        ::ShellExecuteA(nullptr, "open", path.c_str(), exe.c_str(), nullptr, SW_SHOW);
-        started = true;
-      }
+      using kivo::app::UpdaterStart;
+      const UpdaterStart start = pin ? kivo::app::StartTrustedUpdater(path, exe, latest, *pin)
+                                     : kivo::app::StartTrustedUpdater(path, exe, latest);
+      trusted = start != UpdaterStart::kRefused;
+      started = start == UpdaterStart::kStarted;
     }
   }
   std::printf(
@@ -119,16 +121,24 @@ int Run(int argc, char** argv) {
     kivo::app::GetLocalUpdaterPath(expectedPath, ownName);
     std::printf("{\"result\":%d,\"path\":%s,\"exe\":%s,\"target\":%s,\"ms\":%lu}\n", result,
                 Json(path).c_str(), Json(exe).c_str(), Json(expectedPath).c_str(), ::GetTickCount() - start);
-  } else if (command == "gate" && (argc == 3 || argc == 4)) {
-    const bool trusted =
-        argc == 4 ? kivo::app::IsTrustedUpdater(argv[2], argv[3]) : kivo::app::IsTrustedUpdater(argv[2]);
+  } else if (command == "gate" && (argc == 4 || argc == 5)) {
+    bool trusted = false;
+    {
+      const kivo::app::CHeldFile file(argv[2]);
+      trusted = kivo::app::IsTrustedUpdater(
+          file, argc == 5 ? std::string(argv[4]) : std::string(kivo::endpoints::kUpdaterThumbprint), argv[3]);
+    }
+    if (!trusted) ::DeleteFileA(argv[2]);
     std::printf("{\"trusted\":%s,\"exists\":%s}\n", Bool(trusted), Bool(FileExists(argv[2])));
   } else if (command == "signer" && argc == 3) {
-    unsigned char sha1[20] = {};
-    const bool signed_ = kivo::app::GetSignerSha1(argv[2], sha1);
-    std::printf("{\"signed\":%s,\"sha1\":%s,\"verified\":%s}\n", Bool(signed_),
-                Json(signed_ ? Hex(sha1) : std::string()).c_str(),
-                Bool(kivo::app::VerifyAuthenticode(argv[2])));
+    const kivo::app::CHeldFile file(argv[2]);
+    const kivo::app::SignatureCheck check = kivo::app::CheckSignature(file);
+    std::printf("{\"signed\":%s,\"sha1\":%s,\"verified\":%s}\n", Bool(check.signerKnown),
+                Json(check.signerKnown ? Hex(check.signerSha1) : std::string()).c_str(),
+                Bool(check.verified));
+  } else if (command == "version" && argc == 3) {
+    const kivo::app::CHeldFile file(argv[2]);
+    std::printf("{\"version\":%s}\n", Json(kivo::app::ReadProductVersion(file)).c_str());
   } else if (command == "startup" && (argc == 3 || argc == 4)) {
     const std::string pin = argc == 4 ? argv[3] : std::string();
     return Startup(argv[2], argc == 4 ? &pin : nullptr);

@@ -1,0 +1,308 @@
+; Kivoline's setup program, which is also its updater.
+;
+; As KivoSetup-<version>.exe it installs the client for the current user,
+; without elevation, into %LOCALAPPDATA%\Programs\Kivoline (a folder the user
+; can write, so that the client's self-update can put KivoUpdate.exe beside
+; itself), with a Start-menu shortcut and an entry under Apps & features.
+; /S installs silently.
+;
+; As KivoUpdate.exe it is started by the client with the client's file name
+; as its only parameter (quoted or not). It then runs silently: it waits up to
+; 30 s for that client to end, replaces it in the folder the updater was
+; started from and starts the new client. If the old one cannot be replaced
+; in time, it stays and is started again.
+;
+; makensis -INPUTCHARSET UTF8 -XTarget\ <x86-unicode|amd64-unicode> with
+;   KIVO_CLIENT, KIVO_OUTFILE, KIVO_ICON, KIVO_VERSION (5 bytes),
+;   KIVO_VERSION_QUAD (a.b.c.d), KIVO_COMPANY, KIVO_COPYRIGHT_YEAR
+; defined on the command line (installer/CMakeLists.txt does this).
+
+!ifndef KIVO_CLIENT | KIVO_OUTFILE | KIVO_ICON | KIVO_VERSION | KIVO_VERSION_QUAD | KIVO_COMPANY | KIVO_COPYRIGHT_YEAR
+  !error "KIVO_CLIENT, KIVO_OUTFILE, KIVO_ICON, KIVO_VERSION, KIVO_VERSION_QUAD, KIVO_COMPANY and KIVO_COPYRIGHT_YEAR must be defined"
+!endif
+
+!define PRODUCT "Kivoline"
+!define CLIENT_EXE "KivoVpn.exe"
+!define UPDATER_EXE "KivoUpdate.exe"
+!define UNINSTALLER_EXE "Uninstall.exe"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Kivoline"
+; The client's single-instance mutex: it exists exactly while a client runs.
+!define CLIENT_MUTEX "Kivoline"
+; Waiting for a client to end: 60 polls of 500 ms.
+!define WAIT_POLLS 60
+!define WAIT_POLL_MS 500
+!define SYNCHRONIZE 0x00100000
+
+SetCompressor /SOLID lzma
+Name "${PRODUCT}"
+OutFile "${KIVO_OUTFILE}"
+InstallDir "$LOCALAPPDATA\Programs\${PRODUCT}"
+RequestExecutionLevel user
+ManifestSupportedOS all
+BrandingText "${PRODUCT} ${KIVO_VERSION}"
+ShowInstDetails nevershow
+ShowUninstDetails nevershow
+
+!include "MUI2.nsh"
+!include "LogicLib.nsh"
+!include "FileFunc.nsh"
+
+!define MUI_ICON "${KIVO_ICON}"
+!define MUI_UNICON "${KIVO_ICON}"
+!define MUI_FINISHPAGE_RUN "$INSTDIR\${CLIENT_EXE}"
+!insertmacro MUI_PAGE_WELCOME
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "English"
+!insertmacro MUI_LANGUAGE "SimpChinese"
+
+LangString ClientRunning ${LANG_ENGLISH} "${PRODUCT} is running. Exit it first (right-click its icon in the notification area and choose Exit), then press Retry."
+LangString ClientRunning ${LANG_SIMPCHINESE} "${PRODUCT} 正在运行。请先退出它（右键单击通知区域中的图标，选择“退出”），然后按“重试”。"
+LangString ClientStillRunning ${LANG_ENGLISH} "${PRODUCT} did not exit."
+LangString ClientStillRunning ${LANG_SIMPCHINESE} "${PRODUCT} 没有退出。"
+
+VIProductVersion "${KIVO_VERSION_QUAD}"
+VIFileVersion "${KIVO_VERSION_QUAD}"
+!macro VERSION_KEYS LANG DESCRIPTION COPYRIGHT
+  VIAddVersionKey /LANG=${LANG} "ProductName" "${PRODUCT}"
+  VIAddVersionKey /LANG=${LANG} "CompanyName" "${KIVO_COMPANY}"
+  VIAddVersionKey /LANG=${LANG} "FileDescription" "${DESCRIPTION}"
+  VIAddVersionKey /LANG=${LANG} "FileVersion" "${KIVO_VERSION}"
+  VIAddVersionKey /LANG=${LANG} "ProductVersion" "${KIVO_VERSION}"
+  VIAddVersionKey /LANG=${LANG} "LegalCopyright" "${COPYRIGHT}"
+!macroend
+!insertmacro VERSION_KEYS ${LANG_ENGLISH} "${PRODUCT} setup and updater" "Copyright (C) ${KIVO_COPYRIGHT_YEAR} ${KIVO_COMPANY}"
+!insertmacro VERSION_KEYS ${LANG_SIMPCHINESE} "${PRODUCT} 安装和更新程序" "版权所有 (C) ${KIVO_COPYRIGHT_YEAR} ${KIVO_COMPANY}"
+
+Var UpdateMode  ; 1 when started as the updater
+Var ClientName  ; the client's file name handed to the updater
+
+; ---------------------------------------------------------------- shared
+
+; Functions the installer and the uninstaller both need: NSIS wants the
+; uninstaller's copies prefixed with "un.".
+!macro SHARED_FUNCTIONS UN
+  ; Chinese texts for the system languages 2052 and 4100, as the client
+  ; itself decides; English for every other.
+  Function ${UN}PickLanguage
+    System::Call "kernel32::GetSystemDefaultLangID() i .r0"
+    ${If} $0 = 2052
+    ${OrIf} $0 = 4100
+      StrCpy $LANGUAGE ${LANG_SIMPCHINESE}
+    ${Else}
+      StrCpy $LANGUAGE ${LANG_ENGLISH}
+    ${EndIf}
+  FunctionEnd
+
+  ; $0: 1 while a client runs in this session (its mutex exists), else 0.
+  Function ${UN}ClientRunning
+    System::Call "kernel32::OpenMutexW(i ${SYNCHRONIZE}, i 0, w '${CLIENT_MUTEX}') p .r1"
+    ${If} $1 != 0
+      System::Call "kernel32::CloseHandle(p r1)"
+      StrCpy $0 1
+    ${Else}
+      StrCpy $0 0
+    ${EndIf}
+  FunctionEnd
+
+  ; Returns once no client runs. Interactively the user is asked to exit it
+  ; (Retry or Cancel); silently it waits, with a bound. Aborts when the
+  ; client stays.
+  Function ${UN}WaitForClient
+    StrCpy $2 0
+    check:
+      Call ${UN}ClientRunning
+      ${If} $0 = 0
+        Return
+      ${EndIf}
+      ${IfNot} ${Silent}
+        MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(ClientRunning)" /SD IDCANCEL IDRETRY check
+        Abort "$(ClientStillRunning)"
+      ${EndIf}
+      ${If} $2 >= ${WAIT_POLLS}
+        Abort "$(ClientStillRunning)"
+      ${EndIf}
+      IntOp $2 $2 + 1
+      Sleep ${WAIT_POLL_MS}
+      Goto check
+  FunctionEnd
+!macroend
+!insertmacro SHARED_FUNCTIONS ""
+!insertmacro SHARED_FUNCTIONS "un."
+
+; Writes the client carried by this program to the path in $R9.
+Function ExtractClient
+  ClearErrors
+  File "/oname=$R9" "${KIVO_CLIENT}"
+FunctionEnd
+
+; -------------------------------------------------------------- updater
+
+; Update mode: the command line is one file name, quoted or not, without a
+; directory. Sets $UpdateMode and $ClientName.
+Function ReadUpdateRequest
+  StrCpy $UpdateMode 0
+  ${GetParameters} $0
+  StrCpy $1 $0 1
+  ${If} $0 == ""
+  ${OrIf} $1 == "/"
+    Return
+  ${EndIf}
+  ${If} $1 == '"'
+    StrCpy $0 $0 "" 1
+    StrCpy $1 $0 1 -1
+    ${If} $1 == '"'
+      StrCpy $0 $0 -1
+    ${EndIf}
+  ${EndIf}
+  ; No directory, drive or quote may hide in the name.
+  StrLen $2 $0
+  ${If} $2 = 0
+    Return
+  ${EndIf}
+  StrCpy $3 0
+  ${Do}
+    StrCpy $1 $0 1 $3
+    ${If} $1 == "\"
+    ${OrIf} $1 == "/"
+    ${OrIf} $1 == ":"
+    ${OrIf} $1 == '"'
+      Return
+    ${EndIf}
+    IntOp $3 $3 + 1
+  ${LoopUntil} $3 >= $2
+  StrCpy $ClientName $0
+  StrCpy $UpdateMode 1
+FunctionEnd
+
+; Puts $R8.new in the place of $R8, keeping $R8.old until the new one is in.
+; $0: 1 when done; 0 when the old one could not be moved (still running).
+Function SwapInClient
+  StrCpy $0 0
+  Delete "$R8.old"
+  ${If} ${FileExists} "$R8"
+    ClearErrors
+    Rename "$R8" "$R8.old"
+    ${If} ${Errors}
+      Return
+    ${EndIf}
+  ${EndIf}
+  ClearErrors
+  Rename "$R8.new" "$R8"
+  ${If} ${Errors}
+    Rename "$R8.old" "$R8"
+    Return
+  ${EndIf}
+  ; The old program may take a moment to let go of its file.
+  StrCpy $1 0
+  ${While} ${FileExists} "$R8.old"
+    ${If} $1 >= 10
+      ${Break}
+    ${EndIf}
+    Delete "$R8.old"
+    ${If} ${FileExists} "$R8.old"
+      Sleep ${WAIT_POLL_MS}
+    ${EndIf}
+    IntOp $1 $1 + 1
+  ${EndWhile}
+  StrCpy $0 1
+FunctionEnd
+
+; Replaces $EXEDIR\$ClientName by the client carried here and starts it. The
+; old client is given the bound to end and let go of its file; if it has not,
+; or anything fails on the way, the old client stays and is started again.
+Function Update
+  StrCpy $R8 "$EXEDIR\$ClientName"
+  SetOutPath "$EXEDIR"
+  StrCpy $R9 "$R8.new"
+  Call ExtractClient
+  ${If} ${Errors}
+    Delete "$R8.new"
+    Goto start
+  ${EndIf}
+  StrCpy $2 0
+  attempt:
+    Call ClientRunning
+    ${If} $0 = 0
+      Call SwapInClient
+      ${If} $0 = 1
+        Goto replaced
+      ${EndIf}
+    ${EndIf}
+    ${If} $2 >= ${WAIT_POLLS}
+      Delete "$R8.new"
+      Goto start
+    ${EndIf}
+    IntOp $2 $2 + 1
+    Sleep ${WAIT_POLL_MS}
+    Goto attempt
+  replaced:
+    ; An installed client's entry under Apps & features shows the new version.
+    ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+    ${If} $0 == "$EXEDIR"
+      WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${KIVO_VERSION}"
+    ${EndIf}
+  start:
+    Exec '"$R8"'
+FunctionEnd
+
+; ------------------------------------------------------------ installer
+
+Function .onInit
+  Call PickLanguage
+  Call ReadUpdateRequest
+  ${If} $UpdateMode = 1
+    SetSilent silent
+    StrCpy $INSTDIR "$EXEDIR"
+  ${EndIf}
+FunctionEnd
+
+Section "${PRODUCT}"
+  ${If} $UpdateMode = 1
+    Call Update
+    Return
+  ${EndIf}
+
+  Call WaitForClient
+  SetOutPath "$INSTDIR"
+  StrCpy $R9 "$INSTDIR\${CLIENT_EXE}"
+  Call ExtractClient
+  ${If} ${Errors}
+    Abort
+  ${EndIf}
+  Delete "$INSTDIR\${UPDATER_EXE}"
+  WriteUninstaller "$INSTDIR\${UNINSTALLER_EXE}"
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\${CLIENT_EXE}"
+
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${KIVO_VERSION}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "${KIVO_COMPANY}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${CLIENT_EXE},0"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER_EXE}"'
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER_EXE}" /S'
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
+SectionEnd
+
+; ---------------------------------------------------------- uninstaller
+
+Function un.onInit
+  Call un.PickLanguage
+FunctionEnd
+
+; Removes the program, the shortcut, the entry and a leftover updater, and
+; nothing else: the folder goes only when that leaves it empty.
+Section "Uninstall"
+  Call un.WaitForClient
+  Delete "$INSTDIR\${CLIENT_EXE}"
+  Delete "$INSTDIR\${UPDATER_EXE}"
+  Delete "$INSTDIR\${UNINSTALLER_EXE}"
+  RMDir "$INSTDIR"
+  Delete "$SMPROGRAMS\${PRODUCT}.lnk"
+  DeleteRegKey HKCU "${UNINSTALL_KEY}"
+SectionEnd

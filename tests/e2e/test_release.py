@@ -1,0 +1,232 @@
+#!/usr/bin/python3
+"""End-to-end: a release, from the operator's build to the user's installed,
+self-updating client, on the architecture of the build tree under test.
+
+A code-signing certificate is made now. Releases 3.0.7 and 3.0.9 of these
+sources are built with it (the `publish` target, in a build tree of this
+test with the toolchain of the tree under test), so both pin it. Then, in a
+sealed namespace with the test update host:
+
+1. 3.0.7 is installed silently with its installer.
+2. The older, signed 3.0.7 announced as 3.0.9 is refused: the client shows
+   its window and the download is gone.
+3. 3.0.9 is published to the update host as `publish/` lays it out.
+4. The installed client downloads and verifies the update, starts the
+   updater and ends; the updater replaces the program and starts 3.0.9,
+   which finds nothing newer and shows its window. Its About box and its
+   version resource say 3.0.9.
+5. The uninstaller, started while 3.0.9 runs, waits for it to end, then
+   removes every file, the shortcut and every key.
+"""
+
+import glob
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from harness import prefix, sandbox  # noqa: E402
+from harness.update_host import UpdateHost  # noqa: E402
+from harness.wait import wait_until  # noqa: E402
+from harness.world import World  # noqa: E402
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.environ.get("KIVO_SOURCE_DIR") or os.path.abspath(os.path.join(HERE, "..", ".."))
+BUILD = prefix.build_dir()
+# The releases' own build tree, kept between runs so that only what changed
+# is built again.
+RELEASE_TREE = os.path.join(BUILD, "e2e-release")
+UPDATE_HOST = "update.kivoline.example"
+VERSION_PATH = "/Velmar/lastver.html"
+UPDATER_PATH = "/Velmar/KivoUpdate.exe"
+OLD, NEW = "3.0.7", "3.0.9"
+UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kivoline"
+WM_COMMAND, WM_SYSCOMMAND = 0x0111, 0x0112
+IDCANCEL, IDM_ABOUTBOX, IDC_ABOUT_VERSION = 2, 0x10, 1028
+WINDOW_WAIT = 60
+
+WORLD = None
+HOST = None
+RELEASES = {}
+
+
+def toolchain_of(build):
+    with open(os.path.join(build, "CMakeCache.txt")) as f:
+        return re.search(r"^CMAKE_TOOLCHAIN_FILE:\w+=(.*)$", f.read(), re.M).group(1)
+
+
+def build_release(version, cert, key, target_dir):
+    """Builds and publishes `version` signed with cert/key; copies publish/
+    to target_dir and returns it."""
+    subprocess.run(["cmake", "-S", SOURCE, "-B", RELEASE_TREE, "-G", "Ninja",
+                    f"-DCMAKE_TOOLCHAIN_FILE={toolchain_of(BUILD)}", "-DCMAKE_BUILD_TYPE=Release",
+                    "-DBUILD_TESTING=OFF", f"-DKIVO_VERSION={version}", "-DKIVO_UPDATER_THUMBPRINT=",
+                    f"-DKIVO_SIGN_CERT={cert}", f"-DKIVO_SIGN_KEY={key}"],
+                   check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", RELEASE_TREE, "--target", "publish"], check=True, stdout=subprocess.DEVNULL)
+    shutil.copytree(os.path.join(RELEASE_TREE, "publish"), target_dir)
+    return target_dir
+
+
+def setUpModule():
+    global WORLD, HOST
+    work = os.path.join(BUILD, "e2e-release-files")
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    cert, key = os.path.join(work, "signer.pem"), os.path.join(work, "signer.key")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=Kivoline release test signer (made by the test)",
+                    "-addext", "extendedKeyUsage=codeSigning", "-keyout", key, "-out", cert],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for version in (OLD, NEW):
+        start = time.monotonic()
+        RELEASES[version] = build_release(version, cert, key, os.path.join(work, f"publish-{version}"))
+        print(f"\n  release {version} built and published in {time.monotonic() - start:.0f} s", file=sys.stderr)
+
+    sandbox.enter()
+    WORLD = World().__enter__()
+    try:
+        HOST = UpdateHost().start()
+        sandbox.map_host(UPDATE_HOST, "127.0.0.1")
+    except BaseException:
+        tearDownModule()
+        raise
+
+
+def tearDownModule():
+    if HOST:
+        HOST.stop()
+    if WORLD:
+        WORLD.__exit__(None, None, None)
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+class Release(unittest.TestCase):
+    def setUp(self):
+        users = [d for d in glob.glob(os.path.join(WORLD.prefix, "drive_c", "users", "*"))
+                 if os.path.basename(d) != "Public"]
+        self.assertEqual(len(users), 1, users)
+        self.install_dir = os.path.join(users[0], "AppData", "Local", "Programs", "Kivoline")
+        self.client = os.path.join(self.install_dir, "KivoVpn.exe")
+        self.shortcut = os.path.join(users[0], "AppData", "Roaming", "Microsoft", "Windows", "Start Menu",
+                                     "Programs", "Kivoline.lnk")
+        # Whatever an earlier, failed run left behind.
+        shutil.rmtree(self.install_dir, ignore_errors=True)
+        if os.path.exists(self.shortcut):
+            os.remove(self.shortcut)
+        self.reg("delete", UNINSTALL_KEY, "/f")
+
+    # -- helpers ----------------------------------------------------------
+    def run_program(self, exe, *args, timeout=60):
+        app = WORLD.start_program(exe, args=args, copy=False)
+        return app, app.wait_exit(timeout)
+
+    def reg(self, *args):
+        """reg.exe of the prefix; its exit code."""
+        return self.run_program(os.path.join(WORLD.prefix, "drive_c", "windows", "system32", "reg.exe"), *args)[1]
+
+    def reg_values(self):
+        app, code = self.run_program(os.path.join(WORLD.prefix, "drive_c", "windows", "system32", "reg.exe"),
+                                     "query", UNINSTALL_KEY)
+        if code != 0:
+            return None
+        return dict(re.findall(r"^\s+(\w+)\s+REG_\w+\s+(.*?)\s*$", app.log(), re.M))
+
+    def version_resource(self, path):
+        tool = os.path.join(BUILD, "tests", "e2e", "tools", "kivo_update_tool.exe")
+        app, code = self.run_program(tool, "version", windows_path(path))
+        self.assertEqual(code, 0)
+        return json.loads(app.log().strip().splitlines()[-1])["version"]
+
+    def client_windows(self):
+        """Visible "Kivoline" main windows: (hwnd, Windows pid, program path)."""
+        paths = {p["pid"]: p["path"] for p in WORLD.driver.processes()}
+        return [(box["hwnd"], box["pid"], paths.get(box["pid"], "")) for box in WORLD.driver.dialogs()
+                if box["caption"] == "Kivoline"]
+
+    def end_client(self, hwnd):
+        WORLD.driver.post(hwnd, WM_COMMAND, IDCANCEL)
+        wait_until(lambda: not self.client_windows(), 20, message="the client to end")
+
+    def about_version(self, hwnd, pid):
+        WORLD.driver.post(hwnd, WM_SYSCOMMAND, IDM_ABOUTBOX)
+        box = wait_until(lambda: [b for b in WORLD.driver.dialogs(pid=pid) if b["hwnd"] != hwnd], 10,
+                         message="the About box")[0]
+        line = WORLD.driver.child(box["hwnd"], IDC_ABOUT_VERSION)
+        WORLD.driver.click(box["buttons"][0]["hwnd"])
+        return line and line["text"]
+
+    # -- the scenario -----------------------------------------------------
+    def test_install_update_and_uninstall(self):
+        old_setup = os.path.join(RELEASES[OLD], f"KivoSetup-{OLD}.exe")
+        new_release = RELEASES[NEW]
+        print(f"\n  installer: {os.path.getsize(old_setup)} bytes", file=sys.stderr)
+
+        # 1. Install 3.0.7 silently.
+        _, code = self.run_program(old_setup, "/S")
+        self.assertEqual(code, 0)
+        self.assertEqual(self.version_resource(self.client), OLD)
+        self.assertTrue(os.path.exists(self.shortcut))
+        values = self.reg_values()
+        self.assertIsNotNone(values, "no entry under Apps & features")
+        self.assertEqual((values["DisplayName"], values["DisplayVersion"]), ("Kivoline", OLD))
+        self.assertEqual(sorted(os.listdir(self.install_dir)), ["KivoVpn.exe", "Uninstall.exe"])
+
+        # 2. Our own older release, signed, announced as newer: refused.
+        HOST.serve(VERSION_PATH, NEW.encode())
+        with open(old_setup, "rb") as f:
+            HOST.serve(UPDATER_PATH, f.read())
+        app = WORLD.start_program(self.client, copy=False)
+        hwnd = app.wait_window("Kivoline", visible=True, timeout=WINDOW_WAIT)
+        self.assertEqual([r.path for r in HOST.requests], [VERSION_PATH, UPDATER_PATH])
+        self.assertFalse(os.path.exists(os.path.join(self.install_dir, "KivoUpdate.exe")))
+        self.end_client(hwnd)
+        app.wait_exit(20)
+
+        # 3. Publish 3.0.9 as publish/ lays it out.
+        HOST.clear()
+        with open(os.path.join(new_release, "Velmar", "lastver.html"), "rb") as f:
+            page = f.read()
+        self.assertEqual(page, NEW.encode())
+        HOST.serve(VERSION_PATH, page)
+        with open(os.path.join(new_release, "Velmar", "KivoUpdate.exe"), "rb") as f:
+            HOST.serve(UPDATER_PATH, f.read())
+
+        # 4. The installed client updates itself.
+        start = time.monotonic()
+        app = WORLD.start_program(self.client, copy=False)
+        windows = wait_until(self.client_windows, WINDOW_WAIT, message="a client window after the update")
+        seconds = time.monotonic() - start
+        print(f"\n  from the client's start to the window of {NEW}: {seconds:.1f} s", file=sys.stderr)
+        self.assertIsNotNone(app.process.poll(), "the old client must have ended")
+        [(hwnd, pid, path)] = windows
+        self.assertTrue(path.lower().endswith("\\kivoline\\kivovpn.exe"), path)
+        self.assertEqual(self.version_resource(self.client), NEW)
+        self.assertEqual(self.about_version(hwnd, pid), f"Version {NEW}")
+        # 3.0.9 asked again and found nothing newer.
+        self.assertEqual([r.path for r in HOST.requests], [VERSION_PATH, UPDATER_PATH, VERSION_PATH])
+        self.assertEqual(self.reg_values()["DisplayVersion"], NEW)
+        self.assertFalse([f for f in os.listdir(self.install_dir) if f.endswith((".new", ".old"))])
+
+        # 5. Uninstall: silently it waits for the running client to end;
+        # then nothing of it stays.
+        self.run_program(os.path.join(self.install_dir, "Uninstall.exe"), "/S")
+        time.sleep(2)
+        self.assertTrue(os.path.exists(self.client), "removed while the client ran")
+        self.end_client(hwnd)
+        wait_until(lambda: not os.path.exists(self.install_dir), 30, message="the program folder to go")
+        self.assertFalse(os.path.exists(self.shortcut))
+        self.assertIsNone(self.reg_values(), "the entry under Apps & features stays")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
