@@ -10,6 +10,8 @@
 set(KIVO_SIGN_CERT "" CACHE FILEPATH "Code-signing certificate (PEM or DER) for the client, installer and updater")
 set(KIVO_SIGN_KEY "" CACHE FILEPATH "Private key of KIVO_SIGN_CERT")
 set(KIVO_SIGN_PASSWORD_FILE "" CACHE FILEPATH "File holding the key's password, if it has one")
+set(KIVO_SIGN_TIMESTAMP_URL "" CACHE STRING
+    "RFC 3161 time-stamping service for the signatures (osslsigncode -ts); empty: no time stamp")
 
 set(KIVO_SIGNING OFF)
 if(KIVO_SIGN_CERT OR KIVO_SIGN_KEY)
@@ -49,5 +51,9 @@ if(KIVO_SIGN_CERT OR KIVO_SIGN_KEY)
   set(KIVO_SIGN_COMMAND ${KIVO_OSSLSIGNCODE} sign -certs ${KIVO_SIGN_CERT} -key ${KIVO_SIGN_KEY} -h sha256)
   if(KIVO_SIGN_PASSWORD_FILE)
     list(APPEND KIVO_SIGN_COMMAND -readpass ${KIVO_SIGN_PASSWORD_FILE})
+  endif()
+  # A time stamp keeps the signature valid after the certificate expires.
+  if(KIVO_SIGN_TIMESTAMP_URL)
+    list(APPEND KIVO_SIGN_COMMAND -ts ${KIVO_SIGN_TIMESTAMP_URL})
   endif()
 endif()

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ServiceEndpoints.h"
+#include "app/UpdatePaths.h"
 
 namespace kivo::app {
 
@@ -191,8 +192,11 @@ UpdaterStart StartTrustedUpdater(const std::string& path, const std::string& par
   try {
     CHeldFile updater(path);
     if (IsTrustedUpdater(updater, pinnedThumbprints, announcedVersion)) {
-      const auto started = reinterpret_cast<INT_PTR>(
-          ::ShellExecuteA(nullptr, "open", path.c_str(), parameters.c_str(), nullptr, SW_SHOW));
+      // The updater works in the client's folder, which holds it, whatever
+      // folder the client was started in (a Run key starts it in System32).
+      const std::string folder = SplitModulePath(path).directory;
+      const auto started = reinterpret_cast<INT_PTR>(::ShellExecuteA(
+          nullptr, "open", path.c_str(), parameters.c_str(), folder.empty() ? nullptr : folder.c_str(), SW_SHOW));
       // ShellExecute reports success with a value above 32.
       return started > 32 ? UpdaterStart::kStarted : UpdaterStart::kNotStarted;
     }

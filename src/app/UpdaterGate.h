@@ -65,7 +65,8 @@ enum class UpdaterStart {
 
 // Holds the downloaded updater at `path`, checks it against the pins and
 // the announced version and, when trusted, starts it through the shell with
-// `parameters`, still held. A refused file is deleted.
+// `parameters`, still held, in the folder that holds it. A refused file is
+// deleted.
 UpdaterStart StartTrustedUpdater(const std::string& path, const std::string& parameters,
                                  const std::string& announcedVersion,
                                  const std::string& pinnedThumbprints) noexcept;

@@ -113,7 +113,8 @@ bool CVpnApp::RunUpdate() {
   // Fetched over plain HTTP: only our publisher's updater of the announced
   // version runs. When the shell cannot start it, the window comes up as if
   // there were no update, rather than nothing running at all.
-  return kivo::app::StartTrustedUpdater(updaterPath, exeName, latestVersion) ==
+  // The program's name is its one parameter, quoted: it may hold spaces.
+  return kivo::app::StartTrustedUpdater(updaterPath, "\"" + exeName + "\"", latestVersion) ==
          kivo::app::UpdaterStart::kStarted;
 }
 

@@ -259,14 +259,19 @@ def app_available(name):
 class Client(Base):
     """The client's own start-up."""
 
-    def run_client(self, exe="KivoVpn_testsigner.exe", leftover=None):
+    def run_client(self, exe="KivoVpn_testsigner.exe", leftover=None, name=None, cwd=None):
+        """Runs a built client from a run directory (as `name` there when given,
+        started in `cwd` when given)."""
         if not app_available(exe):
             self.skipTest(f"{exe} is not built")
         run_dir = WORLD.run_dir(exe)
+        if name is not None:
+            os.rename(os.path.join(run_dir, exe), os.path.join(run_dir, name))
+            exe = name
         if leftover is not None:
             with open(os.path.join(run_dir, "KivoUpdate.exe"), "wb") as f:
                 f.write(leftover)
-        process = WORLD.start(exe, run_dir)
+        process = WORLD.start(exe, run_dir, cwd=cwd)
         try:
             outcome, seconds = WORLD.wait_window_or_exit(process, WINDOW_WAIT)
         finally:
@@ -281,7 +286,9 @@ class Client(Base):
     def test_trusted_update_replaces_the_client(self):
         WORLD.host.serve(VERSION_PATH, b"3.0.8")
         WORLD.host.serve(UPDATER_PATH, WORLD.updaters["signed"])
-        outcome, seconds, run_dir = self.run_client()
+        # A name with a space, started from another folder (as a Run key starts it in System32). The
+        # test build pins the test signer second of two thumbprints.
+        outcome, seconds, run_dir = self.run_client(name="Kivo Vpn.exe", cwd=WORLD.tmp)
         self.assertEqual(outcome, "exit", "the client must end without showing its window")
         record_path = os.path.join(run_dir, "updater_record.json")
         self.assertTrue(WORLD.wait_file(record_path, 20), "the updater was not started")
@@ -289,8 +296,10 @@ class Client(Base):
         with open(record_path, encoding="utf-8") as f:
             record = json.load(f)
         self.assertTrue(record["exe"].endswith("\\KivoUpdate.exe"), record)
-        self.assertEqual(record["argv"][1:], ["KivoVpn_testsigner.exe"], record)
-        self.assertTrue(record["command_line"].rstrip().endswith("KivoVpn_testsigner.exe"), record)
+        self.assertEqual(record["argv"][1:], ["Kivo Vpn.exe"], record)
+        self.assertTrue(record["command_line"].rstrip().endswith('"Kivo Vpn.exe"'), record)
+        self.assertEqual(record["cwd"].rstrip("\\").rsplit("\\", 1)[-1], os.path.basename(run_dir),
+                         "the updater works in the client's folder")
         paths = [r.path for r in WORLD.host.requests]
         self.assertEqual(paths, [VERSION_PATH, UPDATER_PATH])
         version, download = WORLD.host.requests

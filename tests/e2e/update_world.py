@@ -176,12 +176,13 @@ class UpdateWorld:
             text = f.read().decode("utf-8").strip()
         return json.loads(text.splitlines()[-1]), d
 
-    def start(self, exe, run_dir, args=()):
-        """Starts a program of the run directory under Wine."""
+    def start(self, exe, run_dir, args=(), cwd=None):
+        """Starts a program of the run directory under Wine, in `cwd` (default: the run directory)."""
         sandbox.require_sealed(exe)
         log = open(os.path.join(run_dir, exe + ".log"), "wb")
         try:
-            return subprocess.Popen(wine.command(os.path.join(run_dir, exe), *args), env=self.env, cwd=run_dir,
+            return subprocess.Popen(wine.command(os.path.join(run_dir, exe), *args), env=self.env,
+                                    cwd=cwd or run_dir,
                                     stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
         finally:
             log.close()

@@ -1,7 +1,7 @@
 // Stand-in for the service's updater program. Started by the client after a
 // self-update download, it records how it was started into
-// "updater_record.json" beside itself (its own path, its argv and the raw
-// command line, all as UTF-8) and exits.
+// "updater_record.json" beside itself (its own path, its working folder, its
+// argv and the raw command line, all as UTF-8) and exits.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
@@ -48,8 +48,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   if (length == 0 || length >= MAX_PATH) return 1;
   const wchar_t* commandLine = ::GetCommandLineW();
 
-  std::string record =
-      "{\"exe\":" + Json(Utf8(self)) + ",\"command_line\":" + Json(Utf8(commandLine)) + ",\"argv\":[";
+  wchar_t folder[MAX_PATH + 1] = {};
+  if (::GetCurrentDirectoryW(MAX_PATH, folder) == 0) folder[0] = L'\0';
+
+  std::string record = "{\"exe\":" + Json(Utf8(self)) + ",\"cwd\":" + Json(Utf8(folder)) +
+                       ",\"command_line\":" + Json(Utf8(commandLine)) + ",\"argv\":[";
   int argc = 0;
   if (LPWSTR* argv = ::CommandLineToArgvW(commandLine, &argc)) {
     for (int i = 0; i < argc; ++i) {
