@@ -14,13 +14,13 @@ namespace {
 // Longest host name the resolver accepts.
 constexpr std::size_t kMaxHostLength = 255;
 
-// Waits the pause before an echo; true when a stop was requested meanwhile.
-bool StopRequested(HANDLE stopEvent, DWORD pauseMs) {
-  if (stopEvent == nullptr) {
+// Waits the pause before an echo; true when the work was cancelled meanwhile.
+bool CancelledDuringPause(const toolkit::CancellationToken* cancel, DWORD pauseMs) {
+  if (cancel == nullptr) {
     ::Sleep(pauseMs);
     return false;
   }
-  return ::WaitForSingleObject(stopEvent, pauseMs) == WAIT_OBJECT_0;
+  return cancel->Wait(pauseMs);
 }
 
 }  // namespace
@@ -41,11 +41,6 @@ bool WinsockSession::Start() noexcept {
 
 std::atomic<std::uint16_t> CIcmpPinger::s_nSequence{0};
 
-CIcmpPinger::~CIcmpPinger() {
-  toolkit::Lock lock(m_csStop);
-  m_hStopEvent.Reset();
-}
-
 std::uint32_t CIcmpPinger::Now() noexcept {
   LARGE_INTEGER frequency;
   LARGE_INTEGER counter;
@@ -62,6 +57,7 @@ bool CIcmpPinger::Ping(std::string host, int& roundTripMs) {
   if (!Resolve(host)) return false;
   m_nIdentifier = ::GetCurrentThreadId();
   for (int repeats = 0;; ++repeats) {
+    if (Cancelled()) return false;
     int roundTrip = 0;
     if (!SendEcho() || !ReceiveEcho(roundTrip)) return false;
     if (roundTrip != 0 || repeats == kMaxZeroRoundTripRepeats) {
@@ -77,7 +73,7 @@ bool CIcmpPinger::PingWithRetries(std::string host, int& roundTripMs) {
   int zeroRepeats = 0;
   for (int attempt = 0; attempt < kMaxAttempts;) {
     // Closing the main window ends the background pass between attempts.
-    if (m_bRetriesStopped.load()) return false;
+    if (Cancelled()) return false;
     int roundTrip = 0;
     if (SendEcho() && ReceiveEcho(roundTrip)) {
       if (roundTrip != 0 || zeroRepeats == kMaxZeroRoundTripRepeats) {
@@ -98,34 +94,20 @@ void CIcmpPinger::Measure(std::string host, float& averageMs, int& percent) {
   if (!Resolve(host)) return;
   m_nIdentifier = ::GetCurrentThreadId();
 
-  HANDLE stopEvent = nullptr;
-  {
-    toolkit::Lock lock(m_csStop);
-    m_hStopEvent.Reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    stopEvent = m_hStopEvent.Get();
-  }
+  // From here on a cancel counts (see the header).
+  const toolkit::CancellationToken* cancel = Cancelled() ? nullptr : m_pCancel;
   int successes = 0;
   std::int64_t sum = 0;  // replies carry their own timestamps: a forged one must not overflow the sum
   for (int echo = 0; echo < kEchoCount; ++echo) {
-    if (StopRequested(stopEvent, kStopCheckMs)) break;
+    if (CancelledDuringPause(cancel, kStopCheckMs)) break;
     int roundTrip = 0;
     if (SendEcho() && ReceiveEcho(roundTrip)) {
       ++successes;
       sum += roundTrip;
     }
   }
-  {
-    toolkit::Lock lock(m_csStop);
-    m_hStopEvent.Reset();
-  }
   if (successes > 0) averageMs = static_cast<float>(static_cast<double>(sum) / successes);
   percent = successes * 100 / kEchoCount;
-}
-
-void CIcmpPinger::Stop() {
-  m_bRetriesStopped.store(true);
-  toolkit::Lock lock(m_csStop);
-  if (m_hStopEvent) ::SetEvent(m_hStopEvent.Get());
 }
 
 SOCKET CIcmpPinger::OpenRawSocket() { return ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP); }

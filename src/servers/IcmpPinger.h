@@ -2,8 +2,10 @@
 //
 // A prober serves one measuring operation on the thread that constructed it:
 // `Ping` (one round trip), `PingWithRetries` (up to five counted attempts) or
-// `Measure` (fifty echoes: average and share answered). Only `Stop` may be
-// called from another thread, at any time during the prober's life.
+// `Measure` (fifty echoes: average and share answered). It may be given the
+// cancellation token of the work it serves; the owner of that work cancels
+// it from another thread, and the prober checks it, or waits on it, between
+// its echoes.
 //
 // Echoes go out over a raw IPv4 ICMP socket, which receives every ICMP
 // datagram reaching the host; the prober keeps the echo replies that carry its
@@ -68,21 +70,25 @@ class CIcmpPinger {
   static constexpr int kMaxReceiveErrors = 8;
   static constexpr DWORD kStopCheckMs = 5;
 
+  // A prober that nothing cancels.
   CIcmpPinger() = default;
-  virtual ~CIcmpPinger();
+  // `cancel` must outlive the prober.
+  explicit CIcmpPinger(const toolkit::CancellationToken& cancel) noexcept : m_pCancel(&cancel) {}
+  virtual ~CIcmpPinger() = default;
   CIcmpPinger(const CIcmpPinger&) = delete;
   CIcmpPinger& operator=(const CIcmpPinger&) = delete;
 
-  // `host` is a dotted IPv4 address or a host name.
+  // `host` is a dotted IPv4 address or a host name. Once the token is
+  // cancelled, `Ping` ends before its next echo and `PingWithRetries` before
+  // its next attempt, both as failures.
   bool Ping(std::string host, int& roundTripMs);
   bool PingWithRetries(std::string host, int& roundTripMs);
   // Both outputs are always set: 0 and 0 when the host cannot be measured.
-  // `percent` counts against all fifty echoes, even after an early stop.
+  // A cancel ends it before its next echo; `percent` still counts against
+  // all fifty. A cancel that came before the measurement began (while the
+  // prober was opening its socket, say) does not shorten it: the caller
+  // sees the token before its next server.
   void Measure(std::string host, float& averageMs, int& percent);
-  // Ends a running `Measure` before its next echo, and `PingWithRetries`
-  // before its next attempt (as a failure). A stop before `Measure` has
-  // begun does not shorten it.
-  void Stop();
 
  protected:
   // Virtual so that a test can refuse the raw socket or script the exchange.
@@ -109,6 +115,8 @@ class CIcmpPinger {
   // count.
   static std::uint32_t Now() noexcept;
 
+  bool Cancelled() const noexcept { return m_pCancel != nullptr && m_pCancel->Cancelled(); }
+
   bool Open();
   bool Resolve(const std::string& host);
   bool ParseReply(const std::uint8_t* datagram, int length, int& roundTripMs) const;
@@ -134,10 +142,7 @@ class CIcmpPinger {
   // The echo service answers within the send; the receive then reports it.
   EchoOutcome m_echoOutcome = EchoOutcome::kNone;
   int m_nServiceRoundTrip = 0;
-  // Serialises Stop against Measure creating and closing the event.
-  toolkit::CriticalSection m_csStop;
-  std::atomic<bool> m_bRetriesStopped{false};
-  toolkit::UniqueKernelHandle m_hStopEvent;
+  const toolkit::CancellationToken* m_pCancel = nullptr;
 };
 
 }  // namespace kivo::servers

@@ -40,4 +40,19 @@ std::string EntryName(const std::string& entryText) {
 
 std::string DelayAnnotation(int roundTripMs) { return kivo::toolkit::Format("(--%dms)", roundTripMs); }
 
+std::string FormatPerformanceValue(float averageMs, int percent) {
+  if (percent == 0) return "N/A";
+  const int loss = 100 - percent;
+  const double d = averageMs;
+  double value;
+  if ((loss == 0 || loss == 1) && d <= 50.0f) {
+    value = d * static_cast<double>(0.2f);
+  } else if (loss <= 5 && d <= 100.0f) {
+    value = loss * static_cast<double>(1.5f) + d * static_cast<double>(0.075f) + 10.0f;
+  } else {
+    value = loss * static_cast<double>(0.6f) + d * static_cast<double>(0.015f) + 25.0f;
+  }
+  return kivo::toolkit::Format("%.2f", value);
+}
+
 }  // namespace kivo::servers

@@ -1,5 +1,6 @@
-// The service's fixed catalogue of six servers in three provider groups, and
-// the rule that turns a list entry into a server name.
+// The service's fixed catalogue of six servers in three provider groups, the
+// rule that turns a list entry into a server name, and the texts of a
+// measurement.
 #pragma once
 
 #include <array>
@@ -33,5 +34,9 @@ std::string EntryName(const std::string& entryText);
 
 // "(--%dms)" for a round trip.
 std::string DelayAnnotation(int roundTripMs);
+
+// The performance value of a server measured with fifty echoes (smaller is
+// better): "N/A" for no answer, else the value with two decimals.
+std::string FormatPerformanceValue(float averageMs, int percent);
 
 }  // namespace kivo::servers

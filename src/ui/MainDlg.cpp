@@ -57,7 +57,8 @@ CMainDlg::CMainDlg(HWND parent)
 
 CMainDlg::~CMainDlg() {
   // The second measurement pass uses the dialog's lists: it ends first.
-  StopRetryThread();
+  m_measureCancel.Cancel();
+  m_retryThread.Join();
   // A dial still held (the modal run ended by a quit message) is released:
   // the system keeps its connection object until it is hung up.
   if (m_hRasConn != nullptr) HangUp();
@@ -206,7 +207,7 @@ void CMainDlg::SetButtonFace(CImageButton& button, const ButtonFaces& faces) {
 void CMainDlg::OnDestroy() {
   // The window goes: the second measurement pass can end while the rest of
   // the dialog is torn down (the destructor waits for it).
-  RequestRetryStop();
+  m_measureCancel.Cancel();
   // Nor in the buffer the password field frees with its window.
   kivo::toolkit::WipeWindowText(Item(IDC_PASSWORD));
   SetMsgHandled(false);

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "servers/IcmpPinger.h"
 #include "servers/ServerCatalogue.h"
 #include "toolkit/Dialog.h"
 #include "toolkit/Gdi.h"
@@ -110,12 +109,12 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner {
   void RecordProbeResult(const std::string& address, int roundTrip, bool succeeded);
   void FillGroupCombos();
   void StartRetryThread();
-  void RetryFailedServers(const std::vector<std::string>& targets, HWND window);
+  // On the second pass's thread: measures the targets and posts each answer
+  // to `window`.
+  static void RetryFailedServers(const std::vector<std::string>& targets, HWND window,
+                                 const kivo::toolkit::CancellationToken& cancel);
   LRESULT OnRetryResult(WPARAM wp, LPARAM lp);
   void UpdateComboEntry(const std::string& address, const std::string& annotation);
-  // Tells the second pass to end; StopRetryThread also waits for it.
-  void RequestRetryStop();
-  void StopRetryThread();
   void OnDestroy();
   void LeaveServerChoice();
   void SelectGroupOfServer(const std::string& name);
@@ -178,12 +177,10 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner {
   kivo::toolkit::CriticalSection m_csResults;
   HICON m_hIcon = nullptr;  // shared resource icon: not destroyed
   kivo::toolkit::UniqueIcon m_hSmallIcon;
-  // The background second measurement pass: its stop signal, the prober it
-  // runs (published under the lock so that closing can stop it) and the
-  // thread itself, declared last so that it ends before the rest goes.
-  kivo::toolkit::Event m_retryStop;
-  kivo::toolkit::CriticalSection m_csRetry;
-  kivo::servers::CIcmpPinger* m_pRetryPinger = nullptr;
+  // Cancels the probers of both measurement passes when the window goes.
+  kivo::toolkit::CancellationToken m_measureCancel;
+  // The background second pass, declared last so that it ends before the
+  // rest goes.
   kivo::toolkit::WorkerThread m_retryThread;
 
   KIVO_DECLARE_MESSAGE_MAP(CMainDlg, kivo::toolkit::Dialog)

@@ -4,10 +4,10 @@
 
 #include "ServiceEndpoints.h"
 #include "resource.h"
-#include "servers/NetPerfDlg.h"
 #include "servers/ServerCatalogue.h"
 #include "toolkit/Controls.h"
 #include "ui/MainDlg.h"
+#include "ui/NetPerfDlg.h"
 
 using kivo::servers::EntryName;
 using kivo::toolkit::ComboBox;
@@ -135,7 +135,7 @@ void CMainDlg::OnIntelligent() {
 }
 
 void CMainDlg::OnNetworkPerformance() {
-  kivo::servers::CNetPerfDlg dialog(nullptr);
+  CNetPerfDlg dialog(nullptr);
   dialog.SetCatalogue(m_mapServerAddress);
   dialog.SetLanguage(m_nLangVariant);
   if (dialog.DoModal() != IDOK) return;

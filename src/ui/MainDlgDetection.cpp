@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "resource.h"
+#include "servers/IcmpPinger.h"
 #include "servers/ServerCatalogue.h"
 #include "toolkit/Controls.h"
 #include "ui/MainDlg.h"
@@ -28,7 +29,7 @@ void CMainDlg::StartDetection() {
   // here so that every server gets an annotation.
   std::string address;
   while (handles.size() < n && ClaimNextServer(address)) {
-    CIcmpPinger pinger;
+    CIcmpPinger pinger(m_measureCancel);
     int roundTrip = 0;
     bool ok = pinger.Ping(address, roundTrip);
     RecordProbeResult(address, roundTrip, ok);
@@ -38,7 +39,7 @@ void CMainDlg::StartDetection() {
 void CMainDlg::DetectionThreadProc() {
   std::string address;
   if (!ClaimNextServer(address)) return;
-  CIcmpPinger pinger;
+  CIcmpPinger pinger(m_measureCancel);
   int roundTrip = 0;
   bool ok = pinger.Ping(address, roundTrip);
   RecordProbeResult(address, roundTrip, ok);
@@ -83,28 +84,21 @@ void CMainDlg::FillGroupCombos() {
 }
 
 void CMainDlg::StartRetryThread() {
-  m_retryStop.Reset();
   HWND window = Hwnd();
   // The pass works on its own copy of the targets and hands every answer to
   // this thread by message: it never touches the dialog's lists or windows.
-  m_retryThread.Start([this, targets = m_arrProbeTargets, window] { RetryFailedServers(targets, window); });
+  const auto& cancel = m_measureCancel;
+  m_retryThread.Start(
+      [targets = m_arrProbeTargets, window, &cancel] { RetryFailedServers(targets, window, cancel); });
 }
 
-void CMainDlg::RetryFailedServers(const std::vector<std::string>& targets, HWND window) {
+void CMainDlg::RetryFailedServers(const std::vector<std::string>& targets, HWND window,
+                                  const kivo::toolkit::CancellationToken& cancel) {
   for (size_t i = 0; i < targets.size(); ++i) {
-    if (m_retryStop.Wait(0)) return;
-    CIcmpPinger pinger;
-    {
-      kivo::toolkit::Lock lock(m_csRetry);
-      m_pRetryPinger = &pinger;
-    }
+    if (cancel.Cancelled()) return;
+    CIcmpPinger pinger(cancel);
     int roundTrip = 0;
-    bool ok = !m_retryStop.Wait(0) && pinger.PingWithRetries(targets[i], roundTrip);
-    {
-      kivo::toolkit::Lock lock(m_csRetry);
-      m_pRetryPinger = nullptr;
-    }
-    if (ok)
+    if (pinger.PingWithRetries(targets[i], roundTrip))
       ::PostMessageA(window, kRetryResultMessage, static_cast<WPARAM>(i), static_cast<LPARAM>(roundTrip));
   }
   ::PostMessageA(window, kRetryResultMessage, kRetryFinished, 0);
@@ -138,15 +132,4 @@ void CMainDlg::UpdateComboEntry(const std::string& address, const std::string& a
       }
     }
   }
-}
-
-void CMainDlg::RequestRetryStop() {
-  m_retryStop.Set();
-  kivo::toolkit::Lock lock(m_csRetry);
-  if (m_pRetryPinger != nullptr) m_pRetryPinger->Stop();
-}
-
-void CMainDlg::StopRetryThread() {
-  RequestRetryStop();
-  m_retryThread.Join();
 }

@@ -1,5 +1,5 @@
 // The prober's operations over a scripted echo exchange: round trips of 0,
-// counted attempts, the Measure figures, stopping, sequence numbers and
+// counted attempts, the Measure figures, cancelling, sequence numbers and
 // identifiers. Nothing leaves the machine: the script replaces the exchange.
 #include <gtest/gtest.h>
 
@@ -14,6 +14,7 @@
 #include "toolkit/Thread.h"
 
 using kivo::servers::CIcmpPinger;
+using kivo::toolkit::CancellationToken;
 
 namespace {
 
@@ -32,6 +33,8 @@ class ScriptedPinger : public CIcmpPinger {
  public:
   explicit ScriptedPinger(std::vector<Echo> script = {}, Echo rest = kLost)
       : m_script(std::move(script)), m_rest(rest) {}
+  ScriptedPinger(const CancellationToken& cancel, std::vector<Echo> script, Echo rest = kLost)
+      : CIcmpPinger(cancel), m_script(std::move(script)), m_rest(rest) {}
 
   int Echoes() const { return static_cast<int>(sequences.size()); }
 
@@ -208,23 +211,25 @@ TEST(Measure, UnmeasurableHostGivesZeroAndZeroWithoutEchoes) {
   EXPECT_EQ(pinger.Echoes(), 0);
 }
 
-TEST(Measure, StoppedAfterTenAnsweredCountsAgainstFifty) {
+TEST(Measure, CancelledAfterTenAnsweredCountsAgainstFifty) {
   std::vector<Echo> script;
   for (int i = 1; i <= 50; ++i) script.push_back(Answer(i));
-  ScriptedPinger pinger(script);
-  pinger.onAnswer = [&pinger](int answered) {
-    if (answered == 10) pinger.Stop();
+  CancellationToken cancel;
+  ScriptedPinger pinger(cancel, script);
+  pinger.onAnswer = [&cancel](int answered) {
+    if (answered == 10) cancel.Cancel();
   };
   float average = -1;
   int percent = -1;
   pinger.Measure(kHost, average, percent);
   EXPECT_EQ(percent, 20);
   EXPECT_FLOAT_EQ(average, 5.5f);
-  EXPECT_EQ(pinger.Echoes(), 10) << "no echo after the stop";
+  EXPECT_EQ(pinger.Echoes(), 10) << "no echo after the cancel";
 }
 
-TEST(Measure, StopFromAnotherThreadEndsItBeforeTheNextEcho) {
-  ScriptedPinger pinger({}, Answer(30));
+TEST(Measure, CancelFromAnotherThreadEndsItBeforeTheNextEcho) {
+  CancellationToken cancel;
+  ScriptedPinger pinger(cancel, {}, Answer(30));
   kivo::toolkit::Event reached;
   kivo::toolkit::Event stopped;
   pinger.onAnswer = [&](int answered) {
@@ -234,7 +239,7 @@ TEST(Measure, StopFromAnotherThreadEndsItBeforeTheNextEcho) {
   };
   kivo::toolkit::WorkerThread stopper;
   ASSERT_TRUE(stopper.Start([&] {
-    if (reached.Wait(60000)) pinger.Stop();
+    if (reached.Wait(60000)) cancel.Cancel();
     stopped.Set();
   }));
   float average = -1;
@@ -246,15 +251,15 @@ TEST(Measure, StopFromAnotherThreadEndsItBeforeTheNextEcho) {
   EXPECT_EQ(pinger.Echoes(), 10);
 }
 
-TEST(Measure, StopOutsideAMeasurementHasNoEffect) {
-  ScriptedPinger pinger({}, Answer(8));
-  pinger.Stop();  // before Measure has its stop event: forgotten
+TEST(Measure, CancelBeforeTheMeasurementBeganDoesNotShortenIt) {
+  CancellationToken cancel;
+  ScriptedPinger pinger(cancel, {}, Answer(8));
+  cancel.Cancel();  // while the prober was still opening its socket, say
   float average = -1;
   int percent = -1;
   pinger.Measure(kHost, average, percent);
   EXPECT_EQ(percent, 100);
   EXPECT_FLOAT_EQ(average, 8.0f);
-  pinger.Stop();  // after Measure closed its event
   EXPECT_EQ(pinger.Echoes(), 50);
 }
 
@@ -311,26 +316,42 @@ TEST(Identifier, IsTheMeasuringThreadsId) {
 }  // namespace
 
 // Closing the main window stops the background pass between two attempts.
-TEST(PingWithRetries, StopEndsItBeforeTheNextAttempt) {
-  // The stop arrives while the second attempt is under way.
+TEST(PingWithRetries, CancelEndsItBeforeTheNextAttempt) {
+  // The cancel arrives while the second attempt is under way.
+  CancellationToken cancel;
   int echoes = 0;
-  class StoppingPinger : public ScriptedPinger {
+  class CancellingPinger : public ScriptedPinger {
    public:
-    int* echoes = nullptr;
+    CancellingPinger(CancellationToken& cancel, int& echoes)
+        : ScriptedPinger(cancel, {}), m_cancel(cancel), m_echoes(echoes) {}
 
    protected:
     bool SendEcho() override {
-      if (++*echoes == 2) Stop();
+      if (++m_echoes == 2) m_cancel.Cancel();
       return ScriptedPinger::SendEcho();
     }
-  } stopping;
-  stopping.echoes = &echoes;
-  int roundTrip = -1;
-  EXPECT_FALSE(stopping.PingWithRetries(kHost, roundTrip));
-  EXPECT_EQ(stopping.Echoes(), 2) << "the attempt under way finishes, no further one starts";
 
-  ScriptedPinger before({}, Answer(4));
-  before.Stop();
-  EXPECT_FALSE(before.PingWithRetries(kHost, roundTrip)) << "a stop before the pass sends nothing";
+   private:
+    CancellationToken& m_cancel;
+    int& m_echoes;
+  } cancelling(cancel, echoes);
+  int roundTrip = -1;
+  EXPECT_FALSE(cancelling.PingWithRetries(kHost, roundTrip));
+  EXPECT_EQ(cancelling.Echoes(), 2) << "the attempt under way finishes, no further one starts";
+
+  ScriptedPinger before(cancel, {}, Answer(4));
+  EXPECT_FALSE(before.PingWithRetries(kHost, roundTrip)) << "a cancel before the pass sends nothing";
   EXPECT_EQ(before.Echoes(), 0);
+}
+
+// The start-up pass takes the same token: a cancel ends Ping before its next
+// echo, also between the repeats of a round trip of 0.
+TEST(Ping, CancelEndsItBeforeTheNextEcho) {
+  CancellationToken cancel;
+  ScriptedPinger pinger(cancel, {Answer(0), Answer(0), Answer(7)});
+  pinger.onAnswer = [&cancel](int) { cancel.Cancel(); };
+  int roundTrip = -1;
+  EXPECT_FALSE(pinger.Ping(kHost, roundTrip));
+  EXPECT_EQ(roundTrip, -1);
+  EXPECT_EQ(pinger.Echoes(), 1);
 }

@@ -3,7 +3,6 @@
 
 #include <set>
 
-#include "servers/NetPerfDlg.h"
 #include "servers/ServerCatalogue.h"
 #include "toolkit/Strings.h"
 
@@ -72,16 +71,6 @@ TEST(PerformanceValue, BoundsOfEachBranch) {
   EXPECT_EQ(FormatPerformanceValue(100.5f, 100), "26.51");
   EXPECT_EQ(FormatPerformanceValue(100, 94), "30.10");
   EXPECT_EQ(FormatPerformanceValue(1000, 2), "98.80");
-}
-
-// Traditional Chinese systems (variants 2 to 4, code page 950) have an
-// English main window; GBK texts would be nonsense there.
-TEST(PerformanceDialog, FollowsTheMainWindowsLanguage) {
-  for (int variant = 0; variant <= 6; ++variant) {
-    CNetPerfDlg dialog(nullptr);
-    dialog.SetLanguage(variant);
-    EXPECT_EQ(dialog.ShowsChinese(), variant == 1 || variant == 5) << variant;
-  }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The window toolkit: ownership of handles, the message map's routing,
-// worker threads and the string helpers.
+// worker threads, the cancellation token and the string helpers.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -132,6 +132,32 @@ TEST(Event, WaitReportsSetAndTimeout) {
   EXPECT_TRUE(event.Wait(0));
   event.Reset();
   EXPECT_FALSE(event.Wait(0));
+}
+
+// The owner cancels from its thread: a wait under way on another thread ends,
+// and so does every later wait at once, until the owner re-arms the token.
+TEST(CancellationToken, CancelEndsAWaitUnderWayAndEveryLaterOne) {
+  CancellationToken token;
+  EXPECT_FALSE(token.Cancelled());
+  EXPECT_FALSE(token.Wait(10));
+  Event waiting;
+  std::atomic<bool> woke{false};
+  WorkerThread waiter;
+  ASSERT_TRUE(waiter.Start([&] {
+    waiting.Set();
+    woke = token.Wait(60000);
+  }));
+  ASSERT_TRUE(waiting.Wait(10000));
+  token.Cancel();
+  EXPECT_TRUE(waiter.Wait(10000)) << "the wait under way ends at the cancel";
+  waiter.Join();
+  EXPECT_TRUE(woke.load());
+  EXPECT_TRUE(token.Cancelled());
+  EXPECT_TRUE(token.Wait(0)) << "a wait that begins after the cancel";
+  EXPECT_TRUE(token.Wait(0)) << "and every one after it";
+  token.Reset();
+  EXPECT_FALSE(token.Cancelled());
+  EXPECT_FALSE(token.Wait(10));
 }
 
 // A window whose map handles a command, a typed timer and a message that

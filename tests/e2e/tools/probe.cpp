@@ -4,8 +4,8 @@
 //   kivo_probe.exe ping|retries|measure HOST [options]
 //     --refuse-raw             the raw socket is refused, as without administrator rights
 //     --second-host HOST2      a second prober measures HOST2 on its own thread at the same time
-//     --stop-after-answers N   (measure) another thread calls Stop once N echoes have been answered
-//     --stop-after-ms T        (measure) another thread calls Stop T ms after the start
+//     --stop-after-answers N   (measure) another thread cancels once N echoes have been answered
+//     --stop-after-ms T        (measure) another thread cancels T ms after the start
 //
 // Output: {"op":...,"results":[{"host":...,"ok":...,"rtt":...,"average":...,"percent":...,
 //          "answered":...,"thread_id":...,"identifier":...,"raw":...,"elapsed_ms":...}]}
@@ -39,8 +39,8 @@ struct Options {
 // A prober that can refuse its raw socket and report its answered echoes.
 class ProbePinger : public CIcmpPinger {
  public:
-  ProbePinger(bool refuseRaw, int stopAfterAnswers)
-      : m_bRefuseRaw(refuseRaw), m_nStopAfterAnswers(stopAfterAnswers) {}
+  ProbePinger(const kivo::toolkit::CancellationToken& cancel, bool refuseRaw, int stopAfterAnswers)
+      : CIcmpPinger(cancel), m_bRefuseRaw(refuseRaw), m_nStopAfterAnswers(stopAfterAnswers) {}
 
   bool Raw() const { return UsesRawSocket(); }
   DWORD Id() const { return Identifier(); }
@@ -54,8 +54,8 @@ class ProbePinger : public CIcmpPinger {
   bool ReceiveEcho(int& roundTripMs) override {
     if (!CIcmpPinger::ReceiveEcho(roundTripMs)) return false;
     if (++m_nAnswered == m_nStopAfterAnswers) {
-      // Hold the measurement until the other thread has called Stop, so the
-      // stop lands before the next echo however the threads are scheduled.
+      // Hold the measurement until the other thread has cancelled, so the
+      // cancel lands before the next echo however the threads are scheduled.
       m_answersReached.Set();
       m_stopped.Wait(10000);
     }
@@ -72,6 +72,7 @@ class ProbePinger : public CIcmpPinger {
 
 struct Job {
   std::string host;
+  kivo::toolkit::CancellationToken cancel;
   std::unique_ptr<ProbePinger> pinger;
   bool ok = false;
   int roundTrip = 0;
@@ -107,13 +108,13 @@ void Run(const Options& options, Job& job) {
   job.elapsedMs = Milliseconds() - start;
 }
 
-void StopLater(const Options& options, ProbePinger& pinger) {
+void StopLater(const Options& options, Job& job) {
   if (options.stopAfterAnswers > 0) {
-    if (pinger.AnswersReached().Wait(300000)) pinger.Stop();
-    pinger.Stopped().Set();
+    if (job.pinger->AnswersReached().Wait(300000)) job.cancel.Cancel();
+    job.pinger->Stopped().Set();
   } else if (options.stopAfterMs >= 0) {
     ::Sleep(static_cast<DWORD>(options.stopAfterMs));
-    pinger.Stop();
+    job.cancel.Cancel();
   }
 }
 
@@ -178,13 +179,14 @@ int main(int argc, char** argv) {
   std::vector<Job> jobs(options.hosts.size());
   for (std::size_t i = 0; i < jobs.size(); ++i) {
     jobs[i].host = options.hosts[i];
-    jobs[i].pinger = std::make_unique<ProbePinger>(options.refuseRaw, options.stopAfterAnswers);
+    jobs[i].pinger =
+        std::make_unique<ProbePinger>(jobs[i].cancel, options.refuseRaw, options.stopAfterAnswers);
   }
   {
     std::vector<kivo::toolkit::WorkerThread> workers(jobs.size() * 2);
     for (std::size_t i = 0; i < jobs.size(); ++i) {
       Job& job = jobs[i];
-      workers[2 * i].Start([&options, &job] { StopLater(options, *job.pinger); });
+      workers[2 * i].Start([&options, &job] { StopLater(options, job); });
       workers[2 * i + 1].Start([&options, &job] { Run(options, job); });
     }
     for (std::size_t i = 0; i < jobs.size(); ++i) {

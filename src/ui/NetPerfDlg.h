@@ -2,12 +2,16 @@
 // another with fifty echoes on a worker thread, shows delay, answer rate and
 // a performance value (smaller is better), and returns the server the user
 // picks.
+//
+// The test thread touches no window: it posts each row's figures, and then
+// its end, to the dialog, whose thread writes the row and sets the buttons.
 #pragma once
 
-#include <atomic>
-#include <string>
+#include <windows.h>
 
-#include "servers/IcmpPinger.h"
+#include <string>
+#include <vector>
+
 #include "servers/ServerCatalogue.h"
 #include "toolkit/Dialog.h"
 #include "toolkit/MessageMap.h"
@@ -15,22 +19,17 @@
 #include "toolkit/Sync.h"
 #include "toolkit/Thread.h"
 
-namespace kivo::servers {
-
-// "N/A" for no answer, else the performance value with two decimals.
-std::string FormatPerformanceValue(float averageMs, int percent);
-
-class CNetPerfDlg : public toolkit::Dialog {
+class CNetPerfDlg : public kivo::toolkit::Dialog {
  public:
   explicit CNetPerfDlg(HWND parent);
   ~CNetPerfDlg() override;
 
-  void SetCatalogue(const toolkit::StringMap& catalogue);
+  void SetCatalogue(const kivo::toolkit::StringMap& catalogue);
   void SetLanguage(int variant) noexcept { m_nLangVariant = variant; }
   // The main window's text set: Chinese for variants 1 and 5 only. (The GBK
   // texts would be nonsense on the Traditional Chinese systems, code page
   // 950, whose main window is English.)
-  bool ShowsChinese() const noexcept { return IsChineseVariant(m_nLangVariant); }
+  bool ShowsChinese() const noexcept { return kivo::servers::IsChineseVariant(m_nLangVariant); }
   std::string GetChosenName() const { return m_strChosenName; }
 
  protected:
@@ -44,27 +43,25 @@ class CNetPerfDlg : public toolkit::Dialog {
   void OnStopTest();
   void OnClose();
   void StartTest();
-  void RunTest(HWND dialog, HWND list);
+  // On the test thread: measures the addresses in row order and posts each
+  // row's figures, then the end of the test, to `dialog`.
+  static void RunTest(const std::vector<std::string>& addresses, HWND dialog,
+                      const kivo::toolkit::CancellationToken& cancel);
+  LRESULT OnRowMeasured(WPARAM, LPARAM);
   LRESULT OnTestEnded(WPARAM, LPARAM);
   void SetButtonsTesting(bool testing);
 
-  // The prober of the server under test and the stop event, published and
-  // withdrawn under m_csTest so that a stop never signals either after the
-  // test thread has finished with it.
-  toolkit::CriticalSection m_csTest;
-  toolkit::UniqueKernelHandle m_hStopTestEvent;
-  CIcmpPinger* m_pCurrentPinger = nullptr;
   std::string m_strChosenName;
-  toolkit::StringMap m_mapServerAddress;
+  kivo::toolkit::StringMap m_mapServerAddress;
   int m_nLangVariant = 1;
   std::string m_strTitle, m_strHint, m_strTestAgain, m_strStopTest, m_strUseSelect, m_strCancel,
       m_strNoSelection, m_strColName, m_strColDelay, m_strColStatus, m_strColValue;
-  // Testing from before the thread starts until the dialog's thread has
-  // carried out the test thread's last message.
-  std::atomic<bool> m_bTesting{false};
-  toolkit::WorkerThread m_testThread;
+  // Testing from before the thread starts until this thread has carried out
+  // the test thread's last message.
+  bool m_bTesting = false;
+  // Stop cancels the test; the thread, declared last, ends before the token.
+  kivo::toolkit::CancellationToken m_testCancel;
+  kivo::toolkit::WorkerThread m_testThread;
 
-  KIVO_DECLARE_MESSAGE_MAP(CNetPerfDlg, toolkit::Dialog)
+  KIVO_DECLARE_MESSAGE_MAP(CNetPerfDlg, kivo::toolkit::Dialog)
 };
-
-}  // namespace kivo::servers

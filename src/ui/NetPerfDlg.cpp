@@ -1,67 +1,72 @@
-#include "servers/NetPerfDlg.h"
+#include "ui/NetPerfDlg.h"
 
 #include <commctrl.h>
 
+#include <bit>
+#include <cstdint>
+
 #include "resource.h"
+#include "servers/IcmpPinger.h"
 #include "toolkit/Application.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Strings.h"
 
-namespace kivo::servers {
-
-using toolkit::Gbk;
+using kivo::servers::CIcmpPinger;
+using kivo::servers::FormatPerformanceValue;
+using kivo::toolkit::Gbk;
 
 namespace {
 
-// Sent by the test thread as its last step: the dialog's thread switches the
-// buttons back and leaves Testing.
-constexpr UINT kTestEndedMessage = WM_APP + 1;
+// Posted by the test thread for each measured row: wParam the row (low 16
+// bits) and the share answered (the bits above), lParam the bits of the
+// average round trip. Plain values: a post that no dialog receives any more
+// leaves nothing behind.
+constexpr UINT kRowMeasuredMessage = WM_APP + 2;
+// Posted by the test thread as its last step: the dialog's thread switches
+// the buttons back and leaves Testing.
+constexpr UINT kTestEndedMessage = WM_APP + 3;
+
+struct RowFigures {
+  int row;
+  int percent;
+  float averageMs;
+};
+
+void PostRowFigures(HWND dialog, const RowFigures& figures) {
+  const auto wp = static_cast<WPARAM>((figures.row & 0xFFFF) | (figures.percent << 16));
+  const auto lp = static_cast<LPARAM>(std::bit_cast<std::uint32_t>(figures.averageMs));
+  ::PostMessageA(dialog, kRowMeasuredMessage, wp, lp);
+}
+
+RowFigures ReadRowFigures(WPARAM wp, LPARAM lp) {
+  return RowFigures{static_cast<int>(wp & 0xFFFF), static_cast<int>((wp >> 16) & 0xFF),
+                    std::bit_cast<float>(static_cast<std::uint32_t>(lp))};
+}
 
 }  // namespace
 
-std::string FormatPerformanceValue(float averageMs, int percent) {
-  if (percent == 0) return "N/A";
-  const int loss = 100 - percent;
-  const double d = averageMs;
-  double value;
-  if ((loss == 0 || loss == 1) && d <= 50.0f) {
-    value = d * static_cast<double>(0.2f);
-  } else if (loss <= 5 && d <= 100.0f) {
-    value = loss * static_cast<double>(1.5f) + d * static_cast<double>(0.075f) + 10.0f;
-  } else {
-    value = loss * static_cast<double>(0.6f) + d * static_cast<double>(0.015f) + 25.0f;
-  }
-  return toolkit::Format("%.2f", value);
-}
-
-const toolkit::MessageMap<CNetPerfDlg>& CNetPerfDlg::GetMessageMap() {
-  using Map = toolkit::MessageMap<CNetPerfDlg>;
+const kivo::toolkit::MessageMap<CNetPerfDlg>& CNetPerfDlg::GetMessageMap() {
+  using Map = kivo::toolkit::MessageMap<CNetPerfDlg>;
   static const Map map = Map()
                              .Close(&CNetPerfDlg::OnClose)
+                             .Message(kRowMeasuredMessage, &CNetPerfDlg::OnRowMeasured)
                              .Message(kTestEndedMessage, &CNetPerfDlg::OnTestEnded)
                              .Command(IDC_TEST_AGAIN, BN_CLICKED, &CNetPerfDlg::OnTestAgain)
                              .Command(IDC_STOP_TEST, BN_CLICKED, &CNetPerfDlg::OnStopTest);
   return map;
 }
 
-CNetPerfDlg::CNetPerfDlg(HWND parent) : toolkit::Dialog(IDD_NETPERF, parent) {}
+CNetPerfDlg::CNetPerfDlg(HWND parent) : kivo::toolkit::Dialog(IDD_NETPERF, parent) {}
 
 CNetPerfDlg::~CNetPerfDlg() {
-  // The dialog refuses to end while testing; this covers a dialog that
-  // never ran its loop to the end (a quit message). The thread may be inside
-  // a message sent to this thread: answer those while waiting, or neither
-  // thread could go on.
-  OnStopTest();
-  while (m_testThread.Running()) {
-    const HANDLE thread = m_testThread.NativeHandle();
-    ::MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
-    MSG msg;
-    ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-  }
+  // The dialog refuses to end while testing; this covers a dialog whose
+  // modal run a quit message ended. The test thread waits for nothing of
+  // this thread's, and its posts to the window that has gone fail.
+  m_testCancel.Cancel();
   m_testThread.Join();
 }
 
-void CNetPerfDlg::SetCatalogue(const toolkit::StringMap& catalogue) {
+void CNetPerfDlg::SetCatalogue(const kivo::toolkit::StringMap& catalogue) {
   for (const auto& [name, address] : catalogue) m_mapServerAddress.SetAt(name, address);
 }
 
@@ -91,7 +96,7 @@ BOOL CNetPerfDlg::OnInitDialog() {
   SetItemText(IDOK, m_strUseSelect);
   SetItemText(IDCANCEL, m_strCancel);
 
-  toolkit::ListView list(Item(IDC_SERVER_LIST));
+  kivo::toolkit::ListView list(Item(IDC_SERVER_LIST));
   list.SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
   list.InsertColumn(0, m_strColName, 85, LVCFMT_CENTER);
   list.InsertColumn(1, m_strColDelay, 105, LVCFMT_CENTER);
@@ -117,58 +122,49 @@ void CNetPerfDlg::SetButtonsTesting(bool testing) {
 void CNetPerfDlg::StartTest() {
   SetButtonsTesting(true);
   m_testThread.Join();  // the previous test has ended; release its thread
+  m_testCancel.Reset();
   m_bTesting = true;
-  // The thread works with the handles of this moment, never with the
-  // dialog's own, which the window's destruction clears.
-  HWND dialog = Hwnd();
-  HWND list = Item(IDC_SERVER_LIST);
-  if (!m_testThread.Start([this, dialog, list] { RunTest(dialog, list); })) {
+  // The thread gets the addresses in row order and the window to post to,
+  // never the dialog object.
+  kivo::toolkit::ListView list(Item(IDC_SERVER_LIST));
+  std::vector<std::string> addresses(static_cast<size_t>(list.Count()));
+  for (size_t i = 0; i < addresses.size(); ++i) {
+    m_mapServerAddress.Lookup(list.ItemText(static_cast<int>(i), 0), addresses[i]);
+  }
+  const auto& cancel = m_testCancel;
+  auto test = [addresses = std::move(addresses), dialog = Hwnd(), &cancel] {
+    RunTest(addresses, dialog, cancel);
+  };
+  if (!m_testThread.Start(std::move(test))) {
     m_bTesting = false;
     SetButtonsTesting(false);
   }
 }
 
-// On the test thread. Rows and buttons change through messages that the
-// dialog's thread carries out.
-void CNetPerfDlg::RunTest(HWND dialog, HWND listWindow) {
-  toolkit::ListView list(listWindow);
-  const int count = list.Count();
-  HANDLE stopEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  {
-    toolkit::Lock lock(m_csTest);
-    m_hStopTestEvent.Reset(stopEvent);
-  }
-  for (int i = 0; i < count; ++i) {
-    if (stopEvent != nullptr && ::WaitForSingleObject(stopEvent, 5) == WAIT_OBJECT_0) break;
-    const std::string name = list.ItemText(i, 0);
-    std::string address;
-    m_mapServerAddress.Lookup(name, address);
-
-    float average = 0;
-    int percent = 0;
+void CNetPerfDlg::RunTest(const std::vector<std::string>& addresses, HWND dialog,
+                          const kivo::toolkit::CancellationToken& cancel) {
+  for (size_t i = 0; i < addresses.size(); ++i) {
+    if (cancel.Wait(CIcmpPinger::kStopCheckMs)) break;
+    RowFigures figures{static_cast<int>(i), 0, 0.0f};
     {
-      CIcmpPinger pinger;
-      {
-        toolkit::Lock lock(m_csTest);
-        m_pCurrentPinger = &pinger;
-      }
-      pinger.Measure(address, average, percent);
-      {
-        toolkit::Lock lock(m_csTest);
-        m_pCurrentPinger = nullptr;
-      }
+      CIcmpPinger pinger(cancel);
+      pinger.Measure(addresses[i], figures.averageMs, figures.percent);
     }
-    const std::string value = FormatPerformanceValue(average, percent);
-    const std::string delay = percent == 0 ? "N/A" : toolkit::Format("%.2f", static_cast<double>(average));
-    list.SetItemText(i, 1, delay);
-    list.SetItemText(i, 2, toolkit::Format("%d", percent));
-    list.SetItemText(i, 3, value);
+    PostRowFigures(dialog, figures);
   }
-  {
-    toolkit::Lock lock(m_csTest);
-    m_hStopTestEvent.Reset();
-  }
-  ::SendMessageA(dialog, kTestEndedMessage, 0, 0);
+  ::PostMessageA(dialog, kTestEndedMessage, 0, 0);
+}
+
+LRESULT CNetPerfDlg::OnRowMeasured(WPARAM wp, LPARAM lp) {
+  const RowFigures figures = ReadRowFigures(wp, lp);
+  kivo::toolkit::ListView list(Item(IDC_SERVER_LIST));
+  if (figures.row >= list.Count()) return 0;
+  const std::string delay =
+      figures.percent == 0 ? "N/A" : kivo::toolkit::Format("%.2f", static_cast<double>(figures.averageMs));
+  list.SetItemText(figures.row, 1, delay);
+  list.SetItemText(figures.row, 2, kivo::toolkit::Format("%d", figures.percent));
+  list.SetItemText(figures.row, 3, FormatPerformanceValue(figures.averageMs, figures.percent));
+  return 0;
 }
 
 LRESULT CNetPerfDlg::OnTestEnded(WPARAM, LPARAM) {
@@ -179,7 +175,7 @@ LRESULT CNetPerfDlg::OnTestEnded(WPARAM, LPARAM) {
 
 void CNetPerfDlg::OnTestAgain() {
   if (m_bTesting) return;
-  toolkit::ListView list(Item(IDC_SERVER_LIST));
+  kivo::toolkit::ListView list(Item(IDC_SERVER_LIST));
   const int count = list.Count();
   for (int i = 0; i < count; ++i) {
     for (int column = 1; column <= 3; ++column) list.SetItemText(i, column, "");
@@ -187,18 +183,14 @@ void CNetPerfDlg::OnTestAgain() {
   StartTest();
 }
 
-void CNetPerfDlg::OnStopTest() {
-  toolkit::Lock lock(m_csTest);
-  if (m_pCurrentPinger != nullptr) m_pCurrentPinger->Stop();
-  if (m_hStopTestEvent) ::SetEvent(m_hStopTestEvent.Get());
-}
+void CNetPerfDlg::OnStopTest() { m_testCancel.Cancel(); }
 
 void CNetPerfDlg::OnOK() {
   if (m_bTesting) return;
-  toolkit::ListView list(Item(IDC_SERVER_LIST));
+  kivo::toolkit::ListView list(Item(IDC_SERVER_LIST));
   const int selected = list.SelectedItem();
   if (selected < 0) {
-    const auto* app = toolkit::Application::Current();
+    const auto* app = kivo::toolkit::Application::Current();
     const std::string caption = app != nullptr ? app->Title() : std::string();
     ::MessageBoxA(Hwnd(), m_strNoSelection.c_str(), caption.c_str(), MB_OK);
     return;
@@ -216,5 +208,3 @@ void CNetPerfDlg::OnClose() {
   if (m_bTesting) return;
   EndDialog(IDCANCEL);
 }
-
-}  // namespace kivo::servers
