@@ -94,12 +94,10 @@ void CIcmpPinger::Measure(std::string host, float& averageMs, int& percent) {
   if (!Resolve(host)) return;
   m_nIdentifier = ::GetCurrentThreadId();
 
-  // From here on a cancel counts (see the header).
-  const toolkit::CancellationToken* cancel = Cancelled() ? nullptr : m_pCancel;
   int successes = 0;
   std::int64_t sum = 0;  // replies carry their own timestamps: a forged one must not overflow the sum
   for (int echo = 0; echo < kEchoCount; ++echo) {
-    if (CancelledDuringPause(cancel, kStopCheckMs)) break;
+    if (CancelledDuringPause(m_pCancel, kStopCheckMs)) break;
     int roundTrip = 0;
     if (SendEcho() && ReceiveEcho(roundTrip)) {
       ++successes;

@@ -84,10 +84,10 @@ class CIcmpPinger {
   bool Ping(std::string host, int& roundTripMs);
   bool PingWithRetries(std::string host, int& roundTripMs);
   // Both outputs are always set: 0 and 0 when the host cannot be measured.
-  // A cancel ends it before its next echo; `percent` still counts against
-  // all fifty. A cancel that came before the measurement began (while the
-  // prober was opening its socket, say) does not shorten it: the caller
-  // sees the token before its next server.
+  // A cancel ends it before its next echo, also one that came before the
+  // measurement began (while the prober was opening its socket, say): the
+  // owner that cancels then joins never waits for fifty echoes. `percent`
+  // still counts against all fifty.
   void Measure(std::string host, float& averageMs, int& percent);
 
  protected:
