@@ -32,7 +32,7 @@ int Application::Run(HINSTANCE) {
   return ExitInstance();
 }
 
-std::string Application::Title() const {
+std::string Application::Title() {
   std::string name = GetModulePath().fileName;
   size_t dot = name.rfind('.');
   if (dot != std::string::npos) name.resize(dot);
@@ -40,7 +40,7 @@ std::string Application::Title() const {
 }
 
 int Application::MessageBox(const std::string& text, UINT type) const {
-  return ::MessageBoxA(MainWindow(), text.c_str(), Title().c_str(), type);
+  return ::MessageBoxA(nullptr, text.c_str(), Title().c_str(), type);
 }
 
 ModulePath GetModulePath() {

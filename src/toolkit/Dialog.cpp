@@ -1,7 +1,5 @@
 #include "Dialog.h"
 
-#include "Application.h"
-
 namespace kivo::toolkit {
 
 namespace {
@@ -33,9 +31,9 @@ bool ReturnsResultDirectly(UINT msg) {
 INT_PTR Dialog::DoModal() {
   ended_ = false;
   result_ = IDCANCEL;
-  // Without a parent the application's main window owns the dialog.
-  HWND owner = parent_;
-  if (owner == nullptr && Application::Current() != nullptr) owner = Application::Current()->MainWindow();
+  // Without a parent, the window the user was working in owns the dialog:
+  // the thread's active window (none while the program starts).
+  HWND owner = parent_ != nullptr ? parent_ : ::GetActiveWindow();
   HWND hwnd = ::CreateDialogParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId_), owner,
                                    &Dialog::StaticDialogProc, reinterpret_cast<LPARAM>(this));
   if (hwnd == nullptr) return -1;

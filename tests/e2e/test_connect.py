@@ -495,7 +495,8 @@ class Session(unittest.TestCase):
         self.assertEqual((dial["dwSize"], dial["entry"], dial["phone"], dial["callback"], dial["domain"]),
                          (record_sizes()["RASDIALPARAMSA"], b"Kivoline", b"", b"", b""))
         self.assertEqual((dial["user"], dial["password"]), (user, password))
-        self.assertEqual((dial["subentry"], dial["callback_id"], dial["notifier_type"]), (0, 0, 0))
+        # A notifier of type 2, whose callback id is the window the notices go to.
+        self.assertEqual((dial["subentry"], dial["callback_id"], dial["notifier_type"]), (0, self.hwnd, 2))
         self.assertIsNone(dial["extensions"])
         self.assertEqual(dial["phonebook"], self.phonebook.encode(), "the user's own phonebook")
         self.assertEqual(dial["handle_in"], 0)
