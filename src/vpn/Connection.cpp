@@ -188,7 +188,7 @@ void Connection::WaitForHangUp() {
     if (library_.ConnectStatus(handle_, state) == ERROR_INVALID_HANDLE) break;
     // Unsigned: right across a wrap of the tick count.
     if (clock_.NowMs() - start > kHangUpWaitMs) break;
-    clock_.Yield();
+    clock_.Pause();
   }
 }
 

@@ -25,7 +25,7 @@ class ConnectionClock {
   virtual void DiscardPostedRedials() = 0;
   // The millisecond tick count, and a pause of no time between two reads.
   virtual DWORD NowMs() = 0;
-  virtual void Yield() = 0;
+  virtual void Pause() = 0;
 };
 
 // The timers of one window, ids 1 (check) and 2 (redial).
@@ -41,7 +41,7 @@ class WindowClock : public ConnectionClock {
   void PostRedial() override;
   void DiscardPostedRedials() override;
   DWORD NowMs() override { return ::GetTickCount(); }
-  void Yield() override { ::Sleep(0); }
+  void Pause() override { ::Sleep(0); }
 
  private:
   HWND window_ = nullptr;

@@ -142,7 +142,7 @@ class FakeClock : public ConnectionClock {
   void PostRedial() override { ++posted; }
   void DiscardPostedRedials() override { posted = 0; }
   DWORD NowMs() override { return now; }
-  void Yield() override {
+  void Pause() override {
     now += 16;
     ++pauses;
   }
