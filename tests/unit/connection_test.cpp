@@ -440,17 +440,31 @@ TEST_F(ConnectionTest, PhonebookFailuresOnConnect) {
 
 TEST_F(ConnectionTest, PhonebookFailuresWhenRediallingStillDial) {
   ConnectAndDrop();
-  ras.writeOk = false;
-  RedialTick();
-  EXPECT_EQ(window.phonebookBoxes, std::vector<PhonebookFailure>{PhonebookFailure::Set});
-  EXPECT_EQ(connection.Current(), State::Redialling);
-  connection.OnNotice(Notice(RASCS_Authenticate), 678);
-  ras.entry = true;
-  ras.deleteFails = true;
-  ras.readOk = false;
-  RedialTick();
-  EXPECT_EQ(window.phonebookBoxes.back(), PhonebookFailure::Open);
-  EXPECT_EQ(connection.Current(), State::Redialling);
+  struct Case {
+    const char* what;
+    bool stale, sizesOk, readOk, writeOk;
+    std::vector<PhonebookFailure> boxes;
+  } cases[] = {
+      {"write fails", false, true, true, false, {PhonebookFailure::Set}},
+      {"entry kept, read fails", true, true, false, true, {PhonebookFailure::Open}},
+      {"entry kept, size query fails", true, false, true, true, {PhonebookFailure::Test}},
+      {"no entry, size query fails", false, false, true, true, {}},
+  };
+  for (const Case& c : cases) {
+    ras.entry = c.stale;
+    ras.deleteFails = c.stale;
+    ras.sizesOk = c.sizesOk;
+    ras.readOk = c.readOk;
+    ras.writeOk = c.writeOk;
+    window.phonebookBoxes.clear();
+    const int dials = ras.Count("Dial");
+    RedialTick();
+    EXPECT_EQ(window.phonebookBoxes, c.boxes) << c.what;
+    EXPECT_EQ(ras.Count("Dial"), dials + 1) << c.what << ": dials all the same";
+    EXPECT_EQ(ras.credentials.first, "alice") << c.what;
+    EXPECT_EQ(connection.Current(), State::Redialling) << c.what;
+    connection.OnNotice(Notice(RASCS_Authenticate), 678);
+  }
 }
 
 // --- The mends of the hardening ----------------------------------------------
@@ -485,9 +499,11 @@ TEST_F(ConnectionTest, LateNoticesOfAnEarlierDialChangeNothing) {
   EXPECT_FALSE(clock.check);
 
   connection.Connect("h");
+  const size_t calls = ras.calls.size();
   connection.OnNotice(cancelled, 0);
   connection.OnNotice({RASCS_Authenticate, cancelled.slot}, 691);
   connection.OnNotice({RASCS_Connected, 0}, 0);  // names no dial
+  EXPECT_EQ(ras.calls.size(), calls) << "no call to the dialler at all";
   EXPECT_EQ(connection.Current(), State::Dialling) << "not taken for the current dial's";
   EXPECT_EQ(window.statuses.size(), shown);
   EXPECT_TRUE(window.dialBoxes.empty());
