@@ -53,8 +53,8 @@ const char* Window::RegisteredClass(const char* name) {
 bool Window::Create(DWORD exStyle, const char* title, DWORD style, int x, int y, int cx, int cy, HWND parent,
                     HMENU menu) {
   if (hwnd_ != nullptr) return false;
-  HWND hwnd = ::CreateWindowExA(exStyle, RegisteredClass(kClassName), title, style, x, y, cx, cy, parent, menu,
-                                ::GetModuleHandleA(nullptr), this);
+  HWND hwnd = ::CreateWindowExA(exStyle, RegisteredClass(kClassName), title, style, x, y, cx, cy, parent,
+                                menu, ::GetModuleHandleA(nullptr), this);
   return hwnd != nullptr;
 }
 

@@ -59,7 +59,9 @@ LRESULT CMainDlg::OnEndSession(WPARAM ending, LPARAM) {
   return 0;
 }
 
-bool CMainDlg::BuildStatusText(std::string& text) { return m_connection.StatusText(m_strTrayTipFormat, text); }
+bool CMainDlg::BuildStatusText(std::string& text) {
+  return m_connection.StatusText(m_strTrayTipFormat, text);
+}
 
 // --- Connection events ------------------------------------------------------
 

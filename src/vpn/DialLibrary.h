@@ -32,7 +32,8 @@ class DialLibrary {
   // Starts the asynchronous dial of the entry, whose notices name `slot`.
   // 0 when it started; otherwise the error, and `handle` holds whatever the
   // system stored in it.
-  virtual DWORD Dial(const std::string& user, const std::string& password, unsigned slot, HRASCONN& handle) = 0;
+  virtual DWORD Dial(const std::string& user, const std::string& password, unsigned slot,
+                     HRASCONN& handle) = 0;
   // Starts the hang-up; the result is of no use.
   virtual void HangUp(HRASCONN handle) = 0;
   // RasGetConnectStatusA: its result, and the state when that is 0.

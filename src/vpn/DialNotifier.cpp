@@ -20,7 +20,8 @@ DWORD WINAPI Notify(ULONG_PTR callbackId, DWORD, HRASCONN, UINT, RASCONNSTATE st
 }
 
 template <unsigned... Index>
-constexpr std::array<RASDIALFUNC2, sizeof...(Index)> MakeNotifiers(std::integer_sequence<unsigned, Index...>) {
+constexpr std::array<RASDIALFUNC2, sizeof...(Index)> MakeNotifiers(
+    std::integer_sequence<unsigned, Index...>) {
   return {&Notify<Index + 1>...};
 }
 

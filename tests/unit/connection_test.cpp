@@ -129,7 +129,7 @@ class FakeClock : public ConnectionClock {
   bool check = false;
   bool redial = false;
   UINT checkPeriod = 0, redialPeriod = 0;
-  int posted = 0;  // redial requests waiting in the queue
+  int posted = 0;          // redial requests waiting in the queue
   DWORD now = 0xFFFFF000;  // wraps during a wait
   int pauses = 0;
 
@@ -433,7 +433,8 @@ TEST_F(ConnectionTest, PhonebookFailuresOnConnect) {
     conn.Connect("h");
     EXPECT_EQ(view.phonebookBoxes, c.boxes) << c.what;
     EXPECT_EQ(dialer.Count("Dial"), c.dials ? 1 : 0) << c.what;
-    EXPECT_EQ(dialer.Count("Write"), c.stale ? 0 : (c.sizesOk ? 1 : 0)) << c.what << ": a kept entry is not rewritten";
+    EXPECT_EQ(dialer.Count("Write"), c.stale ? 0 : (c.sizesOk ? 1 : 0))
+        << c.what << ": a kept entry is not rewritten";
     EXPECT_EQ(view.inputs, !c.dials) << c.what << ": a stop leaves the dialog idle";
   }
 }

@@ -144,7 +144,8 @@ TEST(DialNotices, ALateNoticeOfAnEarlierDialIsNotTheCurrentDials) {
   EXPECT_EQ(seen, (std::vector<std::pair<DWORD, bool>>{
                       {RASCS_Connected, false}, {RASCS_OpenPort, true}, {RASCS_Authenticate, false}}));
   EXPECT_EQ(errors, (std::vector<LPARAM>{0, 0, 691}));
-  EXPECT_FALSE(::PeekMessageA(&msg, reinterpret_cast<HWND>(-1), kDialEventMessage, kDialEventMessage, PM_REMOVE))
+  EXPECT_FALSE(
+      ::PeekMessageA(&msg, reinterpret_cast<HWND>(-1), kDialEventMessage, kDialEventMessage, PM_REMOVE))
       << "nothing posted to the thread";
   EXPECT_FALSE(dials.IsCurrent(UnpackDialNotice(RASCS_Connected))) << "a notice that names no dial";
   EXPECT_EQ(NotifierOfSlot(0), nullptr);

@@ -18,10 +18,10 @@
 using kivo::rasdouble::ApiCall;
 using kivo::rasdouble::DialNotifier;
 using kivo::rasdouble::DialNotifier2;
-using kivo::rasdouble::Notifier;
 using kivo::rasdouble::kMaxEntryName;
 using kivo::rasdouble::kMaxRecordBytes;
 using kivo::rasdouble::LogLine;
+using kivo::rasdouble::Notifier;
 using kivo::rasdouble::Phonebook;
 using kivo::rasdouble::RasService;
 using kivo::rasdouble::RunApiCall;
@@ -259,8 +259,8 @@ DWORD WINAPI RasDialA(LPRASDIALEXTENSIONS extensions, LPCSTR phonebook, LPRASDIA
     if (!stored && call.Control().Number("dial_requires_entry", 1) != 0)
       return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
 
-    const HRASCONN handle = service.Register(call.Dir(), reporter,
-                                             kivo::rasdouble::ReadDialPlan(call.Control()));
+    const HRASCONN handle =
+        service.Register(call.Dir(), reporter, kivo::rasdouble::ReadDialPlan(call.Control()));
     *connection = handle;
     line.Hex("handle", reinterpret_cast<uintptr_t>(handle));
     call.Finish(0);
