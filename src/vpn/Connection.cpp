@@ -34,13 +34,7 @@ void Connection::Connect(const std::string& server) {
   if (handle_ != nullptr || events_.Ending()) return;
 
   events_.ReadCredentials(user_, password_);
-  events_.EnableInputs(false);
-  const DWORD error = StartDial();
-  if (error == 0) {
-    events_.SetExitFace(ExitFace::Exit);
-    return;
-  }
-  events_.ReportDialFailure(error);
+  if (Attempt()) return;
   events_.EnableInputs(true);
   library_.DeleteEntryIfPresent();
   ShowIdle();
@@ -63,13 +57,7 @@ void Connection::Redial() {
   // dialog may be ending.
   if (handle_ != nullptr || retryCount_ == 0 || events_.Ending()) return;
 
-  events_.EnableInputs(false);
-  const DWORD error = StartDial();
-  if (error == 0) {
-    events_.SetExitFace(ExitFace::Exit);
-    return;
-  }
-  events_.ReportDialFailure(error);
+  if (Attempt()) return;
   library_.DeleteEntryIfPresent();
   ShowIdle();
   // The budget is spent and nothing will dial again: give the user the
@@ -101,6 +89,17 @@ bool Connection::PrepareEntry(EntryMode mode) {
     return !connect;
   }
   return true;
+}
+
+bool Connection::Attempt() {
+  events_.EnableInputs(false);
+  const DWORD error = StartDial();
+  if (error == 0) {
+    events_.SetExitFace(ExitFace::Exit);
+    return true;
+  }
+  events_.ReportDialFailure(error);
+  return false;
 }
 
 DWORD Connection::StartDial() {

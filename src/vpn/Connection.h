@@ -96,6 +96,9 @@ class Connection {
   enum class EntryMode { Connect, Redial };
 
   bool PrepareEntry(EntryMode mode);
+  // Disables the inputs and dials with the kept credentials: true when the
+  // dial started (the Exit face shows), false once its refusal is reported.
+  bool Attempt();
   DWORD StartDial();
   // The hang-up, the bounded wait, and the handle cleared.
   void HangUp();
