@@ -11,6 +11,7 @@
 #include "KivoVersion.h"
 #include "resource.h"
 #include "toolkit/Strings.h"
+#include "ui/InstanceWindow.h"
 #include "ui/MainDlg.h"
 
 namespace {
@@ -53,7 +54,7 @@ bool CVpnApp::InitInstance() {
   m_hMutex.Reset(mutex);
   if (kivo::app::IsAnotherCopyRunning(mutex != nullptr, created)) {
     m_hMutex.Reset();
-    if (HWND first = ::FindWindowA(nullptr, kInstanceName)) {
+    if (HWND first = CInstanceWindow::FindRunning()) {
       // A first copy that hangs must not hang this one.
       COPYDATASTRUCT data{};
       DWORD_PTR answer = 0;
@@ -96,7 +97,6 @@ bool CVpnApp::InitInstance() {
     dialog.SetRasLanguage(m_wRasLangId);
     dialog.DoModal();
   }
-  SetMainWindow(nullptr);
   return false;
 }
 

@@ -4,17 +4,9 @@
 
 namespace kivo::toolkit {
 
-namespace {
-Application* g_current = nullptr;  // the one application object
-}
+Application::Application() noexcept = default;
 
-Application::Application() noexcept { g_current = this; }
-
-Application::~Application() {
-  if (g_current == this) g_current = nullptr;
-}
-
-Application* Application::Current() noexcept { return g_current; }
+Application::~Application() = default;
 
 int Application::Run(HINSTANCE) {
   // Dialog templates may hold common controls (the list view). Windows has
@@ -32,7 +24,7 @@ int Application::Run(HINSTANCE) {
   return ExitInstance();
 }
 
-std::string Application::Title() const {
+std::string Application::Title() {
   std::string name = GetModulePath().fileName;
   size_t dot = name.rfind('.');
   if (dot != std::string::npos) name.resize(dot);
@@ -40,7 +32,7 @@ std::string Application::Title() const {
 }
 
 int Application::MessageBox(const std::string& text, UINT type) const {
-  return ::MessageBoxA(MainWindow(), text.c_str(), Title().c_str(), type);
+  return ::MessageBoxA(nullptr, text.c_str(), Title().c_str(), type);
 }
 
 ModulePath GetModulePath() {

@@ -1,11 +1,9 @@
 // The application object: one per process. It runs InitInstance and
-// ExitInstance and knows the program's main window, which worker and system
-// threads reach through it.
+// ExitInstance. Windows get what they need from their owners, not from here.
 #pragma once
 
 #include <windows.h>
 
-#include <atomic>
 #include <string>
 
 namespace kivo::toolkit {
@@ -17,20 +15,15 @@ class Application {
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
 
-  // The process's application object.
-  static Application* Current() noexcept;
-
   // Runs InitInstance; when it returns false (the program's work is done),
   // runs ExitInstance and returns its exit code. A true result enters a
   // message loop until WM_QUIT.
   int Run(HINSTANCE instance);
 
-  HWND MainWindow() const noexcept { return mainWindow_.load(); }
-  void SetMainWindow(HWND hwnd) noexcept { mainWindow_.store(hwnd); }
-
   // The executable's file name without directory and extension.
-  std::string Title() const;
-  // A message box captioned with the title, owned by the main window.
+  static std::string Title();
+  // A message box captioned with the title, without an owner (start-up
+  // messages come before any window).
   int MessageBox(const std::string& text, UINT type = MB_OK) const;
 
  protected:
@@ -38,7 +31,6 @@ class Application {
   virtual int ExitInstance() { return exitCode_; }
 
  private:
-  std::atomic<HWND> mainWindow_{nullptr};
   int exitCode_ = 0;
 };
 

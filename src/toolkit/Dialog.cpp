@@ -1,7 +1,5 @@
 #include "Dialog.h"
 
-#include "Application.h"
-
 namespace kivo::toolkit {
 
 namespace {
@@ -33,9 +31,9 @@ bool ReturnsResultDirectly(UINT msg) {
 INT_PTR Dialog::DoModal() {
   ended_ = false;
   result_ = IDCANCEL;
-  // Without a parent the application's main window owns the dialog.
+  // The parent owns the dialog and is disabled while it runs; a dialog
+  // without one (the main dialog) is a top-level window of its own.
   HWND owner = parent_;
-  if (owner == nullptr && Application::Current() != nullptr) owner = Application::Current()->MainWindow();
   HWND hwnd = ::CreateDialogParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId_), owner,
                                    &Dialog::StaticDialogProc, reinterpret_cast<LPARAM>(this));
   if (hwnd == nullptr) return -1;

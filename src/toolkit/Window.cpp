@@ -40,20 +40,27 @@ bool Window::Subclass(HWND hwnd) {
   return true;
 }
 
-const char* Window::RegisteredClass() {
+const char* Window::RegisteredClass(const char* name) {
   // Registering twice is harmless: the second call fails with "class exists".
   WNDCLASSA wc{};
   wc.lpfnWndProc = &Window::StaticProc;
   wc.hInstance = ::GetModuleHandleA(nullptr);
-  wc.lpszClassName = kClassName;
+  wc.lpszClassName = name;
   ::RegisterClassA(&wc);
-  return kClassName;
+  return name;
 }
 
 bool Window::Create(DWORD exStyle, const char* title, DWORD style, int x, int y, int cx, int cy, HWND parent,
                     HMENU menu) {
   if (hwnd_ != nullptr) return false;
-  HWND hwnd = ::CreateWindowExA(exStyle, RegisteredClass(), title, style, x, y, cx, cy, parent, menu,
+  HWND hwnd = ::CreateWindowExA(exStyle, RegisteredClass(kClassName), title, style, x, y, cx, cy, parent,
+                                menu, ::GetModuleHandleA(nullptr), this);
+  return hwnd != nullptr;
+}
+
+bool Window::CreateMessageWindow(const char* className) {
+  if (hwnd_ != nullptr) return false;
+  HWND hwnd = ::CreateWindowExA(0, RegisteredClass(className), nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                 ::GetModuleHandleA(nullptr), this);
   return hwnd != nullptr;
 }

@@ -26,6 +26,10 @@ class Window {
   // cursor, background or icon).
   bool Create(DWORD exStyle, const char* title, DWORD style, int x, int y, int cx, int cy, HWND parent,
               HMENU menu);
+  // Creates a message-only window of the class `className`, registered by
+  // the toolkit like the one above: it receives messages and is never shown.
+  // FindWindowExA with HWND_MESSAGE finds it by that class.
+  bool CreateMessageWindow(const char* className);
   void Destroy();
 
   // The object attached to a window, or null.
@@ -68,7 +72,7 @@ class Window {
 
  private:
   static LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-  static const char* RegisteredClass();
+  static const char* RegisteredClass(const char* name);
 
   HWND hwnd_ = nullptr;
   WNDPROC original_ = nullptr;  // set while subclassing

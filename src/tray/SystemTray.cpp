@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "resource.h"
-#include "toolkit/Application.h"
 #include "toolkit/Handle.h"
 #include "toolkit/Strings.h"
 #include "tray/TrayOwner.h"
@@ -22,7 +21,7 @@ constexpr DWORD kRecordSize = NOTIFYICONDATAA_V2_SIZE;
 constexpr const char* kIdleText = "Kivoline";
 }  // namespace
 
-CSystemTray::CSystemTray() noexcept { std::memset(&nid, 0, sizeof(nid)); }
+CSystemTray::CSystemTray(CTrayOwner& owner) noexcept : owner_(owner) { std::memset(&nid, 0, sizeof(nid)); }
 
 CSystemTray::~CSystemTray() { Remove(); }
 
@@ -54,15 +53,6 @@ BOOL CSystemTray::NotifyShell(DWORD message, NOTIFYICONDATAA& record) {
   return ::Shell_NotifyIconA(message, &record);
 }
 
-HWND CSystemTray::MainWindow() const {
-  auto* app = kivo::toolkit::Application::Current();
-  return app != nullptr ? app->MainWindow() : nullptr;
-}
-
-CTrayOwner* CSystemTray::Owner() const {
-  return dynamic_cast<CTrayOwner*>(kivo::toolkit::Window::FromHandle(MainWindow()));
-}
-
 LRESULT CSystemTray::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == nid.uCallbackMessage && nid.uCallbackMessage != 0) return OnTrayNotification(wp, lp);
   if (msg == taskbarCreated_ && taskbarCreated_ != 0) {
@@ -81,7 +71,7 @@ void CSystemTray::ReAdd() {
 
 LRESULT CSystemTray::OnTrayNotification(WPARAM wp, LPARAM lp) {
   if (static_cast<UINT>(wp) != nid.uID) return 0;
-  HWND main = MainWindow();
+  HWND main = owner_.OwnerWindow();
 
   switch (LOWORD(lp)) {
     case WM_MOUSEMOVE:
@@ -103,8 +93,7 @@ LRESULT CSystemTray::OnTrayNotification(WPARAM wp, LPARAM lp) {
 
 void CSystemTray::RefreshTip() {
   std::string text;
-  CTrayOwner* owner = Owner();
-  if (owner == nullptr || !owner->BuildStatusText(text)) text = kIdleText;
+  if (!owner_.BuildStatusText(text)) text = kIdleText;
   nid.uFlags = NIF_TIP;
   kivo::toolkit::CopyTruncated(nid.szTip, sizeof(nid.szTip), text);
   NotifyShell(NIM_MODIFY, nid);
@@ -118,14 +107,13 @@ LRESULT CSystemTray::ShowMenu() {
 
   POINT pt{};
   ::GetCursorPos(&pt);
-  HWND main = MainWindow();
-  CTrayOwner* owner = Owner();
-  const bool connected = owner != nullptr && owner->IsConnected();
+  HWND main = owner_.OwnerWindow();
+  const bool connected = owner_.IsConnected();
   constexpr UINT kGrey = MF_GRAYED | MF_DISABLED;
   ::EnableMenuItem(popup, ID_TRAY_DISCONNECT, MF_BYCOMMAND | (connected ? MF_ENABLED : kGrey));
   ::EnableMenuItem(popup, ID_TRAY_EXIT, MF_BYCOMMAND | (connected ? kGrey : MF_ENABLED));
-  if (main != nullptr && !::IsWindowVisible(main) && owner != nullptr) {
-    std::string show = owner->GetShowWindowText();
+  if (main != nullptr && !::IsWindowVisible(main)) {
+    std::string show = owner_.GetShowWindowText();
     ::ModifyMenuA(popup, ID_TRAY_MINIMIZE, MF_BYCOMMAND | MF_STRING, ID_TRAY_MINIMIZE, show.c_str());
   }
   ::EnableMenuItem(popup, ID_TRAY_MINIMIZE, MF_BYCOMMAND | MF_ENABLED);
@@ -161,8 +149,7 @@ LRESULT CSystemTray::ShowMenu() {
 
 void CSystemTray::ShowBalloon(const std::string& title) {
   std::string body;
-  CTrayOwner* owner = Owner();
-  if (owner == nullptr || !owner->BuildStatusText(body)) body = kIdleText;
+  if (!owner_.BuildStatusText(body)) body = kIdleText;
   nid.cbSize = kRecordSize;
   nid.uFlags = NIF_INFO;
   kivo::toolkit::CopyTruncated(nid.szInfo, sizeof(nid.szInfo), body);

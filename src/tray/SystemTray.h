@@ -13,7 +13,8 @@ class CTrayOwner;
 
 class CSystemTray : public kivo::toolkit::Window {
  public:
-  CSystemTray() noexcept;
+  // The icon of `owner`, which outlives the tray.
+  explicit CSystemTray(CTrayOwner& owner) noexcept;
   ~CSystemTray() override;
 
   // Creates the hidden window "KIVO VPN" and adds the icon. False when the
@@ -35,15 +36,13 @@ class CSystemTray : public kivo::toolkit::Window {
   LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
   // The one call into the shell; tests override it to see every record.
   virtual BOOL NotifyShell(DWORD message, NOTIFYICONDATAA& record);
-  // The main window and the object behind it.
-  virtual HWND MainWindow() const;
-  CTrayOwner* Owner() const;
 
  private:
   void RefreshTip();
   LRESULT ShowMenu();
   void ReAdd();
 
+  CTrayOwner& owner_;
   NOTIFYICONDATAA nid;
   UINT taskbarCreated_ = 0;
 };

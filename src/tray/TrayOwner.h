@@ -1,6 +1,8 @@
-// What the tray icon needs of the window it belongs to: the application's
-// main window implements this.
+// What the tray icon needs of the window it belongs to, which hands itself
+// to the tray when it creates it: the client's main window implements this.
 #pragma once
+
+#include <windows.h>
 
 #include <string>
 
@@ -13,4 +15,7 @@ class CTrayOwner {
   virtual bool IsConnected() const = 0;
   // Label of the menu item that shows the hidden window.
   virtual std::string GetShowWindowText() const = 0;
+  // The window that the icon shows and hides, that owns the menu and that
+  // receives its commands (WM_COMMAND IDCANCEL, WM_SYSCOMMAND).
+  virtual HWND OwnerWindow() const = 0;
 };

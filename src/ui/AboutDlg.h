@@ -5,5 +5,5 @@
 
 class CAboutDlg : public kivo::toolkit::Dialog {
  public:
-  explicit CAboutDlg(UINT templateId) : kivo::toolkit::Dialog(templateId, nullptr) {}
+  CAboutDlg(UINT templateId, HWND parent) : kivo::toolkit::Dialog(templateId, parent) {}
 };

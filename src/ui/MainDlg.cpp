@@ -5,11 +5,9 @@
 
 #include "ServiceEndpoints.h"
 #include "resource.h"
-#include "toolkit/Application.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Strings.h"
 #include "vpn/Phonebook.h"
-#include "vpn/RasRecords.h"
 
 using kivo::toolkit::Gbk;
 using kivo::toolkit::LoadResString;
@@ -51,7 +49,10 @@ const kivo::toolkit::MessageMap<CMainDlg>& CMainDlg::GetMessageMap() {
 }
 
 CMainDlg::CMainDlg(HWND parent)
-    : kivo::toolkit::Dialog(IDD_MAIN, parent), m_phonebook(kivo::vpn::Phonebook::OfCurrentUser()) {
+    : kivo::toolkit::Dialog(IDD_MAIN, parent),
+      m_tray(*this),
+      m_rasLibrary(kivo::vpn::Phonebook::OfCurrentUser()),
+      m_connection(m_rasLibrary, m_clock, *this) {
   m_hIcon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_KIVO));
 }
 
@@ -59,14 +60,8 @@ CMainDlg::~CMainDlg() {
   // The second measurement pass uses the dialog's lists: it ends first.
   m_measureCancel.Cancel();
   m_retryThread.Join();
-  // A dial still held (the modal run ended by a quit message) is released:
-  // the system keeps its connection object until it is hung up.
-  if (m_hRasConn != nullptr) HangUp();
   m_pMemDC.Reset();
   m_pBkBitmap.Reset();
-  m_phonebook.DeleteEntryIfPresent();
-  // The password is not left behind in freed memory.
-  kivo::toolkit::WipeString(m_strPassword);
 }
 
 int CMainDlg::LanguageVariant(LANGID systemLanguage) noexcept {
@@ -129,8 +124,11 @@ void CMainDlg::LoadTexts() {
 }
 
 BOOL CMainDlg::OnInitDialog() {
-  // Dial notifications and the tray reach the dialog as the main window.
-  kivo::toolkit::Application::Current()->SetMainWindow(Hwnd());
+  // Dial notices and the connection's timers come to this window; a
+  // second copy of the client finds it through its instance window.
+  m_rasLibrary.SetNoticeWindow(Hwnd());
+  m_clock.Attach(Hwnd());
+  m_instanceWindow.Create(Hwnd());
   ::SetWindowTextA(Hwnd(), "Kivoline");
   // A second copy started unelevated while this one runs elevated must
   // still reach it.
@@ -141,6 +139,7 @@ BOOL CMainDlg::OnInitDialog() {
 
   m_nLangVariant = LanguageVariant(::GetSystemDefaultLangID());
   LoadTexts();
+  m_connection.SetChinese(Chinese());
   SetStatus(m_strIdle);
 
   std::string about = LoadResString(IDS_ABOUTBOX);

@@ -21,20 +21,23 @@
 #include "tray/TrayOwner.h"
 #include "ui/ButtonFaces.h"
 #include "ui/ImageButton.h"
-#include "vpn/DialNotifier.h"
-#include "vpn/Phonebook.h"
+#include "ui/InstanceWindow.h"
+#include "vpn/Connection.h"
+#include "vpn/ConnectionClock.h"
+#include "vpn/RasDialLibrary.h"
 
-class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner {
+class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::vpn::ConnectionEvents {
  public:
   explicit CMainDlg(HWND parent = nullptr);
   ~CMainDlg() override;
 
-  void SetRasLanguage(WORD langId) noexcept { m_wRasLangId = langId; }
+  void SetRasLanguage(WORD langId) noexcept { m_connection.SetRasLanguage(langId); }
 
   // CTrayOwner
   bool BuildStatusText(std::string& text) override;
-  bool IsConnected() const override { return m_hRasConn != nullptr; }
+  bool IsConnected() const override { return m_connection.Held(); }
   std::string GetShowWindowText() const override { return m_strShowWindow; }
+  HWND OwnerWindow() const override { return Hwnd(); }
 
   // Language variant from a system default language id: 1 for 2052, 2 for
   // 3076, 3 for 1028, 4 for 5124, 5 for 4100, 6 for 2057, 0 otherwise.
@@ -56,9 +59,6 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner {
   static constexpr UINT kRetryResultMessage = WM_APP + 1;
   static constexpr WPARAM kRetryFinished = static_cast<WPARAM>(-1);
 
-  enum class PhonebookMode { Connect, Redial };
-  enum class ExitFace { Exit, Disconnect };
-
   bool Chinese() const noexcept { return IsChineseVariant(m_nLangVariant); }
   void LoadTexts();
   void SetButtonSkins();
@@ -78,27 +78,24 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner {
   void OnAbout();
   void RunAboutBox();
 
-  // Connection.
+  // Connection: the handlers hand over to m_connection, whose events
+  // change the window.
   void OnChangeUser();
   void OnChangePassword();
   void UpdateConnectButton();
-  LRESULT OnRedial();
-  bool PreparePhonebookEntry(PhonebookMode mode);
-  DWORD StartDial(const std::string& user, const std::string& password);
-  void ReportDialFailure(DWORD code);
-  LRESULT OnRasDialEvent(WPARAM notice, LPARAM error);
   void OnTimer(UINT_PTR id);
-  // RasHangUpA on the held handle, the bounded wait, and the handle cleared.
-  void HangUp();
-  void WaitForHangUp();
-  // Ends a series of automatic redials: the timer stops, the count resets.
-  void StopRedial();
-  void SetExitFace(ExitFace face);
-  void EnableInputs(bool enable);
-  void StopCheckTimer();
   // Logoff or shutdown: the process may be ended any time after this
   // returns, so the link, the entry and the tray icon go now.
   LRESULT OnEndSession(WPARAM ending, LPARAM flags);
+  // kivo::vpn::ConnectionEvents
+  void ShowStatus(UINT textId) override;
+  void SetExitFace(kivo::vpn::ExitFace face) override;
+  void EnableInputs(bool enable) override;
+  void ShowConnected() override;
+  void ReportDialFailure(DWORD code) override;
+  void ReportPhonebookFailure(kivo::vpn::PhonebookFailure failure) override;
+  void ReadCredentials(std::string& user, std::string& password) override;
+  bool Ending() const override { return kivo::toolkit::Dialog::Ending(); }
 
   // Servers.
   void FillServerCatalogue();
@@ -143,20 +140,16 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner {
   CImageButton m_btnAccountRegister;
   int m_nTrayMenuId = 529;
   CSystemTray m_tray;
-  WORD m_wRasLangId = 0;
+  CInstanceWindow m_instanceWindow;
   int m_nLangVariant = 0;
   int m_nServerChoice = 0;
-  HRASCONN m_hRasConn = nullptr;
-  // Where the entry lives: the user's own phonebook, which the user may
-  // write without an administrator.
-  kivo::vpn::Phonebook m_phonebook;
-  // Tells the notifications of the dial held in m_hRasConn from late ones
-  // of earlier dials.
-  kivo::vpn::DialSequence m_dialSequence;
-  std::string m_strIpAddress;
-  std::string m_strServerAddress;
-  std::string m_strUserName;
-  std::string m_strPassword;
+  // The connection and what it works with: the system's dialler on the
+  // user's own phonebook (which the user may write without an
+  // administrator) and the dialog's timers. Its destruction hangs up a dial
+  // still held and removes the entry.
+  kivo::vpn::RasDialLibrary m_rasLibrary;
+  kivo::vpn::WindowClock m_clock;
+  kivo::vpn::Connection m_connection;
   kivo::toolkit::StringMap m_mapServerAddress;
   kivo::toolkit::StringMap m_mapServerDelay;
   std::vector<std::string> m_arrProbeTargets;
@@ -171,9 +164,6 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner {
   // Holds the background image; gives back its original object before it
   // is deleted (the old-bitmap pointer of the classic design).
   kivo::toolkit::MemorySurface m_pMemDC;
-  int m_nRetryCount = 0;
-  UINT_PTR m_nCheckTimer = 0;
-  UINT_PTR m_nRedialTimer = 0;
   kivo::toolkit::CriticalSection m_csResults;
   HICON m_hIcon = nullptr;  // shared resource icon: not destroyed
   kivo::toolkit::UniqueIcon m_hSmallIcon;

@@ -135,7 +135,7 @@ void CMainDlg::OnIntelligent() {
 }
 
 void CMainDlg::OnNetworkPerformance() {
-  CNetPerfDlg dialog(nullptr);
+  CNetPerfDlg dialog(Hwnd());
   dialog.SetCatalogue(m_mapServerAddress);
   dialog.SetLanguage(m_nLangVariant);
   if (dialog.DoModal() != IDOK) return;

@@ -8,7 +8,7 @@
 #include "ui/MainDlg.h"
 
 void CMainDlg::RunAboutBox() {
-  CAboutDlg about(Chinese() ? IDD_ABOUTBOX_ZH : IDD_ABOUTBOX_EN);
+  CAboutDlg about(Chinese() ? IDD_ABOUTBOX_ZH : IDD_ABOUTBOX_EN, Hwnd());
   about.DoModal();
 }
 

@@ -190,9 +190,7 @@ void CNetPerfDlg::OnOK() {
   kivo::toolkit::ListView list(Item(IDC_SERVER_LIST));
   const int selected = list.SelectedItem();
   if (selected < 0) {
-    const auto* app = kivo::toolkit::Application::Current();
-    const std::string caption = app != nullptr ? app->Title() : std::string();
-    ::MessageBoxA(Hwnd(), m_strNoSelection.c_str(), caption.c_str(), MB_OK);
+    ::MessageBoxA(Hwnd(), m_strNoSelection.c_str(), kivo::toolkit::Application::Title().c_str(), MB_OK);
     return;
   }
   m_strChosenName = list.ItemText(selected, 0);

@@ -3,7 +3,6 @@
 #include <array>
 #include <utility>
 
-#include "toolkit/Application.h"
 #include "vpn/RasRecords.h"
 
 namespace kivo::vpn {
@@ -11,17 +10,18 @@ namespace {
 
 // Runs on a thread of the RAS library: posts, touches nothing else.
 template <unsigned Slot>
-void WINAPI Notify(UINT, RASCONNSTATE state, DWORD error) {
-  auto* app = toolkit::Application::Current();
-  HWND main = app != nullptr ? app->MainWindow() : nullptr;
-  if (main != nullptr) {
-    ::PostMessageA(main, kDialEventMessage, PackDialNotice(static_cast<DWORD>(state), Slot),
+DWORD WINAPI Notify(ULONG_PTR callbackId, DWORD, HRASCONN, UINT, RASCONNSTATE state, DWORD error, DWORD) {
+  // A null window would post to this thread's own queue, which nobody reads.
+  if (HWND window = reinterpret_cast<HWND>(callbackId)) {
+    ::PostMessageA(window, kDialEventMessage, PackDialNotice(static_cast<DWORD>(state), Slot),
                    static_cast<LPARAM>(error));
   }
+  return 1;  // keep reporting
 }
 
 template <unsigned... Index>
-constexpr std::array<RASDIALFUNC, sizeof...(Index)> MakeNotifiers(std::integer_sequence<unsigned, Index...>) {
+constexpr std::array<RASDIALFUNC2, sizeof...(Index)> MakeNotifiers(
+    std::integer_sequence<unsigned, Index...>) {
   return {&Notify<Index + 1>...};
 }
 
@@ -37,13 +37,17 @@ DialNotice UnpackDialNotice(WPARAM wp) noexcept {
   return {static_cast<DWORD>(wp & 0xFFFF), static_cast<unsigned>((wp >> 16) & 0xFF)};
 }
 
-RASDIALFUNC DialSequence::NextNotifier() noexcept {
-  current_ = current_ % kDialSlots + 1;
-  return kNotifiers[current_ - 1];
+RASDIALFUNC2 NotifierOfSlot(unsigned slot) noexcept {
+  return slot >= 1 && slot <= kDialSlots ? kNotifiers[slot - 1] : nullptr;
 }
 
-bool DialSequence::IsCurrent(WPARAM wp) const noexcept {
-  return current_ != 0 && UnpackDialNotice(wp).slot == current_;
+unsigned DialSequence::Next() noexcept {
+  current_ = current_ % kDialSlots + 1;
+  return current_;
+}
+
+bool DialSequence::IsCurrent(const DialNotice& notice) const noexcept {
+  return current_ != 0 && notice.slot == current_;
 }
 
 }  // namespace kivo::vpn

@@ -1,11 +1,13 @@
 // Dial notifications and the dial they belong to.
 //
-// The system reports a dial's states to a notifier of type 0, a plain
-// function without any context. So that a notice of an earlier dial, handled
-// late, is never taken for one of the dial now held, every dial gets a
-// notifier of its own from a round of kDialSlots functions, and each notice
-// names the slot of the function that posted it. A slot comes round again
-// only kDialSlots dials later.
+// The system reports a dial's states to a notifier of type 2, which receives
+// the dial's callback id: the window the notices are posted to. So that a
+// notice of an earlier dial, handled late, is never taken for one of the dial
+// now held, every dial gets a notifier of its own from a round of kDialSlots
+// functions, and each notice names the slot of the function that posted it.
+// A slot comes round again only kDialSlots dials later. (A posted message has
+// two words, too few for the state, the error and a pointer-sized handle in
+// the 32-bit build; and the system may hand out a handle value again.)
 #pragma once
 
 #include <windows.h>
@@ -25,14 +27,17 @@ struct DialNotice {
 WPARAM PackDialNotice(DWORD state, unsigned slot) noexcept;
 DialNotice UnpackDialNotice(WPARAM wp) noexcept;
 
-// The dials of one window, in the order they were started.
+// The notifier of a slot (1 to kDialSlots). It posts kDialEventMessage to
+// the window its dial's callback id names, and does nothing else.
+RASDIALFUNC2 NotifierOfSlot(unsigned slot) noexcept;
+
+// The dials of one connection, in the order they were started.
 class DialSequence {
  public:
-  // The notifier to give the next dial, which becomes the current one. It
-  // posts kDialEventMessage to the application's main window.
-  RASDIALFUNC NextNotifier() noexcept;
-  // Whether a notification (its wParam) was posted for the current dial.
-  bool IsCurrent(WPARAM wp) const noexcept;
+  // The slot of the next dial, which becomes the current one.
+  unsigned Next() noexcept;
+  // Whether a notice was posted for the current dial.
+  bool IsCurrent(const DialNotice& notice) const noexcept;
 
  private:
   unsigned current_ = 0;  // no dial yet

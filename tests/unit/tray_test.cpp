@@ -34,12 +34,13 @@ class FakeOwner : public kivo::toolkit::Window, public CTrayOwner {
   }
   bool IsConnected() const override { return connected; }
   std::string GetShowWindowText() const override { return "Show..."; }
+  HWND OwnerWindow() const override { return Hwnd(); }
 };
 
 class RecordingTray : public CSystemTray {
  public:
+  explicit RecordingTray(CTrayOwner& owner) : CSystemTray(owner) {}
   std::vector<ShellCall> calls;
-  HWND main = nullptr;
   BOOL answer = TRUE;
   ~RecordingTray() override { Remove(); }
 
@@ -48,11 +49,11 @@ class RecordingTray : public CSystemTray {
     calls.push_back({message, record});
     return answer;
   }
-  HWND MainWindow() const override { return main; }
 };
 
 TEST(Tray, CreateAddsTheIconWithItsCallbackAndTip) {
-  RecordingTray tray;
+  FakeOwner owner;
+  RecordingTray tray(owner);
   HICON icon = ::LoadIconA(nullptr, MAKEINTRESOURCEA(32512));
   ASSERT_TRUE(tray.Create(1135, "Kivoline", icon, 530));
   ASSERT_EQ(tray.calls.size(), 1u);
@@ -72,15 +73,15 @@ TEST(Tray, CreateAddsTheIconWithItsCallbackAndTip) {
 }
 
 TEST(Tray, RefusedIconFailsCreation) {
-  RecordingTray tray;
+  FakeOwner owner;
+  RecordingTray tray(owner);
   tray.answer = FALSE;
   EXPECT_FALSE(tray.Create(1135, "Kivoline", nullptr, 529));
 }
 
 TEST(Tray, HoverRefreshesTheTipFromTheStatistics) {
   FakeOwner owner;
-  RecordingTray tray;
-  tray.main = owner.Hwnd();
+  RecordingTray tray(owner);
   ASSERT_TRUE(tray.Create(1135, "Kivoline", nullptr, 529));
 
   EXPECT_EQ(::SendMessageA(tray.Hwnd(), 1135, 529, WM_MOUSEMOVE), 1);
@@ -99,8 +100,7 @@ TEST(Tray, HoverRefreshesTheTipFromTheStatistics) {
 
 TEST(Tray, CallbacksForAnotherIconOrPressesAlone) {
   FakeOwner owner;
-  RecordingTray tray;
-  tray.main = owner.Hwnd();
+  RecordingTray tray(owner);
   ASSERT_TRUE(tray.Create(1135, "Kivoline", nullptr, 529));
   const size_t before = tray.calls.size();
   EXPECT_EQ(::SendMessageA(tray.Hwnd(), 1135, 530, WM_MOUSEMOVE), 0) << "another icon id is not ours";
@@ -114,8 +114,7 @@ TEST(Tray, CallbacksForAnotherIconOrPressesAlone) {
 
 TEST(Tray, BalloonCarriesTitleAndTheTextOfTheMoment) {
   FakeOwner owner;
-  RecordingTray tray;
-  tray.main = owner.Hwnd();
+  RecordingTray tray(owner);
   ASSERT_TRUE(tray.Create(1135, "Kivoline", nullptr, 530));
   tray.ShowBalloon("Alreadly Running");
   const ShellCall& idle = tray.calls.back();
@@ -139,7 +138,8 @@ TEST(Tray, BalloonCarriesTitleAndTheTextOfTheMoment) {
 }
 
 TEST(Tray, RestartedShellGetsTheIconAgainAndDestructionRemovesIt) {
-  RecordingTray tray;
+  FakeOwner owner;
+  RecordingTray tray(owner);
   ASSERT_TRUE(tray.Create(1135, "Kivoline", nullptr, 529));
   ::SendMessageA(tray.Hwnd(), ::RegisterWindowMessageA("TaskbarCreated"), 0, 0);
   ASSERT_EQ(tray.calls.size(), 2u);

@@ -5,7 +5,6 @@
 #include <utility>
 #include <vector>
 
-#include "toolkit/Application.h"
 #include "toolkit/Strings.h"
 #include "vpn/DialNotifier.h"
 #include "vpn/DialTexts.h"
@@ -119,36 +118,42 @@ TEST(DialError, AppendsTheCodeAsASignedNumber) {
 }
 
 // A dial hung up while its notices were still on their way, then another
-// dial: the late notices of the first must not pass for the second's.
+// dial: the late notices of the first must not pass for the second's. Each
+// notifier posts to the window its dial's callback id names.
 TEST(DialNotices, ALateNoticeOfAnEarlierDialIsNotTheCurrentDials) {
-  struct TestApp : kivo::toolkit::Application {
-    bool InitInstance() override { return false; }
-  } app;
   HWND sink = ::CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
   ASSERT_NE(sink, nullptr);
-  app.SetMainWindow(sink);
+  const auto window = reinterpret_cast<ULONG_PTR>(sink);
 
   DialSequence dials;
-  RASDIALFUNC cancelled = dials.NextNotifier();
-  RASDIALFUNC current = dials.NextNotifier();
+  RASDIALFUNC2 cancelled = NotifierOfSlot(dials.Next());
+  RASDIALFUNC2 current = NotifierOfSlot(dials.Next());
   EXPECT_NE(cancelled, current);
-  cancelled(kDialEventMessage, RASCS_Connected, 0);
-  current(kDialEventMessage, RASCS_OpenPort, 0);
-  cancelled(kDialEventMessage, RASCS_Authenticate, 691);
+  EXPECT_EQ(cancelled(window, 1, nullptr, kDialEventMessage, RASCS_Connected, 0, 0), 1u) << "keeps reporting";
+  current(window, 1, nullptr, kDialEventMessage, RASCS_OpenPort, 0, 0);
+  cancelled(window, 1, nullptr, kDialEventMessage, RASCS_Authenticate, 691, 0);
+  current(0, 1, nullptr, kDialEventMessage, RASCS_Connected, 0, 0);  // no window: posts nothing
 
   MSG msg;
   std::vector<std::pair<DWORD, bool>> seen;  // state, current
+  std::vector<LPARAM> errors;
   while (::PeekMessageA(&msg, sink, kDialEventMessage, kDialEventMessage, PM_REMOVE)) {
-    seen.emplace_back(UnpackDialNotice(msg.wParam).state, dials.IsCurrent(msg.wParam));
+    seen.emplace_back(UnpackDialNotice(msg.wParam).state, dials.IsCurrent(UnpackDialNotice(msg.wParam)));
+    errors.push_back(msg.lParam);
   }
   EXPECT_EQ(seen, (std::vector<std::pair<DWORD, bool>>{
                       {RASCS_Connected, false}, {RASCS_OpenPort, true}, {RASCS_Authenticate, false}}));
-  EXPECT_FALSE(dials.IsCurrent(RASCS_Connected)) << "a notice that names no dial";
+  EXPECT_EQ(errors, (std::vector<LPARAM>{0, 0, 691}));
+  EXPECT_FALSE(
+      ::PeekMessageA(&msg, reinterpret_cast<HWND>(-1), kDialEventMessage, kDialEventMessage, PM_REMOVE))
+      << "nothing posted to the thread";
+  EXPECT_FALSE(dials.IsCurrent(UnpackDialNotice(RASCS_Connected))) << "a notice that names no dial";
+  EXPECT_EQ(NotifierOfSlot(0), nullptr);
+  EXPECT_EQ(NotifierOfSlot(kDialSlots + 1), nullptr);
   // Each dial of a round has its own notifier.
-  for (unsigned i = 1; i < kDialSlots; ++i) EXPECT_NE(dials.NextNotifier(), current) << i;
-  EXPECT_EQ(dials.NextNotifier(), current);
+  for (unsigned i = 1; i < kDialSlots; ++i) EXPECT_NE(NotifierOfSlot(dials.Next()), current) << i;
+  EXPECT_EQ(NotifierOfSlot(dials.Next()), current);
   ::DestroyWindow(sink);
-  app.SetMainWindow(nullptr);
 }
 
 }  // namespace

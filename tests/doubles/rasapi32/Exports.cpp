@@ -17,9 +17,11 @@
 
 using kivo::rasdouble::ApiCall;
 using kivo::rasdouble::DialNotifier;
+using kivo::rasdouble::DialNotifier2;
 using kivo::rasdouble::kMaxEntryName;
 using kivo::rasdouble::kMaxRecordBytes;
 using kivo::rasdouble::LogLine;
+using kivo::rasdouble::Notifier;
 using kivo::rasdouble::Phonebook;
 using kivo::rasdouble::RasService;
 using kivo::rasdouble::RunApiCall;
@@ -230,8 +232,17 @@ DWORD WINAPI RasDialA(LPRASDIALEXTENSIONS extensions, LPCSTR phonebook, LPRASDIA
     if (params == nullptr || connection == nullptr) return ERROR_INVALID_PARAMETER;
     if (!sizeKnown) return ERROR_INVALID_SIZE;
     if (*connection != nullptr) return ERROR_INVALID_HANDLE;
-    // Only the notifier of type 0 (RASDIALFUNC) is simulated.
-    if (notifierType != 0 || notifier == nullptr) return ERROR_INVALID_PARAMETER;
+    // The notifiers of type 0 (RASDIALFUNC) and 2 (RASDIALFUNC2) are
+    // simulated; type 2 gets the parameters' callback id (none in the
+    // short NT4 record).
+    if ((notifierType != 0 && notifierType != 2) || notifier == nullptr) return ERROR_INVALID_PARAMETER;
+    Notifier reporter;
+    if (notifierType == 0) {
+      reporter.type0 = reinterpret_cast<DialNotifier>(notifier);
+    } else {
+      reporter.type2 = reinterpret_cast<DialNotifier2>(notifier);
+      if (params->dwSize >= sizeof(RASDIALPARAMSA)) reporter.callbackId = params->dwCallbackId;
+    }
 
     RasService& service = RasService::Instance();
     if (const DWORD refused = static_cast<DWORD>(call.Control().Number("dial_result", 0)); refused != 0) {
@@ -248,8 +259,8 @@ DWORD WINAPI RasDialA(LPRASDIALEXTENSIONS extensions, LPCSTR phonebook, LPRASDIA
     if (!stored && call.Control().Number("dial_requires_entry", 1) != 0)
       return ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
 
-    const HRASCONN handle = service.Register(call.Dir(), reinterpret_cast<DialNotifier>(notifier),
-                                             kivo::rasdouble::ReadDialPlan(call.Control()));
+    const HRASCONN handle =
+        service.Register(call.Dir(), reporter, kivo::rasdouble::ReadDialPlan(call.Control()));
     *connection = handle;
     line.Hex("handle", reinterpret_cast<uintptr_t>(handle));
     call.Finish(0);

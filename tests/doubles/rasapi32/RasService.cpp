@@ -16,6 +16,12 @@ constexpr long long kDefaultConfirmMs = 100;
 
 }  // namespace
 
+bool Notifier::Report(HRASCONN handle, UINT message, DWORD state, DWORD error) const {
+  if (type2 != nullptr) return type2(callbackId, 1, handle, message, state, error, 0) != 0;
+  if (type0 != nullptr) type0(message, state, error);
+  return true;
+}
+
 RasService& RasService::Instance() {
   static RasService service;
   return service;
@@ -54,7 +60,7 @@ RasService::Connection& RasService::Add(const std::string& dir) {
   return c;
 }
 
-HRASCONN RasService::Register(const std::string& dir, DialNotifier notifier, DialPlan plan) {
+HRASCONN RasService::Register(const std::string& dir, Notifier notifier, DialPlan plan) {
   Lock lock(lock_);
   Connection& c = Add(dir);
   c.notifier = notifier;
@@ -75,7 +81,7 @@ HRASCONN RasService::RegisterRefused(const std::string& dir, DWORD code) {
 void RasService::Launch(HRASCONN handle) {
   Lock lock(lock_);
   Connection* c = Find(handle);
-  if (c == nullptr || c->notifier == nullptr || closing_) return;
+  if (c == nullptr || c->notifier.Empty() || closing_) return;
   // The thread waits for the lock before it reports anything.
   c->script.Start([this, c] { Play(*c); });
 }
@@ -107,7 +113,7 @@ void RasService::Play(Connection& c) {
       Log(c.dir, line);
     }
     // Outside the lock: the notifier may call back into the library.
-    c.notifier(kDialEventMessage, step.state, error);
+    if (!c.notifier.Report(c.handle, kDialEventMessage, step.state, error)) return;
     if (last) return;
   }
 }

@@ -25,6 +25,22 @@ class ControlFile;
 // The notifier of type 0 (RASDIALFUNC), with the state as a plain number so
 // that a script may report any value.
 using DialNotifier = void(WINAPI*)(UINT message, DWORD state, DWORD error);
+// The notifier of type 2 (RASDIALFUNC2): it also receives the dial
+// parameters' callback id, the sub-entry (1 for a single link) and the
+// handle; answering 0 asks for no further notices.
+using DialNotifier2 = DWORD(WINAPI*)(ULONG_PTR callbackId, DWORD subEntry, HRASCONN handle, UINT message,
+                                     DWORD state, DWORD error, DWORD extendedError);
+
+// The notifier a dial reports to, of either type.
+struct Notifier {
+  DialNotifier type0 = nullptr;
+  DialNotifier2 type2 = nullptr;
+  ULONG_PTR callbackId = 0;
+
+  bool Empty() const noexcept { return type0 == nullptr && type2 == nullptr; }
+  // Reports one state; false when the notifier wants no more.
+  bool Report(HRASCONN handle, UINT message, DWORD state, DWORD error) const;
+};
 
 // Gives the control file of the current call, loading it on first use.
 using ControlSource = std::function<const ControlFile&()>;
@@ -52,7 +68,7 @@ class RasService {
   // A dial that will play `plan` and report to `notifier`; its script starts
   // with Launch, so that the caller can hand out the handle and log the call
   // before the first state arrives.
-  HRASCONN Register(const std::string& dir, DialNotifier notifier, DialPlan plan);
+  HRASCONN Register(const std::string& dir, Notifier notifier, DialPlan plan);
   // The handle that a refused dial leaves behind: it reports
   // RASCS_Disconnected with `code` until it is hung up.
   HRASCONN RegisterRefused(const std::string& dir, DWORD code);
@@ -72,7 +88,7 @@ class RasService {
   struct Connection {
     HRASCONN handle = nullptr;
     std::string dir;
-    DialNotifier notifier = nullptr;
+    Notifier notifier;
     DialPlan plan;
     Phase phase = Phase::kDialling;
     DWORD state = 0;

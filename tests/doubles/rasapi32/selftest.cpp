@@ -632,6 +632,52 @@ TEST_F(RasDoubleTest, DialNeedsTheEntryAndTheClientsRecords) {
   EXPECT_EQ(0u, Dial(&handle));
 }
 
+// The notifier of type 2 hears the callback id, the sub-entry and the
+// handle with every state; answering 0 ends its notices.
+struct Type2Notice {
+  ULONG_PTR callbackId;
+  DWORD subEntry;
+  HRASCONN handle;
+  UINT message;
+  DWORD state;
+};
+
+CriticalSection g_type2Lock;
+std::vector<Type2Notice> g_type2;  // what the notifier below heard
+
+DWORD WINAPI Type2Callback(ULONG_PTR callbackId, DWORD subEntry, HRASCONN handle, UINT message,
+                           RASCONNSTATE state, DWORD, DWORD) {
+  Lock lock(g_type2Lock);
+  g_type2.push_back({callbackId, subEntry, handle, message, static_cast<DWORD>(state)});
+  return state == RASCS_Authenticate ? 0 : 1;  // enough after authentication starts
+}
+
+TEST_F(RasDoubleTest, NotifierOfType2GetsTheCallbackIdAndTheHandle) {
+  WriteEntry();
+  Configure({{"states", "0:0,1:0,5:0,8192:0"}});
+  RASDIALPARAMSA params = ClientDialParams("alice", "pw");
+  params.dwCallbackId = static_cast<ULONG_PTR>(0xC0FFEE);
+  HRASCONN handle = nullptr;
+  ASSERT_EQ(0u, api().Dial(nullptr, nullptr, &params, 2, reinterpret_cast<LPVOID>(&Type2Callback), &handle));
+  dialled_.push_back(handle);
+  ::Sleep(300);
+  std::vector<Type2Notice> heard;
+  {
+    Lock lock(g_type2Lock);
+    heard = g_type2;
+  }
+  ASSERT_EQ(heard.size(), 3u) << "no notice after the one answered with 0";
+  for (const Type2Notice& n : heard) {
+    EXPECT_EQ(n.callbackId, static_cast<ULONG_PTR>(0xC0FFEE));
+    EXPECT_EQ(n.subEntry, 1u);
+    EXPECT_EQ(n.handle, handle);
+    EXPECT_EQ(n.message, 0xCCCDu);
+  }
+  EXPECT_EQ(heard[2].state, static_cast<DWORD>(RASCS_Authenticate));
+  EXPECT_NE(LogLinesOf("RasDialA")[0].find("notifier_type=2"), std::string::npos);
+  EXPECT_EQ(LogLinesOf("notify").size(), 3u);
+}
+
 // ---------------------------------------------------------------------------
 // Hang-up and link drops
 

@@ -1,0 +1,23 @@
+#include "ui/InstanceWindow.h"
+
+namespace {
+constexpr const char* kClassName = "Kivoline.Instance";
+}  // namespace
+
+bool CInstanceWindow::Create(HWND mainWindow) {
+  main_ = mainWindow;
+  if (!CreateMessageWindow(kClassName)) return false;
+  // A second copy started unelevated while this one runs elevated must
+  // still reach it.
+  kivo::toolkit::AcceptFromLowerIntegrity(Hwnd(), WM_COPYDATA);
+  return true;
+}
+
+HWND CInstanceWindow::FindRunning() { return ::FindWindowExA(HWND_MESSAGE, nullptr, kClassName, nullptr); }
+
+LRESULT CInstanceWindow::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
+  // The main window's own thread: the record the system copied into this
+  // process stays valid for the length of the call.
+  if (msg == WM_COPYDATA) return ::SendMessageA(main_, WM_COPYDATA, wp, lp);
+  return kivo::toolkit::Window::WindowProc(msg, wp, lp);
+}

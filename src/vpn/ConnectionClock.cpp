@@ -1,0 +1,38 @@
+#include "vpn/ConnectionClock.h"
+
+#include "vpn/RasRecords.h"
+
+namespace kivo::vpn {
+
+namespace {
+
+constexpr UINT_PTR kCheckTimerId = 1;
+constexpr UINT_PTR kRedialTimerId = 2;
+
+UINT_PTR IdOf(ConnectionClock::Timer timer) noexcept {
+  return timer == ConnectionClock::Timer::Check ? kCheckTimerId : kRedialTimerId;
+}
+
+}  // namespace
+
+std::optional<ConnectionClock::Timer> WindowClock::TimerOfId(UINT_PTR id) noexcept {
+  if (id == kCheckTimerId) return Timer::Check;
+  if (id == kRedialTimerId) return Timer::Redial;
+  return std::nullopt;
+}
+
+bool WindowClock::StartTimer(Timer timer, UINT periodMs) {
+  return ::SetTimer(window_, IdOf(timer), periodMs, nullptr) != 0;
+}
+
+void WindowClock::StopTimer(Timer timer) { ::KillTimer(window_, IdOf(timer)); }
+
+void WindowClock::PostRedial() { ::PostMessageA(window_, kRedialMessage, 0, 0); }
+
+void WindowClock::DiscardPostedRedials() {
+  MSG pending;
+  while (::PeekMessageA(&pending, window_, kRedialMessage, kRedialMessage, PM_REMOVE)) {
+  }
+}
+
+}  // namespace kivo::vpn

@@ -1,0 +1,50 @@
+// Time as the connection keeps it: the two window timers, the redial
+// request that the redial timer posts, and the millisecond tick count of
+// the bounded hang-up wait. WindowClock is the running client's; the unit
+// tests give a fake that never waits.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+
+namespace kivo::vpn {
+
+class ConnectionClock {
+ public:
+  enum class Timer { Check, Redial };
+
+  virtual ~ConnectionClock() = default;
+
+  // Starts a periodic timer; false when the system has none to give.
+  virtual bool StartTimer(Timer timer, UINT periodMs) = 0;
+  virtual void StopTimer(Timer timer) = 0;
+  // Queues a redial request (the window's kRedialMessage).
+  virtual void PostRedial() = 0;
+  // Takes the queued redial requests back.
+  virtual void DiscardPostedRedials() = 0;
+  // The millisecond tick count, and a pause of no time between two reads.
+  virtual DWORD NowMs() = 0;
+  virtual void Pause() = 0;
+};
+
+// The timers of one window, ids 1 (check) and 2 (redial).
+class WindowClock : public ConnectionClock {
+ public:
+  void Attach(HWND window) noexcept { window_ = window; }
+
+  // The timer a WM_TIMER id stands for.
+  static std::optional<Timer> TimerOfId(UINT_PTR id) noexcept;
+
+  bool StartTimer(Timer timer, UINT periodMs) override;
+  void StopTimer(Timer timer) override;
+  void PostRedial() override;
+  void DiscardPostedRedials() override;
+  DWORD NowMs() override { return ::GetTickCount(); }
+  void Pause() override { ::Sleep(0); }
+
+ private:
+  HWND window_ = nullptr;
+};
+
+}  // namespace kivo::vpn

@@ -1,0 +1,678 @@
+// The connection's state machine, driven through a fake dialler, a fake
+// clock that never waits and a fake window whose message boxes can run
+// what a nested message loop would deliver meanwhile.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "vpn/Connection.h"
+#include "vpn/RasRecords.h"
+
+using namespace kivo::vpn;
+using Timer = ConnectionClock::Timer;
+using State = Connection::State;
+
+namespace {
+
+constexpr UINT kIdle = 182, kIdleZh = 181;
+constexpr UINT kOpenPortText = 124, kConnectedText = 146, kConnectedTextZh = 122;
+
+// The system's dialler as the connection sees it; every call is logged.
+class FakeDialer : public DialLibrary {
+ public:
+  // The phonebook.
+  bool entry = false;
+  bool deleteFails = false;
+  bool sizesOk = true;
+  bool readOk = true;
+  bool writeOk = true;
+  // Dials and links.
+  DWORD dialResult = 0;
+  bool refusalStoresHandle = false;
+  bool hangUpConfirms = true;
+  DWORD linkState = RASCS_Connected;
+  std::string address = "10.8.0.6";
+  bool statisticsOk = true;
+
+  std::vector<std::string> calls;
+  std::vector<unsigned> slots;  // of each dial
+  std::vector<HRASCONN> hungUp;
+  std::string written;  // the server of the last entry written
+  WORD writtenLanguage = 0;
+  std::pair<std::string, std::string> credentials;
+  std::set<HRASCONN> live;
+
+  int Count(const std::string& name) const {
+    int n = 0;
+    for (const std::string& call : calls) n += call == name ? 1 : 0;
+    return n;
+  }
+  // The link of `handle` goes away, as after a drop seen by the system.
+  void Drop(HRASCONN handle) { live.erase(handle); }
+
+  DWORD ValidateEntry() override {
+    calls.push_back("Validate");
+    return entry ? ERROR_ALREADY_EXISTS : 0;
+  }
+  void DeleteEntryIfPresent() override {
+    calls.push_back("DeleteIfPresent");
+    if (!deleteFails) entry = false;
+  }
+  bool QueryEntrySizes(EntrySizes& sizes) override {
+    calls.push_back("Sizes");
+    sizes = {2884, 0};
+    return sizesOk;
+  }
+  bool ReadEntry(const EntrySizes&) override {
+    calls.push_back("Read");
+    return readOk;
+  }
+  bool WriteEntry(const EntrySizes&, const std::string& server, WORD rasLangId) override {
+    calls.push_back("Write");
+    if (!writeOk) return false;
+    entry = true;
+    written = server;
+    writtenLanguage = rasLangId;
+    return true;
+  }
+  DWORD Dial(const std::string& user, const std::string& password, unsigned slot, HRASCONN& handle) override {
+    calls.push_back("Dial");
+    slots.push_back(slot);
+    credentials = {user, password};
+    if (dialResult != 0) {
+      if (refusalStoresHandle) handle = NewHandle();
+      return dialResult;
+    }
+    handle = NewHandle();
+    return 0;
+  }
+  void HangUp(HRASCONN handle) override {
+    calls.push_back("HangUp");
+    hungUp.push_back(handle);
+    if (hangUpConfirms) live.erase(handle);
+  }
+  DWORD ConnectStatus(HRASCONN handle, DWORD& state) override {
+    calls.push_back("Status");
+    if (live.count(handle) == 0) return ERROR_INVALID_HANDLE;
+    state = linkState;
+    return 0;
+  }
+  bool ProjectedAddress(HRASCONN, std::string& ip) override {
+    calls.push_back("Projection");
+    if (address.empty()) return false;
+    ip = address;
+    return true;
+  }
+  bool Statistics(HRASCONN, LinkStatistics& stats) override {
+    calls.push_back("Statistics");
+    stats = {54000000, 2048, 8192};
+    return statisticsOk;
+  }
+
+ private:
+  HRASCONN NewHandle() {
+    next_ += 0x10;
+    auto handle = reinterpret_cast<HRASCONN>(next_);
+    live.insert(handle);
+    return handle;
+  }
+  uintptr_t next_ = 0x5A0000;
+};
+
+// Timers as flags; a tick of the tick count per pause.
+class FakeClock : public ConnectionClock {
+ public:
+  bool check = false;
+  bool redial = false;
+  UINT checkPeriod = 0, redialPeriod = 0;
+  int posted = 0;          // redial requests waiting in the queue
+  DWORD now = 0xFFFFF000;  // wraps during a wait
+  int pauses = 0;
+
+  bool StartTimer(Timer timer, UINT periodMs) override {
+    (timer == Timer::Check ? check : redial) = true;
+    (timer == Timer::Check ? checkPeriod : redialPeriod) = periodMs;
+    return true;
+  }
+  void StopTimer(Timer timer) override { (timer == Timer::Check ? check : redial) = false; }
+  void PostRedial() override { ++posted; }
+  void DiscardPostedRedials() override { posted = 0; }
+  DWORD NowMs() override { return now; }
+  void Pause() override {
+    now += 16;
+    ++pauses;
+  }
+};
+
+// The window: what it shows, and boxes that may run a nested loop's work.
+class FakeWindow : public ConnectionEvents {
+ public:
+  std::vector<UINT> statuses;
+  ExitFace face = ExitFace::Exit;
+  bool inputs = true;
+  int connectedShown = 0;
+  std::vector<DWORD> dialBoxes;
+  std::vector<PhonebookFailure> phonebookBoxes;
+  std::string user = "alice";
+  std::string password = "secret";
+  bool ending = false;
+  // Runs inside the next box, as its message loop would run a message.
+  std::function<void()> duringBox;
+
+  UINT Status() const { return statuses.empty() ? 0 : statuses.back(); }
+
+  void ShowStatus(UINT textId) override { statuses.push_back(textId); }
+  void SetExitFace(ExitFace f) override { face = f; }
+  void EnableInputs(bool enable) override { inputs = enable; }
+  void ShowConnected() override { ++connectedShown; }
+  void ReportDialFailure(DWORD code) override {
+    dialBoxes.push_back(code);
+    RunBox();
+  }
+  void ReportPhonebookFailure(PhonebookFailure failure) override {
+    phonebookBoxes.push_back(failure);
+    RunBox();
+  }
+  void ReadCredentials(std::string& u, std::string& p) override {
+    u = user;
+    p = password;
+  }
+  bool Ending() const override { return ending; }
+
+ private:
+  void RunBox() {
+    if (!duringBox) return;
+    auto work = std::move(duringBox);
+    duringBox = nullptr;
+    work();
+  }
+};
+
+class ConnectionTest : public ::testing::Test {
+ protected:
+  FakeDialer ras;
+  FakeClock clock;
+  FakeWindow window;
+  Connection connection{ras, clock, window};
+
+  // The notice the system would post for the current dial.
+  DialNotice Notice(DWORD state) const { return {state, ras.slots.back()}; }
+  void Connected() { connection.OnNotice(Notice(RASCS_Connected), 0); }
+  // The redial timer fires and its request is handled.
+  void RedialTick() {
+    ASSERT_TRUE(clock.redial) << "the redial timer runs";
+    connection.OnTimer(Timer::Redial);
+    while (clock.posted > 0) {
+      --clock.posted;
+      connection.Redial();
+    }
+  }
+  // Connected, then the check finds the link gone.
+  void ConnectAndDrop() {
+    connection.Connect("vpn.example");
+    Connected();
+    ras.Drop(connection.Handle());
+    connection.OnTimer(Timer::Check);
+  }
+};
+
+// --- Transitions ------------------------------------------------------------
+
+TEST_F(ConnectionTest, ConnectWritesTheEntryAndDials) {
+  connection.SetRasLanguage(2052);
+  EXPECT_EQ(connection.Current(), State::Idle);
+  connection.Connect("198.51.100.21");
+  EXPECT_EQ(connection.Current(), State::Dialling);
+  EXPECT_TRUE(connection.Held());
+  EXPECT_EQ(ras.calls, (std::vector<std::string>{"DeleteIfPresent", "Validate", "Sizes", "Write", "Dial"}));
+  EXPECT_EQ(ras.written, "198.51.100.21");
+  EXPECT_EQ(ras.writtenLanguage, 2052);
+  EXPECT_EQ(ras.credentials, std::make_pair(std::string("alice"), std::string("secret")));
+  EXPECT_FALSE(window.inputs);
+  EXPECT_EQ(window.face, ExitFace::Exit);
+  EXPECT_TRUE(window.statuses.empty()) << "the status waits for the first notice";
+}
+
+TEST_F(ConnectionTest, RefusedDialIsReportedAndLeavesIdle) {
+  ras.dialResult = 1234;
+  connection.Connect("h");
+  EXPECT_EQ(window.dialBoxes, std::vector<DWORD>{1234});
+  EXPECT_EQ(connection.Current(), State::Idle);
+  EXPECT_TRUE(window.inputs);
+  EXPECT_FALSE(ras.entry) << "entry deleted";
+  EXPECT_EQ(window.Status(), kIdle);
+  EXPECT_EQ(ras.Count("HangUp"), 0) << "no handle, no hang-up";
+
+  ras.refusalStoresHandle = true;
+  connection.Connect("h");
+  EXPECT_EQ(ras.Count("HangUp"), 1) << "a stored handle is hung up before it is dropped";
+  EXPECT_FALSE(connection.Held());
+}
+
+TEST_F(ConnectionTest, EveryNoticeShowsItsStateAndConnectedHidesTheWindow) {
+  connection.Connect("h");
+  connection.OnNotice(Notice(RASCS_OpenPort), 0);
+  EXPECT_EQ(window.Status(), kOpenPortText);
+  connection.OnNotice(Notice(18), 0);
+  EXPECT_EQ(window.Status(), 1u) << "a state without text empties the line";
+  EXPECT_EQ(connection.Current(), State::Dialling);
+
+  ras.calls.clear();
+  Connected();
+  EXPECT_EQ(window.Status(), kConnectedText);
+  EXPECT_EQ(connection.Current(), State::Connected);
+  EXPECT_EQ(window.face, ExitFace::Disconnect);
+  EXPECT_EQ(window.connectedShown, 1);
+  EXPECT_EQ(ras.calls, (std::vector<std::string>{"Projection", "DeleteIfPresent"}));
+  EXPECT_TRUE(clock.check);
+  EXPECT_EQ(clock.checkPeriod, 1000u);
+  std::string text;
+  ASSERT_TRUE(connection.StatusText("%.2f %u %u %s", text));
+  EXPECT_EQ(text, "54.00 2048 8192 10.8.0.6");
+}
+
+TEST_F(ConnectionTest, DisconnectedWithoutErrorCountsAsConnectedAndTextsFollowTheLanguage) {
+  connection.SetChinese(true);
+  connection.Connect("h");
+  connection.OnNotice(Notice(RASCS_Disconnected), 0);
+  EXPECT_EQ(connection.Current(), State::Connected) << "the done bit";
+  ASSERT_TRUE(connection.Cancel());
+  EXPECT_EQ(window.Status(), kIdleZh);
+  connection.Connect("h");
+  Connected();
+  EXPECT_EQ(window.Status(), kConnectedTextZh);
+}
+
+TEST_F(ConnectionTest, FailedDialIsReportedHungUpAndCleanedUp) {
+  connection.Connect("h");
+  const HRASCONN dial = connection.Handle();
+  connection.OnNotice(Notice(RASCS_Authenticate), 691);
+  EXPECT_EQ(window.dialBoxes, std::vector<DWORD>{691});
+  EXPECT_EQ(ras.hungUp, std::vector<HRASCONN>{dial});
+  EXPECT_EQ(connection.Current(), State::Idle);
+  EXPECT_TRUE(window.inputs);
+  EXPECT_FALSE(ras.entry);
+  EXPECT_EQ(window.Status(), kIdle);
+  EXPECT_EQ(window.face, ExitFace::Exit);
+}
+
+TEST_F(ConnectionTest, CancelHangsUpAndWithoutAHandleLeavesTheProgramToEnd) {
+  EXPECT_FALSE(connection.Cancel()) << "nothing held: Exit ends the program";
+  connection.Connect("h");
+  Connected();
+  const HRASCONN link = connection.Handle();
+  ASSERT_TRUE(connection.Cancel());
+  EXPECT_EQ(ras.hungUp, std::vector<HRASCONN>{link});
+  EXPECT_EQ(connection.Current(), State::Idle);
+  EXPECT_FALSE(clock.check);
+  EXPECT_TRUE(window.inputs);
+  EXPECT_EQ(window.face, ExitFace::Exit);
+  EXPECT_EQ(window.Status(), kIdle);
+  std::string text;
+  EXPECT_FALSE(connection.StatusText("%s", text)) << "no statistics without a link";
+}
+
+TEST_F(ConnectionTest, TheCheckFindsADropReleasesTheLinkAndStartsTheRedial) {
+  connection.Connect("h");
+  Connected();
+  const HRASCONN link = connection.Handle();
+  connection.OnTimer(Timer::Check);
+  ras.linkState = RASCS_Connected;
+  EXPECT_EQ(connection.Current(), State::Connected) << "alive";
+
+  ras.linkState = RASCS_Disconnected;
+  connection.OnTimer(Timer::Check);
+  EXPECT_EQ(connection.Current(), State::WaitingToRedial);
+  EXPECT_EQ(ras.hungUp, std::vector<HRASCONN>{link}) << "a dropped link is hung up";
+  EXPECT_FALSE(clock.check);
+  EXPECT_EQ(clock.redialPeriod, 3000u);
+  EXPECT_EQ(window.Status(), kIdle);
+  EXPECT_FALSE(window.inputs) << "the series keeps the controls";
+  EXPECT_EQ(window.connectedShown, 1) << "no word of the drop";
+
+  ras.calls.clear();
+  RedialTick();
+  EXPECT_EQ(connection.Current(), State::Redialling);
+  EXPECT_EQ(ras.calls, (std::vector<std::string>{"DeleteIfPresent", "Validate", "Sizes", "Write", "Dial"}));
+  EXPECT_EQ(ras.written, "h") << "the server Connect chose";
+  EXPECT_EQ(connection.RetryCount(), 1);
+
+  Connected();
+  EXPECT_EQ(connection.Current(), State::Connected);
+  EXPECT_EQ(connection.RetryCount(), 0);
+  EXPECT_FALSE(clock.redial);
+}
+
+TEST_F(ConnectionTest, TenRedialsAfterADropWithoutBoxesUntilTheLast) {
+  ConnectAndDrop();
+  window.user = "changed";  // the redial keeps what Connect read
+  for (int attempt = 1; attempt <= 10; ++attempt) {
+    RedialTick();
+    EXPECT_EQ(ras.credentials.first, "alice");
+    EXPECT_EQ(connection.Current(), attempt < 10 ? State::Redialling : State::Dialling) << attempt;
+    connection.OnNotice(Notice(RASCS_Authenticate), 678);
+    if (attempt < 10) {
+      EXPECT_TRUE(window.dialBoxes.empty()) << "no box while redialling";
+      EXPECT_FALSE(window.inputs);
+      EXPECT_EQ(connection.Current(), State::WaitingToRedial);
+    }
+  }
+  EXPECT_EQ(window.dialBoxes, std::vector<DWORD>{678}) << "the tenth failure is shown";
+  EXPECT_TRUE(window.inputs);
+  EXPECT_EQ(connection.Current(), State::Idle);
+  EXPECT_FALSE(clock.redial) << "the timer stopped after the tenth attempt";
+  EXPECT_EQ(ras.Count("Dial"), 11);
+}
+
+TEST_F(ConnectionTest, AnAttemptWhilePreviousStillDialsOnlyCounts) {
+  ConnectAndDrop();
+  RedialTick();
+  ras.calls.clear();
+  RedialTick();
+  EXPECT_TRUE(ras.calls.empty()) << "no entry, no dial";
+  EXPECT_EQ(connection.RetryCount(), 2);
+}
+
+TEST_F(ConnectionTest, RefusedRedialsAreReportedEveryTimeAndTheLastGivesTheControlsBack) {
+  ConnectAndDrop();
+  ras.dialResult = 1234;
+  for (int attempt = 1; attempt <= 10; ++attempt) {
+    RedialTick();
+    EXPECT_EQ(window.dialBoxes.size(), static_cast<size_t>(attempt));
+    EXPECT_EQ(window.inputs, attempt == 10) << attempt;
+    EXPECT_EQ(window.Status(), kIdle);
+  }
+  EXPECT_FALSE(clock.redial);
+}
+
+TEST_F(ConnectionTest, ASuccessfulRedialGivesTenMoreAttempts) {
+  ConnectAndDrop();
+  for (int i = 0; i < 5; ++i) {
+    RedialTick();
+    connection.OnNotice(Notice(RASCS_Authenticate), 678);
+  }
+  RedialTick();
+  Connected();
+  ras.Drop(connection.Handle());
+  connection.OnTimer(Timer::Check);
+  for (int i = 0; i < 9; ++i) {
+    RedialTick();
+    connection.OnNotice(Notice(RASCS_Authenticate), 678);
+  }
+  EXPECT_TRUE(clock.redial) << "nine of ten";
+  EXPECT_TRUE(window.dialBoxes.empty());
+}
+
+TEST_F(ConnectionTest, PhonebookFailuresOnConnect) {
+  struct Case {
+    const char* what;
+    bool stale, deleteFails, sizesOk, readOk, writeOk;
+    std::vector<PhonebookFailure> boxes;
+    bool dials;
+  } cases[] = {
+      {"entry kept, size query fails", true, true, false, true, true, {PhonebookFailure::Test}, true},
+      {"entry kept, read fails", true, true, true, false, true, {PhonebookFailure::Open}, false},
+      {"entry kept and read", true, true, true, true, true, {}, true},
+      {"no entry, size query fails", false, false, false, true, true, {}, false},
+      {"write fails", false, false, true, true, false, {PhonebookFailure::Set}, false},
+  };
+  for (const Case& c : cases) {
+    FakeDialer dialer;
+    FakeWindow view;
+    FakeClock time;
+    Connection conn(dialer, time, view);
+    dialer.entry = c.stale;
+    dialer.deleteFails = c.deleteFails;
+    dialer.sizesOk = c.sizesOk;
+    dialer.readOk = c.readOk;
+    dialer.writeOk = c.writeOk;
+    conn.Connect("h");
+    EXPECT_EQ(view.phonebookBoxes, c.boxes) << c.what;
+    EXPECT_EQ(dialer.Count("Dial"), c.dials ? 1 : 0) << c.what;
+    EXPECT_EQ(dialer.Count("Write"), c.stale ? 0 : (c.sizesOk ? 1 : 0))
+        << c.what << ": a kept entry is not rewritten";
+    EXPECT_EQ(view.inputs, !c.dials) << c.what << ": a stop leaves the dialog idle";
+  }
+}
+
+TEST_F(ConnectionTest, PhonebookFailuresWhenRediallingStillDial) {
+  ConnectAndDrop();
+  struct Case {
+    const char* what;
+    bool stale, sizesOk, readOk, writeOk;
+    std::vector<PhonebookFailure> boxes;
+  } cases[] = {
+      {"write fails", false, true, true, false, {PhonebookFailure::Set}},
+      {"entry kept, read fails", true, true, false, true, {PhonebookFailure::Open}},
+      {"entry kept, size query fails", true, false, true, true, {PhonebookFailure::Test}},
+      {"no entry, size query fails", false, false, true, true, {}},
+  };
+  for (const Case& c : cases) {
+    ras.entry = c.stale;
+    ras.deleteFails = c.stale;
+    ras.sizesOk = c.sizesOk;
+    ras.readOk = c.readOk;
+    ras.writeOk = c.writeOk;
+    window.phonebookBoxes.clear();
+    const int dials = ras.Count("Dial");
+    RedialTick();
+    EXPECT_EQ(window.phonebookBoxes, c.boxes) << c.what;
+    EXPECT_EQ(ras.Count("Dial"), dials + 1) << c.what << ": dials all the same";
+    EXPECT_EQ(ras.credentials.first, "alice") << c.what;
+    EXPECT_EQ(connection.Current(), State::Redialling) << c.what;
+    connection.OnNotice(Notice(RASCS_Authenticate), 678);
+  }
+}
+
+// --- The mends of the hardening ----------------------------------------------
+
+TEST_F(ConnectionTest, AnUnconfirmedHangUpIsGivenUpAfterThreeSeconds) {
+  connection.Connect("h");
+  ras.hangUpConfirms = false;
+  const DWORD start = clock.now;
+  ASSERT_TRUE(connection.Cancel());
+  const DWORD waited = clock.now - start;
+  EXPECT_GT(waited, 3000u);
+  EXPECT_LE(waited, 3016u + 16u);
+  EXPECT_FALSE(connection.Held());
+  EXPECT_TRUE(window.inputs);
+
+  ras.hangUpConfirms = true;
+  connection.Connect("h");
+  const int pauses = clock.pauses;
+  connection.Cancel();
+  EXPECT_EQ(clock.pauses, pauses) << "a confirmed hang-up ends the wait at once";
+}
+
+TEST_F(ConnectionTest, LateNoticesOfAnEarlierDialChangeNothing) {
+  connection.Connect("h");
+  const DialNotice cancelled = Notice(RASCS_Connected);
+  connection.Cancel();
+  const size_t shown = window.statuses.size();
+  connection.OnNotice(cancelled, 0);
+  connection.OnNotice({RASCS_Authenticate, cancelled.slot}, 691);
+  EXPECT_EQ(window.statuses.size(), shown) << "no handle held";
+  EXPECT_EQ(window.connectedShown, 0);
+  EXPECT_FALSE(clock.check);
+
+  connection.Connect("h");
+  const size_t calls = ras.calls.size();
+  connection.OnNotice(cancelled, 0);
+  connection.OnNotice({RASCS_Authenticate, cancelled.slot}, 691);
+  connection.OnNotice({RASCS_Connected, 0}, 0);  // names no dial
+  EXPECT_EQ(ras.calls.size(), calls) << "no call to the dialler at all";
+  EXPECT_EQ(connection.Current(), State::Dialling) << "not taken for the current dial's";
+  EXPECT_EQ(window.statuses.size(), shown);
+  EXPECT_TRUE(window.dialBoxes.empty());
+  EXPECT_EQ(ras.Count("HangUp"), 1);
+}
+
+TEST_F(ConnectionTest, DisconnectEndsARedialSeriesAndItsQueuedRequests) {
+  ConnectAndDrop();
+  RedialTick();
+  clock.posted = 2;  // ticks the timer queued before the command
+  ASSERT_TRUE(connection.Cancel());
+  EXPECT_FALSE(clock.redial);
+  EXPECT_EQ(clock.posted, 0);
+  EXPECT_EQ(connection.RetryCount(), 0);
+  EXPECT_EQ(connection.Current(), State::Idle);
+}
+
+TEST_F(ConnectionTest, NothingDialsOnceTheWindowIsEnding) {
+  window.ending = true;
+  connection.Connect("h");
+  connection.Redial();
+  EXPECT_TRUE(ras.calls.empty());
+}
+
+TEST_F(ConnectionTest, ADialHeldAtDestructionIsHungUpAndTheEntryRemoved) {
+  FakeDialer dialer;
+  FakeClock time;
+  FakeWindow view;
+  HRASCONN dial = nullptr;
+  {
+    Connection conn(dialer, time, view);
+    conn.Connect("h");
+    dial = conn.Handle();
+    EXPECT_TRUE(dialer.entry);
+  }
+  EXPECT_EQ(dialer.hungUp, std::vector<HRASCONN>{dial});
+  EXPECT_FALSE(dialer.entry);
+}
+
+TEST_F(ConnectionTest, LogoffHangsUpDeletesTheEntryAndStopsTheTimers) {
+  ConnectAndDrop();
+  RedialTick();
+  connection.EndSession();
+  EXPECT_EQ(ras.Count("HangUp"), 2);
+  EXPECT_FALSE(ras.entry);
+  EXPECT_FALSE(clock.redial);
+  EXPECT_FALSE(clock.check);
+  EXPECT_EQ(connection.Current(), State::Idle);
+}
+
+TEST_F(ConnectionTest, AnAddressThatCannotBeReadKeepsTheLastOne) {
+  connection.Connect("h");
+  Connected();
+  connection.Cancel();
+  ras.address.clear();
+  connection.Connect("h");
+  Connected();
+  std::string text;
+  ASSERT_TRUE(connection.StatusText("%s", text));
+  ras.statisticsOk = false;
+  EXPECT_FALSE(connection.StatusText("%s", text));
+  ras.statisticsOk = true;
+  ASSERT_TRUE(connection.StatusText("%.2f %u %u IP %s", text));
+  EXPECT_EQ(text, "54.00 2048 8192 IP 10.8.0.6");
+}
+
+// --- What the message boxes' own loops may bring --------------------------------
+
+TEST_F(ConnectionTest, ARedialAttemptInsideConnectsBoxIsNotDialledOver) {
+  ras.entry = true;
+  ras.deleteFails = true;
+  ras.sizesOk = false;  // "Test" box, then dial anyway
+  // The redial attempt's own box runs nothing more.
+  window.duringBox = [this] { connection.Redial(); };
+  connection.Connect("h");
+  EXPECT_EQ(ras.Count("Dial"), 1) << "one dial";
+  EXPECT_EQ(window.phonebookBoxes.size(), 2u);
+}
+
+TEST_F(ConnectionTest, ATickInsideAnAttemptsBoxDialsAndTheOuterAttemptOnlyCounts) {
+  ConnectAndDrop();
+  ras.entry = true;
+  ras.deleteFails = true;
+  ras.sizesOk = false;
+  window.duringBox = [this] { RedialTick(); };
+  RedialTick();
+  EXPECT_EQ(ras.Count("Dial"), 2) << "Connect's and the inner attempt's";
+  EXPECT_EQ(connection.RetryCount(), 2);
+}
+
+TEST_F(ConnectionTest, TheTenthAttemptStopsTheTimerBeforeItsBox) {
+  ConnectAndDrop();
+  for (int i = 0; i < 9; ++i) {
+    RedialTick();
+    connection.OnNotice(Notice(RASCS_Authenticate), 678);
+  }
+  ras.writeOk = false;
+  bool tickedInBox = false;
+  window.duringBox = [this, &tickedInBox] {
+    tickedInBox = clock.redial;
+    connection.OnTimer(Timer::Redial);
+  };
+  RedialTick();
+  EXPECT_FALSE(tickedInBox) << "no timer left to tick";
+  EXPECT_EQ(clock.posted, 0) << "no eleventh request";
+  EXPECT_EQ(ras.Count("Dial"), 11);
+}
+
+TEST_F(ConnectionTest, DisconnectOrExitInsideAnAttemptsBoxStopsTheAttempt) {
+  ConnectAndDrop();
+  ras.writeOk = false;
+  window.duringBox = [this] {
+    // The user's Exit while waiting (nothing held): the dialog ends.
+    EXPECT_FALSE(connection.Cancel());
+    window.ending = true;
+  };
+  RedialTick();
+  EXPECT_EQ(ras.Count("Dial"), 1);
+
+  window.ending = false;
+  connection.OnTimer(Timer::Redial);  // still waiting to redial
+  ASSERT_TRUE(clock.redial);
+  ras.entry = true;
+  ras.deleteFails = true;
+  ras.sizesOk = false;
+  // A redial inside the box dials, and the user's Disconnect ends that and
+  // the series: the outer attempt then dials nothing.
+  window.duringBox = [this] {
+    RedialTick();
+    ASSERT_TRUE(connection.Cancel());
+  };
+  clock.posted = 0;
+  connection.Redial();
+  EXPECT_EQ(ras.Count("Dial"), 2);
+  EXPECT_EQ(connection.Current(), State::Idle);
+  EXPECT_EQ(connection.RetryCount(), 0);
+}
+
+TEST_F(ConnectionTest, ExitInsideConnectsBoxDialsNothing) {
+  ras.entry = true;
+  ras.deleteFails = true;
+  ras.sizesOk = false;
+  window.duringBox = [this] { window.ending = true; };
+  connection.Connect("h");
+  EXPECT_EQ(ras.Count("Dial"), 0);
+}
+
+TEST_F(ConnectionTest, AFailureWhoseDialWasHungUpDuringItsBoxTouchesNothingMore) {
+  connection.Connect("h");
+  const DialNotice failure = Notice(RASCS_Authenticate);
+  // During the failure's box the user hangs up and connects again.
+  window.duringBox = [this] {
+    connection.Cancel();
+    connection.Connect("h");
+  };
+  connection.OnNotice(failure, 691);
+  EXPECT_EQ(connection.Current(), State::Dialling) << "the new dial goes on";
+  EXPECT_EQ(ras.Count("HangUp"), 1);
+  EXPECT_FALSE(window.inputs);
+  EXPECT_TRUE(ras.entry) << "the new dial's entry stays";
+
+  // Hung up during the box, and nothing new: the rest of the clean-up runs.
+  const DialNotice second = Notice(RASCS_Authenticate);
+  window.duringBox = [this] { connection.Cancel(); };
+  connection.OnNotice(second, 691);
+  EXPECT_EQ(ras.Count("HangUp"), 2) << "not hung up twice";
+  EXPECT_EQ(connection.Current(), State::Idle);
+  EXPECT_TRUE(window.inputs);
+}
+
+}  // namespace
