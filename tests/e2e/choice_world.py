@@ -20,7 +20,7 @@ namespace's routes.
 import os
 import time
 
-from harness import World, endpoints, wait_until
+from harness import DriverError, World, endpoints, wait_until
 from harness.icmp_responder import SILENT, IcmpResponder, reply
 
 BUILD = os.environ["KIVO_BUILD_DIR"]
@@ -223,7 +223,12 @@ class Client:
     def performance_dialog(self):
         """The open performance dialog, or None."""
         others = [box for box in self.app.dialogs() if box["hwnd"] != self.hwnd and not box["message_box"]]
-        return PerfDialog(self, others[0]["hwnd"]) if others else None
+        try:
+            return PerfDialog(self, others[0]["hwnd"]) if others else None
+        except DriverError as error:
+            if error.code == "no_window":
+                return None  # it closed between the two reads
+            raise
 
     def open_performance(self):
         """Clicks Network performance; returns the dialog once it shows."""
