@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "ServiceEndpoints.h"
+#include "app/UpdatePaths.h"
 #include "app/InternetHandle.h"
 
 namespace kivo::app {
@@ -42,7 +43,7 @@ bool CrackHttpUrl(const std::string& url, HttpTarget& target) {
 }  // namespace
 
 std::string VersionPageUrl() {
-  return std::string("http://") + endpoints::kUpdateHost + "/Velmar/lastver.html";
+  return std::string("http://") + endpoints::kUpdateHost + kUpdateFolder + kVersionPageName;
 }
 
 bool SkipsVersionCheck(const std::string& runningVersion) noexcept {

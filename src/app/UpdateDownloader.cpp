@@ -17,7 +17,6 @@ constexpr DWORD kConnectBackoffMs = 1000;
 constexpr DWORD kConnectRetries = 1;
 constexpr DWORD kChunkSize = 1024;
 constexpr DWORD kHttpOk = 200;
-constexpr char kUpdaterObject[] = "/Velmar/KivoUpdate.exe";
 
 DWORD QueryStatusCode(HINTERNET request) {
   DWORD status = 0;
@@ -151,7 +150,8 @@ int DownloadUpdater(const DownloadTarget& target, std::string& updaterPath, std:
 }
 
 int CUpdateDownloader::Download(std::string& updaterPath, std::string& exeName) noexcept {
-  return DownloadUpdater(DownloadTarget{endpoints::kUpdateHost, INTERNET_DEFAULT_HTTP_PORT, kUpdaterObject},
+  return DownloadUpdater(DownloadTarget{endpoints::kUpdateHost, INTERNET_DEFAULT_HTTP_PORT,
+                                        std::string(kUpdateFolder) + kLocalUpdaterName},
                          updaterPath, exeName);
 }
 

@@ -1,26 +1,23 @@
-// Where the self-update keeps its file: "KivoUpdate.exe" beside the running
-// executable.
+// The self-update's names: where the update host serves the version page
+// and the updater, and the updater's file beside the running executable.
 #pragma once
 
 #include <string>
 
+#include "toolkit/Application.h"
+
 namespace kivo::app {
 
+// The updater's file name, on the update host and beside the executable.
 inline constexpr const char kLocalUpdaterName[] = "KivoUpdate.exe";
+// Where the update host keeps the version page and the updater.
+inline constexpr const char kUpdateFolder[] = "/Velmar/";
+inline constexpr const char kVersionPageName[] = "lastver.html";
 
-// A module path cut at its last backslash. The directory keeps the
-// backslash; without one the directory is empty and the whole text is the
-// file name.
-struct ModulePathParts {
-  std::string directory;
-  std::string fileName;
-};
-
-ModulePathParts SplitModulePath(const std::string& path);
-
-// The full path of the running executable (ANSI, at most 259 characters).
-// False when it cannot be read or does not fit.
-bool GetRunningModulePath(std::string& path);
+// The module path rules are the toolkit's: one reading for the whole program.
+using toolkit::GetRunningModulePath;
+using toolkit::ModulePathParts;
+using toolkit::SplitModulePath;
 
 // The path of the local updater file beside the running executable, and the
 // executable's own file name. False when the executable's path is unknown.

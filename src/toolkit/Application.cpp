@@ -25,7 +25,9 @@ int Application::Run(HINSTANCE) {
 }
 
 std::string Application::Title() {
-  std::string name = GetModulePath().fileName;
+  std::string path;
+  if (!GetRunningModulePath(path)) return std::string();
+  std::string name = SplitModulePath(path).fileName;
   size_t dot = name.rfind('.');
   if (dot != std::string::npos) name.resize(dot);
   return name;
@@ -35,14 +37,19 @@ int Application::MessageBox(const std::string& text, UINT type) const {
   return ::MessageBoxA(nullptr, text.c_str(), Title().c_str(), type);
 }
 
-ModulePath GetModulePath() {
-  char path[260] = {};
-  DWORD len = ::GetModuleFileNameA(nullptr, path, sizeof(path));
-  if (len >= sizeof(path)) len = sizeof(path) - 1;
-  std::string full(path, len);
-  size_t slash = full.rfind('\\');
-  if (slash == std::string::npos) return {"", full};
-  return {full.substr(0, slash + 1), full.substr(slash + 1)};
+ModulePathParts SplitModulePath(const std::string& path) {
+  const std::string::size_type slash = path.rfind('\\');
+  if (slash == std::string::npos) return {std::string(), path};
+  return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
+
+bool GetRunningModulePath(std::string& path) {
+  char buffer[MAX_PATH] = {};
+  const DWORD length = ::GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+  // A length equal to the buffer size means the path was cut short.
+  if (length == 0 || length >= MAX_PATH) return false;
+  path.assign(buffer, length);
+  return true;
 }
 
 }  // namespace kivo::toolkit

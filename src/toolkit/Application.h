@@ -34,12 +34,17 @@ class Application {
   int exitCode_ = 0;
 };
 
-// Directory of the running executable, with its trailing backslash, and the
-// executable's file name; both from a 260-byte module path.
-struct ModulePath {
+// A path cut at its last backslash. The directory keeps the backslash;
+// without one the directory is empty and the whole text is the file name.
+struct ModulePathParts {
   std::string directory;
   std::string fileName;
 };
-ModulePath GetModulePath();
+ModulePathParts SplitModulePath(const std::string& path);
+
+// The full path of the running executable (ANSI, at most 259 characters).
+// False when it cannot be read or was cut at the buffer's end: a cut path
+// names some other file.
+bool GetRunningModulePath(std::string& path);
 
 }  // namespace kivo::toolkit

@@ -19,7 +19,7 @@
 #pragma once
 
 #include <windows.h>
-#include <ras.h>
+#include "vpn/RasRecords.h"
 
 #include <string>
 

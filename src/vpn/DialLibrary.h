@@ -4,7 +4,7 @@
 #pragma once
 
 #include <windows.h>
-#include <ras.h>
+#include "vpn/RasRecords.h"
 
 #include <string>
 

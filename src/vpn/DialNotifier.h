@@ -11,7 +11,7 @@
 #pragma once
 
 #include <windows.h>
-#include <ras.h>
+#include "vpn/RasRecords.h"
 
 namespace kivo::vpn {
 

@@ -5,8 +5,22 @@
 #pragma once
 
 #include <windows.h>
+
+// The program is built for Windows 7 and later, but its RAS records keep the
+// layout of Windows XP, which every later system accepts (the Windows 7
+// headers would add dwIfIndex to RASDIALPARAMSA), and the error names of
+// that version. Every file that needs the RAS declarations includes them
+// through this header.
+#pragma push_macro("WINVER")
+#pragma push_macro("_WIN32_WINNT")
+#undef WINVER
+#undef _WIN32_WINNT
+#define WINVER 0x0501
+#define _WIN32_WINNT 0x0501
 #include <ras.h>
 #include <raserror.h>
+#pragma pop_macro("_WIN32_WINNT")
+#pragma pop_macro("WINVER")
 
 #ifdef _WIN64
 static_assert(sizeof(RASDIALPARAMSA) == 1064, "RASDIALPARAMSA of the 64-bit client");

@@ -1,6 +1,6 @@
 #include "DialScript.h"
 
-#include <ras.h>
+#include "vpn/RasRecords.h"
 
 #include <algorithm>
 

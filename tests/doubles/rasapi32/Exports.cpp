@@ -1,7 +1,6 @@
 // The RAS calls the client makes, answered from the phonebook files, the
 // dial scripts and control.ini. Every call leaves one line in calls.log.
-#include <ras.h>
-#include <raserror.h>
+#include "vpn/RasRecords.h"
 #include <windows.h>
 
 #include <algorithm>
@@ -26,8 +25,6 @@ using kivo::rasdouble::Phonebook;
 using kivo::rasdouble::RasService;
 using kivo::rasdouble::RunApiCall;
 
-// The records of the system, with WINVER 0x0501, asserted per architecture.
-#include "vpn/RasRecords.h"
 
 namespace {
 

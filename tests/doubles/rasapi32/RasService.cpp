@@ -1,6 +1,6 @@
 #include "RasService.h"
 
-#include <ras.h>
+#include "vpn/RasRecords.h"
 
 #include "ControlFile.h"
 #include "FileIo.h"

@@ -3,7 +3,7 @@
 // every change of a connection and every line of calls.log.
 #pragma once
 
-#include <ras.h>
+#include "vpn/RasRecords.h"
 #include <windows.h>
 
 #include <cstdint>

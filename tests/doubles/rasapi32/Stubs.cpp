@@ -1,7 +1,7 @@
 // The rest of the library's exports. The client never calls them; they exist
 // so that any component linked against the system library finds every name.
 // Each one only logs its call and answers ERROR_CALL_NOT_IMPLEMENTED.
-#include <ras.h>
+#include "vpn/RasRecords.h"
 #include <windows.h>
 
 #include "ApiCall.h"

@@ -6,8 +6,7 @@
 //   kivo_ras_selftest --layout                 record layout as JSON, for ras_double.py
 //   kivo_ras_selftest --probe <dll dir> <ras dir> <scenario> [arguments]   see RunProbe
 #include <gtest/gtest.h>
-#include <ras.h>
-#include <raserror.h>
+#include "vpn/RasRecords.h"
 #include <windows.h>
 
 #include <cstddef>
