@@ -195,8 +195,9 @@ UpdaterStart StartTrustedUpdater(const std::string& path, const std::string& par
       // The updater works in the client's folder, which holds it, whatever
       // folder the client was started in (a Run key starts it in System32).
       const std::string folder = SplitModulePath(path).directory;
-      const auto started = reinterpret_cast<INT_PTR>(::ShellExecuteA(
-          nullptr, "open", path.c_str(), parameters.c_str(), folder.empty() ? nullptr : folder.c_str(), SW_SHOW));
+      const auto started =
+          reinterpret_cast<INT_PTR>(::ShellExecuteA(nullptr, "open", path.c_str(), parameters.c_str(),
+                                                    folder.empty() ? nullptr : folder.c_str(), SW_SHOW));
       // ShellExecute reports success with a value above 32.
       return started > 32 ? UpdaterStart::kStarted : UpdaterStart::kNotStarted;
     }

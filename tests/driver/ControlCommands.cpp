@@ -264,7 +264,8 @@ Json TooltipHeading(HWND tip, LRESULT toolCount) {
     UniqueKernelHandle process = OpenForMemory(ProcessOf(tip));
     WineTooltipRecord record{};
     SIZE_T done = 0;
-    if (!::ReadProcessMemory(process.Get(), reinterpret_cast<void*>(address), &record, sizeof record, &done) ||
+    if (!::ReadProcessMemory(process.Get(), reinterpret_cast<void*>(address), &record, sizeof record,
+                             &done) ||
         done != sizeof record) {
       return Json();
     }
@@ -328,9 +329,9 @@ std::string ToHex(const std::vector<uint8_t>& bytes) {
 // "data" (hex) is copied to the start of a block of "size" bytes; each
 // offset in "patch" holds a pointer-sized offset into the block (4 bytes
 // in a 32-bit driver, 8 in a 64-bit one) that is turned into an address
-// first, so records may point at buffers in the same block. "into" says which parameter carries the block ("lparam" by
-// default); the other one is given as a number. Returns the result and the
-// whole block afterwards.
+// first, so records may point at buffers in the same block. "into" says which parameter carries the block
+// ("lparam" by default); the other one is given as a number. Returns the result and the whole block
+// afterwards.
 Json RemoteSend(const Args& args) {
   HWND hwnd = args.Window("hwnd");
   auto msg = static_cast<UINT>(args.Integer("msg"));

@@ -61,8 +61,8 @@ class RemoteMenu : public MenuSource {
     return caller_.Text();
   }
   UINT State(int pos) override {
-    return static_cast<UINT>(caller_.Call("GetMenuState", {menu_, static_cast<uintptr_t>(pos), MF_BYPOSITION},
-                                          timeout_));
+    return static_cast<UINT>(
+        caller_.Call("GetMenuState", {menu_, static_cast<uintptr_t>(pos), MF_BYPOSITION}, timeout_));
   }
   UINT Id(int pos) override {
     return static_cast<UINT>(caller_.Call("GetMenuItemID", {menu_, static_cast<uintptr_t>(pos)}, timeout_));
