@@ -203,9 +203,10 @@ Json Dialogs(const Args& args) {
     if (pid != 0 && ProcessOf(hwnd) != pid) continue;
     try {
       out.Push(DescribeDialog(hwnd, args.Timeout()));
-    } catch (const CommandError&) {
-      // A dialog that closes while it is being read is no longer listed.
-      if (::IsWindow(hwnd)) throw;
+    } catch (const CommandError& error) {
+      // A dialog that closes while it is being read is no longer listed:
+      // its controls go first, the dialog's own window last.
+      if (error.code() != kNoWindow) throw;
     }
   }
   return out;
