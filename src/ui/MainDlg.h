@@ -42,7 +42,6 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   // Language variant from a system default language id: 1 for 2052, 2 for
   // 3076, 3 for 1028, 4 for 5124, 5 for 4100, 6 for 2057, 0 otherwise.
   static int LanguageVariant(LANGID systemLanguage) noexcept;
-  static bool IsChineseVariant(int variant) noexcept { return kivo::servers::IsChineseVariant(variant); }
 
  protected:
   void DoDataExchange() override;
@@ -59,7 +58,7 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   static constexpr UINT kRetryResultMessage = WM_APP + 1;
   static constexpr WPARAM kRetryFinished = static_cast<WPARAM>(-1);
 
-  bool Chinese() const noexcept { return IsChineseVariant(m_nLangVariant); }
+  bool Chinese() const noexcept { return kivo::servers::IsChineseVariant(m_nLangVariant); }
   void LoadTexts();
   void SetButtonSkins();
   // Images and window text of a skinned button, in the dialog's text set.
