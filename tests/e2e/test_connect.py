@@ -141,7 +141,7 @@ DEVICE_ENGLISH = b"WAN Miniport (L2TP)"
 # An entry an earlier run (or another program) left, naming another server.
 STALE = dict(szLocalPhoneNumber="203.0.113.250", szDeviceName=b"Stale device", dwType=2, dwfOptions=0x10)
 
-STEP_MS = 100          # one state of a full dial
+STEP_MS = 200          # one state of a full dial: long enough for two agreeing reads of the status line
 LONG_DIAL = [(0, 80), (1, 60000)]   # dials until hung up
 QUICK_CONNECT = [(0, 50), (RASCS_CONNECTED, 50)]
 QUICK_FAILURE = dict(states=[(0, 80), (5, 120)], error_state=5, error_code=678)
