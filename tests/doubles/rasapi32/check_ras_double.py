@@ -110,7 +110,9 @@ class RasDoubleAgainstLibrary(unittest.TestCase):
         statuses = ras.calls("RasGetConnectStatusA")
         self.assertEqual(ras_double.ERROR_INVALID_HANDLE, statuses[-1].result)
         self.assertTrue(all(c.result == 0 for c in statuses[:-1]))
-        self.assertGreaterEqual(statuses[-1].t - dial["hangups"][0], 49)
+        # Confirmed 50 ms after the hang-up: the probe's stamp and the log's
+        # are taken at different points of the two calls, a few ms apart.
+        self.assertGreaterEqual(statuses[-1].t - dial["hangups"][0], 45)
         self.assertEqual(dial["handle"], ras.wait_call("RasHangUpA", timeout=0).get("handle"))
 
     def test_failed_dial_is_recorded(self):
