@@ -23,7 +23,8 @@ class ConnectionClock {
   virtual void PostRedial() = 0;
   // Takes the queued redial requests back.
   virtual void DiscardPostedRedials() = 0;
-  // The millisecond tick count, and a pause of no time between two reads.
+  // The millisecond tick count, and a short pause between two reads of the
+  // hang-up wait.
   virtual DWORD NowMs() = 0;
   virtual void Pause() = 0;
 };
@@ -31,6 +32,8 @@ class ConnectionClock {
 // The timers of one window, ids 1 (check) and 2 (redial).
 class WindowClock : public ConnectionClock {
  public:
+  static constexpr DWORD kPauseMs = 10;
+
   void Attach(HWND window) noexcept { window_ = window; }
 
   // The timer a WM_TIMER id stands for.
@@ -41,7 +44,9 @@ class WindowClock : public ConnectionClock {
   void PostRedial() override;
   void DiscardPostedRedials() override;
   DWORD NowMs() override { return ::GetTickCount(); }
-  void Pause() override { ::Sleep(0); }
+  // The hang-up wait polls for up to three seconds on the window's thread:
+  // a sleep of no time would keep a processor busy all that while.
+  void Pause() override { ::Sleep(kPauseMs); }
 
  private:
   HWND window_ = nullptr;

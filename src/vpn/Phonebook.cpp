@@ -98,6 +98,8 @@ std::vector<BYTE> BuildEntryRecord(DWORD reportedSize, const std::string& server
   kivo::toolkit::CopyTruncated(entry->szDeviceType, sizeof(entry->szDeviceType), RASDT_Vpn);
   kivo::toolkit::CopyTruncated(entry->szDeviceName, sizeof(entry->szDeviceName), DeviceNameFor(rasLangId));
   entry->dwType = RASET_Vpn;
+  // The service's servers fix this strategy: they answer the entry as it
+  // has always been written.
   entry->dwVpnStrategy = VS_PptpFirst;
   entry->dwEncryptionType = ET_Optional;
   return record;
