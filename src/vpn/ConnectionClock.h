@@ -1,4 +1,4 @@
-// Time as the connection keeps it: the two window timers, the redial
+// Time as the connection keeps it: the three window timers, the redial
 // request that the redial timer posts, and the millisecond tick count of
 // the bounded hang-up wait. WindowClock is the running client's; the unit
 // tests give a fake that never waits.
@@ -12,7 +12,7 @@ namespace kivo::vpn {
 
 class ConnectionClock {
  public:
-  enum class Timer { Check, Redial };
+  enum class Timer { Check, Redial, Network };
 
   virtual ~ConnectionClock() = default;
 
@@ -29,7 +29,8 @@ class ConnectionClock {
   virtual void Pause() = 0;
 };
 
-// The timers of one window, ids 1 (check) and 2 (redial).
+// The timers of one window, ids 1 (check), 2 (redial) and 3 (the wait for
+// the network).
 class WindowClock : public ConnectionClock {
  public:
   static constexpr DWORD kPauseMs = 10;

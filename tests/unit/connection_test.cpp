@@ -1,5 +1,5 @@
 // The connection's state machine, driven through a fake dialler, a fake
-// clock that never waits and a fake window whose message boxes can run
+// clock that never waits, a fake network and a fake window whose message boxes can run
 // what a nested message loop would deliver meanwhile.
 #include <gtest/gtest.h>
 
@@ -128,23 +128,39 @@ class FakeClock : public ConnectionClock {
  public:
   bool check = false;
   bool redial = false;
-  UINT checkPeriod = 0, redialPeriod = 0;
+  bool network = false;
+  UINT checkPeriod = 0, redialPeriod = 0, networkPeriod = 0;
   int posted = 0;          // redial requests waiting in the queue
   DWORD now = 0xFFFFF000;  // wraps during a wait
   int pauses = 0;
 
   bool StartTimer(Timer timer, UINT periodMs) override {
-    (timer == Timer::Check ? check : redial) = true;
-    (timer == Timer::Check ? checkPeriod : redialPeriod) = periodMs;
+    Flag(timer) = true;
+    (timer == Timer::Check ? checkPeriod : timer == Timer::Redial ? redialPeriod : networkPeriod) = periodMs;
     return true;
   }
-  void StopTimer(Timer timer) override { (timer == Timer::Check ? check : redial) = false; }
+  void StopTimer(Timer timer) override { Flag(timer) = false; }
+  bool& Flag(Timer timer) {
+    return timer == Timer::Check ? check : timer == Timer::Redial ? redial : network;
+  }
   void PostRedial() override { ++posted; }
   void DiscardPostedRedials() override { posted = 0; }
   DWORD NowMs() override { return now; }
   void Pause() override {
     now += 16;
     ++pauses;
+  }
+};
+
+// Whether the system has a route to the server.
+class FakeNetwork : public NetworkCheck {
+ public:
+  bool route = true;
+  std::vector<std::string> asked;
+
+  bool RouteTo(const std::string& server) override {
+    asked.push_back(server);
+    return route;
   }
 };
 
@@ -196,8 +212,9 @@ class ConnectionTest : public ::testing::Test {
  protected:
   FakeDialer ras;
   FakeClock clock;
+  FakeNetwork network;
   FakeWindow window;
-  Connection connection{ras, clock, window};
+  Connection connection{ras, clock, network, window};
 
   // The notice the system would post for the current dial.
   DialNotice Notice(DWORD state) const { return {state, ras.slots.back()}; }
@@ -424,7 +441,7 @@ TEST_F(ConnectionTest, PhonebookFailuresOnConnect) {
     FakeDialer dialer;
     FakeWindow view;
     FakeClock time;
-    Connection conn(dialer, time, view);
+    Connection conn(dialer, time, network, view);
     dialer.entry = c.stale;
     dialer.deleteFails = c.deleteFails;
     dialer.sizesOk = c.sizesOk;
@@ -535,7 +552,7 @@ TEST_F(ConnectionTest, ADialHeldAtDestructionIsHungUpAndTheEntryRemoved) {
   FakeWindow view;
   HRASCONN dial = nullptr;
   {
-    Connection conn(dialer, time, view);
+    Connection conn(dialer, time, network, view);
     conn.Connect("h");
     dial = conn.Handle();
     EXPECT_TRUE(dialer.entry);
@@ -673,6 +690,97 @@ TEST_F(ConnectionTest, AFailureWhoseDialWasHungUpDuringItsBoxTouchesNothingMore)
   EXPECT_EQ(ras.Count("HangUp"), 2) << "not hung up twice";
   EXPECT_EQ(connection.Current(), State::Idle);
   EXPECT_TRUE(window.inputs);
+}
+
+// --- Sleep, wake and the network ---------------------------------------------
+
+constexpr UINT kWaitingText = 197;
+
+TEST_F(ConnectionTest, SleepHangsUpAWantedLinkAndTheWakeDialsOnceTheNetworkIsBack) {
+  connection.Suspend();
+  connection.Resume();
+  EXPECT_TRUE(ras.calls.empty() && window.statuses.empty()) << "no link wanted: nothing changes";
+
+  connection.Connect("vpn.example");
+  Connected();
+  const HRASCONN link = connection.Handle();
+  connection.Suspend();
+  EXPECT_EQ(ras.hungUp, std::vector<HRASCONN>{link});
+  EXPECT_EQ(connection.Current(), State::Idle);
+  EXPECT_FALSE(clock.check);
+  EXPECT_TRUE(window.inputs);
+  EXPECT_EQ(window.face, ExitFace::Exit);
+  EXPECT_EQ(window.Status(), kIdle);
+  connection.Redial();  // a request posted before the suspend
+  EXPECT_EQ(ras.Count("Dial"), 1) << "nothing dials while suspended";
+
+  network.route = false;
+  connection.Resume();
+  EXPECT_EQ(connection.Current(), State::WaitingForNetwork);
+  EXPECT_EQ(window.Status(), kWaitingText);
+  EXPECT_EQ(window.face, ExitFace::Disconnect);
+  EXPECT_FALSE(window.inputs);
+  EXPECT_TRUE(clock.network);
+  EXPECT_EQ(clock.networkPeriod, 1000u);
+  EXPECT_EQ(network.asked.back(), "vpn.example");
+  clock.now += 59000;
+  connection.OnTimer(Timer::Network);
+  EXPECT_EQ(ras.Count("Dial"), 1);
+
+  network.route = true;
+  connection.OnTimer(Timer::Network);
+  EXPECT_EQ(ras.Count("Dial"), 2) << "the route is back: the dial follows";
+  EXPECT_EQ(ras.written, "vpn.example");
+  EXPECT_EQ(connection.Current(), State::Redialling);
+  EXPECT_EQ(connection.RetryCount(), 1) << "the first of a fresh budget";
+  EXPECT_FALSE(clock.network);
+  connection.Resume();  // the wake's second notice
+  EXPECT_EQ(ras.Count("Dial"), 2);
+}
+
+TEST_F(ConnectionTest, TheNetworkWaitEndsAfterSixtySecondsOrOnDisconnect) {
+  connection.Connect("h");
+  connection.Suspend();  // while dialling
+  network.route = false;
+  connection.Resume();
+  clock.now += 59999;
+  connection.OnTimer(Timer::Network);
+  EXPECT_EQ(connection.Current(), State::WaitingForNetwork);
+  clock.now += 1;
+  connection.OnTimer(Timer::Network);
+  EXPECT_EQ(connection.Current(), State::Idle);
+  EXPECT_EQ(window.dialBoxes, std::vector<DWORD>{800});
+  EXPECT_TRUE(window.inputs);
+  EXPECT_EQ(window.face, ExitFace::Exit);
+  EXPECT_EQ(window.Status(), kIdle);
+  EXPECT_FALSE(clock.network || clock.redial);
+
+  connection.Connect("h");
+  connection.Suspend();
+  connection.Resume();
+  ASSERT_TRUE(connection.Cancel()) << "Disconnect ends the wait, not the program";
+  EXPECT_EQ(connection.Current(), State::Idle);
+  EXPECT_TRUE(window.inputs);
+  EXPECT_FALSE(clock.network);
+  network.route = true;
+  connection.OnTimer(Timer::Network);
+  EXPECT_EQ(ras.Count("Dial"), 2) << "nothing dials after the wait ended";
+  EXPECT_EQ(window.dialBoxes.size(), 1u);
+}
+
+TEST_F(ConnectionTest, ADropWaitsForTheNetworkBeforeEachRedialWithoutCountingIt) {
+  ConnectAndDrop();
+  network.route = false;
+  RedialTick();
+  EXPECT_EQ(ras.Count("Dial"), 1) << "no attempt without a route";
+  EXPECT_EQ(connection.RetryCount(), 0);
+  EXPECT_EQ(connection.Current(), State::WaitingForNetwork);
+  EXPECT_FALSE(clock.redial);
+  network.route = true;
+  connection.OnTimer(Timer::Network);
+  EXPECT_EQ(ras.Count("Dial"), 2);
+  EXPECT_EQ(connection.RetryCount(), 1);
+  EXPECT_TRUE(clock.redial) << "the series goes on";
 }
 
 }  // namespace
