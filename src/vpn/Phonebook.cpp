@@ -139,8 +139,10 @@ bool Phonebook::WriteEntry(const EntrySizes& sizes, const std::string& server, W
       ::RasSetEntryPropertiesA(Path(), kEntryName, reinterpret_cast<RASENTRYA*>(record.data()), sizes.entry,
                                deviceInfo.empty() ? nullptr : deviceInfo.data(), sizes.deviceInfo);
   if (result != 0) return false;
-  // The entry demands the key: without it stored the dial cannot succeed.
-  return key.empty() || StorePreSharedKey(Path(), key) == 0;
+  if (key.empty() || StorePreSharedKey(Path(), key) == 0) return true;
+  // An entry that demands a key it does not have cannot be dialled.
+  DeleteEntryIfPresent();
+  return false;
 }
 
 }  // namespace kivo::vpn
