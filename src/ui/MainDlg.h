@@ -148,8 +148,8 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   int m_nServerChoice = 0;
   // The connection and what it works with: the system's dialler on the
   // user's own phonebook (which the user may write without an
-  // administrator), the dialog's timers and the system's routes. Its destruction hangs up a dial
-  // still held and removes the entry.
+  // administrator), the dialog's timers and the system's routes. Its
+  // destruction hangs up a dial still held and removes the entry.
   kivo::vpn::RasDialLibrary m_rasLibrary;
   kivo::vpn::WindowClock m_clock;
   kivo::vpn::RouteCheck m_network;
