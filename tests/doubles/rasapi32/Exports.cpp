@@ -208,13 +208,10 @@ DWORD WINAPI RasSetCredentialsA(LPCSTR phonebook, LPCSTR entry, LPRASCREDENTIALS
                                 WINBOOL clearCredentials) {
   return RunApiCall("RasSetCredentialsA", [&](ApiCall& call) -> DWORD {
     LogLine& line = call.Line();
-    line.String("phonebook", phonebook, MAX_PATH)
-        .String("entry", entry, kMaxEntryName + 1)
-        .Pointer("credentials", credentials)
-        .Number("clear", clearCredentials);
-    if (credentials == nullptr) return ERROR_INVALID_PARAMETER;
-    line.Number("dwSize", credentials->dwSize);
-    if (credentials->dwSize != sizeof(RASCREDENTIALSA)) return ERROR_INVALID_SIZE;
+    line.String("phonebook", phonebook, MAX_PATH).String("entry", entry, kMaxEntryName + 1);
+    line.Number("clear", clearCredentials);
+    if (credentials == nullptr || credentials->dwSize != sizeof(RASCREDENTIALSA))
+      return ERROR_INVALID_PARAMETER;
     line.Number("mask", credentials->dwMask);
     if ((credentials->dwMask & RASCM_PreSharedKey) != 0) {
       line.Number("key_length", static_cast<long long>(strnlen(credentials->szPassword, PWLEN + 1)));
