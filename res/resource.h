@@ -90,3 +90,17 @@
 #define IDS_STATE_FIRST_EN 124
 #define IDS_ERR_UNKNOWN_RAS_ZH 172
 #define IDS_FAIL_SUFFIX_EN 194
+// The connection's wait for the network, and the advice line of a failure
+// box for the errors users meet most (Chinese = English - 1)
+#define IDS_WAITING_NETWORK_ZH 196
+#define IDS_WAITING_NETWORK_EN 197
+#define IDS_ADVICE_CREDENTIALS_ZH 199
+#define IDS_ADVICE_CREDENTIALS_EN 200
+#define IDS_ADVICE_UNREACHABLE_ZH 202
+#define IDS_ADVICE_UNREACHABLE_EN 203
+#define IDS_ADVICE_IPSEC_ZH 205
+#define IDS_ADVICE_IPSEC_EN 206
+#define IDS_ADVICE_NAME_ZH 208
+#define IDS_ADVICE_NAME_EN 209
+#define IDS_ADVICE_CLOSED_ZH 211
+#define IDS_ADVICE_CLOSED_EN 212

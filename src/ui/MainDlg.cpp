@@ -44,6 +44,7 @@ const kivo::toolkit::MessageMap<CMainDlg>& CMainDlg::GetMessageMap() {
                              .Command(IDC_ABOUT, BN_CLICKED, &CMainDlg::OnAbout)
                              .Message(kRetryResultMessage, &CMainDlg::OnRetryResult)
                              .Message(WM_ENDSESSION, &CMainDlg::OnEndSession)
+                             .Message(WM_POWERBROADCAST, &CMainDlg::OnPowerBroadcast)
                              .Destroy(&CMainDlg::OnDestroy);
   return map;
 }
@@ -52,7 +53,7 @@ CMainDlg::CMainDlg(HWND parent)
     : kivo::toolkit::Dialog(IDD_MAIN, parent),
       m_tray(*this),
       m_rasLibrary(kivo::vpn::Phonebook::OfCurrentUser()),
-      m_connection(m_rasLibrary, m_clock, *this) {
+      m_connection(m_rasLibrary, m_clock, m_network, *this) {
   m_hIcon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_KIVO));
 }
 

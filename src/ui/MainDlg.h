@@ -24,6 +24,7 @@
 #include "ui/InstanceWindow.h"
 #include "vpn/Connection.h"
 #include "vpn/ConnectionClock.h"
+#include "vpn/NetworkCheck.h"
 #include "vpn/RasDialLibrary.h"
 
 class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::vpn::ConnectionEvents {
@@ -35,7 +36,8 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
 
   // CTrayOwner
   bool BuildStatusText(std::string& text) override;
-  bool IsConnected() const override { return m_connection.Held(); }
+  // A wait for the network too: the tray's Disconnect ends it.
+  bool IsConnected() const override { return m_connection.Held() || m_connection.WaitingForNetwork(); }
   std::string GetShowWindowText() const override { return m_strShowWindow; }
   HWND OwnerWindow() const override { return Hwnd(); }
 
@@ -86,6 +88,8 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   // Logoff or shutdown: the process may be ended any time after this
   // returns, so the link, the entry and the tray icon go now.
   LRESULT OnEndSession(WPARAM ending, LPARAM flags);
+  // Sleep and wake of the system.
+  LRESULT OnPowerBroadcast(WPARAM event, LPARAM data);
   // kivo::vpn::ConnectionEvents
   void ShowStatus(UINT textId) override;
   void SetExitFace(kivo::vpn::ExitFace face) override;
@@ -144,10 +148,11 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   int m_nServerChoice = 0;
   // The connection and what it works with: the system's dialler on the
   // user's own phonebook (which the user may write without an
-  // administrator) and the dialog's timers. Its destruction hangs up a dial
-  // still held and removes the entry.
+  // administrator), the dialog's timers and the system's routes. Its
+  // destruction hangs up a dial still held and removes the entry.
   kivo::vpn::RasDialLibrary m_rasLibrary;
   kivo::vpn::WindowClock m_clock;
+  kivo::vpn::RouteCheck m_network;
   kivo::vpn::Connection m_connection;
   kivo::toolkit::StringMap m_mapServerAddress;
   kivo::toolkit::StringMap m_mapServerDelay;

@@ -59,7 +59,28 @@ LRESULT CMainDlg::OnEndSession(WPARAM ending, LPARAM) {
   return 0;
 }
 
+LRESULT CMainDlg::OnPowerBroadcast(WPARAM event, LPARAM) {
+  switch (event) {
+    case PBT_APMSUSPEND:
+      m_connection.Suspend();
+      break;
+    // A wake the user caused follows the automatic one; either may come
+    // alone.
+    case PBT_APMRESUMEAUTOMATIC:
+    case PBT_APMRESUMESUSPEND:
+      m_connection.Resume();
+      break;
+    default:
+      break;
+  }
+  return TRUE;
+}
+
 bool CMainDlg::BuildStatusText(std::string& text) {
+  if (m_connection.WaitingForNetwork()) {
+    text = kivo::toolkit::LoadResString(m_connection.WaitingTextId());
+    return true;
+  }
   return m_connection.StatusText(m_strTrayTipFormat, text);
 }
 
@@ -86,6 +107,11 @@ void CMainDlg::ShowConnected() {
 
 void CMainDlg::ReportDialFailure(DWORD code) {
   std::string text = kivo::vpn::FormatDialError(code, m_strErrUnknownRas, m_strErrCodeFormat);
+  // For the errors users meet most, a line on what to do.
+  if (UINT advice = kivo::vpn::DialAdviceTextId(code, Chinese())) {
+    text += '\n';
+    text.append(kivo::toolkit::LoadResString(advice));
+  }
   ::MessageBoxA(Hwnd(), text.c_str(), m_strDialFailed.c_str(), MB_OK | MB_ICONERROR);
 }
 

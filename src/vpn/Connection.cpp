@@ -17,7 +17,10 @@ Connection::~Connection() {
 }
 
 Connection::State Connection::Current() const noexcept {
-  if (handle_ == nullptr) return redialRunning_ ? State::WaitingToRedial : State::Idle;
+  if (handle_ == nullptr) {
+    if (networkWait_) return State::WaitingForNetwork;
+    return redialRunning_ ? State::WaitingToRedial : State::Idle;
+  }
   if (checkRunning_) return State::Connected;
   return redialRunning_ ? State::Redialling : State::Dialling;
 }
@@ -26,6 +29,9 @@ Connection::State Connection::Current() const noexcept {
 
 void Connection::Connect(const std::string& server) {
   if (events_.Ending()) return;
+  // The user's Connect: the system is awake, and this is the link wanted.
+  suspended_ = false;
+  wantedAtWake_ = false;
   server_ = server;
   if (!PrepareEntry(EntryMode::Connect)) return;
   // A phonebook message box runs its own message loop, in which a redial
@@ -41,7 +47,13 @@ void Connection::Connect(const std::string& server) {
 }
 
 void Connection::Redial() {
-  if (events_.Ending()) return;
+  // Nothing dials while the system sleeps, nor while the network is awaited
+  // (a request the timer posted before the wait began).
+  if (events_.Ending() || suspended_ || networkWait_) return;
+  if (handle_ == nullptr && !network_.RouteTo(server_)) {
+    WaitForNetwork();
+    return;
+  }
   ++retryCount_;
   // The tenth attempt is the last one. The timer stops before the attempt,
   // whose message boxes run message loops in which a further tick would
@@ -157,6 +169,10 @@ void Connection::OnTimer(ConnectionClock::Timer timer) {
     if (redialRunning_) clock_.PostRedial();
     return;
   }
+  if (timer == ConnectionClock::Timer::Network) {
+    CheckNetwork();
+    return;
+  }
   DWORD state = 0;
   const DWORD result = library_.ConnectStatus(handle_, state);
   const bool dropped = result == ERROR_INVALID_HANDLE || (result == 0 && state == RASCS_Disconnected);
@@ -192,6 +208,15 @@ void Connection::WaitForHangUp() {
 }
 
 bool Connection::Cancel() {
+  wantedAtWake_ = false;
+  if (networkWait_) {
+    StopNetworkWait();
+    StopRedial();
+    events_.SetExitFace(ExitFace::Exit);
+    events_.EnableInputs(true);
+    ShowIdle();
+    return true;
+  }
   if (handle_ == nullptr) return false;
   events_.SetExitFace(ExitFace::Exit);
   HangUp();
@@ -205,6 +230,7 @@ bool Connection::Cancel() {
 }
 
 void Connection::EndSession() {
+  StopNetworkWait();
   StopRedial();
   StopCheck();
   HangUp();
@@ -226,6 +252,83 @@ void Connection::StopCheck() {
     clock_.StopTimer(ConnectionClock::Timer::Check);
     checkRunning_ = false;
   }
+}
+
+// --- Sleep, wake and the network ---------------------------------------------
+
+void Connection::Suspend() {
+  suspended_ = true;
+  // Without a link wanted, sleep changes nothing.
+  if (handle_ == nullptr && !redialRunning_ && !networkWait_) return;
+  wantedAtWake_ = true;
+  StopNetworkWait();
+  StopRedial();
+  StopCheck();
+  events_.SetExitFace(ExitFace::Exit);
+  HangUp();
+  events_.EnableInputs(true);
+  library_.DeleteEntryIfPresent();
+  ShowIdle();
+}
+
+void Connection::Resume() {
+  // The second of the two notices of one wake finds nothing to do.
+  if (!suspended_) return;
+  suspended_ = false;
+  if (!wantedAtWake_ || events_.Ending()) return;
+  wantedAtWake_ = false;
+  retryCount_ = 0;
+  AttemptNow();
+}
+
+void Connection::AttemptNow() {
+  if (!redialRunning_) redialRunning_ = clock_.StartTimer(ConnectionClock::Timer::Redial, kRedialPeriodMs);
+  Redial();
+}
+
+void Connection::WaitForNetwork() {
+  if (redialRunning_) {
+    clock_.StopTimer(ConnectionClock::Timer::Redial);
+    redialRunning_ = false;
+  }
+  clock_.DiscardPostedRedials();
+  networkWaitStart_ = clock_.NowMs();
+  networkWait_ = clock_.StartTimer(ConnectionClock::Timer::Network, kNetworkCheckPeriodMs);
+  if (!networkWait_) {
+    GiveUpWaiting();
+    return;
+  }
+  // The link is still wanted: Disconnect ends the wait.
+  events_.SetExitFace(ExitFace::Disconnect);
+  events_.EnableInputs(false);
+  events_.ShowStatus(TextId(kWaitingTextId));
+}
+
+void Connection::StopNetworkWait() {
+  if (networkWait_) {
+    clock_.StopTimer(ConnectionClock::Timer::Network);
+    networkWait_ = false;
+  }
+}
+
+void Connection::CheckNetwork() {
+  if (!networkWait_ || events_.Ending()) return;
+  if (network_.RouteTo(server_)) {
+    StopNetworkWait();
+    AttemptNow();
+    return;
+  }
+  // Unsigned: right across a wrap of the tick count.
+  if (clock_.NowMs() - networkWaitStart_ >= kNetworkWaitMs) GiveUpWaiting();
+}
+
+void Connection::GiveUpWaiting() {
+  StopNetworkWait();
+  StopRedial();
+  events_.SetExitFace(ExitFace::Exit);
+  events_.EnableInputs(true);
+  ShowIdle();
+  events_.ReportDialFailure(kNoNetworkError);
 }
 
 void Connection::ShowIdle() { events_.ShowStatus(TextId(kIdleTextId)); }

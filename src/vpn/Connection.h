@@ -10,9 +10,19 @@
 //                                      Waiting to redial; Cancel: Idle
 //   Waiting to redial none    redial   a redial tick whose dial starts
 //   Redialling        held    redial   connected; failed: Waiting to redial
+//   Waiting for the   none    network  a route: an attempt at once, the
+//   network                            redial timer again; 60 s without
+//                                      one, or Cancel: Idle
 //
 // After a drop at most kMaxRedials attempts follow; the user's Cancel and a
-// connection end the series. Every handler runs on the window's thread. The
+// connection end the series. An attempt is made only while the system has a
+// route to the server: one that finds none waits for the network instead
+// and does not count.
+//
+// Sleep: a suspend hangs up whatever is held, dialling or connected or in a
+// redial series, and shows Idle; the link is then wanted back. Nothing
+// dials until the wake, which waits for the network and starts a fresh
+// series of kMaxRedials with an attempt at once. Every handler runs on the window's thread. The
 // failure boxes that the events show run message loops of their own, in
 // which a notice, a timer tick, a redial request or a user's command may
 // arrive: after each box the handlers look again at what is held.
@@ -26,6 +36,7 @@
 #include "vpn/ConnectionClock.h"
 #include "vpn/DialLibrary.h"
 #include "vpn/DialNotifier.h"
+#include "vpn/NetworkCheck.h"
 
 namespace kivo::vpn {
 
@@ -54,17 +65,25 @@ class ConnectionEvents {
 
 class Connection {
  public:
-  enum class State { Idle, Dialling, Connected, WaitingToRedial, Redialling };
+  enum class State { Idle, Dialling, Connected, WaitingToRedial, Redialling, WaitingForNetwork };
 
   static constexpr int kMaxRedials = 10;
   static constexpr UINT kCheckPeriodMs = 1000;
   static constexpr UINT kRedialPeriodMs = 3000;
   static constexpr DWORD kHangUpWaitMs = 3000;
+  static constexpr UINT kNetworkCheckPeriodMs = 1000;
+  static constexpr DWORD kNetworkWaitMs = 60000;
+  // What the box says when the network did not come back in time: the VPN
+  // server could not be reached.
+  static constexpr DWORD kNoNetworkError = ERROR_AUTOMATIC_VPN_FAILED;
   // The idle text: English 182, Chinese 181.
   static constexpr UINT kIdleTextId = 182;
+  // "Waiting for the network…": English 197, Chinese 196.
+  static constexpr UINT kWaitingTextId = 197;
 
-  Connection(DialLibrary& library, ConnectionClock& clock, ConnectionEvents& events) noexcept
-      : library_(library), clock_(clock), events_(events) {}
+  Connection(DialLibrary& library, ConnectionClock& clock, NetworkCheck& network,
+             ConnectionEvents& events) noexcept
+      : library_(library), clock_(clock), network_(network), events_(events) {}
   // A dial still held is hung up, the entry removed and the password wiped.
   ~Connection();
   Connection(const Connection&) = delete;
@@ -76,6 +95,10 @@ class Connection {
   State Current() const noexcept;
   // Dialling or connected.
   bool Held() const noexcept { return handle_ != nullptr; }
+  // Between two attempts, until the system has a route to the server.
+  bool WaitingForNetwork() const noexcept { return networkWait_; }
+  // The string-table id of the text shown while waiting.
+  UINT WaitingTextId() const noexcept { return TextId(kWaitingTextId); }
   int RetryCount() const noexcept { return retryCount_; }
   HRASCONN Handle() const noexcept { return handle_; }
 
@@ -85,8 +108,12 @@ class Connection {
   void Redial();
   void OnNotice(const DialNotice& notice, DWORD error);
   void OnTimer(ConnectionClock::Timer timer);
-  // The user's hang-up (Exit or Disconnect); false when nothing is held.
+  // The user's hang-up (Exit or Disconnect), which also ends a wait for the
+  // network; false when nothing is held or awaited.
   bool Cancel();
+  // The system goes to sleep, and wakes again (either resume notice).
+  void Suspend();
+  void Resume();
   // Logoff or shutdown: the process may end any time after this returns.
   void EndSession();
   // The tray's statistics text from `format`; false without a link.
@@ -106,11 +133,23 @@ class Connection {
   // Ends a series of automatic redials: the timer stops, the count resets.
   void StopRedial();
   void StopCheck();
+  // Waits for a route to the server: the series pauses, its count stays.
+  void WaitForNetwork();
+  void StopNetworkWait();
+  // The next attempt of a series at once, and the redial timer for those
+  // after it.
+  void AttemptNow();
+  // The network stayed away: Idle, and the box of a failed series.
+  void GiveUpWaiting();
+  // One tick of the wait: a route starts the next attempt at once; after
+  // kNetworkWaitMs without one the series ends with a box.
+  void CheckNetwork();
   void ShowIdle();
   UINT TextId(UINT englishId) const noexcept { return chinese_ ? englishId - 1 : englishId; }
 
   DialLibrary& library_;
   ConnectionClock& clock_;
+  NetworkCheck& network_;
   ConnectionEvents& events_;
   bool chinese_ = false;
   WORD rasLangId_ = 0;
@@ -119,6 +158,11 @@ class Connection {
   DialSequence dials_;
   bool checkRunning_ = false;
   bool redialRunning_ = false;
+  bool networkWait_ = false;
+  DWORD networkWaitStart_ = 0;
+  // Between a suspend and the wake; and whether a link was wanted then.
+  bool suspended_ = false;
+  bool wantedAtWake_ = false;
   int retryCount_ = 0;
   std::string server_;
   std::string user_;

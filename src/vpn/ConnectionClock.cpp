@@ -8,9 +8,18 @@ namespace {
 
 constexpr UINT_PTR kCheckTimerId = 1;
 constexpr UINT_PTR kRedialTimerId = 2;
+constexpr UINT_PTR kNetworkTimerId = 3;
 
 UINT_PTR IdOf(ConnectionClock::Timer timer) noexcept {
-  return timer == ConnectionClock::Timer::Check ? kCheckTimerId : kRedialTimerId;
+  switch (timer) {
+    case ConnectionClock::Timer::Check:
+      return kCheckTimerId;
+    case ConnectionClock::Timer::Redial:
+      return kRedialTimerId;
+    case ConnectionClock::Timer::Network:
+      break;
+  }
+  return kNetworkTimerId;
 }
 
 }  // namespace
@@ -18,6 +27,7 @@ UINT_PTR IdOf(ConnectionClock::Timer timer) noexcept {
 std::optional<ConnectionClock::Timer> WindowClock::TimerOfId(UINT_PTR id) noexcept {
   if (id == kCheckTimerId) return Timer::Check;
   if (id == kRedialTimerId) return Timer::Redial;
+  if (id == kNetworkTimerId) return Timer::Network;
   return std::nullopt;
 }
 

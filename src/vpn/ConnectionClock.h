@@ -1,4 +1,4 @@
-// Time as the connection keeps it: the two window timers, the redial
+// Time as the connection keeps it: the three window timers, the redial
 // request that the redial timer posts, and the millisecond tick count of
 // the bounded hang-up wait. WindowClock is the running client's; the unit
 // tests give a fake that never waits.
@@ -12,7 +12,7 @@ namespace kivo::vpn {
 
 class ConnectionClock {
  public:
-  enum class Timer { Check, Redial };
+  enum class Timer { Check, Redial, Network };
 
   virtual ~ConnectionClock() = default;
 
@@ -23,14 +23,18 @@ class ConnectionClock {
   virtual void PostRedial() = 0;
   // Takes the queued redial requests back.
   virtual void DiscardPostedRedials() = 0;
-  // The millisecond tick count, and a pause of no time between two reads.
+  // The millisecond tick count, and a short pause between two reads of the
+  // hang-up wait.
   virtual DWORD NowMs() = 0;
   virtual void Pause() = 0;
 };
 
-// The timers of one window, ids 1 (check) and 2 (redial).
+// The timers of one window, ids 1 (check), 2 (redial) and 3 (the wait for
+// the network).
 class WindowClock : public ConnectionClock {
  public:
+  static constexpr DWORD kPauseMs = 10;
+
   void Attach(HWND window) noexcept { window_ = window; }
 
   // The timer a WM_TIMER id stands for.
@@ -41,7 +45,9 @@ class WindowClock : public ConnectionClock {
   void PostRedial() override;
   void DiscardPostedRedials() override;
   DWORD NowMs() override { return ::GetTickCount(); }
-  void Pause() override { ::Sleep(0); }
+  // The hang-up wait polls for up to three seconds on the window's thread:
+  // a sleep of no time would keep a processor busy all that while.
+  void Pause() override { ::Sleep(kPauseMs); }
 
  private:
   HWND window_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "resource.h"
 #include "toolkit/Strings.h"
 #include "vpn/RasRecords.h"
 
@@ -34,6 +35,37 @@ std::string FormatDialError(DWORD code, const std::string& unknownText, const st
   char number[64] = {};
   std::snprintf(number, sizeof(number), codeFormat.c_str(), static_cast<long>(static_cast<LONG>(code)));
   return text + number;
+}
+
+namespace {
+// ERROR_DNSNAME_NOT_RESOLVABLE of later systems' headers.
+constexpr DWORD kDnsNameNotResolvable = 868;
+}  // namespace
+
+UINT DialAdviceTextId(DWORD code, bool chinese) noexcept {
+  UINT english = 0;
+  switch (code) {
+    case ERROR_AUTHENTICATION_FAILURE:  // 691
+      english = IDS_ADVICE_CREDENTIALS_EN;
+      break;
+    case ERROR_AUTOMATIC_VPN_FAILED:  // 800
+    case ERROR_VPN_TIMEOUT:           // 809: a firewall or NAT blocks L2TP
+      english = IDS_ADVICE_UNREACHABLE_EN;
+      break;
+    case ERROR_OAKLEY_GENERAL_PROCESSING:  // 789: IPsec negotiation failed
+      english = IDS_ADVICE_IPSEC_EN;
+      break;
+    case kDnsNameNotResolvable:
+      english = IDS_ADVICE_NAME_EN;
+      break;
+    case ERROR_PORT_DISCONNECTED:     // 628
+    case ERROR_REMOTE_DISCONNECTION:  // 629
+      english = IDS_ADVICE_CLOSED_EN;
+      break;
+    default:
+      return 0;
+  }
+  return chinese ? english - 1 : english;
 }
 
 std::string FormatStatusText(const std::string& format, DWORD bitsPerSecond, DWORD bytesSent,

@@ -16,6 +16,10 @@ UINT StateTextId(DWORD state, bool chinese) noexcept;
 // none), followed directly by `codeFormat` formatted with the code.
 std::string FormatDialError(DWORD code, const std::string& unknownText, const std::string& codeFormat);
 
+// The string-table id of the line a failure box adds after the error text
+// for the errors users meet most; 0 for any other code.
+UINT DialAdviceTextId(DWORD code, bool chinese) noexcept;
+
 // The tray's statistics text from the format of the chosen language.
 std::string FormatStatusText(const std::string& format, DWORD bitsPerSecond, DWORD bytesSent,
                              DWORD bytesReceived, const std::string& ipAddress);

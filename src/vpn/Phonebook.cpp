@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "toolkit/Strings.h"
+#include "vpn/L2tpPreSharedKey.h"
 #include "vpn/RasRecords.h"
 
 namespace kivo::vpn {
@@ -85,7 +86,8 @@ bool Phonebook::ReadEntry(const EntrySizes& sizes) const {
   return result == 0;
 }
 
-std::vector<BYTE> BuildEntryRecord(DWORD reportedSize, const std::string& server, WORD rasLangId) {
+std::vector<BYTE> BuildEntryRecord(DWORD reportedSize, const std::string& server, WORD rasLangId,
+                                   bool preSharedKey) {
   std::vector<BYTE> record = ZeroRecord(reportedSize);
   auto* entry = reinterpret_cast<RASENTRYA*>(record.data());
   entry->dwSize = reportedSize;
@@ -98,9 +100,30 @@ std::vector<BYTE> BuildEntryRecord(DWORD reportedSize, const std::string& server
   kivo::toolkit::CopyTruncated(entry->szDeviceType, sizeof(entry->szDeviceType), RASDT_Vpn);
   kivo::toolkit::CopyTruncated(entry->szDeviceName, sizeof(entry->szDeviceName), DeviceNameFor(rasLangId));
   entry->dwType = RASET_Vpn;
-  entry->dwVpnStrategy = VS_PptpFirst;
-  entry->dwEncryptionType = ET_Optional;
+  if (preSharedKey) {
+    // L2TP without IPsec would carry the PPP session in clear.
+    entry->dwVpnStrategy = VS_L2tpOnly;
+    entry->dwEncryptionType = ET_Require;
+    entry->dwfOptions2 = RASEO2_UsePreSharedKey;
+  } else {
+    // Without a key the service's servers fix this strategy: they answer
+    // the entry as it has always been written.
+    entry->dwVpnStrategy = VS_PptpFirst;
+    entry->dwEncryptionType = ET_Optional;
+  }
   return record;
+}
+
+DWORD StorePreSharedKey(const char* phonebook, std::string_view key, SetCredentialsFunction setCredentials) {
+  RASCREDENTIALSA credentials;
+  std::memset(&credentials, 0, sizeof(credentials));
+  credentials.dwSize = sizeof(credentials);
+  credentials.dwMask = RASCM_PreSharedKey;
+  const size_t length = key.size() < PWLEN ? key.size() : PWLEN;
+  std::memcpy(credentials.szPassword, key.data(), length);
+  const DWORD result = setCredentials(phonebook, kEntryName, &credentials, FALSE);
+  ::SecureZeroMemory(&credentials, sizeof(credentials));
+  return result;
 }
 
 bool Phonebook::WriteEntry(const EntrySizes& sizes, const std::string& server, WORD rasLangId) const {
@@ -109,12 +132,17 @@ bool Phonebook::WriteEntry(const EntrySizes& sizes, const std::string& server, W
     const std::string folder = path_.substr(0, path_.rfind('\\'));
     ::SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);
   }
-  std::vector<BYTE> record = BuildEntryRecord(sizes.entry, server, rasLangId);
+  constexpr std::string_view key(kL2tpPreSharedKey, sizeof(kL2tpPreSharedKey) - 1);
+  std::vector<BYTE> record = BuildEntryRecord(sizes.entry, server, rasLangId, !key.empty());
   std::vector<BYTE> deviceInfo = ZeroDeviceInfo(sizes.deviceInfo);
   DWORD result =
       ::RasSetEntryPropertiesA(Path(), kEntryName, reinterpret_cast<RASENTRYA*>(record.data()), sizes.entry,
                                deviceInfo.empty() ? nullptr : deviceInfo.data(), sizes.deviceInfo);
-  return result == 0;
+  if (result != 0) return false;
+  if (key.empty() || StorePreSharedKey(Path(), key) == 0) return true;
+  // An entry that demands a key it does not have cannot be dialled.
+  DeleteEntryIfPresent();
+  return false;
 }
 
 }  // namespace kivo::vpn

@@ -3,7 +3,10 @@
 
 #include <windows.h>
 
+#include "vpn/RasRecords.h"
+
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -19,8 +22,19 @@ bool IsEntryPresent(DWORD validation) noexcept;
 // as bytes of that language's ANSI code page.
 std::string DeviceNameFor(WORD rasLangId);
 
-// The record as written: exposed for tests of the field values.
-std::vector<BYTE> BuildEntryRecord(DWORD reportedSize, const std::string& server, WORD rasLangId);
+// The record as written: exposed for tests of the field values. With a
+// pre-shared key the entry is L2TP/IPsec only, with encryption required.
+std::vector<BYTE> BuildEntryRecord(DWORD reportedSize, const std::string& server, WORD rasLangId,
+                                   bool preSharedKey = false);
+
+// RasSetCredentialsA, or a stand-in of the tests.
+using SetCredentialsFunction = DWORD(WINAPI*)(LPCSTR, LPCSTR, LPRASCREDENTIALSA, BOOL);
+
+// Stores `key` as the pre-shared key of the entry in `phonebook` (null: the
+// default one), and nothing else of its credentials. The record that
+// carried it is wiped.
+DWORD StorePreSharedKey(const char* phonebook, std::string_view key,
+                        SetCredentialsFunction setCredentials = ::RasSetCredentialsA);
 
 // Sizes the system reports for an entry record and its device information.
 struct EntrySizes {
@@ -51,7 +65,8 @@ class Phonebook {
   // Reads the existing entry into a fresh zero-filled record.
   bool ReadEntry(const EntrySizes& sizes) const;
   // Writes the VPN entry for `server`, creating the phonebook's folder when
-  // it is missing (a user who never made a connection has none).
+  // it is missing (a user who never made a connection has none). With the
+  // service's pre-shared key (KIVO_L2TP_PSK) the key is stored on it too.
   bool WriteEntry(const EntrySizes& sizes, const std::string& server, WORD rasLangId) const;
 
  private:

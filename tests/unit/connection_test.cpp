@@ -1,5 +1,5 @@
 // The connection's state machine, driven through a fake dialler, a fake
-// clock that never waits and a fake window whose message boxes can run
+// clock that never waits, a fake network and a fake window whose message boxes can run
 // what a nested message loop would deliver meanwhile.
 #include <gtest/gtest.h>
 
@@ -128,17 +128,21 @@ class FakeClock : public ConnectionClock {
  public:
   bool check = false;
   bool redial = false;
-  UINT checkPeriod = 0, redialPeriod = 0;
+  bool network = false;
+  UINT checkPeriod = 0, redialPeriod = 0, networkPeriod = 0;
   int posted = 0;          // redial requests waiting in the queue
   DWORD now = 0xFFFFF000;  // wraps during a wait
   int pauses = 0;
 
   bool StartTimer(Timer timer, UINT periodMs) override {
-    (timer == Timer::Check ? check : redial) = true;
-    (timer == Timer::Check ? checkPeriod : redialPeriod) = periodMs;
+    Flag(timer) = true;
+    (timer == Timer::Check ? checkPeriod : timer == Timer::Redial ? redialPeriod : networkPeriod) = periodMs;
     return true;
   }
-  void StopTimer(Timer timer) override { (timer == Timer::Check ? check : redial) = false; }
+  void StopTimer(Timer timer) override { Flag(timer) = false; }
+  bool& Flag(Timer timer) {
+    return timer == Timer::Check ? check : timer == Timer::Redial ? redial : network;
+  }
   void PostRedial() override { ++posted; }
   void DiscardPostedRedials() override { posted = 0; }
   DWORD NowMs() override { return now; }
@@ -146,6 +150,12 @@ class FakeClock : public ConnectionClock {
     now += 16;
     ++pauses;
   }
+};
+
+// Whether the system has a route to the server.
+struct FakeNetwork : NetworkCheck {
+  bool route = true;
+  bool RouteTo(const std::string&) override { return route; }
 };
 
 // The window: what it shows, and boxes that may run a nested loop's work.
@@ -196,8 +206,9 @@ class ConnectionTest : public ::testing::Test {
  protected:
   FakeDialer ras;
   FakeClock clock;
+  FakeNetwork network;
   FakeWindow window;
-  Connection connection{ras, clock, window};
+  Connection connection{ras, clock, network, window};
 
   // The notice the system would post for the current dial.
   DialNotice Notice(DWORD state) const { return {state, ras.slots.back()}; }
@@ -424,7 +435,7 @@ TEST_F(ConnectionTest, PhonebookFailuresOnConnect) {
     FakeDialer dialer;
     FakeWindow view;
     FakeClock time;
-    Connection conn(dialer, time, view);
+    Connection conn(dialer, time, network, view);
     dialer.entry = c.stale;
     dialer.deleteFails = c.deleteFails;
     dialer.sizesOk = c.sizesOk;
@@ -535,7 +546,7 @@ TEST_F(ConnectionTest, ADialHeldAtDestructionIsHungUpAndTheEntryRemoved) {
   FakeWindow view;
   HRASCONN dial = nullptr;
   {
-    Connection conn(dialer, time, view);
+    Connection conn(dialer, time, network, view);
     conn.Connect("h");
     dial = conn.Handle();
     EXPECT_TRUE(dialer.entry);
@@ -673,6 +684,56 @@ TEST_F(ConnectionTest, AFailureWhoseDialWasHungUpDuringItsBoxTouchesNothingMore)
   EXPECT_EQ(ras.Count("HangUp"), 2) << "not hung up twice";
   EXPECT_EQ(connection.Current(), State::Idle);
   EXPECT_TRUE(window.inputs);
+}
+
+// --- Sleep, wake and the network ---------------------------------------------
+
+TEST_F(ConnectionTest, SleepHangsUpAWantedLinkAndEachAttemptWaitsUpToSixtySecondsForARoute) {
+  connection.Suspend();
+  connection.Resume();
+  EXPECT_TRUE(ras.calls.empty() && window.statuses.empty()) << "no link wanted: nothing changes";
+
+  connection.Connect("vpn.example");
+  Connected();
+  connection.Suspend();
+  EXPECT_EQ(ras.Count("HangUp"), 1);
+  EXPECT_EQ(connection.Current(), State::Idle);
+  EXPECT_TRUE(window.inputs && !clock.check && window.Status() == kIdle);
+  connection.Redial();  // a request posted before the suspend
+  network.route = false;
+  connection.Resume();
+  EXPECT_EQ(ras.Count("Dial"), 1) << "nothing dials while suspended, nor without a route";
+  EXPECT_EQ(connection.Current(), State::WaitingForNetwork);
+  EXPECT_EQ(window.Status(), 197u) << "Waiting for the network";
+  EXPECT_EQ(clock.networkPeriod, 1000u);
+  clock.now += 59999;
+  connection.OnTimer(Timer::Network);
+  network.route = true;
+  connection.OnTimer(Timer::Network);
+  EXPECT_EQ(ras.Count("Dial"), 2) << "the route is back: the dial follows";
+  EXPECT_EQ(ras.written, "vpn.example");
+  EXPECT_EQ(connection.RetryCount(), 1) << "the first of a fresh budget";
+  EXPECT_TRUE(clock.redial && !clock.network);
+
+  // After a drop the redial waits the same way, and gives up after 60 s.
+  Connected();
+  ras.Drop(connection.Handle());
+  connection.OnTimer(Timer::Check);
+  network.route = false;
+  RedialTick();
+  EXPECT_EQ(connection.RetryCount(), 0) << "an attempt without a route does not count";
+  clock.now += 60000;
+  connection.OnTimer(Timer::Network);
+  EXPECT_EQ(connection.Current(), State::Idle);
+  EXPECT_EQ(window.dialBoxes, std::vector<DWORD>{800});
+  EXPECT_TRUE(window.inputs && !clock.network && !clock.redial);
+
+  connection.Connect("h");
+  connection.Suspend();
+  connection.Resume();
+  ASSERT_TRUE(connection.Cancel()) << "Disconnect ends the wait, not the program";
+  EXPECT_EQ(connection.Current(), State::Idle);
+  EXPECT_FALSE(clock.network);
 }
 
 }  // namespace

@@ -1,7 +1,11 @@
 // The phonebook record, the device name bytes and the connection texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -52,6 +56,45 @@ TEST(PhonebookEntry, CarriesExactlyTheVpnFields) {
   EXPECT_EQ(std::memcmp(&expected, record.data(), sizeof(expected)), 0);
 }
 
+TEST(PhonebookEntry, WithAPreSharedKeyIsL2tpIpsecOnlyAndTheKeyIsStoredAlone) {
+  std::vector<BYTE> expected = BuildEntryRecord(sizeof(RASENTRYA), "h", 1033);
+  auto& e = *reinterpret_cast<RASENTRYA*>(expected.data());
+  e.dwVpnStrategy = VS_L2tpOnly;
+  e.dwEncryptionType = ET_Require;
+  e.dwfOptions2 = RASEO2_UsePreSharedKey;
+  EXPECT_EQ(BuildEntryRecord(sizeof(RASENTRYA), "h", 1033, true), expected) << "only these three differ";
+
+  // The RAS double, under a name of its own (the system's rasapi32 is
+  // loaded), logs what it was given in its calls.log.
+  char temp[MAX_PATH] = {};
+  const std::string dir = std::string(temp, ::GetTempPathA(sizeof(temp), temp)) + "kivo_psk";
+  std::string dll = std::string("Z:") + KIVO_RAS_DOUBLE_DLL;
+  std::replace(dll.begin(), dll.end(), '/', '\\');
+  ::CreateDirectoryA(dir.c_str(), nullptr);
+  ::CreateDirectoryA((dir + "\\phonebook").c_str(), nullptr);
+  std::ofstream(dir + "\\phonebook\\Kivoline.entry");
+  ::DeleteFileA((dir + "\\calls.log").c_str());
+  ASSERT_TRUE(::CopyFileA(dll.c_str(), (dir + "\\double.dll").c_str(), FALSE));
+  HMODULE ras = ::LoadLibraryA((dir + "\\double.dll").c_str());
+  ASSERT_NE(ras, nullptr);
+  ::SetEnvironmentVariableA("KIVO_RAS_DIR", dir.c_str());
+  EXPECT_EQ(StorePreSharedKey("C:\\p.pbk", "Kiv0-Secret",
+                              reinterpret_cast<SetCredentialsFunction>(
+                                  reinterpret_cast<void*>(::GetProcAddress(ras, "RasSetCredentialsA")))),
+            0u);
+  ::SetEnvironmentVariableA("KIVO_RAS_DIR", nullptr);
+  ::FreeLibrary(ras);
+  std::ifstream log(dir + "\\calls.log");
+  const std::string calls((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  // C:\p.pbk and Kivoline, nothing cleared, the mask of the key alone, the key's length.
+  EXPECT_NE(
+      calls.find(" phonebook=b:433a5c702e70626b entry=b:4b69766f6c696e65 clear=0 mask=16 key_length=11 "),
+      std::string::npos)
+      << calls;
+  EXPECT_EQ(calls.find("Secret"), std::string::npos);
+  EXPECT_EQ(calls.find("536563726574"), std::string::npos) << "nor as bytes";
+}
+
 TEST(PhonebookEntry, BufferIsNeverSmallerThanTheReportedSize) {
   EXPECT_EQ(BuildEntryRecord(1000, "h", 1033).size(), 2884u) << "at least the full record";
   std::vector<BYTE> big = BuildEntryRecord(4000, "h", 1033);
@@ -68,7 +111,7 @@ TEST(PhonebookEntry, EmptyAndOverlongTargetsAreStoredSafely) {
 
 TEST(DeviceName, FollowsTheRasLibraryLanguageAsCodePageBytes) {
   const std::string big5 = "WAN \xB0\x67\xA7\x41\xB3\x73\xB1\xB5\xB0\xF0 (L2TP)";  // 迷你連接埠
-  const std::string gbk = "WAN \xCE\xA2\xD0\xCD\xB6\xCB\xBF\xDA (L2TP)";            // 微型端口
+  const std::string gbk = "WAN \xCE\xA2\xD0\xCD\xB6\xCB\xBF\xDA (L2TP)";           // 微型端口
   for (WORD id : {1028, 3076, 5124}) EXPECT_EQ(DeviceNameFor(id), big5) << id;
   for (WORD id : {2052, 4100}) EXPECT_EQ(DeviceNameFor(id), gbk) << id;
   for (WORD id : {0, 1033, 2057, 1041}) EXPECT_EQ(DeviceNameFor(id), "WAN Miniport (L2TP)") << id;
@@ -86,9 +129,9 @@ TEST(DialStates, MapToTheirStringIds) {
   struct Case {
     DWORD state;
     UINT zh, en;
-  } cases[] = {{0, 100, 124},       {5, 105, 129},       {17, 117, 141},      {0x1000, 118, 142},
-               {0x1003, 121, 145},  {0x2000, 122, 146},  {0x2001, 123, 147},  {18, 1, 1},
-               {0x1004, 1, 1},      {0x2002, 1, 1},      {0xFFFFFFFF, 1, 1}};
+  } cases[] = {{0, 100, 124},      {5, 105, 129},      {17, 117, 141},     {0x1000, 118, 142},
+               {0x1003, 121, 145}, {0x2000, 122, 146}, {0x2001, 123, 147}, {18, 1, 1},
+               {0x1004, 1, 1},     {0x2002, 1, 1},     {0xFFFFFFFF, 1, 1}};
   for (const Case& c : cases) {
     EXPECT_EQ(StateTextId(c.state, true), c.zh) << c.state;
     EXPECT_EQ(StateTextId(c.state, false), c.en) << c.state;
@@ -102,9 +145,11 @@ TEST(DialStates, EveryMappedIdHasTextAndTheUnmappedNone) {
 }
 
 TEST(StatusText, FormatsSpeedCountersAndAddress) {
-  const std::string format = "Kivoline Connection\nSpeed: %.2f Mbps\nSend: %u byte\nReceive: %u byte\nIP:   %s\n";
-  EXPECT_EQ(FormatStatusText(format, 54000000, 1234, 4294967295u, "10.8.0.6"),
-            "Kivoline Connection\nSpeed: 54.00 Mbps\nSend: 1234 byte\nReceive: 4294967295 byte\nIP:   10.8.0.6\n");
+  const std::string format =
+      "Kivoline Connection\nSpeed: %.2f Mbps\nSend: %u byte\nReceive: %u byte\nIP:   %s\n";
+  EXPECT_EQ(
+      FormatStatusText(format, 54000000, 1234, 4294967295u, "10.8.0.6"),
+      "Kivoline Connection\nSpeed: 54.00 Mbps\nSend: 1234 byte\nReceive: 4294967295 byte\nIP:   10.8.0.6\n");
   // The speed is read as a signed 32-bit number.
   EXPECT_NE(FormatStatusText(format, 0xFFFFFFFF, 0, 0, "").find("Speed: -0.00 Mbps"), std::string::npos);
   std::string largest = FormatStatusText(format, 0x7FFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, "255.255.255.255");

@@ -25,7 +25,6 @@ using kivo::rasdouble::Phonebook;
 using kivo::rasdouble::RasService;
 using kivo::rasdouble::RunApiCall;
 
-
 namespace {
 
 // Record sizes the dialler accepts: the NT4 layout, ours, and the one with
@@ -200,6 +199,26 @@ DWORD WINAPI RasSetEntryPropertiesA(LPCSTR phonebook, LPCSTR entry, LPRASENTRYA 
     const std::string_view bytes(reinterpret_cast<const char*>(record), recordSize);
     const std::string_view device(reinterpret_cast<const char*>(deviceInfo), deviceInfo ? deviceInfoSize : 0);
     return call.Book().Write(name, bytes, device) ? 0 : ERROR_CANNOT_OPEN_PHONEBOOK;
+  });
+}
+
+// Only what was stored is logged, never a secret: the mask and the length
+// of the pre-shared key.
+DWORD WINAPI RasSetCredentialsA(LPCSTR phonebook, LPCSTR entry, LPRASCREDENTIALSA credentials,
+                                WINBOOL clearCredentials) {
+  return RunApiCall("RasSetCredentialsA", [&](ApiCall& call) -> DWORD {
+    LogLine& line = call.Line();
+    line.String("phonebook", phonebook, MAX_PATH).String("entry", entry, kMaxEntryName + 1);
+    line.Number("clear", clearCredentials);
+    if (credentials == nullptr || credentials->dwSize != sizeof(RASCREDENTIALSA))
+      return ERROR_INVALID_PARAMETER;
+    line.Number("mask", credentials->dwMask);
+    if ((credentials->dwMask & RASCM_PreSharedKey) != 0) {
+      line.Number("key_length", static_cast<long long>(strnlen(credentials->szPassword, PWLEN + 1)));
+    }
+    const std::string_view name = BoundedName(entry);
+    if (!Phonebook::IsValidName(name)) return ERROR_INVALID_NAME;
+    return call.Book().Contains(name) ? 0 : ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
   });
 }
 
