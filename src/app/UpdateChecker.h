@@ -43,8 +43,14 @@ bool IsNewerVersion(const std::string& latest, const std::string& running) noexc
 // The decision of IsUpToDate, with the fetch passed in.
 int DecideUpToDate(const std::string& runningVersion, const std::function<std::string()>& fetchLatest);
 
+// How long the whole version check may take, from the first request to the
+// decision, whatever the host does: refuse, stay silent, drip its headers or
+// its body. Start-up then goes on as if no update existed.
+inline constexpr DWORD kVersionCheckBoundMs = 10000;
+
 // Reads the version page at `url` ("http://host[:port]/path") with the
-// version session; "" when any step fails or the body is not five bytes.
-std::string FetchVersionPage(const std::string& url) noexcept;
+// version session, within `boundMs`; "" when any step fails, the time is up
+// or the body is not five bytes.
+std::string FetchVersionPage(const std::string& url, DWORD boundMs = kVersionCheckBoundMs) noexcept;
 
 }  // namespace kivo::app
