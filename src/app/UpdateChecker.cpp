@@ -125,6 +125,21 @@ int CUpdateChecker::IsUpToDate(std::string runningVersion, std::string& latestVe
   }
 }
 
-std::string CUpdateChecker::FetchLatestVersion() noexcept { return FetchVersionPage(VersionPageUrl()); }
+std::string CUpdateChecker::FetchLatestVersion() noexcept {
+  try {
+    // A fetch given up earlier may still be held by its host.
+    if (m_fetchThread.Running()) return std::string();
+    m_strFetched.clear();
+    const std::string url = VersionPageUrl();
+    if (!m_fetchThread.Start([this, url] { m_strFetched = FetchVersionPage(url, kVersionCheckBoundMs); })) {
+      return std::string();
+    }
+    // The worker's own deadline closes its handles at the same moment.
+    if (!m_fetchThread.Wait(kVersionCheckBoundMs)) return std::string();
+    return m_strFetched;
+  } catch (...) {
+    return std::string();
+  }
+}
 
 }  // namespace kivo::app

@@ -7,8 +7,17 @@
 #include <functional>
 #include <string>
 
+#include "toolkit/Thread.h"
+
 namespace kivo::app {
 
+// The version page is read on a worker thread of the checker, and the
+// caller waits for it only until kVersionCheckBoundMs has passed. On Windows
+// the deadline's closing of the request ends a blocked WinInet call at
+// once; where it does not (Wine lets the call run on until the host stops),
+// the worker goes on alone and the checker joins it when it is destroyed.
+// So a checker lives as long as start-up runs, and its last step, the
+// destruction, is the only one that may wait for the host.
 class CUpdateChecker {
  public:
   CUpdateChecker() = default;
@@ -22,8 +31,15 @@ class CUpdateChecker {
   // The same, and `latestVersion` receives the version the host announced
   // ("" when nothing was fetched).
   int IsUpToDate(std::string runningVersion, std::string& latestVersion) noexcept;
-  // The 5-byte latest version from the version page, or "" on any failure.
+  // The 5-byte latest version from the version page, or "" on any failure
+  // or once kVersionCheckBoundMs has passed.
   std::string FetchLatestVersion() noexcept;
+
+ private:
+  // What the worker read; looked at only once the worker has ended.
+  std::string m_strFetched;
+  // Last: joined before anything it writes goes.
+  toolkit::WorkerThread m_fetchThread;
 };
 
 // The version page on the update host.
