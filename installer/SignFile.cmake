@@ -25,8 +25,8 @@ function(fail what)
   message(FATAL_ERROR "Signing ${KIVO_SIGN_OUT}: ${what}")
 endfunction()
 
-# Runs a command given as separate arguments; each stays one argument,
-# semicolons and all (a pkcs11: URI is full of them).
+# Runs a command given as separate arguments (none of which may hold a
+# semicolon: a list would split it).
 function(run output_var)
   execute_process(COMMAND ${ARGN} OUTPUT_VARIABLE output ERROR_VARIABLE output RESULT_VARIABLE status)
   set(${output_var} "${output}" PARENT_SCOPE)
@@ -42,9 +42,12 @@ if(KIVO_SIGN_mode STREQUAL "tool")
   file(COPY_FILE "${KIVO_SIGN_IN}" "${signed}")
   run(output ${KIVO_SIGN_tool_command} "${signed}")
 elseif(KIVO_SIGN_mode STREQUAL "pkcs11")
-  # The URI is quoted: one argument, whatever it holds.
-  run(output "${KIVO_OSSLSIGNCODE}" sign -pkcs11module "${KIVO_SIGN_PKCS11_MODULE}" -certs "${KIVO_SIGN_CERT}"
-      -key "${KIVO_SIGN_KEY}" ${common} -in "${KIVO_SIGN_IN}" -out "${signed}")
+  # Called here, not through run(): the URI, quoted, stays one argument
+  # only as long as it is not handed on as part of a list.
+  execute_process(COMMAND "${KIVO_OSSLSIGNCODE}" sign -pkcs11module "${KIVO_SIGN_PKCS11_MODULE}"
+                          -certs "${KIVO_SIGN_CERT}" -key "${KIVO_SIGN_KEY}" ${common} -in "${KIVO_SIGN_IN}"
+                          -out "${signed}"
+                  OUTPUT_VARIABLE output ERROR_VARIABLE output RESULT_VARIABLE run_status)
 else()
   set(password)
   if(KIVO_SIGN_PASSWORD_FILE)
