@@ -1,7 +1,7 @@
 """An RFC 3161 time-stamping service for the tests' signing, on loopback of
 the test namespace: `openssl ts -reply` with a certificate of its own behind
-a small HTTP handler. Sign with `osslsigncode ... -ts <url>`; `replies`
-counts the time stamps issued."""
+a small HTTP handler (one request at a time). Sign with
+`osslsigncode ... -ts <url>`."""
 
 import http.server
 import os
@@ -26,8 +26,6 @@ ess_cert_id_alg = sha256
 class TimeStampAuthority:
     def __init__(self, workdir):
         self.dir = os.path.join(workdir, "tsa")
-        self.replies = 0
-        self._lock = threading.Lock()
         self._server = None
 
     def start(self):
@@ -56,20 +54,19 @@ class TimeStampAuthority:
             def log_message(self, *args):
                 pass
 
-        self._server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self._server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
         self.url = f"http://127.0.0.1:{self._server.server_address[1]}/"
         threading.Thread(target=self._server.serve_forever, name="tsa", daemon=True).start()
         return self
 
     def _reply(self, query):
-        with self._lock, tempfile.TemporaryDirectory(dir=self.dir) as d:
+        with tempfile.TemporaryDirectory(dir=self.dir) as d:
             tsq, tsr = os.path.join(d, "q.tsq"), os.path.join(d, "r.tsr")
             with open(tsq, "wb") as f:
                 f.write(query)
             if subprocess.run(["openssl", "ts", "-reply", "-config", self.config, "-queryfile", tsq, "-out", tsr],
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
                 return b""
-            self.replies += 1
             with open(tsr, "rb") as f:
                 return f.read()
 
