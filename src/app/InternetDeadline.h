@@ -12,12 +12,13 @@
 namespace kivo::app {
 
 // The exchange's handles are handed to the deadline, which owns them from
-// then on. A watchdog thread closes them all when the time is up: closing a
-// handle from another thread makes a WinInet call that blocks on it return
-// at once with an error. The per-wait time-outs of a request start again
-// with every byte, so a host that drips its answer could otherwise hold a
-// call as long as it likes. Whatever is still open when the deadline ends is
-// closed then, the last handed over first.
+// then on. A watchdog thread closes them all when the time is up: on
+// Windows, closing a handle from another thread makes a WinInet call that
+// blocks on it return at once with an error (Wine only fails the calls made
+// after it; see CUpdateChecker). The per-wait time-outs of a request start
+// again with every byte, so a host that drips its answer could otherwise
+// hold the exchange as long as it likes. Whatever is still open when the
+// deadline ends is closed then, the last handed over first.
 class CInternetDeadline {
  public:
   explicit CInternetDeadline(DWORD boundMs) noexcept;

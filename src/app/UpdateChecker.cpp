@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "ServiceEndpoints.h"
-#include "app/UpdatePaths.h"
 #include "app/InternetDeadline.h"
 #include "app/InternetHandle.h"
+#include "app/UpdatePaths.h"
 
 namespace kivo::app {
 
