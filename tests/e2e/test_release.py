@@ -117,7 +117,6 @@ def setUpModule():
         common = [f"-DKIVO_SIGN_CERT={cert}", f"-DKIVO_SIGN_TIMESTAMP_URL={TSA.url}"]
         signings = {
             OLD: common + [f"-DKIVO_SIGN_KEY={key}", "-DKIVO_SIGN_PKCS11_MODULE="],
-            # One argument, semicolons and all.
             NEW: common + [f"-DKIVO_SIGN_KEY={make_token(work, key)}", f"-DKIVO_SIGN_PKCS11_MODULE={SOFTHSM_MODULE}"],
         }
         for version in (OLD, NEW):

@@ -346,8 +346,7 @@ class Client(Base):
         self.assert_normal_start(outcome, seconds, run_dir)
 
     def test_dripping_headers_do_not_hold_start_up(self):
-        # One byte of the answer's head every 3 s: each byte restarts the
-        # request's own receive time-out, so only the check's deadline ends it.
+        # Each byte restarts the request's receive time-out: only the check's deadline ends it.
         WORLD.host.serve(VERSION_PATH, b"3.0.8", drip_head=3.0)
         outcome, seconds, run_dir = self.run_client()
         print(f"\n  dripping headers: main window after {seconds:.1f} s", file=sys.stderr)
