@@ -9,8 +9,11 @@
 ; As KivoUpdate.exe it is started by the client with the client's file name
 ; as its only parameter (quoted or not). It then runs silently: it waits up to
 ; 30 s for that client to end, replaces it in the folder the updater was
-; started from and starts the new client. If the old one cannot be replaced
-; in time, it stays and is started again.
+; started from and starts the new client. The replacement is one move of the
+; new file over the old one, so the folder always holds a whole client; if
+; the old one cannot be replaced in time, it stays and is started again. A
+; client lost by an earlier, interrupted update (only its .old left) is put
+; back first, in both modes.
 ;
 ; makensis -INPUTCHARSET UTF8 -XTarget\ <x86-unicode|amd64-unicode> with
 ;   KIVO_CLIENT, KIVO_OUTFILE, KIVO_ICON, KIVO_VERSION (5 bytes),
@@ -32,6 +35,15 @@
 !define WAIT_POLLS 60
 !define WAIT_POLL_MS 500
 !define SYNCHRONIZE 0x00100000
+; MoveFileExW flags: MOVEFILE_WRITE_THROUGH, and with MOVEFILE_REPLACE_EXISTING.
+!define MOVEFILE_WRITE_THROUGH 8
+!define MOVEFILE_REPLACE_WRITE_THROUGH 9
+
+; With KIVO_SIGN_UNINSTALLER (a command taking the file as %1) the
+; uninstaller is signed in place before it goes into the setup program.
+!ifdef KIVO_SIGN_UNINSTALLER
+  !uninstfinalize '${KIVO_SIGN_UNINSTALLER}' = 0
+!endif
 
 SetCompressor /SOLID lzma
 Name "${PRODUCT}"
@@ -72,6 +84,9 @@ VIFileVersion "${KIVO_VERSION_QUAD}"
   VIAddVersionKey /LANG=${LANG} "FileVersion" "${KIVO_VERSION}"
   VIAddVersionKey /LANG=${LANG} "ProductVersion" "${KIVO_VERSION}"
   VIAddVersionKey /LANG=${LANG} "LegalCopyright" "${COPYRIGHT}"
+  ; The client starts a downloaded updater only when it names itself so.
+  VIAddVersionKey /LANG=${LANG} "OriginalFilename" "KivoSetup.exe"
+  VIAddVersionKey /LANG=${LANG} "InternalName" "KivoSetup"
 !macroend
 !insertmacro VERSION_KEYS ${LANG_ENGLISH} "${PRODUCT} setup and updater" "Copyright (C) ${KIVO_COPYRIGHT_YEAR} ${KIVO_COMPANY}"
 !insertmacro VERSION_KEYS ${LANG_SIMPCHINESE} "${PRODUCT} 安装和更新程序" "版权所有 (C) ${KIVO_COPYRIGHT_YEAR} ${KIVO_COMPANY}"
@@ -177,37 +192,37 @@ Function ReadUpdateRequest
   StrCpy $UpdateMode 1
 FunctionEnd
 
-; Puts $R8.new in the place of $R8, keeping $R8.old until the new one is in.
-; $0: 1 when done; 0 when the old one could not be moved (still running).
-Function SwapInClient
-  StrCpy $0 0
-  Delete "$R8.old"
-  ${If} ${FileExists} "$R8"
-    ClearErrors
-    Rename "$R8" "$R8.old"
-    ${If} ${Errors}
-      Return
-    ${EndIf}
+; Puts back a client that an interrupted update left only as $R8.old (an
+; updater of an earlier release renamed the client away before it moved the
+; new one in). Nothing else is touched. Changes $1.
+Function RepairClient
+  ${IfNot} ${FileExists} "$R8"
+  ${AndIf} ${FileExists} "$R8.old"
+    System::Call "kernel32::MoveFileExW(w '$R8.old', w '$R8', i ${MOVEFILE_WRITE_THROUGH}) i .r1"
   ${EndIf}
-  ClearErrors
-  Rename "$R8.new" "$R8"
-  ${If} ${Errors}
-    Rename "$R8.old" "$R8"
+FunctionEnd
+
+; Moves $R8.new over $R8 in one step: at every moment one whole client is
+; in place, never none. $0: 1 when done, 0 when the old one is still held
+; (its program has not let go of it yet) or anything else refused it.
+Function ReplaceClient
+  StrCpy $0 0
+  ${IfNot} ${FileExists} "$R8.new"
     Return
   ${EndIf}
-  ; The old program may take a moment to let go of its file.
-  StrCpy $1 0
-  ${While} ${FileExists} "$R8.old"
-    ${If} $1 >= 10
-      ${Break}
-    ${EndIf}
+  System::Call "kernel32::MoveFileExW(w '$R8.new', w '$R8', i ${MOVEFILE_REPLACE_WRITE_THROUGH}) i .r1"
+  ${If} $1 <> 0
+    StrCpy $0 1
+  ${EndIf}
+FunctionEnd
+
+; Removes a stray $R8.new and $R8.old, but only while $R8 itself is there:
+; without it, an .old is the only client left.
+Function RemoveStrays
+  ${If} ${FileExists} "$R8"
+    Delete "$R8.new"
     Delete "$R8.old"
-    ${If} ${FileExists} "$R8.old"
-      Sleep ${WAIT_POLL_MS}
-    ${EndIf}
-    IntOp $1 $1 + 1
-  ${EndWhile}
-  StrCpy $0 1
+  ${EndIf}
 FunctionEnd
 
 ; Replaces $EXEDIR\$ClientName by the client carried here and starts it. The
@@ -216,23 +231,22 @@ FunctionEnd
 Function Update
   StrCpy $R8 "$EXEDIR\$ClientName"
   SetOutPath "$EXEDIR"
+  Call RepairClient
   StrCpy $R9 "$R8.new"
   Call ExtractClient
   ${If} ${Errors}
-    Delete "$R8.new"
     Goto start
   ${EndIf}
   StrCpy $2 0
   attempt:
     Call ClientRunning
     ${If} $0 = 0
-      Call SwapInClient
+      Call ReplaceClient
       ${If} $0 = 1
         Goto replaced
       ${EndIf}
     ${EndIf}
     ${If} $2 >= ${WAIT_POLLS}
-      Delete "$R8.new"
       Goto start
     ${EndIf}
     IntOp $2 $2 + 1
@@ -245,7 +259,15 @@ Function Update
       WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${KIVO_VERSION}"
     ${EndIf}
   start:
+    ; Whatever happened above, the folder keeps a client: the new one, the
+    ; old one, or the one put back from .old.
+    Call RepairClient
+    Call RemoveStrays
+    ClearErrors
     Exec '"$R8"'
+    ${If} ${Errors}
+      SetErrorLevel 2
+    ${EndIf}
 FunctionEnd
 
 ; ------------------------------------------------------------ installer
@@ -265,13 +287,33 @@ Section "${PRODUCT}"
     Return
   ${EndIf}
 
+  StrCpy $R8 "$INSTDIR\${CLIENT_EXE}"
+  Call RepairClient
   Call WaitForClient
   SetOutPath "$INSTDIR"
-  StrCpy $R9 "$INSTDIR\${CLIENT_EXE}"
+  ; Written beside the client and moved over it in one step, like an update.
+  StrCpy $R9 "$R8.new"
   Call ExtractClient
   ${If} ${Errors}
+    Delete "$R8.new"
     Abort
   ${EndIf}
+  ; A client that has just ended may hold its file for a moment.
+  StrCpy $2 0
+  ${Do}
+    Call ReplaceClient
+    ${If} $0 = 1
+    ${OrIf} $2 >= 10
+      ${Break}
+    ${EndIf}
+    IntOp $2 $2 + 1
+    Sleep ${WAIT_POLL_MS}
+  ${Loop}
+  ${If} $0 <> 1
+    Delete "$R8.new"
+    Abort "$(ClientStillRunning)"
+  ${EndIf}
+  Call RemoveStrays
   Delete "$INSTDIR\${UPDATER_EXE}"
   WriteUninstaller "$INSTDIR\${UNINSTALLER_EXE}"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\${CLIENT_EXE}"
@@ -295,11 +337,14 @@ Function un.onInit
   Call un.PickLanguage
 FunctionEnd
 
-; Removes the program, the shortcut, the entry and a leftover updater, and
-; nothing else: the folder goes only when that leaves it empty.
+; Removes the program, the shortcut, the entry, a leftover updater and what
+; an interrupted update left, and nothing else: the folder goes only when
+; that leaves it empty.
 Section "Uninstall"
   Call un.WaitForClient
   Delete "$INSTDIR\${CLIENT_EXE}"
+  Delete "$INSTDIR\${CLIENT_EXE}.new"
+  Delete "$INSTDIR\${CLIENT_EXE}.old"
   Delete "$INSTDIR\${UPDATER_EXE}"
   Delete "$INSTDIR\${UNINSTALLER_EXE}"
   RMDir "$INSTDIR"

@@ -1,59 +1,119 @@
-# Code signing of a release. The operator gives a certificate and its
-# private key as files (PEM or DER, never committed); osslsigncode then signs
-# the client, the installer and the updater. Without a certificate nothing is
-# signed.
+# Code signing of a release. The certificate (KIVO_SIGN_CERT, PEM or DER) is
+# always a file: it is the public half, and the build pins its thumbprint.
+# The key is reached in one of three ways:
+#
+#   a file        KIVO_SIGN_KEY=/secure/kivoline.key (PEM or DER; its password
+#                 in KIVO_SIGN_PASSWORD_FILE, if it has one)
+#   PKCS#11       KIVO_SIGN_PKCS11_MODULE=/usr/lib/.../module.so and
+#                 KIVO_SIGN_KEY=pkcs11:token=...;object=...;pin-value=...
+#                 (RFC 7512): a token or an HSM, through osslsigncode and
+#                 the pkcs11 engine of libengine-pkcs11-openssl
+#   a command     KIVO_SIGN_TOOL="signer --flags": run once per file with
+#                 the file's path as its last argument, signing it in place
+#                 (cloud signing services); no key is given
+#
+# Every signature carries an RFC 3161 time stamp from KIVO_SIGN_TIMESTAMP_URL;
+# signing without one is refused unless KIVO_SIGN_NO_TIMESTAMP is ON. After
+# signing, each file is checked with `osslsigncode verify`: intact, signed by
+# a pinned certificate, time-stamped. Without a certificate nothing is signed.
 #
 # When a certificate is given and KIVO_UPDATER_THUMBPRINT is empty, the
 # build pins that certificate's SHA-1 thumbprint, so that a release trusts
 # updaters from its own publisher. Without either, the client never starts a
 # downloaded updater.
-set(KIVO_SIGN_CERT "" CACHE FILEPATH "Code-signing certificate (PEM or DER) for the client, installer and updater")
-set(KIVO_SIGN_KEY "" CACHE FILEPATH "Private key of KIVO_SIGN_CERT")
-set(KIVO_SIGN_PASSWORD_FILE "" CACHE FILEPATH "File holding the key's password, if it has one")
-set(KIVO_SIGN_TIMESTAMP_URL "" CACHE STRING
-    "RFC 3161 time-stamping service for the signatures (osslsigncode -ts); empty: no time stamp")
+set(KIVO_SIGN_CERT "" CACHE FILEPATH "Code-signing certificate (PEM or DER): the public half of the signing key")
+set(KIVO_SIGN_KEY "" CACHE STRING
+    "Private key of KIVO_SIGN_CERT: a file, or a pkcs11: URI with KIVO_SIGN_PKCS11_MODULE")
+set(KIVO_SIGN_PASSWORD_FILE "" CACHE FILEPATH "File holding the key file's password, if it has one")
+set(KIVO_SIGN_PKCS11_MODULE "" CACHE FILEPATH "PKCS#11 module (.so) through which KIVO_SIGN_KEY signs")
+set(KIVO_SIGN_TOOL "" CACHE STRING
+    "Command that signs one file in place, given its path as last argument (cloud signing services)")
+set(KIVO_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 time-stamping service for the signatures")
+option(KIVO_SIGN_NO_TIMESTAMP "Sign without time stamps (signatures then end with the certificate)" OFF)
 
 set(KIVO_SIGNING OFF)
-if(KIVO_SIGN_CERT OR KIVO_SIGN_KEY)
-  foreach(file KIVO_SIGN_CERT KIVO_SIGN_KEY)
-    if(NOT ${file} OR NOT EXISTS "${${file}}")
-      message(FATAL_ERROR "${file} (\"${${file}}\") is no file: signing needs both the certificate and the key")
+if(NOT KIVO_SIGN_CERT AND NOT KIVO_SIGN_KEY AND NOT KIVO_SIGN_PKCS11_MODULE AND NOT KIVO_SIGN_TOOL)
+  return()
+endif()
+
+if(NOT KIVO_SIGN_CERT OR NOT EXISTS "${KIVO_SIGN_CERT}")
+  message(FATAL_ERROR "KIVO_SIGN_CERT (\"${KIVO_SIGN_CERT}\") is no file: signing needs the certificate")
+endif()
+if(KIVO_SIGN_TOOL)
+  if(KIVO_SIGN_KEY OR KIVO_SIGN_PKCS11_MODULE)
+    message(FATAL_ERROR "KIVO_SIGN_TOOL signs on its own: give no KIVO_SIGN_KEY or KIVO_SIGN_PKCS11_MODULE with it")
+  endif()
+  set(kivo_sign_mode tool)
+elseif(KIVO_SIGN_PKCS11_MODULE)
+  if(NOT EXISTS "${KIVO_SIGN_PKCS11_MODULE}")
+    message(FATAL_ERROR "KIVO_SIGN_PKCS11_MODULE (\"${KIVO_SIGN_PKCS11_MODULE}\") is no file")
+  endif()
+  if(NOT KIVO_SIGN_KEY MATCHES "^pkcs11:")
+    message(FATAL_ERROR "With KIVO_SIGN_PKCS11_MODULE, KIVO_SIGN_KEY must be a pkcs11: URI "
+                        "(pkcs11:token=...;object=...), not \"${KIVO_SIGN_KEY}\"")
+  endif()
+  set(kivo_sign_mode pkcs11)
+else()
+  if(NOT KIVO_SIGN_KEY OR NOT EXISTS "${KIVO_SIGN_KEY}")
+    message(FATAL_ERROR "KIVO_SIGN_KEY (\"${KIVO_SIGN_KEY}\") is no file: signing needs the key as a file, "
+                        "a pkcs11: URI with KIVO_SIGN_PKCS11_MODULE, or KIVO_SIGN_TOOL")
+  endif()
+  set(kivo_sign_mode file)
+endif()
+# A signature without a time stamp stops verifying when the certificate
+# expires, and every client that has not updated by then is stranded.
+if(NOT kivo_sign_mode STREQUAL "tool" AND NOT KIVO_SIGN_TIMESTAMP_URL AND NOT KIVO_SIGN_NO_TIMESTAMP)
+  message(FATAL_ERROR "Signing needs KIVO_SIGN_TIMESTAMP_URL, an RFC 3161 time-stamping service: without a "
+                      "time stamp the signatures stop verifying when the certificate expires, and clients "
+                      "that have not updated by then can never update again. KIVO_SIGN_NO_TIMESTAMP=ON "
+                      "signs without one.")
+endif()
+find_program(KIVO_OSSLSIGNCODE osslsigncode REQUIRED)
+find_program(KIVO_OPENSSL openssl REQUIRED)
+set(KIVO_SIGNING ON)
+
+if(KIVO_UPDATER_THUMBPRINT STREQUAL "")
+  # Whichever of the two encodings the file is in.
+  foreach(form PEM DER)
+    execute_process(COMMAND ${KIVO_OPENSSL} x509 -inform ${form} -noout -fingerprint -sha1 -in ${KIVO_SIGN_CERT}
+                    OUTPUT_VARIABLE fingerprint ERROR_QUIET RESULT_VARIABLE status)
+    if(status EQUAL 0)
+      break()
     endif()
   endforeach()
-  find_program(KIVO_OSSLSIGNCODE osslsigncode REQUIRED)
-  find_program(KIVO_OPENSSL openssl REQUIRED)
-  set(KIVO_SIGNING ON)
-
-  if(KIVO_UPDATER_THUMBPRINT STREQUAL "")
-    # Whichever of the two encodings the file is in.
-    foreach(form PEM DER)
-      execute_process(COMMAND ${KIVO_OPENSSL} x509 -inform ${form} -noout -fingerprint -sha1 -in ${KIVO_SIGN_CERT}
-                      OUTPUT_VARIABLE fingerprint ERROR_QUIET RESULT_VARIABLE status)
-      if(status EQUAL 0)
-        break()
-      endif()
-    endforeach()
-    # "SHA1 Fingerprint=AB:CD:...", 20 bytes.
-    string(REGEX MATCH "=([0-9A-Fa-f:]+)" fingerprint "${fingerprint}")
-    string(REPLACE ":" "" fingerprint "${CMAKE_MATCH_1}")
-    string(LENGTH "${fingerprint}" fingerprint_length)
-    if(NOT fingerprint_length EQUAL 40)
-      message(FATAL_ERROR "KIVO_SIGN_CERT (${KIVO_SIGN_CERT}) holds no certificate openssl can read")
-    endif()
-    string(TOUPPER "${fingerprint}" fingerprint)
-    # A normal variable: the cache keeps the operator's own (empty) choice,
-    # and a new certificate is pinned at the next configure.
-    set(KIVO_UPDATER_THUMBPRINT "${fingerprint}")
-    message(STATUS "Updater pin: the signing certificate, ${KIVO_UPDATER_THUMBPRINT}")
+  # "SHA1 Fingerprint=AB:CD:...", 20 bytes.
+  string(REGEX MATCH "=([0-9A-Fa-f:]+)" fingerprint "${fingerprint}")
+  string(REPLACE ":" "" fingerprint "${CMAKE_MATCH_1}")
+  string(LENGTH "${fingerprint}" fingerprint_length)
+  if(NOT fingerprint_length EQUAL 40)
+    message(FATAL_ERROR "KIVO_SIGN_CERT (${KIVO_SIGN_CERT}) holds no certificate openssl can read")
   endif()
-
-  # The signing command line, without input and output.
-  set(KIVO_SIGN_COMMAND ${KIVO_OSSLSIGNCODE} sign -certs ${KIVO_SIGN_CERT} -key ${KIVO_SIGN_KEY} -h sha256)
-  if(KIVO_SIGN_PASSWORD_FILE)
-    list(APPEND KIVO_SIGN_COMMAND -readpass ${KIVO_SIGN_PASSWORD_FILE})
-  endif()
-  # A time stamp keeps the signature valid after the certificate expires.
-  if(KIVO_SIGN_TIMESTAMP_URL)
-    list(APPEND KIVO_SIGN_COMMAND -ts ${KIVO_SIGN_TIMESTAMP_URL})
-  endif()
+  string(TOUPPER "${fingerprint}" fingerprint)
+  # A normal variable: the cache keeps the operator's own (empty) choice,
+  # and a new certificate is pinned at the next configure.
+  set(KIVO_UPDATER_THUMBPRINT "${fingerprint}")
+  message(STATUS "Updater pin: the signing certificate, ${KIVO_UPDATER_THUMBPRINT}")
 endif()
+
+# Everything the signing step needs, written for installer/SignFile.cmake.
+# Values go in bracket arguments, so that the semicolons of a pkcs11: URI
+# or of the pins stay inside one value instead of splitting it into a list.
+if(kivo_sign_mode STREQUAL "tool")
+  separate_arguments(kivo_sign_tool_command UNIX_COMMAND "${KIVO_SIGN_TOOL}")
+else()
+  set(kivo_sign_tool_command "")
+endif()
+set(KIVO_SIGN_SETTINGS ${CMAKE_BINARY_DIR}/installer/signing-settings.cmake)
+set(kivo_settings "# Written by installer/Signing.cmake at configure time.\n")
+foreach(name mode tool_command)
+  string(APPEND kivo_settings "set(KIVO_SIGN_${name} [==[${kivo_sign_${name}}]==])\n")
+endforeach()
+foreach(name KIVO_OSSLSIGNCODE KIVO_OPENSSL KIVO_SIGN_CERT KIVO_SIGN_KEY KIVO_SIGN_PASSWORD_FILE
+             KIVO_SIGN_PKCS11_MODULE KIVO_SIGN_TIMESTAMP_URL KIVO_SIGN_NO_TIMESTAMP KIVO_UPDATER_THUMBPRINT)
+  string(APPEND kivo_settings "set(${name} [==[${${name}}]==])\n")
+endforeach()
+# Rewritten only when a setting changes: the signed files depend on it.
+file(WRITE ${KIVO_SIGN_SETTINGS}.new "${kivo_settings}")
+configure_file(${KIVO_SIGN_SETTINGS}.new ${KIVO_SIGN_SETTINGS} COPYONLY)
+# The step that signs one file and checks it (installer/SignFile.cmake).
+set(KIVO_SIGN_SCRIPT ${CMAKE_SOURCE_DIR}/installer/SignFile.cmake)

@@ -22,6 +22,7 @@ packages=(
   iproute2 iputils-ping
   clang libclang-rt-14-dev googletest
   osslsigncode openssl nsis
+  softhsm2 libengine-pkcs11-openssl
 )
 case "$arch" in
   i686) packages+=(g++-mingw-w64-i686 wine32:i386) ;;

@@ -5,8 +5,9 @@
 #include <cstring>
 
 #include "ServiceEndpoints.h"
-#include "app/UpdatePaths.h"
+#include "app/InternetDeadline.h"
 #include "app/InternetHandle.h"
+#include "app/UpdatePaths.h"
 
 namespace kivo::app {
 
@@ -69,35 +70,38 @@ int DecideUpToDate(const std::string& runningVersion, const std::function<std::s
   return IsNewerVersion(latest, runningVersion) ? 0 : 1;
 }
 
-std::string FetchVersionPage(const std::string& url) noexcept {
+std::string FetchVersionPage(const std::string& url, DWORD boundMs) noexcept {
   try {
-    UniqueInternetHandle session(
-        ::InternetOpenA("version", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    if (!session) return std::string();
+    HttpTarget target;
+    if (!CrackHttpUrl(url, target)) return std::string();
+    // From here on one deadline bounds everything; it closes the handles.
+    CInternetDeadline deadline(boundMs);
+    HINTERNET session =
+        deadline.Hold(::InternetOpenA("version", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (session == nullptr) return std::string();
 
     // The page is requested through a connection and a request of our own
     // rather than InternetOpenUrl: the same GET goes out, but the request
-    // handle exists before anything is sent, so its waits can be bounded
-    // (see BoundRequestWaits; Wine would let a silent host hold
-    // InternetOpenUrl for good).
-    HttpTarget target;
-    if (!CrackHttpUrl(url, target)) return std::string();
-    UniqueInternetHandle connection(::InternetConnectA(session.Get(), target.host, target.port, nullptr,
-                                                       nullptr, INTERNET_SERVICE_HTTP, 0, kContext));
-    if (!connection) return std::string();
+    // handle exists before anything is sent, so the deadline holds it and
+    // its single waits can be bounded too (see BoundRequestWaits).
+    HINTERNET connection = deadline.Hold(::InternetConnectA(session, target.host, target.port, nullptr,
+                                                            nullptr, INTERNET_SERVICE_HTTP, 0, kContext));
+    if (connection == nullptr) return std::string();
     // The newest answer or none: never a cached one, and nothing kept.
     const DWORD flags = INTERNET_FLAG_TRANSFER_ASCII | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
-    UniqueInternetHandle request(
-        ::HttpOpenRequestA(connection.Get(), "GET", target.path, nullptr, nullptr, nullptr, flags, kContext));
-    if (!request) return std::string();
-    BoundRequestWaits(request.Get(), true);
-    if (!::HttpSendRequestA(request.Get(), nullptr, 0, nullptr, 0)) return std::string();
+    HINTERNET request = deadline.Hold(
+        ::HttpOpenRequestA(connection, "GET", target.path, nullptr, nullptr, nullptr, flags, kContext));
+    if (request == nullptr) return std::string();
+    BoundRequestWaits(request, true);
+    if (!::HttpSendRequestA(request, nullptr, 0, nullptr, 0)) return std::string();
 
     // One read only; the status of the answer is not looked at, only the
     // length of what the first read brings.
     char body[kPageBufferSize] = {};
     DWORD read = 0;
-    if (!::InternetReadFile(request.Get(), body, kPageBufferSize, &read)) return std::string();
+    if (!::InternetReadFile(request, body, kPageBufferSize, &read)) return std::string();
+    // Bytes that came in while the deadline closed the request do not count.
+    if (deadline.Expired()) return std::string();
     return VersionFromPageBody(body, read > kPageBufferSize ? 0 : read);
   } catch (...) {
     return std::string();
@@ -121,6 +125,21 @@ int CUpdateChecker::IsUpToDate(std::string runningVersion, std::string& latestVe
   }
 }
 
-std::string CUpdateChecker::FetchLatestVersion() noexcept { return FetchVersionPage(VersionPageUrl()); }
+std::string CUpdateChecker::FetchLatestVersion() noexcept {
+  try {
+    // A fetch given up earlier may still be held by its host.
+    if (m_fetchThread.Running()) return std::string();
+    m_strFetched.clear();
+    const std::string url = VersionPageUrl();
+    if (!m_fetchThread.Start([this, url] { m_strFetched = FetchVersionPage(url, kVersionCheckBoundMs); })) {
+      return std::string();
+    }
+    // The worker's own deadline closes its handles at the same moment.
+    if (!m_fetchThread.Wait(kVersionCheckBoundMs)) return std::string();
+    return m_strFetched;
+  } catch (...) {
+    return std::string();
+  }
+}
 
 }  // namespace kivo::app

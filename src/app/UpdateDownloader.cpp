@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "ServiceEndpoints.h"
+#include "app/InternetDeadline.h"
 #include "app/InternetHandle.h"
 #include "app/UpdatePaths.h"
 #include "toolkit/Handle.h"
@@ -74,73 +75,84 @@ bool IsAcceptableUpdaterLength(long long expected) noexcept {
   return expected > 0 && expected <= kMaxUpdaterBytes;
 }
 
+namespace {
+
+// Sends the GET for the updater and hands back the request once the host
+// has answered with status 200; null otherwise. The deadline holds the
+// session, the connection and the request.
+HINTERNET RequestUpdater(CInternetDeadline& deadline, const DownloadTarget& target) {
+  HINTERNET session =
+      deadline.Hold(::InternetOpenA("KivoDownload", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (session == nullptr) return nullptr;
+  SetInternetOption(session, INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
+  SetInternetOption(session, INTERNET_OPTION_CONNECT_BACKOFF, kConnectBackoffMs);
+  SetInternetOption(session, INTERNET_OPTION_CONNECT_RETRIES, kConnectRetries);
+  HINTERNET connection = deadline.Hold(::InternetConnectA(session, target.host.c_str(), target.port, nullptr,
+                                                          nullptr, INTERNET_SERVICE_HTTP, 0, kContext));
+  if (connection == nullptr) return nullptr;
+  // The updater always comes fresh from the host and never fills the cache.
+  const DWORD flags = INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+  HINTERNET request = deadline.Hold(::HttpOpenRequestA(connection, "GET", target.object.c_str(), nullptr,
+                                                       nullptr, nullptr, flags, kContext));
+  if (request == nullptr) return nullptr;
+  // The session's 30 s connect time-out stays; each wait of sending and
+  // reading is bounded here, and the whole download by the deadline.
+  BoundRequestWaits(request, false);
+  ::HttpAddRequestHeadersA(request, "Accept: */*\r\n", static_cast<DWORD>(-1), HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+  ::HttpAddRequestHeadersA(request, "User-Agent: KivoVpn\r\n", static_cast<DWORD>(-1),
+                           HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+  if (!::HttpSendRequestA(request, nullptr, 0, nullptr, 0)) return nullptr;
+  if (QueryStatusCode(request) != kHttpOk) return nullptr;
+  return request;
+}
+
+// Copies the answer's body into `file`: true when exactly `expected` bytes
+// came. A dripping host is ended by the deadline, which closes the request.
+bool CopyBody(HINTERNET request, HANDLE file, long long expected) {
+  char chunk[kChunkSize];
+  long long total = 0;
+  for (;;) {
+    // A read waits until it has all it asked for, so it asks only for what
+    // has arrived. Waiting for the next bytes is bounded by the receive
+    // time-out; none available means the body has ended.
+    DWORD available = 0;
+    if (!::InternetQueryDataAvailable(request, &available, 0, 0)) return false;
+    if (available == 0) break;
+    DWORD read = 0;
+    if (!::InternetReadFile(request, chunk, available < kChunkSize ? available : kChunkSize, &read)) {
+      return false;
+    }
+    if (read == 0) break;
+    // More than announced: the answer is not the file it claims to be.
+    if (read > kChunkSize || read > expected - total) return false;
+    if (!WriteAll(file, chunk, read)) return false;
+    total += read;
+  }
+  return total == expected;
+}
+
+}  // namespace
+
 int DownloadUpdater(const DownloadTarget& target, std::string& updaterPath, std::string& exeName) noexcept {
   try {
     updaterPath.clear();
-
-    UniqueInternetHandle session(
-        ::InternetOpenA("KivoDownload", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    if (!session) return 0;
-    SetInternetOption(session.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
-    SetInternetOption(session.Get(), INTERNET_OPTION_CONNECT_BACKOFF, kConnectBackoffMs);
-    SetInternetOption(session.Get(), INTERNET_OPTION_CONNECT_RETRIES, kConnectRetries);
-
-    UniqueInternetHandle connection(::InternetConnectA(session.Get(), target.host.c_str(), target.port,
-                                                       nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, kContext));
-    if (!connection) return 0;
-    // The updater always comes fresh from the host and never fills the cache.
-    const DWORD flags = INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
-    UniqueInternetHandle request(::HttpOpenRequestA(connection.Get(), "GET", target.object.c_str(), nullptr,
-                                                    nullptr, nullptr, flags, kContext));
-    if (!request) return 0;
-    // The session's 30 s connect time-out stays; sending and every read are
-    // bounded here.
-    BoundRequestWaits(request.Get(), false);
-
-    ::HttpAddRequestHeadersA(request.Get(), "Accept: */*\r\n", static_cast<DWORD>(-1),
-                             HTTP_ADDREQ_FLAG_ADD_IF_NEW);
-    ::HttpAddRequestHeadersA(request.Get(), "User-Agent: KivoVpn\r\n", static_cast<DWORD>(-1),
-                             HTTP_ADDREQ_FLAG_ADD_IF_NEW);
-    const DWORD started = ::GetTickCount();
-    if (!::HttpSendRequestA(request.Get(), nullptr, 0, nullptr, 0)) return 0;
-    if (QueryStatusCode(request.Get()) != kHttpOk) return 0;
+    CInternetDeadline deadline(target.boundMs);
+    HINTERNET request = RequestUpdater(deadline, target);
+    if (request == nullptr) return 0;
 
     std::string targetPath;
     if (!GetLocalUpdaterPath(targetPath, exeName)) return 0;
     // Nothing is written for an answer that does not say how much follows,
     // or announces more than any updater can be.
-    const long long expected = ParseContentLength(QueryContentLengthText(request.Get()));
+    const long long expected = ParseContentLength(QueryContentLengthText(request));
     if (!IsAcceptableUpdaterLength(expected)) return 0;
 
     toolkit::UniqueFileHandle file(::CreateFileA(targetPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return 0;
-    char chunk[kChunkSize];
-    long long total = 0;
-    for (;;) {
-      // Unsigned subtraction stays right across the tick count's wrap.
-      if (::GetTickCount() - started > target.boundMs) return 0;
-      // A read waits until it has all it asked for, so it asks only for what
-      // has arrived: a dripping host then cannot keep one read going past
-      // the bound. Waiting for the next bytes is bounded by the receive
-      // time-out; none available means the body has ended.
-      DWORD available = 0;
-      if (!::InternetQueryDataAvailable(request.Get(), &available, 0, 0)) return 0;
-      if (available == 0) break;
-      DWORD read = 0;
-      if (!::InternetReadFile(request.Get(), chunk, available < kChunkSize ? available : kChunkSize, &read)) {
-        return 0;
-      }
-      if (read == 0) break;
-      // More than announced: the answer is not the file it claims to be.
-      if (read > kChunkSize || read > expected - total) return 0;
-      if (!WriteAll(file.Get(), chunk, read)) return 0;
-      total += read;
-    }
+    const bool complete = CopyBody(request, file.Get(), expected);
     // Closing flushes; a file that cannot be closed cleanly is not complete.
-    if (!::CloseHandle(file.Release())) return 0;
-
-    if (total != expected) return 0;
+    if (!::CloseHandle(file.Release()) || !complete || deadline.Expired()) return 0;
     updaterPath = std::move(targetPath);
     return 1;
   } catch (...) {

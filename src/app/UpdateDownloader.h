@@ -34,8 +34,9 @@ long long ParseContentLength(const std::string& text) noexcept;
 
 // The largest updater a host may announce: far above any release.
 inline constexpr long long kMaxUpdaterBytes = 64ll * 1024 * 1024;
-// How long a whole download may take, from the request to the last byte. A
-// host that sends a byte every few seconds must not hold start-up for good.
+// How long a whole download may take, from the request to the last byte,
+// whatever the host does. A host that sends a byte every few seconds must
+// not hold start-up for good.
 inline constexpr DWORD kDownloadBoundMs = 60000;
 
 // Where a download goes and how long it may take.

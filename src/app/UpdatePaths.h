@@ -13,6 +13,11 @@ inline constexpr const char kLocalUpdaterName[] = "KivoUpdate.exe";
 // Where the update host keeps the version page and the updater.
 inline constexpr const char kUpdateFolder[] = "/Velmar/";
 inline constexpr const char kVersionPageName[] = "lastver.html";
+// How the setup program, which is also the updater, names itself in its
+// version resource (installer/Kivoline.nsi); the client names itself
+// otherwise.
+inline constexpr const char kSetupOriginalFilename[] = "KivoSetup.exe";
+inline constexpr const char kSetupInternalName[] = "KivoSetup";
 
 // The module path rules are the toolkit's: one reading for the whole program.
 using toolkit::GetRunningModulePath;

@@ -5,7 +5,6 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 #include <softpub.h>
-#include <shellapi.h>
 // clang-format on
 
 #include <vector>
@@ -67,11 +66,11 @@ bool SignerFromState(HANDLE state, unsigned char (&sha1)[20]) {
          length == kSha1Length;
 }
 
-// The version resource's "ProductVersion" in one language block; "" when
-// the block or the value is missing.
-std::string ProductVersionOf(std::vector<char>& info, WORD language, WORD codePage) {
-  char key[64];
-  wsprintfA(key, "\\StringFileInfo\\%04x%04x\\ProductVersion", language, codePage);
+// One value of the version resource in one language block; "" when the
+// block or the value is missing.
+std::string VersionValueOf(std::vector<char>& info, WORD language, WORD codePage, const char* name) {
+  char key[96];
+  wsprintfA(key, "\\StringFileInfo\\%04x%04x\\%s", language, codePage, name);
   char* value = nullptr;
   UINT length = 0;
   if (!::VerQueryValueA(info.data(), key, reinterpret_cast<void**>(&value), &length) || value == nullptr) {
@@ -81,6 +80,46 @@ std::string ProductVersionOf(std::vector<char>& info, WORD language, WORD codePa
   std::string text(value, length);
   if (const auto end = text.find('\0'); end != std::string::npos) text.resize(end);
   return text;
+}
+
+// The value `name` when the language blocks that hold it agree on it; ""
+// otherwise. A resource may list languages whose blocks sit in a resource
+// of their own (as NSIS writes them); those are not here to compare.
+template <typename Translation>
+std::string AgreedValue(std::vector<char>& info, const Translation* translations, UINT count,
+                        const char* name) {
+  std::string agreed;
+  for (UINT i = 0; i < count; ++i) {
+    const std::string text = VersionValueOf(info, translations[i].language, translations[i].codePage, name);
+    if (text.empty()) continue;
+    if (!agreed.empty() && text != agreed) return std::string();
+    agreed = text;
+  }
+  return agreed;
+}
+
+// A program started from `path` with `parameters`, in `folder`, without the
+// shell: the held file is what the loader maps.
+bool StartProgram(const std::string& path, const std::string& parameters, const std::string& folder) {
+  std::wstring widePath, wideParameters, wideFolder;
+  if (!ToWide(path, widePath)) return false;
+  if (!folder.empty() && !ToWide(folder, wideFolder)) return false;
+  if (!parameters.empty() && !ToWide(parameters, wideParameters)) return false;
+  // The program's own name first, quoted: the folder may hold spaces.
+  std::wstring commandLine = L"\"" + widePath + L"\"";
+  if (!wideParameters.empty()) commandLine += L" " + wideParameters;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOW;
+  PROCESS_INFORMATION process = {};
+  if (!::CreateProcessW(widePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        wideFolder.empty() ? nullptr : wideFolder.c_str(), &startup, &process)) {
+    return false;
+  }
+  toolkit::UniqueKernelHandle thread(process.hThread);
+  toolkit::UniqueKernelHandle started(process.hProcess);
+  return true;
 }
 
 }  // namespace
@@ -124,16 +163,16 @@ SignatureCheck CheckSignature(const CHeldFile& file) noexcept {
   return check;
 }
 
-std::string ReadProductVersion(const CHeldFile& file) noexcept {
+VersionResource ReadVersionResource(const CHeldFile& file) noexcept {
   try {
     // While the file is held its content cannot change, so reading the
     // resource by path reads the bytes that were verified.
-    if (!file.IsOpen()) return std::string();
+    if (!file.IsOpen()) return VersionResource();
     DWORD ignored = 0;
     const DWORD size = ::GetFileVersionInfoSizeA(file.Path().c_str(), &ignored);
-    if (size == 0 || size > kMaxVersionInfoSize) return std::string();
+    if (size == 0 || size > kMaxVersionInfoSize) return VersionResource();
     std::vector<char> info(size);
-    if (!::GetFileVersionInfoA(file.Path().c_str(), 0, size, info.data())) return std::string();
+    if (!::GetFileVersionInfoA(file.Path().c_str(), 0, size, info.data())) return VersionResource();
 
     struct Translation {
       WORD language;
@@ -144,18 +183,22 @@ std::string ReadProductVersion(const CHeldFile& file) noexcept {
     if (!::VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations),
                           &length) ||
         translations == nullptr || length < sizeof(Translation)) {
-      return std::string();
+      return VersionResource();
     }
-    // A resource may list languages whose blocks sit in a resource of
-    // their own (as NSIS writes them); those are not here to compare.
-    std::string version;
-    for (UINT i = 0; i < length / sizeof(Translation); ++i) {
-      const std::string text = ProductVersionOf(info, translations[i].language, translations[i].codePage);
-      if (text.empty()) continue;
-      if (!version.empty() && text != version) return std::string();
-      version = text;
-    }
-    return version;
+    const UINT count = length / sizeof(Translation);
+    VersionResource resource;
+    resource.productVersion = AgreedValue(info, translations, count, "ProductVersion");
+    resource.originalFilename = AgreedValue(info, translations, count, "OriginalFilename");
+    resource.internalName = AgreedValue(info, translations, count, "InternalName");
+    return resource;
+  } catch (...) {
+    return VersionResource();
+  }
+}
+
+std::string ReadProductVersion(const CHeldFile& file) noexcept {
+  try {
+    return ReadVersionResource(file).productVersion;
   } catch (...) {
     return std::string();
   }
@@ -182,8 +225,14 @@ bool IsTrustedUpdater(const CHeldFile& file, const std::string& pinnedThumbprint
   const SignatureCheck signature = CheckSignature(file);
   if (!signature.verified || !signature.signerKnown) return false;
   if (!ThumbprintMatches(signature.signerSha1, pinnedThumbprints)) return false;
+  const VersionResource resource = ReadVersionResource(file);
+  // Our client, signed by the same publisher and of the same version, is
+  // no updater: it would run as a second client and replace nothing.
+  if (resource.originalFilename != kSetupOriginalFilename || resource.internalName != kSetupInternalName) {
+    return false;
+  }
   // An older build of ours, signed and all, offered as a newer one.
-  return ReadProductVersion(file) == announcedVersion;
+  return resource.productVersion == announcedVersion;
 }
 
 UpdaterStart StartTrustedUpdater(const std::string& path, const std::string& parameters,
@@ -195,11 +244,7 @@ UpdaterStart StartTrustedUpdater(const std::string& path, const std::string& par
       // The updater works in the client's folder, which holds it, whatever
       // folder the client was started in (a Run key starts it in System32).
       const std::string folder = SplitModulePath(path).directory;
-      const auto started =
-          reinterpret_cast<INT_PTR>(::ShellExecuteA(nullptr, "open", path.c_str(), parameters.c_str(),
-                                                    folder.empty() ? nullptr : folder.c_str(), SW_SHOW));
-      // ShellExecute reports success with a value above 32.
-      return started > 32 ? UpdaterStart::kStarted : UpdaterStart::kNotStarted;
+      return StartProgram(path, parameters, folder) ? UpdaterStart::kStarted : UpdaterStart::kNotStarted;
     }
   } catch (...) {
   }

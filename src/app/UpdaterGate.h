@@ -42,8 +42,16 @@ struct SignatureCheck {
 };
 SignatureCheck CheckSignature(const CHeldFile& file) noexcept;
 
-// The "ProductVersion" text of the held file's version resource when the
-// language blocks it holds agree on one; "" otherwise.
+// The texts of the held file's version resource that the gate looks at,
+// each "" unless the language blocks that hold it agree on one.
+struct VersionResource {
+  std::string productVersion;
+  std::string originalFilename;
+  std::string internalName;
+};
+VersionResource ReadVersionResource(const CHeldFile& file) noexcept;
+
+// The "ProductVersion" of ReadVersionResource.
 std::string ReadProductVersion(const CHeldFile& file) noexcept;
 
 // Whether a certificate's SHA-1 hash equals one of the pinned thumbprints,
@@ -53,20 +61,21 @@ std::string ReadProductVersion(const CHeldFile& file) noexcept;
 bool ThumbprintMatches(const unsigned char (&sha1)[20], const std::string& pinnedThumbprints) noexcept;
 
 // The gate's verdict on a held file: signed by a pinned signer, verified,
-// and of the announced version.
+// named the setup program by its version resource (kSetupOriginalFilename,
+// kSetupInternalName), and of the announced version.
 bool IsTrustedUpdater(const CHeldFile& file, const std::string& pinnedThumbprints,
                       const std::string& announcedVersion) noexcept;
 
 enum class UpdaterStart {
   kRefused,     // not trusted: the file was deleted
-  kNotStarted,  // trusted, but the shell could not start it
+  kNotStarted,  // trusted, but it could not be started
   kStarted,
 };
 
 // Holds the downloaded updater at `path`, checks it against the pins and
-// the announced version and, when trusted, starts it through the shell with
-// `parameters`, still held, in the folder that holds it. A refused file is
-// deleted.
+// the announced version and, when trusted, starts it with `parameters`,
+// still held, in the folder that holds it: CreateProcessW on the held path,
+// no shell association and no COM. A refused file is deleted.
 UpdaterStart StartTrustedUpdater(const std::string& path, const std::string& parameters,
                                  const std::string& announcedVersion,
                                  const std::string& pinnedThumbprints) noexcept;

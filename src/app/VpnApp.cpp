@@ -80,7 +80,9 @@ bool CVpnApp::InitInstance() {
   if (kivo::app::GetLocalUpdaterPath(leftover, exeName)) ::DeleteFileA(leftover.c_str());
 
   // 6. The update check: a downloaded, trusted updater replaces the client.
-  if (RunUpdate()) return false;
+  // The checker lives until start-up ends (see CUpdateChecker).
+  kivo::app::CUpdateChecker checker;
+  if (RunUpdate(checker)) return false;
 
   // 7. The language the system's RAS library is localised in.
   m_wRasLangId = FindResourceLanguage(::GetModuleHandleA("rasapi32.dll"));
@@ -100,8 +102,7 @@ bool CVpnApp::InitInstance() {
   return false;
 }
 
-bool CVpnApp::RunUpdate() {
-  kivo::app::CUpdateChecker checker;
+bool CVpnApp::RunUpdate(kivo::app::CUpdateChecker& checker) {
   std::string latestVersion;
   if (checker.IsUpToDate(kRunningVersion, latestVersion) != 0) return false;
   std::string updaterPath;

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "app/UpdateChecker.h"
 #include "toolkit/Application.h"
 #include "toolkit/Handle.h"
 
@@ -24,7 +25,7 @@ class CVpnApp : public kivo::toolkit::Application {
  private:
   // A newer version offered and downloaded: start the updater. True when
   // start-up must end for it.
-  bool RunUpdate();
+  bool RunUpdate(kivo::app::CUpdateChecker& checker);
 
   WORD m_wRasLangId = 0;
   kivo::toolkit::UniqueKernelHandle m_hMutex;

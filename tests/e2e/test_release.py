@@ -2,10 +2,11 @@
 """End-to-end: a release, from the operator's build to the user's installed,
 self-updating client, on the architecture of the build tree under test.
 
-A code-signing certificate is made now. Releases 3.0.7 and 3.0.9 of these
+A code-signing certificate is made now, its key also put into a SoftHSM
+token made now. In a sealed namespace with a time-stamping service of the
+test's own, releases 3.0.7 (key file) and 3.0.9 (token, PKCS#11) of these
 sources are built with it (the `publish` target, in a build tree of this
-test with the toolchain of the tree under test), so both pin it. Then, in a
-sealed namespace with the test update host:
+test with the toolchain of the tree under test), so both pin it. Then:
 
 1. 3.0.7 is installed silently with its installer.
 2. The older, signed 3.0.7 announced as 3.0.9 is refused: the client shows
@@ -32,6 +33,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from harness import prefix, sandbox  # noqa: E402
+from harness.tsa import TimeStampAuthority  # noqa: E402
 from harness.update_host import UpdateHost  # noqa: E402
 from harness.wait import wait_until  # noqa: E402
 from harness.world import World  # noqa: E402
@@ -53,7 +55,11 @@ WINDOW_WAIT = 60
 
 WORLD = None
 HOST = None
+TSA = None
 RELEASES = {}
+SIGNER = {}
+SOFTHSM_MODULE = "/usr/lib/softhsm/libsofthsm2.so"
+TOKEN, PIN = "kivo-release-test", "4711"
 
 
 def toolchain_of(build):
@@ -61,37 +67,64 @@ def toolchain_of(build):
         return re.search(r"^CMAKE_TOOLCHAIN_FILE:\w+=(.*)$", f.read(), re.M).group(1)
 
 
-def build_release(version, cert, key, target_dir):
-    """Builds and publishes `version` signed with cert/key; copies publish/
-    to target_dir and returns it."""
-    subprocess.run(["cmake", "-S", SOURCE, "-B", RELEASE_TREE, "-G", "Ninja",
-                    f"-DCMAKE_TOOLCHAIN_FILE={toolchain_of(BUILD)}", "-DCMAKE_BUILD_TYPE=Release",
-                    "-DBUILD_TESTING=OFF", f"-DKIVO_VERSION={version}", "-DKIVO_UPDATER_THUMBPRINT=",
-                    f"-DKIVO_SIGN_CERT={cert}", f"-DKIVO_SIGN_KEY={key}"],
-                   check=True, stdout=subprocess.DEVNULL)
+def configure_release(tree, version, signing):
+    """Configures `version` in `tree` with the -D options in `signing`."""
+    return subprocess.run(["cmake", "-S", SOURCE, "-B", tree, "-G", "Ninja",
+                           f"-DCMAKE_TOOLCHAIN_FILE={toolchain_of(BUILD)}", "-DCMAKE_BUILD_TYPE=Release",
+                           "-DBUILD_TESTING=OFF", f"-DKIVO_VERSION={version}", "-DKIVO_UPDATER_THUMBPRINT=",
+                           *signing], capture_output=True, text=True)
+
+
+def build_release(version, signing, target_dir):
+    """Builds and publishes `version` signed as `signing` says; copies
+    publish/ to target_dir and returns it."""
+    configured = configure_release(RELEASE_TREE, version, signing)
+    if configured.returncode != 0:
+        raise RuntimeError(f"configuring {version} failed:\n{configured.stdout}\n{configured.stderr}")
     subprocess.run(["cmake", "--build", RELEASE_TREE, "--target", "publish"], check=True, stdout=subprocess.DEVNULL)
     shutil.copytree(os.path.join(RELEASE_TREE, "publish"), target_dir)
     return target_dir
 
 
+def make_token(work, key):
+    """A SoftHSM token holding `key`; returns its private key's pkcs11: URI."""
+    os.makedirs(os.path.join(work, "tokens"))
+    os.environ["SOFTHSM2_CONF"] = os.path.join(work, "softhsm2.conf")
+    with open(os.environ["SOFTHSM2_CONF"], "w") as f:
+        f.write(f"directories.tokendir = {work}/tokens\nobjectstore.backend = file\n")
+    subprocess.run(["softhsm2-util", "--init-token", "--free", "--label", TOKEN, "--so-pin", "0000", "--pin", PIN],
+                   check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["softhsm2-util", "--import", key, "--token", TOKEN, "--label", "signer", "--id", "01",
+                    "--pin", PIN], check=True, stdout=subprocess.DEVNULL)
+    return f"pkcs11:token={TOKEN};object=signer;type=private;pin-value={PIN}"
+
+
 def setUpModule():
-    global WORLD, HOST
+    global WORLD, HOST, TSA
     work = os.path.join(BUILD, "e2e-release-files")
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
-    cert, key = os.path.join(work, "signer.pem"), os.path.join(work, "signer.key")
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                    "-subj", "/CN=Kivoline release test signer (made by the test)",
-                    "-addext", "extendedKeyUsage=codeSigning", "-keyout", key, "-out", cert],
-                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for version in (OLD, NEW):
-        start = time.monotonic()
-        RELEASES[version] = build_release(version, cert, key, os.path.join(work, f"publish-{version}"))
-        print(f"\n  release {version} built and published in {time.monotonic() - start:.0f} s", file=sys.stderr)
-
+    # The time-stamping service must be inside the namespace the builds run in.
     sandbox.enter()
-    WORLD = World().__enter__()
     try:
+        TSA = TimeStampAuthority(work).start()
+        cert, key = os.path.join(work, "signer.pem"), os.path.join(work, "signer.key")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                        "-subj", "/CN=Kivoline release test signer (made by the test)",
+                        "-addext", "extendedKeyUsage=codeSigning", "-keyout", key, "-out", cert],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        SIGNER.update(cert=cert, key=key)
+        common = [f"-DKIVO_SIGN_CERT={cert}", f"-DKIVO_SIGN_TIMESTAMP_URL={TSA.url}"]
+        signings = {
+            OLD: common + [f"-DKIVO_SIGN_KEY={key}", "-DKIVO_SIGN_PKCS11_MODULE="],
+            NEW: common + [f"-DKIVO_SIGN_KEY={make_token(work, key)}", f"-DKIVO_SIGN_PKCS11_MODULE={SOFTHSM_MODULE}"],
+        }
+        for version in (OLD, NEW):
+            start = time.monotonic()
+            RELEASES[version] = build_release(version, signings[version], os.path.join(work, f"publish-{version}"))
+            print(f"\n  release {version} built and published in {time.monotonic() - start:.0f} s", file=sys.stderr)
+
+        WORLD = World().__enter__()
         HOST = UpdateHost().start()
         sandbox.map_host(UPDATE_HOST, "127.0.0.1")
     except BaseException:
@@ -104,6 +137,8 @@ def tearDownModule():
         HOST.stop()
     if WORLD:
         WORLD.__exit__(None, None, None)
+    if TSA:
+        TSA.stop()
 
 
 def windows_path(path):
@@ -165,11 +200,24 @@ class Release(unittest.TestCase):
         WORLD.driver.click(box["buttons"][0]["hwnd"])
         return line and line["text"]
 
+    def assert_signed_and_time_stamped(self, path):
+        text = subprocess.run(["osslsigncode", "verify", "-in", path], capture_output=True, text=True).stdout
+        self.assertIn("Subject: /CN=Kivoline release test signer (made by the test)", text, path)
+        self.assertRegex(text, r"Countersignatures:\s*\n\s*Timestamp time:", path)
+        self.assertIn("Issuer: /CN=Kivoline test time-stamping service (made by the test)", text, path)
+
     # -- the scenario -----------------------------------------------------
     def test_install_update_and_uninstall(self):
         old_setup = os.path.join(RELEASES[OLD], f"KivoSetup-{OLD}.exe")
         new_release = RELEASES[NEW]
         print(f"\n  installer: {os.path.getsize(old_setup)} bytes", file=sys.stderr)
+        # Everything published carries its signature and time stamp, by the
+        # file key (3.0.7) and through the token (3.0.9) alike.
+        for release in RELEASES.values():
+            for name in os.listdir(release) + [os.path.join("Velmar", "KivoUpdate.exe")]:
+                if name.endswith(".exe"):
+                    with self.subTest(published=os.path.join(release, name)):
+                        self.assert_signed_and_time_stamped(os.path.join(release, name))
 
         # 1. Install 3.0.7 silently.
         _, code = self.run_program(old_setup, "/S")
@@ -180,6 +228,9 @@ class Release(unittest.TestCase):
         self.assertIsNotNone(values, "no entry under Apps & features")
         self.assertEqual((values["DisplayName"], values["DisplayVersion"]), ("Kivoline", OLD))
         self.assertEqual(sorted(os.listdir(self.install_dir)), ["KivoVpn.exe", "Uninstall.exe"])
+        for name in ("KivoVpn.exe", "Uninstall.exe"):
+            with self.subTest(installed=name):
+                self.assert_signed_and_time_stamped(os.path.join(self.install_dir, name))
 
         # 2. Our own older release, signed, announced as newer: refused.
         HOST.serve(VERSION_PATH, NEW.encode())
@@ -226,6 +277,42 @@ class Release(unittest.TestCase):
         wait_until(lambda: not os.path.exists(self.install_dir), 30, message="the program folder to go")
         self.assertFalse(os.path.exists(self.shortcut))
         self.assertIsNone(self.reg_values(), "the entry under Apps & features stays")
+
+    def test_update_mode_puts_back_a_lost_client(self):
+        # An updater of an earlier release killed between its two renames
+        # left the client only as .old; and this update fails too, since its
+        # .new cannot be written (a folder holds the name).
+        HOST.clear()
+        _, code = self.run_program(os.path.join(RELEASES[OLD], f"KivoSetup-{OLD}.exe"), "/S")
+        self.assertEqual(code, 0)
+        os.rename(self.client, self.client + ".old")
+        os.makedirs(self.client + ".new")
+        updater = os.path.join(self.install_dir, "KivoUpdate.exe")
+        shutil.copy(os.path.join(RELEASES[NEW], "Velmar", "KivoUpdate.exe"), updater)
+        self.run_program(updater, "KivoVpn.exe")
+        [(hwnd, _, path)] = wait_until(self.client_windows, WINDOW_WAIT, message="the client the updater starts")
+        self.assertTrue(path.lower().endswith("\\kivoline\\kivovpn.exe"), path)
+        self.assertEqual(self.version_resource(self.client), OLD)
+        self.assertFalse(os.path.exists(self.client + ".old"))
+        self.end_client(hwnd)
+        os.rmdir(self.client + ".new")
+        # The uninstaller takes whatever such an update leaves, and the folder goes.
+        for stray in (".old", ".new"):
+            shutil.copy(self.client, self.client + stray)
+        _, code = self.run_program(os.path.join(self.install_dir, "Uninstall.exe"), "/S")
+        wait_until(lambda: not os.path.exists(self.install_dir), 30, message="the program folder to go")
+
+    def test_signing_without_a_time_stamp_is_refused_at_configure(self):
+        tree = os.path.join(BUILD, "e2e-release-no-timestamp")
+        shutil.rmtree(tree, ignore_errors=True)
+        try:
+            configured = configure_release(tree, NEW, [f"-DKIVO_SIGN_CERT={SIGNER['cert']}",
+                                                       f"-DKIVO_SIGN_KEY={SIGNER['key']}"])
+        finally:
+            shutil.rmtree(tree, ignore_errors=True)
+        self.assertNotEqual(configured.returncode, 0)
+        self.assertIn("KIVO_SIGN_TIMESTAMP_URL", configured.stderr)
+        self.assertIn("KIVO_SIGN_NO_TIMESTAMP=ON", configured.stderr)
 
 
 if __name__ == "__main__":

@@ -218,6 +218,15 @@ class Gate(Base):
                 result, _ = tool("gate", windows_path(run_dir, name + ".exe"), announced, run_dir=run_dir)
                 self.assertEqual(result, {"trusted": trusted, "exists": trusted})
                 self.assertEqual(os.path.exists(path), trusted)
+        # The client, signed by the pinned signer and announced as its own
+        # version, is no updater: its version resource names the client.
+        path = os.path.join(run_dir, "client.exe")
+        with open(path, "wb") as f:
+            f.write(WORLD.updaters["client"])
+        version = tool("version", windows_path(run_dir, "client.exe"), run_dir=run_dir)[0]["version"]
+        self.assertEqual(len(version), 5)
+        result, _ = tool("gate", windows_path(run_dir, "client.exe"), version, run_dir=run_dir)
+        self.assertEqual(result, {"trusted": False, "exists": False})
         # With no pin nothing passes, the right signer included.
         path = os.path.join(run_dir, "signed.exe")
         with open(path, "wb") as f:
@@ -335,6 +344,15 @@ class Client(Base):
         WORLD.host.serve(UPDATER_PATH, b"x", status=404)
         outcome, seconds, run_dir = self.run_client()
         self.assert_normal_start(outcome, seconds, run_dir)
+
+    def test_dripping_headers_do_not_hold_start_up(self):
+        # Each byte restarts the request's receive time-out: only the check's deadline ends it.
+        WORLD.host.serve(VERSION_PATH, b"3.0.8", drip_head=3.0)
+        outcome, seconds, run_dir = self.run_client()
+        print(f"\n  dripping headers: main window after {seconds:.1f} s", file=sys.stderr)
+        self.assert_normal_start(outcome, seconds, run_dir)
+        self.assertLess(seconds, 15)
+        self.assertEqual([r.path for r in WORLD.host.requests], [VERSION_PATH])
 
     def test_host_trouble_does_not_hold_start_up(self):
         cases = {}

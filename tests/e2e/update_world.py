@@ -123,7 +123,8 @@ class UpdateWorld:
 
     def _make_updaters(self):
         """unsigned, signed (pinned test signer), other (a second self-signed
-        certificate made now) and altered (signed, then one byte changed)."""
+        certificate made now), altered (signed, then one byte changed) and
+        client (the client itself, signed by the pinned test signer)."""
         d = os.path.join(self.tmp, "updaters")
         os.makedirs(d)
         plain = os.path.join(d, "unsigned.exe")
@@ -142,8 +143,10 @@ class UpdateWorld:
         data[0x600] ^= 0x5A
         with open(os.path.join(d, "altered.exe"), "wb") as f:
             f.write(data)
+        self.sign(self.built("KivoVpn.exe"), os.path.join(FIXTURES, "test_signer.pem"),
+                  os.path.join(FIXTURES, "test_signer.key"), os.path.join(d, "client.exe"))
         self.updaters = {}
-        for name in ("unsigned", "signed", "other", "altered"):
+        for name in ("unsigned", "signed", "other", "altered", "client"):
             with open(os.path.join(d, name + ".exe"), "rb") as f:
                 self.updaters[name] = f.read()
 

@@ -11,6 +11,7 @@ Each test says per path what the host answers:
         host.serve("/x", b"abc", status=404)
         host.serve("/y", big, content_length=len(big), stop_after=1000)   # closes half-way
         host.serve("/z", silent=True)          # accepts, reads nothing, never answers
+        host.serve("/d", b"3.0.8", drip_head=3.0)   # the head one byte every 3 s
         host.silent = True                     # every connection: accepted, never answered
         ...
         host.requests      # [Request(method, path, version, headers, raw)] in arrival order
@@ -57,6 +58,7 @@ class Route:
     delay: float = 0.0              # seconds before the answer
     headers: list = field(default_factory=list)
     body_length: int = None         # length of a callable body, for "auto"
+    drip_head: float = 0.0          # seconds between two bytes of the head
 
 
 class UpdateHost:
@@ -75,10 +77,10 @@ class UpdateHost:
 
     # -- configuration ----------------------------------------------------
     def serve(self, path, body=b"", status=200, content_length="auto", stop_after=None,
-              silent=False, delay=0.0, headers=(), body_length=None):
+              silent=False, delay=0.0, headers=(), body_length=None, drip_head=0.0):
         with self._lock:
             self._routes[path] = Route(body, status, content_length, stop_after, silent, delay,
-                                       list(headers), body_length)
+                                       list(headers), body_length, drip_head)
 
     def remove(self, path):
         with self._lock:
@@ -225,7 +227,14 @@ class UpdateHost:
         if length_header is not None:
             out.append(f"Content-Length: {length_header}")
         out += [f"{k}: {v}" for k, v in route.headers]
-        conn.sendall(("\r\n".join(out) + "\r\n\r\n").encode("latin-1"))
+        head = ("\r\n".join(out) + "\r\n\r\n").encode("latin-1")
+        if route.drip_head:
+            for i in range(len(head)):
+                conn.sendall(head[i:i + 1])
+                if self._stopping.wait(route.drip_head):
+                    return
+        else:
+            conn.sendall(head)
         if method == "HEAD":
             return
         left = route.stop_after
