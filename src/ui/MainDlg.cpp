@@ -57,9 +57,6 @@ CMainDlg::CMainDlg(HWND parent)
 }
 
 CMainDlg::~CMainDlg() {
-  // The second measurement pass uses the dialog's lists: it ends first.
-  m_measureCancel.Cancel();
-  m_retryThread.Join();
   m_pMemDC.Reset();
   m_pBkBitmap.Reset();
 }
@@ -178,9 +175,7 @@ BOOL CMainDlg::OnInitDialog() {
   }
 
   FillServerCatalogue();
-  StartDetection();
-  FillGroupCombos();
-  if (!m_arrProbeTargets.empty()) StartRetryThread();
+  MeasureServers();
   return TRUE;
 }
 
@@ -206,7 +201,7 @@ void CMainDlg::SetButtonFace(CImageButton& button, const ButtonFaces& faces) {
 void CMainDlg::OnDestroy() {
   // The window goes: the second measurement pass can end while the rest of
   // the dialog is torn down (the destructor waits for it).
-  m_measureCancel.Cancel();
+  m_measurement.Cancel();
   // Nor in the buffer the password field frees with its window.
   kivo::toolkit::WipeWindowText(Item(IDC_PASSWORD));
   SetMsgHandled(false);

@@ -10,13 +10,12 @@
 #include <vector>
 
 #include "servers/ServerCatalogue.h"
+#include "servers/ServerMeasurement.h"
 #include "toolkit/Dialog.h"
 #include "toolkit/Gdi.h"
 #include "toolkit/Handle.h"
 #include "toolkit/MessageMap.h"
 #include "toolkit/StringMap.h"
-#include "toolkit/Sync.h"
-#include "toolkit/Thread.h"
 #include "tray/SystemTray.h"
 #include "tray/TrayOwner.h"
 #include "ui/ButtonFaces.h"
@@ -52,11 +51,8 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   void OnCancel() override;
 
  private:
-  // Posted by the background measurement pass: wParam the index of the
-  // target that answered (kRetryFinished once the pass is over), lParam its
-  // round trip.
+  // Posted by the background measurement pass (ServerMeasurement::StartRetry).
   static constexpr UINT kRetryResultMessage = WM_APP + 1;
-  static constexpr WPARAM kRetryFinished = static_cast<WPARAM>(-1);
 
   bool Chinese() const noexcept { return kivo::servers::IsChineseVariant(m_nLangVariant); }
   void LoadTexts();
@@ -99,16 +95,10 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   // Servers.
   void FillServerCatalogue();
   std::string GetDialTarget();
-  void StartDetection();
-  void DetectionThreadProc();
-  bool ClaimNextServer(std::string& address);
-  void RecordProbeResult(const std::string& address, int roundTrip, bool succeeded);
-  void FillGroupCombos();
-  void StartRetryThread();
-  // On the second pass's thread: measures the targets and posts each answer
-  // to `window`.
-  static void RetryFailedServers(const std::vector<std::string>& targets, HWND window,
-                                 const kivo::toolkit::CancellationToken& cancel);
+  // The start-up pass, the lists filled with its results, and the second
+  // pass started for the servers that did not answer.
+  void MeasureServers();
+  void FillGroupCombos(const kivo::toolkit::StringMap& annotations);
   LRESULT OnRetryResult(WPARAM wp, LPARAM lp);
   void UpdateComboEntry(const std::string& address, const std::string& annotation);
   void OnDestroy();
@@ -150,8 +140,6 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   kivo::vpn::WindowClock m_clock;
   kivo::vpn::Connection m_connection;
   kivo::toolkit::StringMap m_mapServerAddress;
-  kivo::toolkit::StringMap m_mapServerDelay;
-  std::vector<std::string> m_arrProbeTargets;
   std::vector<std::string> m_arrGroupCT;
   std::vector<std::string> m_arrGroupCNC;
   std::vector<std::string> m_arrGroupOther;
@@ -163,14 +151,10 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   // Holds the background image; gives back its original object before it
   // is deleted (the old-bitmap pointer of the classic design).
   kivo::toolkit::MemorySurface m_pMemDC;
-  kivo::toolkit::CriticalSection m_csResults;
   HICON m_hIcon = nullptr;  // shared resource icon: not destroyed
   kivo::toolkit::UniqueIcon m_hSmallIcon;
-  // Cancels the probers of both measurement passes when the window goes.
-  kivo::toolkit::CancellationToken m_measureCancel;
-  // The background second pass, declared last so that it ends before the
-  // rest goes.
-  kivo::toolkit::WorkerThread m_retryThread;
+  // Declared last: its background pass ends before the rest goes.
+  kivo::servers::ServerMeasurement m_measurement;
 
   KIVO_DECLARE_MESSAGE_MAP(CMainDlg, kivo::toolkit::Dialog)
 };
