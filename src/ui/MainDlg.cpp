@@ -61,25 +61,6 @@ CMainDlg::~CMainDlg() {
   m_pBkBitmap.Reset();
 }
 
-int CMainDlg::LanguageVariant(LANGID systemLanguage) noexcept {
-  switch (systemLanguage) {
-    case 2052:
-      return 1;
-    case 3076:
-      return 2;
-    case 1028:
-      return 3;
-    case 5124:
-      return 4;
-    case 4100:
-      return 5;
-    case 2057:
-      return 6;
-    default:
-      return 0;
-  }
-}
-
 void CMainDlg::DoDataExchange() {
   m_btnAbout.Subclass(Item(IDC_ABOUT));
   m_btnNetPerf.Subclass(Item(IDC_NETPERF));
@@ -89,34 +70,11 @@ void CMainDlg::DoDataExchange() {
   m_btnAccountRegister.Subclass(Item(IDC_ACCOUNT_REGISTER));
 }
 
-void CMainDlg::LoadTexts() {
-  const bool zh = Chinese();
-  // Message texts: Chinese entry = English entry - 1.
-  auto text = [zh](UINT english) { return LoadResString(zh ? english - 1 : english); };
-
-  m_strGroupCT = zh ? Gbk("电信") : "CT";
-  m_strGroupCNC = zh ? Gbk("网通") : "CNC";
-  m_strGroupOther = zh ? Gbk("其它") : "Other";
-  m_strTrayTipFormat =
-      zh ? Gbk("Kivoline 连接\n速度: %.2f Mbps\n发送: %u 字节\n收到: %u 字节\nIP:   %s\n")
-         : "Kivoline Connection\nSpeed: %.2f Mbps\nSend: %u byte\nReceive: %u byte\nIP:   %s\n";
-  m_strConnected = zh ? Gbk("连接成功") : "Connected";
-  m_strAlreadyRunning = zh ? Gbk("已经运行") : "Alreadly Running";
-  m_strShowWindow = zh ? Gbk("显示窗口...") : "Show...";
-  m_strErrUnknownRas = text(173);
-  m_strErrCodeFormat = text(176);
-  m_strDialFailed = text(179);
-  m_strIdle = text(182);
-  m_strErrSetPhonebook = text(185);
-  m_strErrTestPhonebook = text(188);
-  m_strErrOpenPhonebook = text(191);
-  m_strFailSuffix = text(194);
-  m_nTrayMenuId = zh ? IDR_TRAY_MENU_ZH : IDR_TRAY_MENU_EN;
-
-  SetItemText(IDC_USER_LABEL, zh ? Gbk("用 户：") : "User :");
-  SetItemText(IDC_PASSWORD_LABEL, zh ? Gbk("密 码：") : "Password :");
-  SetItemText(IDC_STATUS_LABEL, zh ? Gbk("状 态：") : "Status :");
-  SetItemText(IDC_INTELLIGENT, zh ? Gbk("智能检测") : "Intelligent");
+void CMainDlg::ShowTexts() {
+  SetItemText(IDC_USER_LABEL, m_texts.userLabel);
+  SetItemText(IDC_PASSWORD_LABEL, m_texts.passwordLabel);
+  SetItemText(IDC_STATUS_LABEL, m_texts.statusLabel);
+  SetItemText(IDC_INTELLIGENT, m_texts.intelligent);
   SetItemText(IDC_WEB_ADDRESS, kivo::endpoints::kMakerUrl);
 }
 
@@ -134,10 +92,11 @@ BOOL CMainDlg::OnInitDialog() {
   LONG_PTR exStyle = ::GetWindowLongPtrA(Hwnd(), GWL_EXSTYLE);
   ::SetWindowLongPtrA(Hwnd(), GWL_EXSTYLE, (exStyle & ~WS_EX_APPWINDOW) | WS_EX_TOOLWINDOW);
 
-  m_nLangVariant = LanguageVariant(::GetSystemDefaultLangID());
-  LoadTexts();
+  m_language = kivo::toolkit::SystemLanguage();
+  m_texts = MainTexts::Load(m_language);
+  ShowTexts();
   m_connection.SetChinese(Chinese());
-  SetStatus(m_strIdle);
+  ShowStatus(kivo::toolkit::PairedTextId(kivo::vpn::Connection::kIdleTextId, m_language));
 
   std::string about = LoadResString(IDS_ABOUTBOX);
   if (!about.empty()) {
@@ -150,7 +109,7 @@ BOOL CMainDlg::OnInitDialog() {
   // A shell that refuses the icon (a start at logon before the taskbar
   // exists) does not stop the rest: the icon comes back once the taskbar
   // announces itself.
-  m_tray.Create(kTrayCallbackMessage, "Kivoline", m_hIcon, static_cast<UINT>(m_nTrayMenuId));
+  m_tray.Create(kTrayCallbackMessage, "Kivoline", m_hIcon, m_texts.trayMenuId);
 
   ::SendMessageA(Hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
   m_hSmallIcon.Reset(static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_KIVO),

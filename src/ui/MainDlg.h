@@ -14,6 +14,7 @@
 #include "toolkit/Dialog.h"
 #include "toolkit/Gdi.h"
 #include "toolkit/Handle.h"
+#include "toolkit/Language.h"
 #include "toolkit/MessageMap.h"
 #include "toolkit/StringMap.h"
 #include "tray/SystemTray.h"
@@ -21,6 +22,7 @@
 #include "ui/ButtonFaces.h"
 #include "ui/ImageButton.h"
 #include "ui/InstanceWindow.h"
+#include "ui/MainTexts.h"
 #include "vpn/Connection.h"
 #include "vpn/ConnectionClock.h"
 #include "vpn/RasDialLibrary.h"
@@ -35,12 +37,8 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   // CTrayOwner
   bool BuildStatusText(std::string& text) override;
   bool IsConnected() const override { return m_connection.Held(); }
-  std::string GetShowWindowText() const override { return m_strShowWindow; }
+  std::string GetShowWindowText() const override { return m_texts.showWindow; }
   HWND OwnerWindow() const override { return Hwnd(); }
-
-  // Language variant from a system default language id: 1 for 2052, 2 for
-  // 3076, 3 for 1028, 4 for 5124, 5 for 4100, 6 for 2057, 0 otherwise.
-  static int LanguageVariant(LANGID systemLanguage) noexcept;
 
  protected:
   void DoDataExchange() override;
@@ -54,8 +52,8 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   // Posted by the background measurement pass (ServerMeasurement::StartRetry).
   static constexpr UINT kRetryResultMessage = WM_APP + 1;
 
-  bool Chinese() const noexcept { return kivo::servers::IsChineseVariant(m_nLangVariant); }
-  void LoadTexts();
+  bool Chinese() const noexcept { return m_language == kivo::toolkit::Language::Chinese; }
+  void ShowTexts();
   void SetButtonSkins();
   // Images and window text of a skinned button, in the dialog's text set.
   void SetButtonFace(CImageButton& button, const ButtonFaces& faces);
@@ -119,7 +117,7 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   void OnIntelligent();
   void OnNetworkPerformance();
   int GroupComboId(int group) const noexcept;
-  const std::string& GroupCaption(int group) const noexcept;
+  std::string GroupCaption(int group) const;
 
   CImageButton m_btnAbout;
   CImageButton m_btnNetPerf;
@@ -127,10 +125,10 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   CImageButton m_btnConnect;
   CImageButton m_btnAccountStatus;
   CImageButton m_btnAccountRegister;
-  int m_nTrayMenuId = 529;
   CSystemTray m_tray;
   CInstanceWindow m_instanceWindow;
-  int m_nLangVariant = 0;
+  kivo::toolkit::Language m_language = kivo::toolkit::Language::English;
+  MainTexts m_texts;
   int m_nServerChoice = 0;
   // The connection and what it works with: the system's dialler on the
   // user's own phonebook (which the user may write without an
@@ -143,10 +141,6 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   std::vector<std::string> m_arrGroupCT;
   std::vector<std::string> m_arrGroupCNC;
   std::vector<std::string> m_arrGroupOther;
-  std::string m_strGroupCT, m_strGroupCNC, m_strGroupOther;
-  std::string m_strErrUnknownRas, m_strErrCodeFormat, m_strDialFailed, m_strIdle, m_strErrSetPhonebook,
-      m_strErrTestPhonebook, m_strErrOpenPhonebook, m_strFailSuffix;
-  std::string m_strTrayTipFormat, m_strConnected, m_strAlreadyRunning, m_strShowWindow;
   kivo::toolkit::UniqueBitmap m_pBkBitmap;
   // Holds the background image; gives back its original object before it
   // is deleted (the old-bitmap pointer of the classic design).

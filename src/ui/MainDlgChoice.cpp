@@ -46,15 +46,8 @@ int CMainDlg::GroupComboId(int group) const noexcept {
   }
 }
 
-const std::string& CMainDlg::GroupCaption(int group) const noexcept {
-  switch (group) {
-    case 1:
-      return m_strGroupCT;
-    case 2:
-      return m_strGroupCNC;
-    default:
-      return m_strGroupOther;
-  }
+std::string CMainDlg::GroupCaption(int group) const {
+  return kivo::servers::GroupCaption(static_cast<kivo::servers::IspGroup>(group), m_language);
 }
 
 std::string CMainDlg::GetDialTarget() {
@@ -137,7 +130,7 @@ void CMainDlg::OnIntelligent() {
 void CMainDlg::OnNetworkPerformance() {
   CNetPerfDlg dialog(Hwnd());
   dialog.SetCatalogue(m_mapServerAddress);
-  dialog.SetLanguage(m_nLangVariant);
+  dialog.SetLanguage(m_language);
   if (dialog.DoModal() != IDOK) return;
 
   const std::string name = dialog.GetChosenName();

@@ -8,7 +8,7 @@
 #include "ui/MainDlg.h"
 
 void CMainDlg::RunAboutBox() {
-  CAboutDlg about(Chinese() ? IDD_ABOUTBOX_ZH : IDD_ABOUTBOX_EN, Hwnd());
+  CAboutDlg about(m_texts.aboutBoxId, Hwnd());
   about.DoModal();
 }
 
@@ -74,7 +74,7 @@ HBRUSH CMainDlg::OnCtlColor(HDC dc, HWND control, UINT) {
 
 BOOL CMainDlg::OnCopyData(HWND, COPYDATASTRUCT*) {
   // A second copy of the client is starting: tell the user we run already.
-  m_tray.ShowBalloon(m_strAlreadyRunning);
+  m_tray.ShowBalloon(m_texts.alreadyRunning);
   return FALSE;
 }
 

@@ -60,7 +60,7 @@ LRESULT CMainDlg::OnEndSession(WPARAM ending, LPARAM) {
 }
 
 bool CMainDlg::BuildStatusText(std::string& text) {
-  return m_connection.StatusText(m_strTrayTipFormat, text);
+  return m_connection.StatusText(m_texts.trayTipFormat, text);
 }
 
 // --- Connection events ------------------------------------------------------
@@ -81,19 +81,19 @@ void CMainDlg::EnableInputs(bool enable) {
 
 void CMainDlg::ShowConnected() {
   ::ShowWindow(Hwnd(), SW_HIDE);
-  m_tray.ShowBalloon(m_strConnected);
+  m_tray.ShowBalloon(m_texts.connected);
 }
 
 void CMainDlg::ReportDialFailure(DWORD code) {
-  std::string text = kivo::vpn::FormatDialError(code, m_strErrUnknownRas, m_strErrCodeFormat);
-  ::MessageBoxA(Hwnd(), text.c_str(), m_strDialFailed.c_str(), MB_OK | MB_ICONERROR);
+  std::string text = kivo::vpn::FormatDialError(code, m_texts.errUnknownRas, m_texts.errCodeFormat);
+  ::MessageBoxA(Hwnd(), text.c_str(), m_texts.dialFailed.c_str(), MB_OK | MB_ICONERROR);
 }
 
 void CMainDlg::ReportPhonebookFailure(kivo::vpn::PhonebookFailure failure) {
   using kivo::vpn::PhonebookFailure;
-  const std::string& text = failure == PhonebookFailure::Test   ? m_strErrTestPhonebook
-                            : failure == PhonebookFailure::Open ? m_strErrOpenPhonebook
-                                                                : m_strErrSetPhonebook;
+  const std::string& text = failure == PhonebookFailure::Test   ? m_texts.errTestPhonebook
+                            : failure == PhonebookFailure::Open ? m_texts.errOpenPhonebook
+                                                                : m_texts.errSetPhonebook;
   ::MessageBoxA(Hwnd(), text.c_str(), kivo::toolkit::Application::Title().c_str(), MB_OK);
 }
 

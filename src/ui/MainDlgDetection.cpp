@@ -20,7 +20,7 @@ void CMainDlg::MeasureServers() {
   std::vector<std::string> unanswered;
   for (size_t i = 0; i < addresses.size(); ++i) {
     annotations.SetAt(addresses[i],
-                      results[i].answered ? DelayAnnotation(results[i].roundTripMs) : m_strFailSuffix);
+                      results[i].answered ? DelayAnnotation(results[i].roundTripMs) : m_texts.failSuffix);
     if (!results[i].answered) unanswered.push_back(addresses[i]);
   }
   FillGroupCombos(annotations);

@@ -23,6 +23,8 @@
 
 #include <string>
 
+#include "resource.h"
+#include "toolkit/Language.h"
 #include "vpn/ConnectionClock.h"
 #include "vpn/DialLibrary.h"
 #include "vpn/DialNotifier.h"
@@ -60,8 +62,8 @@ class Connection {
   static constexpr UINT kCheckPeriodMs = 1000;
   static constexpr UINT kRedialPeriodMs = 3000;
   static constexpr DWORD kHangUpWaitMs = 3000;
-  // The idle text: English 182, Chinese 181.
-  static constexpr UINT kIdleTextId = 182;
+  // The idle text (English id; the Chinese one follows the pair rule).
+  static constexpr UINT kIdleTextId = IDS_IDLE_EN;
 
   Connection(DialLibrary& library, ConnectionClock& clock, ConnectionEvents& events) noexcept
       : library_(library), clock_(clock), events_(events) {}
@@ -107,7 +109,10 @@ class Connection {
   void StopRedial();
   void StopCheck();
   void ShowIdle();
-  UINT TextId(UINT englishId) const noexcept { return chinese_ ? englishId - 1 : englishId; }
+  UINT TextId(UINT englishId) const noexcept {
+    return toolkit::PairedTextId(englishId,
+                                 chinese_ ? toolkit::Language::Chinese : toolkit::Language::English);
+  }
 
   DialLibrary& library_;
   ConnectionClock& clock_;
