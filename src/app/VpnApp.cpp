@@ -61,7 +61,7 @@ bool CVpnApp::InitInstance() {
       ::SendMessageTimeoutA(first, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG,
                             kCopyDataTimeoutMs, &answer);
     } else {
-      MessageBox(m_strAlreadyRunningMsg);
+      ShowMessage(m_strAlreadyRunningMsg);
     }
     return false;
   }
@@ -69,7 +69,7 @@ bool CVpnApp::InitInstance() {
   // 4. Sockets.
   WSADATA wsa;
   if (::WSAStartup(MAKEWORD(1, 1), &wsa) != 0) {
-    MessageBox(m_strSocketFailedMsg);
+    ShowMessage(m_strSocketFailedMsg);
     return false;
   }
   m_bSocketsStarted = true;

@@ -17,6 +17,10 @@ struct CatalogueServer {
   const char* nameChinese;  // GBK bytes
   const char* nameEnglish;
   const char* address;
+
+  const char* Name(toolkit::Language language) const noexcept {
+    return language == toolkit::Language::Chinese ? nameChinese : nameEnglish;
+  }
 };
 
 // The six servers in catalogue order: CT1, CT2, CNC1, CNC2, Other1, Other2.

@@ -28,20 +28,22 @@ const kivo::toolkit::MessageMap<CMainDlg>& CMainDlg::GetMessageMap() {
                              .Timer(&CMainDlg::OnTimer)
                              .Command(IDC_NETPERF, BN_CLICKED, &CMainDlg::OnNetworkPerformance)
                              .Command(IDC_INTELLIGENT, BN_CLICKED, &CMainDlg::OnIntelligent)
-                             .Command(IDC_USER, EN_CHANGE, &CMainDlg::OnChangeUser)
-                             .Command(IDC_PASSWORD, EN_CHANGE, &CMainDlg::OnChangePassword)
-                             .Command(IDC_GROUP_CT, CBN_DROPDOWN, &CMainDlg::OnDropDownCT)
-                             .Command(IDC_GROUP_CT, CBN_CLOSEUP, &CMainDlg::OnCloseUpCT)
-                             .Command(IDC_GROUP_CT, CBN_SELCHANGE, &CMainDlg::OnSelChangeCT)
-                             .Command(IDC_GROUP_CNC, CBN_DROPDOWN, &CMainDlg::OnDropDownCNC)
-                             .Command(IDC_GROUP_CNC, CBN_CLOSEUP, &CMainDlg::OnCloseUpCNC)
-                             .Command(IDC_GROUP_CNC, CBN_SELCHANGE, &CMainDlg::OnSelChangeCNC)
-                             .Command(IDC_GROUP_OTHER, CBN_DROPDOWN, &CMainDlg::OnDropDownOther)
-                             .Command(IDC_GROUP_OTHER, CBN_CLOSEUP, &CMainDlg::OnCloseUpOther)
-                             .Command(IDC_GROUP_OTHER, CBN_SELCHANGE, &CMainDlg::OnSelChangeOther)
-                             .Command(IDC_ACCOUNT_STATUS, BN_CLICKED, &CMainDlg::OnAccountStatus)
-                             .Command(IDC_ACCOUNT_REGISTER, BN_CLICKED, &CMainDlg::OnAccountRegister)
+                             .Command(IDC_USER, EN_CHANGE, &CMainDlg::UpdateConnectButton)
+                             .Command(IDC_PASSWORD, EN_CHANGE, &CMainDlg::UpdateConnectButton)
+                             .Command(IDC_GROUP_CT, CBN_DROPDOWN, &CMainDlg::OnGroupDropDown)
+                             .Command(IDC_GROUP_CT, CBN_CLOSEUP, &CMainDlg::OnGroupCloseUp)
+                             .Command(IDC_GROUP_CT, CBN_SELCHANGE, &CMainDlg::OnGroupSelChange)
+                             .Command(IDC_GROUP_CNC, CBN_DROPDOWN, &CMainDlg::OnGroupDropDown)
+                             .Command(IDC_GROUP_CNC, CBN_CLOSEUP, &CMainDlg::OnGroupCloseUp)
+                             .Command(IDC_GROUP_CNC, CBN_SELCHANGE, &CMainDlg::OnGroupSelChange)
+                             .Command(IDC_GROUP_OTHER, CBN_DROPDOWN, &CMainDlg::OnGroupDropDown)
+                             .Command(IDC_GROUP_OTHER, CBN_CLOSEUP, &CMainDlg::OnGroupCloseUp)
+                             .Command(IDC_GROUP_OTHER, CBN_SELCHANGE, &CMainDlg::OnGroupSelChange)
+                             .Command(IDC_ACCOUNT_STATUS, BN_CLICKED, &CMainDlg::OnAccountPage)
+                             .Command(IDC_ACCOUNT_REGISTER, BN_CLICKED, &CMainDlg::OnAccountPage)
                              .Command(IDC_ABOUT, BN_CLICKED, &CMainDlg::OnAbout)
+                             .Message(kivo::vpn::kDialEventMessage, &CMainDlg::OnDialEvent)
+                             .Message(kivo::vpn::kRedialMessage, &CMainDlg::OnRedialRequest)
                              .Message(kRetryResultMessage, &CMainDlg::OnRetryResult)
                              .Message(WM_ENDSESSION, &CMainDlg::OnEndSession)
                              .Destroy(&CMainDlg::OnDestroy);
@@ -125,11 +127,10 @@ BOOL CMainDlg::OnInitDialog() {
   m_pMemDC.CreateFor(Hwnd());
   m_pMemDC.Select(m_pBkBitmap.Get());
 
-  const int combos[] = {IDC_GROUP_CT, IDC_GROUP_CNC, IDC_GROUP_OTHER};
-  for (int group = 1; group <= 3; ++group) {
-    kivo::toolkit::ComboBox combo(Item(combos[group - 1]));
+  for (const GroupCombo& group : kGroupCombos) {
+    kivo::toolkit::ComboBox combo(Item(group.comboId));
     combo.SetDroppedWidth(80);
-    combo.AddString(GroupCaption(group));
+    combo.AddString(GroupCaption(static_cast<int>(group.group)));
     combo.SetCurSel(0);
   }
 

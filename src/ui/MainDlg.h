@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "resource.h"
 #include "servers/ServerCatalogue.h"
 #include "servers/ServerMeasurement.h"
 #include "toolkit/Dialog.h"
@@ -44,13 +45,20 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   void DoDataExchange() override;
   BOOL OnInitDialog() override;
   bool PreTranslateMessage(MSG& msg) override;
-  LRESULT DefWindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
   void OnOK() override;
   void OnCancel() override;
 
  private:
   // Posted by the background measurement pass (ServerMeasurement::StartRetry).
   static constexpr UINT kRetryResultMessage = WM_APP + 1;
+  // Each server group's list.
+  struct GroupCombo {
+    kivo::servers::IspGroup group;
+    int comboId;
+  };
+  static constexpr GroupCombo kGroupCombos[] = {{kivo::servers::IspGroup::CT, IDC_GROUP_CT},
+                                                {kivo::servers::IspGroup::CNC, IDC_GROUP_CNC},
+                                                {kivo::servers::IspGroup::Other, IDC_GROUP_OTHER}};
 
   bool Chinese() const noexcept { return m_language == kivo::toolkit::Language::Chinese; }
   void ShowTexts();
@@ -66,16 +74,14 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   void OnLButtonDown(UINT flags, POINT pt);
   HBRUSH OnCtlColor(HDC dc, HWND control, UINT kind);
   BOOL OnCopyData(HWND sender, COPYDATASTRUCT* data);
-  void OnAccountRegister();
-  void OnAccountStatus();
+  void OnAccountPage(int buttonId);
   void OnAbout();
-  void RunAboutBox();
 
   // Connection: the handlers hand over to m_connection, whose events
   // change the window.
-  void OnChangeUser();
-  void OnChangePassword();
   void UpdateConnectButton();
+  LRESULT OnDialEvent(WPARAM notice, LPARAM error);
+  LRESULT OnRedialRequest(WPARAM, LPARAM);
   void OnTimer(UINT_PTR id);
   // Logoff or shutdown: the process may be ended any time after this
   // returns, so the link, the entry and the tray icon go now.
@@ -96,27 +102,19 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   // The start-up pass, the lists filled with its results, and the second
   // pass started for the servers that did not answer.
   void MeasureServers();
-  void FillGroupCombos(const kivo::toolkit::StringMap& annotations);
   LRESULT OnRetryResult(WPARAM wp, LPARAM lp);
   void UpdateComboEntry(const std::string& address, const std::string& annotation);
   void OnDestroy();
-  void LeaveServerChoice();
-  void SelectGroupOfServer(const std::string& name);
-  void OnGroupDropDown(int group);
-  void OnGroupCloseUp(int group);
-  void OnGroupSelChange(int group);
-  void OnDropDownCT() { OnGroupDropDown(1); }
-  void OnDropDownCNC() { OnGroupDropDown(2); }
-  void OnDropDownOther() { OnGroupDropDown(3); }
-  void OnCloseUpCT() { OnGroupCloseUp(1); }
-  void OnCloseUpCNC() { OnGroupCloseUp(2); }
-  void OnCloseUpOther() { OnGroupCloseUp(3); }
-  void OnSelChangeCT() { OnGroupSelChange(1); }
-  void OnSelChangeCNC() { OnGroupSelChange(2); }
-  void OnSelChangeOther() { OnGroupSelChange(3); }
+  // Makes `group` (0 Intelligent, else an IspGroup) the server choice; the
+  // list of the choice left shows its caption again.
+  void ChooseGroup(int group);
+  void OnGroupDropDown(int comboId);
+  void OnGroupCloseUp(int comboId);
+  void OnGroupSelChange(int comboId);
   void OnIntelligent();
   void OnNetworkPerformance();
-  int GroupComboId(int group) const noexcept;
+  static int ComboOfGroup(int group) noexcept;
+  static int GroupOfCombo(int comboId) noexcept;
   std::string GroupCaption(int group) const;
 
   CImageButton m_btnAbout;
@@ -138,9 +136,6 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   kivo::vpn::WindowClock m_clock;
   kivo::vpn::Connection m_connection;
   kivo::toolkit::StringMap m_mapServerAddress;
-  std::vector<std::string> m_arrGroupCT;
-  std::vector<std::string> m_arrGroupCNC;
-  std::vector<std::string> m_arrGroupOther;
   kivo::toolkit::UniqueBitmap m_pBkBitmap;
   // Holds the background image; gives back its original object before it
   // is deleted (the old-bitmap pointer of the classic design).

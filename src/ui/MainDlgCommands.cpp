@@ -7,14 +7,14 @@
 #include "ui/AboutDlg.h"
 #include "ui/MainDlg.h"
 
-void CMainDlg::RunAboutBox() {
+void CMainDlg::OnAbout() {
   CAboutDlg about(m_texts.aboutBoxId, Hwnd());
   about.DoModal();
 }
 
 void CMainDlg::OnSysCommand(UINT id, LPARAM) {
   if ((id & 0xFFF0) == IDM_ABOUTBOX || (id & 0xFFF0) == SC_CONTEXTHELP) {
-    RunAboutBox();
+    OnAbout();
   } else if (id == SC_CLOSE) {
     ::ShowWindow(Hwnd(), SW_HIDE);
   } else {
@@ -78,15 +78,11 @@ BOOL CMainDlg::OnCopyData(HWND, COPYDATASTRUCT*) {
   return FALSE;
 }
 
-void CMainDlg::OnAccountRegister() {
-  ::ShellExecuteA(nullptr, "open", kivo::endpoints::kRegisterUrl, nullptr, nullptr, SW_SHOWMAXIMIZED);
+void CMainDlg::OnAccountPage(int buttonId) {
+  const char* page =
+      buttonId == IDC_ACCOUNT_REGISTER ? kivo::endpoints::kRegisterUrl : kivo::endpoints::kStatusUrl;
+  ::ShellExecuteA(nullptr, "open", page, nullptr, nullptr, SW_SHOWMAXIMIZED);
 }
-
-void CMainDlg::OnAccountStatus() {
-  ::ShellExecuteA(nullptr, "open", kivo::endpoints::kStatusUrl, nullptr, nullptr, SW_SHOWMAXIMIZED);
-}
-
-void CMainDlg::OnAbout() { RunAboutBox(); }
 
 bool CMainDlg::PreTranslateMessage(MSG& msg) {
   if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) {

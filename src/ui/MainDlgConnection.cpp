@@ -9,9 +9,6 @@
 
 // --- Connect precondition ---------------------------------------------------
 
-void CMainDlg::OnChangeUser() { UpdateConnectButton(); }
-void CMainDlg::OnChangePassword() { UpdateConnectButton(); }
-
 void CMainDlg::UpdateConnectButton() {
   const bool filled =
       ::GetWindowTextLengthA(Item(IDC_USER)) > 0 && ::GetWindowTextLengthA(Item(IDC_PASSWORD)) > 0;
@@ -33,16 +30,14 @@ void CMainDlg::OnCancel() {
   if (!m_connection.Cancel()) kivo::toolkit::Dialog::OnCancel();
 }
 
-LRESULT CMainDlg::DefWindowProc(UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == kivo::vpn::kDialEventMessage) {
-    m_connection.OnNotice(kivo::vpn::UnpackDialNotice(wp), static_cast<DWORD>(lp));
-    return 0;
-  }
-  if (msg == kivo::vpn::kRedialMessage) {
-    m_connection.Redial();
-    return 0;
-  }
-  return kivo::toolkit::Dialog::DefWindowProc(msg, wp, lp);
+LRESULT CMainDlg::OnDialEvent(WPARAM notice, LPARAM error) {
+  m_connection.OnNotice(kivo::vpn::UnpackDialNotice(notice), static_cast<DWORD>(error));
+  return 0;
+}
+
+LRESULT CMainDlg::OnRedialRequest(WPARAM, LPARAM) {
+  m_connection.Redial();
+  return 0;
 }
 
 void CMainDlg::OnTimer(UINT_PTR id) {

@@ -12,33 +12,20 @@ using kivo::servers::EntryName;
 using kivo::toolkit::ComboBox;
 
 void CMainDlg::MeasureServers() {
+  const auto& catalogue = kivo::servers::ServerCatalogue();
   std::vector<std::string> addresses;
-  for (const auto& [name, address] : m_mapServerAddress) addresses.push_back(address);
+  for (const auto& server : catalogue) addresses.push_back(server.address);
   const std::vector<kivo::servers::Measured> results = m_measurement.MeasureAll(addresses);
 
-  kivo::toolkit::StringMap annotations;
   std::vector<std::string> unanswered;
-  for (size_t i = 0; i < addresses.size(); ++i) {
-    annotations.SetAt(addresses[i],
-                      results[i].answered ? DelayAnnotation(results[i].roundTripMs) : m_texts.failSuffix);
-    if (!results[i].answered) unanswered.push_back(addresses[i]);
+  for (size_t i = 0; i < catalogue.size(); ++i) {
+    const kivo::servers::Measured& result = results[i];
+    ComboBox combo(Item(ComboOfGroup(static_cast<int>(catalogue[i].group))));
+    combo.AddString(catalogue[i].Name(m_language) +
+                    (result.answered ? DelayAnnotation(result.roundTripMs) : m_texts.failSuffix));
+    if (!result.answered) unanswered.push_back(addresses[i]);
   }
-  FillGroupCombos(annotations);
   if (!unanswered.empty()) m_measurement.StartRetry(std::move(unanswered), Hwnd(), kRetryResultMessage);
-}
-
-void CMainDlg::FillGroupCombos(const kivo::toolkit::StringMap& annotations) {
-  const std::pair<const std::vector<std::string>*, int> groups[] = {
-      {&m_arrGroupCT, IDC_GROUP_CT}, {&m_arrGroupCNC, IDC_GROUP_CNC}, {&m_arrGroupOther, IDC_GROUP_OTHER}};
-  for (const auto& [names, comboId] : groups) {
-    ComboBox combo(Item(comboId));
-    for (const std::string& name : *names) {
-      std::string address, annotation;
-      m_mapServerAddress.Lookup(name, address);
-      annotations.Lookup(address, annotation);
-      combo.AddString(name + annotation);
-    }
-  }
 }
 
 LRESULT CMainDlg::OnRetryResult(WPARAM index, LPARAM roundTrip) {
@@ -48,8 +35,8 @@ LRESULT CMainDlg::OnRetryResult(WPARAM index, LPARAM roundTrip) {
 }
 
 void CMainDlg::UpdateComboEntry(const std::string& address, const std::string& annotation) {
-  for (int comboId : {IDC_GROUP_CT, IDC_GROUP_CNC, IDC_GROUP_OTHER}) {
-    ComboBox combo(Item(comboId));
+  for (const GroupCombo& group : kGroupCombos) {
+    ComboBox combo(Item(group.comboId));
     const int count = combo.Count();
     for (int k = 0; k < count; ++k) {
       const std::string name = EntryName(combo.ItemText(k));
