@@ -3,10 +3,10 @@
 
 #include <cstring>
 
-#include "ServiceEndpoints.h"
 #include "resource.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Strings.h"
+#include "ui/GroupCombos.h"
 #include "vpn/Phonebook.h"
 
 using kivo::toolkit::Gbk;
@@ -72,14 +72,6 @@ void CMainDlg::DoDataExchange() {
   m_btnAccountRegister.Subclass(Item(IDC_ACCOUNT_REGISTER));
 }
 
-void CMainDlg::ShowTexts() {
-  SetItemText(IDC_USER_LABEL, m_texts.userLabel);
-  SetItemText(IDC_PASSWORD_LABEL, m_texts.passwordLabel);
-  SetItemText(IDC_STATUS_LABEL, m_texts.statusLabel);
-  SetItemText(IDC_INTELLIGENT, m_texts.intelligent);
-  SetItemText(IDC_WEB_ADDRESS, kivo::endpoints::kMakerUrl);
-}
-
 BOOL CMainDlg::OnInitDialog() {
   // Dial notices and the connection's timers come to this window; a
   // second copy of the client finds it through its instance window.
@@ -96,7 +88,7 @@ BOOL CMainDlg::OnInitDialog() {
 
   m_language = kivo::toolkit::SystemLanguage();
   m_texts = MainTexts::Load(m_language);
-  ShowTexts();
+  for (const auto& [id, text] : m_texts.controls) SetItemText(id, text);
   m_connection.SetChinese(Chinese());
   ShowStatus(kivo::toolkit::PairedTextId(kivo::vpn::Connection::kIdleTextId, m_language));
 

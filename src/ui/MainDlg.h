@@ -7,10 +7,7 @@
 #include "vpn/RasRecords.h"
 
 #include <string>
-#include <vector>
 
-#include "resource.h"
-#include "servers/ServerCatalogue.h"
 #include "servers/ServerMeasurement.h"
 #include "toolkit/Dialog.h"
 #include "toolkit/Gdi.h"
@@ -51,17 +48,8 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
  private:
   // Posted by the background measurement pass (ServerMeasurement::StartRetry).
   static constexpr UINT kRetryResultMessage = WM_APP + 1;
-  // Each server group's list.
-  struct GroupCombo {
-    kivo::servers::IspGroup group;
-    int comboId;
-  };
-  static constexpr GroupCombo kGroupCombos[] = {{kivo::servers::IspGroup::CT, IDC_GROUP_CT},
-                                                {kivo::servers::IspGroup::CNC, IDC_GROUP_CNC},
-                                                {kivo::servers::IspGroup::Other, IDC_GROUP_OTHER}};
 
   bool Chinese() const noexcept { return m_language == kivo::toolkit::Language::Chinese; }
-  void ShowTexts();
   void SetButtonSkins();
   // Images and window text of a skinned button, in the dialog's text set.
   void SetButtonFace(CImageButton& button, const ButtonFaces& faces);
@@ -113,8 +101,6 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   void OnGroupSelChange(int comboId);
   void OnIntelligent();
   void OnNetworkPerformance();
-  static int ComboOfGroup(int group) noexcept;
-  static int GroupOfCombo(int comboId) noexcept;
   std::string GroupCaption(int group) const;
 
   CImageButton m_btnAbout;

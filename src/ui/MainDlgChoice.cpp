@@ -4,6 +4,7 @@
 #include "resource.h"
 #include "servers/ServerCatalogue.h"
 #include "toolkit/Controls.h"
+#include "ui/GroupCombos.h"
 #include "ui/MainDlg.h"
 #include "ui/NetPerfDlg.h"
 
@@ -16,20 +17,6 @@ void CMainDlg::FillServerCatalogue() {
   for (const auto& server : kivo::servers::ServerCatalogue()) {
     m_mapServerAddress.SetAt(server.Name(m_language), server.address);
   }
-}
-
-int CMainDlg::ComboOfGroup(int group) noexcept {
-  for (const GroupCombo& entry : kGroupCombos) {
-    if (static_cast<int>(entry.group) == group) return entry.comboId;
-  }
-  return 0;
-}
-
-int CMainDlg::GroupOfCombo(int comboId) noexcept {
-  for (const GroupCombo& entry : kGroupCombos) {
-    if (entry.comboId == comboId) return static_cast<int>(entry.group);
-  }
-  return 0;
 }
 
 std::string CMainDlg::GroupCaption(int group) const {

@@ -1,6 +1,8 @@
 // Window behaviour of the main dialog: system menu, painting, dragging,
 // transparent labels, the About box, the account pages and the answer to a
 // second copy of the client.
+#include <algorithm>
+
 #include "ServiceEndpoints.h"
 #include "resource.h"
 #include "toolkit/Gdi.h"
@@ -53,20 +55,12 @@ void CMainDlg::OnLButtonDown(UINT, POINT pt) {
 }
 
 HBRUSH CMainDlg::OnCtlColor(HDC dc, HWND control, UINT) {
-  switch (::GetDlgCtrlID(control)) {
-    case IDC_STATUS:
-    case IDC_USER_LABEL:
-    case IDC_PASSWORD_LABEL:
-    case IDC_STATUS_LABEL:
-    case IDC_INTELLIGENT:
-    case IDC_WEB_ADDRESS:
-      if (control != Hwnd()) {
-        ::SetBkMode(dc, TRANSPARENT);
-        return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
-      }
-      break;
-    default:
-      break;
+  // The labels and the status line are drawn over the skin.
+  static constexpr int kTransparent[] = {IDC_STATUS,       IDC_USER_LABEL,  IDC_PASSWORD_LABEL,
+                                         IDC_STATUS_LABEL, IDC_INTELLIGENT, IDC_WEB_ADDRESS};
+  if (control != Hwnd() && std::ranges::count(kTransparent, ::GetDlgCtrlID(control)) > 0) {
+    ::SetBkMode(dc, TRANSPARENT);
+    return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
   }
   SetMsgHandled(false);
   return nullptr;

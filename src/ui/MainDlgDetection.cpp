@@ -5,6 +5,7 @@
 #include "resource.h"
 #include "servers/ServerCatalogue.h"
 #include "toolkit/Controls.h"
+#include "ui/GroupCombos.h"
 #include "ui/MainDlg.h"
 
 using kivo::servers::DelayAnnotation;

@@ -1,5 +1,6 @@
 #include "ui/MainTexts.h"
 
+#include "ServiceEndpoints.h"
 #include "resource.h"
 #include "toolkit/Strings.h"
 
@@ -29,10 +30,11 @@ MainTexts MainTexts::Load(Language language) {
   t.connected = pick("连接成功", "Connected");
   t.alreadyRunning = pick("已经运行", "Alreadly Running");
   t.showWindow = pick("显示窗口...", "Show...");
-  t.userLabel = pick("用 户：", "User :");
-  t.passwordLabel = pick("密 码：", "Password :");
-  t.statusLabel = pick("状 态：", "Status :");
-  t.intelligent = pick("智能检测", "Intelligent");
+  t.controls = {{IDC_USER_LABEL, pick("用 户：", "User :")},
+                {IDC_PASSWORD_LABEL, pick("密 码：", "Password :")},
+                {IDC_STATUS_LABEL, pick("状 态：", "Status :")},
+                {IDC_INTELLIGENT, pick("智能检测", "Intelligent")},
+                {IDC_WEB_ADDRESS, kivo::endpoints::kMakerUrl}};
   t.trayMenuId = zh ? IDR_TRAY_MENU_ZH : IDR_TRAY_MENU_EN;
   t.aboutBoxId = zh ? IDD_ABOUTBOX_ZH : IDD_ABOUTBOX_EN;
   return t;

@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "toolkit/Language.h"
 
@@ -14,8 +16,9 @@ struct MainTexts {
   std::string failSuffix;
   // The tray: the statistics tip's format, balloons and the menu's Show item.
   std::string trayTipFormat, connected, alreadyRunning, showWindow;
-  // The dialog's labels and the Intelligent radio button.
-  std::string userLabel, passwordLabel, statusLabel, intelligent;
+  // The dialog's labels, the Intelligent radio button and the maker's
+  // address, each with its control's id.
+  std::vector<std::pair<int, std::string>> controls;
   UINT trayMenuId = 0;
   UINT aboutBoxId = 0;
 
