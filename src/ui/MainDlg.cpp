@@ -59,8 +59,8 @@ CMainDlg::CMainDlg(HWND parent)
 }
 
 CMainDlg::~CMainDlg() {
-  m_pMemDC.Reset();
-  m_pBkBitmap.Reset();
+  m_hMemDC.Reset();
+  m_hBkBitmap.Reset();
 }
 
 void CMainDlg::DoDataExchange() {
@@ -115,9 +115,9 @@ BOOL CMainDlg::OnInitDialog() {
 
   SetButtonSkins();
 
-  m_pBkBitmap.Reset(::LoadBitmapA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDB_BACKGROUND)));
-  m_pMemDC.CreateFor(Hwnd());
-  m_pMemDC.Select(m_pBkBitmap.Get());
+  m_hBkBitmap.Reset(::LoadBitmapA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDB_BACKGROUND)));
+  m_hMemDC.CreateFor(Hwnd());
+  m_hMemDC.Select(m_hBkBitmap.Get());
 
   for (const GroupCombo& group : kGroupCombos) {
     kivo::toolkit::ComboBox combo(Item(group.comboId));

@@ -122,10 +122,10 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   kivo::vpn::WindowClock m_clock;
   kivo::vpn::Connection m_connection;
   kivo::toolkit::StringMap m_mapServerAddress;
-  kivo::toolkit::UniqueBitmap m_pBkBitmap;
+  kivo::toolkit::UniqueBitmap m_hBkBitmap;
   // Holds the background image; gives back its original object before it
   // is deleted (the old-bitmap pointer of the classic design).
-  kivo::toolkit::MemorySurface m_pMemDC;
+  kivo::toolkit::MemorySurface m_hMemDC;
   HICON m_hIcon = nullptr;  // shared resource icon: not destroyed
   kivo::toolkit::UniqueIcon m_hSmallIcon;
   // Declared last: its background pass ends before the rest goes.

@@ -40,8 +40,8 @@ void CMainDlg::OnPaint() {
   kivo::toolkit::PaintDc dc(Hwnd());
   // Without the background surface (initialisation stopped early) there is
   // nothing to copy.
-  if (m_pMemDC.Valid()) {
-    ::BitBlt(dc.Get(), rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, m_pMemDC.Get(), 0, 0,
+  if (m_hMemDC.Valid()) {
+    ::BitBlt(dc.Get(), rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, m_hMemDC.Get(), 0, 0,
              SRCCOPY);
   }
 }
