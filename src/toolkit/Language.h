@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <string>
-
 namespace kivo::toolkit {
 
 enum class Language { English, Chinese };
