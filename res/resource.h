@@ -86,9 +86,14 @@
 #define IDS_SOCKET_FAILED_ZH 2
 #define IDS_SOCKET_FAILED_EN 3
 #define IDS_ABOUTBOX 99
-#define IDS_STATE_FIRST_ZH 100
-#define IDS_STATE_FIRST_EN 124
-#define IDS_ERR_UNKNOWN_RAS_ZH 172
+// Message texts in pairs: each Chinese text has the id below minus one
+#define IDS_ERR_UNKNOWN_RAS_EN 173
+#define IDS_ERR_CODE_FORMAT_EN 176
+#define IDS_DIAL_FAILED_EN 179
+#define IDS_IDLE_EN 182
+#define IDS_ERR_SET_PHONEBOOK_EN 185
+#define IDS_ERR_TEST_PHONEBOOK_EN 188
+#define IDS_ERR_OPEN_PHONEBOOK_EN 191
 #define IDS_FAIL_SUFFIX_EN 194
 // The connection's wait for the network, and the advice line of a failure
 // box for the errors users meet most (Chinese = English - 1)

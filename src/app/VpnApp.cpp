@@ -10,6 +10,7 @@
 #include "app/UpdaterGate.h"
 #include "KivoVersion.h"
 #include "resource.h"
+#include "toolkit/Language.h"
 #include "toolkit/Strings.h"
 #include "ui/InstanceWindow.h"
 #include "ui/MainDlg.h"
@@ -43,8 +44,7 @@ WORD CVpnApp::FindResourceLanguage(HMODULE module) {
 
 bool CVpnApp::InitInstance() {
   // 1. The language of the two start-up messages.
-  const LANGID system = ::GetSystemDefaultLangID();
-  const bool chinese = system == 2052 || system == 4100;
+  const bool chinese = kivo::toolkit::SystemLanguage() == kivo::toolkit::Language::Chinese;
   m_strAlreadyRunningMsg = chinese ? kivo::toolkit::Gbk("Kivoline已经运行!") : "Kivoline already running!";
   m_strSocketFailedMsg = kivo::toolkit::LoadResString(chinese ? IDS_SOCKET_FAILED_ZH : IDS_SOCKET_FAILED_EN);
 
@@ -61,7 +61,7 @@ bool CVpnApp::InitInstance() {
       ::SendMessageTimeoutA(first, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG,
                             kCopyDataTimeoutMs, &answer);
     } else {
-      MessageBox(m_strAlreadyRunningMsg);
+      ShowMessage(m_strAlreadyRunningMsg);
     }
     return false;
   }
@@ -69,7 +69,7 @@ bool CVpnApp::InitInstance() {
   // 4. Sockets.
   WSADATA wsa;
   if (::WSAStartup(MAKEWORD(1, 1), &wsa) != 0) {
-    MessageBox(m_strSocketFailedMsg);
+    ShowMessage(m_strSocketFailedMsg);
     return false;
   }
   m_bSocketsStarted = true;

@@ -19,7 +19,8 @@ const std::array<CatalogueServer, 6>& ServerCatalogue() {
   return catalogue;
 }
 
-const char* GroupCaption(IspGroup group, bool chinese) noexcept {
+const char* GroupCaption(IspGroup group, toolkit::Language language) noexcept {
+  const bool chinese = language == toolkit::Language::Chinese;
   switch (group) {
     case IspGroup::CT:
       return chinese ? "\xB5\xE7\xD0\xC5" : "CT";

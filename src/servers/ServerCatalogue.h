@@ -6,6 +6,8 @@
 #include <array>
 #include <string>
 
+#include "toolkit/Language.h"
+
 namespace kivo::servers {
 
 enum class IspGroup { CT = 1, CNC = 2, Other = 3 };
@@ -15,18 +17,17 @@ struct CatalogueServer {
   const char* nameChinese;  // GBK bytes
   const char* nameEnglish;
   const char* address;
-};
 
-// The language variant of the system's default language (0 to 6) names the
-// Chinese text set for 1 (2052) and 5 (4100) only; the server names, the
-// main window and the performance dialog all follow it.
-inline bool IsChineseVariant(int variant) noexcept { return variant == 1 || variant == 5; }
+  const char* Name(toolkit::Language language) const noexcept {
+    return language == toolkit::Language::Chinese ? nameChinese : nameEnglish;
+  }
+};
 
 // The six servers in catalogue order: CT1, CT2, CNC1, CNC2, Other1, Other2.
 const std::array<CatalogueServer, 6>& ServerCatalogue();
 
 // Group captions, GBK bytes for the Chinese set.
-const char* GroupCaption(IspGroup group, bool chinese) noexcept;
+const char* GroupCaption(IspGroup group, toolkit::Language language) noexcept;
 
 // The server name of a list entry: its text before the first "(". An entry
 // without one (a group caption) has the empty name.

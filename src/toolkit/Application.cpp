@@ -33,7 +33,7 @@ std::string Application::Title() {
   return name;
 }
 
-int Application::MessageBox(const std::string& text, UINT type) const {
+int Application::ShowMessage(const std::string& text, UINT type) const {
   return ::MessageBoxA(nullptr, text.c_str(), Title().c_str(), type);
 }
 

@@ -24,7 +24,7 @@ class Application {
   static std::string Title();
   // A message box captioned with the title, without an owner (start-up
   // messages come before any window).
-  int MessageBox(const std::string& text, UINT type = MB_OK) const;
+  int ShowMessage(const std::string& text, UINT type = MB_OK) const;
 
  protected:
   virtual bool InitInstance() = 0;

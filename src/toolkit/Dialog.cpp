@@ -81,11 +81,6 @@ void Dialog::RepaintNow() const {
 
 bool Dialog::PreTranslateMessage(MSG& msg) { return ::IsDialogMessageA(Hwnd(), &msg) != FALSE; }
 
-LRESULT Dialog::DefWindowProc(UINT, WPARAM, LPARAM) {
-  SetMsgHandled(false);
-  return 0;
-}
-
 INT_PTR CALLBACK Dialog::StaticDialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   auto* self = static_cast<Dialog*>(FromHandle(hwnd));
   if (self == nullptr && msg == WM_INITDIALOG) {
@@ -137,11 +132,7 @@ INT_PTR Dialog::DialogProc(UINT msg, WPARAM wp, LPARAM lp) {
     }
   }
 
-  if (!handled) {
-    SetMsgHandled(true);
-    result = DefWindowProc(msg, wp, lp);
-    handled = MsgHandledFlag();
-  }
+  // A message without a map entry is left to the system.
   if (!handled) return FALSE;
   if (ReturnsResultDirectly(msg)) return static_cast<INT_PTR>(result);
   ::SetWindowLongPtrA(Hwnd(), DWLP_MSGRESULT, result);

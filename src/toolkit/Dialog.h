@@ -37,8 +37,6 @@ class Dialog : public Window {
   virtual void OnCancel() { EndDialog(IDCANCEL); }
   // Sees every message of the modal loop first; true consumes it.
   virtual bool PreTranslateMessage(MSG& msg);
-  // Messages without a map entry. The base leaves them to the system.
-  virtual LRESULT DefWindowProc(UINT msg, WPARAM wp, LPARAM lp);
 
  private:
   static INT_PTR CALLBACK StaticDialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);

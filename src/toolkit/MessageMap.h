@@ -36,6 +36,14 @@ class MessageMap {
                         }});
     return *this;
   }
+  // The same, for a handler shared by several controls: it gets the id.
+  MessageMap& Command(int id, WORD code, void (T::*h)(int)) {
+    entries_.push_back({WM_COMMAND, id, code, [h, id](T& t, WPARAM, LPARAM) {
+                          (t.*h)(id);
+                          return LRESULT{0};
+                        }});
+    return *this;
+  }
   MessageMap& Timer(void (T::*h)(UINT_PTR)) {
     return Add(WM_TIMER, [h](T& t, WPARAM w, LPARAM) {
       (t.*h)(static_cast<UINT_PTR>(w));

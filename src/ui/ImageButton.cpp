@@ -22,46 +22,46 @@ const kivo::toolkit::MessageMap<CImageButton>& CImageButton::GetMessageMap() {
 
 CImageButton::~CImageButton() {
   // The surface gives back its original object before the images go.
-  m_pMemDC.Reset();
+  m_hMemDC.Reset();
 }
 
 void CImageButton::ReleaseImage(kivo::toolkit::UniqueBitmap& image) {
-  m_pMemDC.Deselect(image.Get());
+  m_hMemDC.Deselect(image.Get());
   image.Reset();
 }
 
 void CImageButton::SetBitmaps(UINT normalId, UINT hoverId, UINT disabledId) {
-  if (!m_pMemDC.Valid()) m_pMemDC.CreateFor(Hwnd());
+  if (!m_hMemDC.Valid()) m_hMemDC.CreateFor(Hwnd());
 
-  ReleaseImage(m_pBmpHover);
-  m_pBmpHover.Reset(LoadImageResource(hoverId));
-  ReleaseImage(m_pBmpNormal);
-  m_pBmpNormal.Reset(LoadImageResource(normalId));
-  ReleaseImage(m_pBmpDisabled);
-  if (disabledId != 0) m_pBmpDisabled.Reset(LoadImageResource(disabledId));
+  ReleaseImage(m_hBmpHover);
+  m_hBmpHover.Reset(LoadImageResource(hoverId));
+  ReleaseImage(m_hBmpNormal);
+  m_hBmpNormal.Reset(LoadImageResource(normalId));
+  ReleaseImage(m_hBmpDisabled);
+  if (disabledId != 0) m_hBmpDisabled.Reset(LoadImageResource(disabledId));
 
-  m_pMemDC.Select(m_pBmpNormal.Get());
+  m_hMemDC.Select(m_hBmpNormal.Get());
 }
 
 int CImageButton::ImageCount() const noexcept {
-  return (m_pBmpHover.Valid() ? 1 : 0) + (m_pBmpNormal.Valid() ? 1 : 0) + (m_pBmpDisabled.Valid() ? 1 : 0);
+  return (m_hBmpHover.Valid() ? 1 : 0) + (m_hBmpNormal.Valid() ? 1 : 0) + (m_hBmpDisabled.Valid() ? 1 : 0);
 }
 
 void CImageButton::DrawItem(const DRAWITEMSTRUCT& item) {
-  if (!m_pMemDC.Valid()) return;
+  if (!m_hMemDC.Valid()) return;
   kivo::toolkit::SavedDcState saved(item.hDC);
 
-  HBITMAP image = m_pBmpNormal.Get();
+  HBITMAP image = m_hBmpNormal.Get();
   if ((item.itemState & ODS_DISABLED) != 0) {
-    if (m_pBmpDisabled.Valid()) image = m_pBmpDisabled.Get();
+    if (m_hBmpDisabled.Valid()) image = m_hBmpDisabled.Get();
   } else if (m_bHover) {
-    image = m_pBmpHover.Get();
+    image = m_hBmpHover.Get();
   }
-  m_pMemDC.Select(image);
+  m_hMemDC.Select(image);
 
   RECT rc{};
   ::GetClientRect(Hwnd(), &rc);
-  ::BitBlt(item.hDC, 0, 0, rc.right - rc.left, rc.bottom - rc.top, m_pMemDC.Get(), 0, 0, SRCCOPY);
+  ::BitBlt(item.hDC, 0, 0, rc.right - rc.left, rc.bottom - rc.top, m_hMemDC.Get(), 0, 0, SRCCOPY);
 
   // The keyboard focus, unless the window hides focus marks until the user
   // reaches for the keyboard.

@@ -34,12 +34,12 @@ class CImageButton : public kivo::toolkit::Window {
 
   bool m_bHover = false;
   bool m_bTracking = false;
-  kivo::toolkit::UniqueBitmap m_pBmpHover;
-  kivo::toolkit::UniqueBitmap m_pBmpNormal;
-  kivo::toolkit::UniqueBitmap m_pBmpDisabled;
+  kivo::toolkit::UniqueBitmap m_hBmpHover;
+  kivo::toolkit::UniqueBitmap m_hBmpNormal;
+  kivo::toolkit::UniqueBitmap m_hBmpDisabled;
   // Holds the image to be shown; remembers the object it held before the
   // first image (the old-bitmap pointer of the classic design).
-  kivo::toolkit::MemorySurface m_pMemDC;
+  kivo::toolkit::MemorySurface m_hMemDC;
 
   KIVO_DECLARE_MESSAGE_MAP(CImageButton, kivo::toolkit::Window)
 };

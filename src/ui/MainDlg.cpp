@@ -3,10 +3,10 @@
 
 #include <cstring>
 
-#include "ServiceEndpoints.h"
 #include "resource.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Strings.h"
+#include "ui/GroupCombos.h"
 #include "vpn/Phonebook.h"
 
 using kivo::toolkit::Gbk;
@@ -28,20 +28,22 @@ const kivo::toolkit::MessageMap<CMainDlg>& CMainDlg::GetMessageMap() {
                              .Timer(&CMainDlg::OnTimer)
                              .Command(IDC_NETPERF, BN_CLICKED, &CMainDlg::OnNetworkPerformance)
                              .Command(IDC_INTELLIGENT, BN_CLICKED, &CMainDlg::OnIntelligent)
-                             .Command(IDC_USER, EN_CHANGE, &CMainDlg::OnChangeUser)
-                             .Command(IDC_PASSWORD, EN_CHANGE, &CMainDlg::OnChangePassword)
-                             .Command(IDC_GROUP_CT, CBN_DROPDOWN, &CMainDlg::OnDropDownCT)
-                             .Command(IDC_GROUP_CT, CBN_CLOSEUP, &CMainDlg::OnCloseUpCT)
-                             .Command(IDC_GROUP_CT, CBN_SELCHANGE, &CMainDlg::OnSelChangeCT)
-                             .Command(IDC_GROUP_CNC, CBN_DROPDOWN, &CMainDlg::OnDropDownCNC)
-                             .Command(IDC_GROUP_CNC, CBN_CLOSEUP, &CMainDlg::OnCloseUpCNC)
-                             .Command(IDC_GROUP_CNC, CBN_SELCHANGE, &CMainDlg::OnSelChangeCNC)
-                             .Command(IDC_GROUP_OTHER, CBN_DROPDOWN, &CMainDlg::OnDropDownOther)
-                             .Command(IDC_GROUP_OTHER, CBN_CLOSEUP, &CMainDlg::OnCloseUpOther)
-                             .Command(IDC_GROUP_OTHER, CBN_SELCHANGE, &CMainDlg::OnSelChangeOther)
-                             .Command(IDC_ACCOUNT_STATUS, BN_CLICKED, &CMainDlg::OnAccountStatus)
-                             .Command(IDC_ACCOUNT_REGISTER, BN_CLICKED, &CMainDlg::OnAccountRegister)
+                             .Command(IDC_USER, EN_CHANGE, &CMainDlg::UpdateConnectButton)
+                             .Command(IDC_PASSWORD, EN_CHANGE, &CMainDlg::UpdateConnectButton)
+                             .Command(IDC_GROUP_CT, CBN_DROPDOWN, &CMainDlg::OnGroupDropDown)
+                             .Command(IDC_GROUP_CT, CBN_CLOSEUP, &CMainDlg::OnGroupCloseUp)
+                             .Command(IDC_GROUP_CT, CBN_SELCHANGE, &CMainDlg::OnGroupSelChange)
+                             .Command(IDC_GROUP_CNC, CBN_DROPDOWN, &CMainDlg::OnGroupDropDown)
+                             .Command(IDC_GROUP_CNC, CBN_CLOSEUP, &CMainDlg::OnGroupCloseUp)
+                             .Command(IDC_GROUP_CNC, CBN_SELCHANGE, &CMainDlg::OnGroupSelChange)
+                             .Command(IDC_GROUP_OTHER, CBN_DROPDOWN, &CMainDlg::OnGroupDropDown)
+                             .Command(IDC_GROUP_OTHER, CBN_CLOSEUP, &CMainDlg::OnGroupCloseUp)
+                             .Command(IDC_GROUP_OTHER, CBN_SELCHANGE, &CMainDlg::OnGroupSelChange)
+                             .Command(IDC_ACCOUNT_STATUS, BN_CLICKED, &CMainDlg::OnAccountPage)
+                             .Command(IDC_ACCOUNT_REGISTER, BN_CLICKED, &CMainDlg::OnAccountPage)
                              .Command(IDC_ABOUT, BN_CLICKED, &CMainDlg::OnAbout)
+                             .Message(kivo::vpn::kDialEventMessage, &CMainDlg::OnDialEvent)
+                             .Message(kivo::vpn::kRedialMessage, &CMainDlg::OnRedialRequest)
                              .Message(kRetryResultMessage, &CMainDlg::OnRetryResult)
                              .Message(WM_ENDSESSION, &CMainDlg::OnEndSession)
                              .Message(WM_POWERBROADCAST, &CMainDlg::OnPowerBroadcast)
@@ -58,30 +60,8 @@ CMainDlg::CMainDlg(HWND parent)
 }
 
 CMainDlg::~CMainDlg() {
-  // The second measurement pass uses the dialog's lists: it ends first.
-  m_measureCancel.Cancel();
-  m_retryThread.Join();
-  m_pMemDC.Reset();
-  m_pBkBitmap.Reset();
-}
-
-int CMainDlg::LanguageVariant(LANGID systemLanguage) noexcept {
-  switch (systemLanguage) {
-    case 2052:
-      return 1;
-    case 3076:
-      return 2;
-    case 1028:
-      return 3;
-    case 5124:
-      return 4;
-    case 4100:
-      return 5;
-    case 2057:
-      return 6;
-    default:
-      return 0;
-  }
+  m_hMemDC.Reset();
+  m_hBkBitmap.Reset();
 }
 
 void CMainDlg::DoDataExchange() {
@@ -91,37 +71,6 @@ void CMainDlg::DoDataExchange() {
   m_btnConnect.Subclass(Item(IDOK));
   m_btnAccountStatus.Subclass(Item(IDC_ACCOUNT_STATUS));
   m_btnAccountRegister.Subclass(Item(IDC_ACCOUNT_REGISTER));
-}
-
-void CMainDlg::LoadTexts() {
-  const bool zh = Chinese();
-  // Message texts: Chinese entry = English entry - 1.
-  auto text = [zh](UINT english) { return LoadResString(zh ? english - 1 : english); };
-
-  m_strGroupCT = zh ? Gbk("电信") : "CT";
-  m_strGroupCNC = zh ? Gbk("网通") : "CNC";
-  m_strGroupOther = zh ? Gbk("其它") : "Other";
-  m_strTrayTipFormat =
-      zh ? Gbk("Kivoline 连接\n速度: %.2f Mbps\n发送: %u 字节\n收到: %u 字节\nIP:   %s\n")
-         : "Kivoline Connection\nSpeed: %.2f Mbps\nSend: %u byte\nReceive: %u byte\nIP:   %s\n";
-  m_strConnected = zh ? Gbk("连接成功") : "Connected";
-  m_strAlreadyRunning = zh ? Gbk("已经运行") : "Alreadly Running";
-  m_strShowWindow = zh ? Gbk("显示窗口...") : "Show...";
-  m_strErrUnknownRas = text(173);
-  m_strErrCodeFormat = text(176);
-  m_strDialFailed = text(179);
-  m_strIdle = text(182);
-  m_strErrSetPhonebook = text(185);
-  m_strErrTestPhonebook = text(188);
-  m_strErrOpenPhonebook = text(191);
-  m_strFailSuffix = text(194);
-  m_nTrayMenuId = zh ? IDR_TRAY_MENU_ZH : IDR_TRAY_MENU_EN;
-
-  SetItemText(IDC_USER_LABEL, zh ? Gbk("用 户：") : "User :");
-  SetItemText(IDC_PASSWORD_LABEL, zh ? Gbk("密 码：") : "Password :");
-  SetItemText(IDC_STATUS_LABEL, zh ? Gbk("状 态：") : "Status :");
-  SetItemText(IDC_INTELLIGENT, zh ? Gbk("智能检测") : "Intelligent");
-  SetItemText(IDC_WEB_ADDRESS, kivo::endpoints::kMakerUrl);
 }
 
 BOOL CMainDlg::OnInitDialog() {
@@ -138,10 +87,11 @@ BOOL CMainDlg::OnInitDialog() {
   LONG_PTR exStyle = ::GetWindowLongPtrA(Hwnd(), GWL_EXSTYLE);
   ::SetWindowLongPtrA(Hwnd(), GWL_EXSTYLE, (exStyle & ~WS_EX_APPWINDOW) | WS_EX_TOOLWINDOW);
 
-  m_nLangVariant = LanguageVariant(::GetSystemDefaultLangID());
-  LoadTexts();
+  m_language = kivo::toolkit::SystemLanguage();
+  m_texts = MainTexts::Load(m_language);
+  for (const auto& [id, text] : m_texts.controls) SetItemText(id, text);
   m_connection.SetChinese(Chinese());
-  SetStatus(m_strIdle);
+  ShowStatus(kivo::toolkit::PairedTextId(kivo::vpn::Connection::kIdleTextId, m_language));
 
   std::string about = LoadResString(IDS_ABOUTBOX);
   if (!about.empty()) {
@@ -154,7 +104,7 @@ BOOL CMainDlg::OnInitDialog() {
   // A shell that refuses the icon (a start at logon before the taskbar
   // exists) does not stop the rest: the icon comes back once the taskbar
   // announces itself.
-  m_tray.Create(kTrayCallbackMessage, "Kivoline", m_hIcon, static_cast<UINT>(m_nTrayMenuId));
+  m_tray.Create(kTrayCallbackMessage, "Kivoline", m_hIcon, m_texts.trayMenuId);
 
   ::SendMessageA(Hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
   m_hSmallIcon.Reset(static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_KIVO),
@@ -166,22 +116,19 @@ BOOL CMainDlg::OnInitDialog() {
 
   SetButtonSkins();
 
-  m_pBkBitmap.Reset(::LoadBitmapA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDB_BACKGROUND)));
-  m_pMemDC.CreateFor(Hwnd());
-  m_pMemDC.Select(m_pBkBitmap.Get());
+  m_hBkBitmap.Reset(::LoadBitmapA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDB_BACKGROUND)));
+  m_hMemDC.CreateFor(Hwnd());
+  m_hMemDC.Select(m_hBkBitmap.Get());
 
-  const int combos[] = {IDC_GROUP_CT, IDC_GROUP_CNC, IDC_GROUP_OTHER};
-  for (int group = 1; group <= 3; ++group) {
-    kivo::toolkit::ComboBox combo(Item(combos[group - 1]));
+  for (const GroupCombo& group : kGroupCombos) {
+    kivo::toolkit::ComboBox combo(Item(group.comboId));
     combo.SetDroppedWidth(80);
-    combo.AddString(GroupCaption(group));
+    combo.AddString(GroupCaption(static_cast<int>(group.group)));
     combo.SetCurSel(0);
   }
 
   FillServerCatalogue();
-  StartDetection();
-  FillGroupCombos();
-  if (!m_arrProbeTargets.empty()) StartRetryThread();
+  MeasureServers();
   return TRUE;
 }
 
@@ -207,7 +154,7 @@ void CMainDlg::SetButtonFace(CImageButton& button, const ButtonFaces& faces) {
 void CMainDlg::OnDestroy() {
   // The window goes: the second measurement pass can end while the rest of
   // the dialog is torn down (the destructor waits for it).
-  m_measureCancel.Cancel();
+  m_measurement.Cancel();
   // Nor in the buffer the password field frees with its window.
   kivo::toolkit::WipeWindowText(Item(IDC_PASSWORD));
   SetMsgHandled(false);

@@ -7,21 +7,20 @@
 #include "vpn/RasRecords.h"
 
 #include <string>
-#include <vector>
 
-#include "servers/ServerCatalogue.h"
+#include "servers/ServerMeasurement.h"
 #include "toolkit/Dialog.h"
 #include "toolkit/Gdi.h"
 #include "toolkit/Handle.h"
+#include "toolkit/Language.h"
 #include "toolkit/MessageMap.h"
 #include "toolkit/StringMap.h"
-#include "toolkit/Sync.h"
-#include "toolkit/Thread.h"
 #include "tray/SystemTray.h"
 #include "tray/TrayOwner.h"
 #include "ui/ButtonFaces.h"
 #include "ui/ImageButton.h"
 #include "ui/InstanceWindow.h"
+#include "ui/MainTexts.h"
 #include "vpn/Connection.h"
 #include "vpn/ConnectionClock.h"
 #include "vpn/NetworkCheck.h"
@@ -38,30 +37,21 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   bool BuildStatusText(std::string& text) override;
   // A wait for the network too: the tray's Disconnect ends it.
   bool IsConnected() const override { return m_connection.Held() || m_connection.WaitingForNetwork(); }
-  std::string GetShowWindowText() const override { return m_strShowWindow; }
+  std::string GetShowWindowText() const override { return m_texts.showWindow; }
   HWND OwnerWindow() const override { return Hwnd(); }
-
-  // Language variant from a system default language id: 1 for 2052, 2 for
-  // 3076, 3 for 1028, 4 for 5124, 5 for 4100, 6 for 2057, 0 otherwise.
-  static int LanguageVariant(LANGID systemLanguage) noexcept;
 
  protected:
   void DoDataExchange() override;
   BOOL OnInitDialog() override;
   bool PreTranslateMessage(MSG& msg) override;
-  LRESULT DefWindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
   void OnOK() override;
   void OnCancel() override;
 
  private:
-  // Posted by the background measurement pass: wParam the index of the
-  // target that answered (kRetryFinished once the pass is over), lParam its
-  // round trip.
+  // Posted by the background measurement pass (ServerMeasurement::StartRetry).
   static constexpr UINT kRetryResultMessage = WM_APP + 1;
-  static constexpr WPARAM kRetryFinished = static_cast<WPARAM>(-1);
 
-  bool Chinese() const noexcept { return kivo::servers::IsChineseVariant(m_nLangVariant); }
-  void LoadTexts();
+  bool Chinese() const noexcept { return m_language == kivo::toolkit::Language::Chinese; }
   void SetButtonSkins();
   // Images and window text of a skinned button, in the dialog's text set.
   void SetButtonFace(CImageButton& button, const ButtonFaces& faces);
@@ -74,16 +64,14 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   void OnLButtonDown(UINT flags, POINT pt);
   HBRUSH OnCtlColor(HDC dc, HWND control, UINT kind);
   BOOL OnCopyData(HWND sender, COPYDATASTRUCT* data);
-  void OnAccountRegister();
-  void OnAccountStatus();
+  void OnAccountPage(int buttonId);
   void OnAbout();
-  void RunAboutBox();
 
   // Connection: the handlers hand over to m_connection, whose events
   // change the window.
-  void OnChangeUser();
-  void OnChangePassword();
   void UpdateConnectButton();
+  LRESULT OnDialEvent(WPARAM notice, LPARAM error);
+  LRESULT OnRedialRequest(WPARAM, LPARAM);
   void OnTimer(UINT_PTR id);
   // Logoff or shutdown: the process may be ended any time after this
   // returns, so the link, the entry and the tray icon go now.
@@ -103,37 +91,21 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   // Servers.
   void FillServerCatalogue();
   std::string GetDialTarget();
-  void StartDetection();
-  void DetectionThreadProc();
-  bool ClaimNextServer(std::string& address);
-  void RecordProbeResult(const std::string& address, int roundTrip, bool succeeded);
-  void FillGroupCombos();
-  void StartRetryThread();
-  // On the second pass's thread: measures the targets and posts each answer
-  // to `window`.
-  static void RetryFailedServers(const std::vector<std::string>& targets, HWND window,
-                                 const kivo::toolkit::CancellationToken& cancel);
+  // The start-up pass, the lists filled with its results, and the second
+  // pass started for the servers that did not answer.
+  void MeasureServers();
   LRESULT OnRetryResult(WPARAM wp, LPARAM lp);
   void UpdateComboEntry(const std::string& address, const std::string& annotation);
   void OnDestroy();
-  void LeaveServerChoice();
-  void SelectGroupOfServer(const std::string& name);
-  void OnGroupDropDown(int group);
-  void OnGroupCloseUp(int group);
-  void OnGroupSelChange(int group);
-  void OnDropDownCT() { OnGroupDropDown(1); }
-  void OnDropDownCNC() { OnGroupDropDown(2); }
-  void OnDropDownOther() { OnGroupDropDown(3); }
-  void OnCloseUpCT() { OnGroupCloseUp(1); }
-  void OnCloseUpCNC() { OnGroupCloseUp(2); }
-  void OnCloseUpOther() { OnGroupCloseUp(3); }
-  void OnSelChangeCT() { OnGroupSelChange(1); }
-  void OnSelChangeCNC() { OnGroupSelChange(2); }
-  void OnSelChangeOther() { OnGroupSelChange(3); }
+  // Makes `group` (0 Intelligent, else an IspGroup) the server choice; the
+  // list of the choice left shows its caption again.
+  void ChooseGroup(int group);
+  void OnGroupDropDown(int comboId);
+  void OnGroupCloseUp(int comboId);
+  void OnGroupSelChange(int comboId);
   void OnIntelligent();
   void OnNetworkPerformance();
-  int GroupComboId(int group) const noexcept;
-  const std::string& GroupCaption(int group) const noexcept;
+  std::string GroupCaption(int group) const;
 
   CImageButton m_btnAbout;
   CImageButton m_btnNetPerf;
@@ -141,10 +113,10 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   CImageButton m_btnConnect;
   CImageButton m_btnAccountStatus;
   CImageButton m_btnAccountRegister;
-  int m_nTrayMenuId = 529;
   CSystemTray m_tray;
   CInstanceWindow m_instanceWindow;
-  int m_nLangVariant = 0;
+  kivo::toolkit::Language m_language = kivo::toolkit::Language::English;
+  MainTexts m_texts;
   int m_nServerChoice = 0;
   // The connection and what it works with: the system's dialler on the
   // user's own phonebook (which the user may write without an
@@ -155,27 +127,14 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   kivo::vpn::RouteCheck m_network;
   kivo::vpn::Connection m_connection;
   kivo::toolkit::StringMap m_mapServerAddress;
-  kivo::toolkit::StringMap m_mapServerDelay;
-  std::vector<std::string> m_arrProbeTargets;
-  std::vector<std::string> m_arrGroupCT;
-  std::vector<std::string> m_arrGroupCNC;
-  std::vector<std::string> m_arrGroupOther;
-  std::string m_strGroupCT, m_strGroupCNC, m_strGroupOther;
-  std::string m_strErrUnknownRas, m_strErrCodeFormat, m_strDialFailed, m_strIdle, m_strErrSetPhonebook,
-      m_strErrTestPhonebook, m_strErrOpenPhonebook, m_strFailSuffix;
-  std::string m_strTrayTipFormat, m_strConnected, m_strAlreadyRunning, m_strShowWindow;
-  kivo::toolkit::UniqueBitmap m_pBkBitmap;
+  kivo::toolkit::UniqueBitmap m_hBkBitmap;
   // Holds the background image; gives back its original object before it
   // is deleted (the old-bitmap pointer of the classic design).
-  kivo::toolkit::MemorySurface m_pMemDC;
-  kivo::toolkit::CriticalSection m_csResults;
+  kivo::toolkit::MemorySurface m_hMemDC;
   HICON m_hIcon = nullptr;  // shared resource icon: not destroyed
   kivo::toolkit::UniqueIcon m_hSmallIcon;
-  // Cancels the probers of both measurement passes when the window goes.
-  kivo::toolkit::CancellationToken m_measureCancel;
-  // The background second pass, declared last so that it ends before the
-  // rest goes.
-  kivo::toolkit::WorkerThread m_retryThread;
+  // Declared last: its background pass ends before the rest goes.
+  kivo::servers::ServerMeasurement m_measurement;
 
   KIVO_DECLARE_MESSAGE_MAP(CMainDlg, kivo::toolkit::Dialog)
 };

@@ -1,11 +1,10 @@
 // The server catalogue, the dial target and the four controls that make
 // one server choice: the Intelligent radio button and the group lists.
-#include <vector>
-
 #include "ServiceEndpoints.h"
 #include "resource.h"
 #include "servers/ServerCatalogue.h"
 #include "toolkit/Controls.h"
+#include "ui/GroupCombos.h"
 #include "ui/MainDlg.h"
 #include "ui/NetPerfDlg.h"
 
@@ -15,51 +14,18 @@ using kivo::toolkit::ComboBox;
 // --- Catalogue and dial target ----------------------------------------------
 
 void CMainDlg::FillServerCatalogue() {
-  const bool zh = Chinese();
   for (const auto& server : kivo::servers::ServerCatalogue()) {
-    const std::string name = zh ? server.nameChinese : server.nameEnglish;
-    switch (server.group) {
-      case kivo::servers::IspGroup::CT:
-        m_arrGroupCT.push_back(name);
-        break;
-      case kivo::servers::IspGroup::CNC:
-        m_arrGroupCNC.push_back(name);
-        break;
-      case kivo::servers::IspGroup::Other:
-        m_arrGroupOther.push_back(name);
-        break;
-    }
-    m_mapServerAddress.SetAt(name, server.address);
+    m_mapServerAddress.SetAt(server.Name(m_language), server.address);
   }
 }
 
-int CMainDlg::GroupComboId(int group) const noexcept {
-  switch (group) {
-    case 1:
-      return IDC_GROUP_CT;
-    case 2:
-      return IDC_GROUP_CNC;
-    case 3:
-      return IDC_GROUP_OTHER;
-    default:
-      return 0;
-  }
-}
-
-const std::string& CMainDlg::GroupCaption(int group) const noexcept {
-  switch (group) {
-    case 1:
-      return m_strGroupCT;
-    case 2:
-      return m_strGroupCNC;
-    default:
-      return m_strGroupOther;
-  }
+std::string CMainDlg::GroupCaption(int group) const {
+  return kivo::servers::GroupCaption(static_cast<kivo::servers::IspGroup>(group), m_language);
 }
 
 std::string CMainDlg::GetDialTarget() {
   if (m_nServerChoice == 0) return kivo::endpoints::kIntelligentHost;
-  const int comboId = GroupComboId(m_nServerChoice);
+  const int comboId = ComboOfGroup(m_nServerChoice);
   if (comboId == 0) return {};
   ComboBox combo(Item(comboId));
   const int sel = combo.CurSel();
@@ -72,78 +38,61 @@ std::string CMainDlg::GetDialTarget() {
 
 // --- The server choice ------------------------------------------------------
 
-void CMainDlg::LeaveServerChoice() {
+void CMainDlg::ChooseGroup(int group) {
+  if (group == m_nServerChoice) return;
+  // The list of the choice left shows its caption again.
   if (m_nServerChoice == 0) {
     ::CheckDlgButton(Hwnd(), IDC_INTELLIGENT, BST_UNCHECKED);
-    return;
+  } else if (const int comboId = ComboOfGroup(m_nServerChoice)) {
+    ComboBox combo(Item(comboId));
+    const int index = combo.AddString(GroupCaption(m_nServerChoice));
+    if (index != CB_ERR) combo.SetCurSel(index);
   }
-  const int comboId = GroupComboId(m_nServerChoice);
-  if (comboId == 0) return;
-  ComboBox combo(Item(comboId));
-  const int index = combo.AddString(GroupCaption(m_nServerChoice));
-  if (index != CB_ERR) combo.SetCurSel(index);
-}
-
-void CMainDlg::SelectGroupOfServer(const std::string& name) {
-  int group = 0;
-  const std::vector<std::string>* lists[] = {&m_arrGroupCT, &m_arrGroupCNC, &m_arrGroupOther};
-  for (int g = 1; g <= 3 && group == 0; ++g) {
-    for (const std::string& entry : *lists[g - 1]) {
-      if (entry == name) {
-        group = g;
-        break;
-      }
-    }
-  }
-  if (group == 0 || group == m_nServerChoice) return;
-  LeaveServerChoice();
   m_nServerChoice = group;
 }
 
-void CMainDlg::OnGroupDropDown(int group) {
-  ComboBox combo(Item(GroupComboId(group)));
+void CMainDlg::OnGroupDropDown(int comboId) {
+  ComboBox combo(Item(comboId));
   const int count = combo.Count();
   for (int i = 0; i < count; ++i) {
-    if (combo.ItemText(i) == GroupCaption(group)) {
+    if (combo.ItemText(i) == GroupCaption(GroupOfCombo(comboId))) {
       combo.DeleteString(i);
       return;
     }
   }
 }
 
-void CMainDlg::OnGroupCloseUp(int group) {
-  ComboBox combo(Item(GroupComboId(group)));
+void CMainDlg::OnGroupCloseUp(int comboId) {
+  ComboBox combo(Item(comboId));
   if (combo.CurSel() != CB_ERR) return;
-  const int index = combo.AddString(GroupCaption(group));
+  const int index = combo.AddString(GroupCaption(GroupOfCombo(comboId)));
   if (index != CB_ERR) combo.SetCurSel(index);
 }
 
-void CMainDlg::OnGroupSelChange(int group) {
-  ComboBox combo(Item(GroupComboId(group)));
+void CMainDlg::OnGroupSelChange(int comboId) {
+  ComboBox combo(Item(comboId));
   const int sel = combo.CurSel();
   if (sel == CB_ERR) return;
+  const int group = GroupOfCombo(comboId);
   if (combo.ItemText(sel) == GroupCaption(group)) return;
-  if (m_nServerChoice == group) return;
-  LeaveServerChoice();
-  m_nServerChoice = group;
+  ChooseGroup(group);
 }
 
-void CMainDlg::OnIntelligent() {
-  if (m_nServerChoice == 0) return;
-  LeaveServerChoice();
-  m_nServerChoice = 0;
-}
+void CMainDlg::OnIntelligent() { ChooseGroup(0); }
 
 void CMainDlg::OnNetworkPerformance() {
   CNetPerfDlg dialog(Hwnd());
   dialog.SetCatalogue(m_mapServerAddress);
-  dialog.SetLanguage(m_nLangVariant);
+  dialog.SetLanguage(m_language);
   if (dialog.DoModal() != IDOK) return;
 
   const std::string name = dialog.GetChosenName();
-  SelectGroupOfServer(name);
-  if (m_nServerChoice < 1 || m_nServerChoice > 3) return;
-  ComboBox combo(Item(GroupComboId(m_nServerChoice)));
+  for (const auto& server : kivo::servers::ServerCatalogue()) {
+    if (name == server.Name(m_language)) ChooseGroup(static_cast<int>(server.group));
+  }
+  const int comboId = ComboOfGroup(m_nServerChoice);
+  if (comboId == 0) return;
+  ComboBox combo(Item(comboId));
   const int count = combo.Count();
   for (int i = 0; i < count; ++i) {
     if (EntryName(combo.ItemText(i)) == name) {

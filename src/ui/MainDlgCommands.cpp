@@ -1,20 +1,22 @@
 // Window behaviour of the main dialog: system menu, painting, dragging,
 // transparent labels, the About box, the account pages and the answer to a
 // second copy of the client.
+#include <algorithm>
+
 #include "ServiceEndpoints.h"
 #include "resource.h"
 #include "toolkit/Gdi.h"
 #include "ui/AboutDlg.h"
 #include "ui/MainDlg.h"
 
-void CMainDlg::RunAboutBox() {
-  CAboutDlg about(Chinese() ? IDD_ABOUTBOX_ZH : IDD_ABOUTBOX_EN, Hwnd());
+void CMainDlg::OnAbout() {
+  CAboutDlg about(m_texts.aboutBoxId, Hwnd());
   about.DoModal();
 }
 
 void CMainDlg::OnSysCommand(UINT id, LPARAM) {
   if ((id & 0xFFF0) == IDM_ABOUTBOX || (id & 0xFFF0) == SC_CONTEXTHELP) {
-    RunAboutBox();
+    OnAbout();
   } else if (id == SC_CLOSE) {
     ::ShowWindow(Hwnd(), SW_HIDE);
   } else {
@@ -38,8 +40,8 @@ void CMainDlg::OnPaint() {
   kivo::toolkit::PaintDc dc(Hwnd());
   // Without the background surface (initialisation stopped early) there is
   // nothing to copy.
-  if (m_pMemDC.Valid()) {
-    ::BitBlt(dc.Get(), rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, m_pMemDC.Get(), 0, 0,
+  if (m_hMemDC.Valid()) {
+    ::BitBlt(dc.Get(), rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, m_hMemDC.Get(), 0, 0,
              SRCCOPY);
   }
 }
@@ -53,20 +55,12 @@ void CMainDlg::OnLButtonDown(UINT, POINT pt) {
 }
 
 HBRUSH CMainDlg::OnCtlColor(HDC dc, HWND control, UINT) {
-  switch (::GetDlgCtrlID(control)) {
-    case IDC_STATUS:
-    case IDC_USER_LABEL:
-    case IDC_PASSWORD_LABEL:
-    case IDC_STATUS_LABEL:
-    case IDC_INTELLIGENT:
-    case IDC_WEB_ADDRESS:
-      if (control != Hwnd()) {
-        ::SetBkMode(dc, TRANSPARENT);
-        return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
-      }
-      break;
-    default:
-      break;
+  // The labels and the status line are drawn over the skin.
+  static constexpr int kTransparent[] = {IDC_STATUS,       IDC_USER_LABEL,  IDC_PASSWORD_LABEL,
+                                         IDC_STATUS_LABEL, IDC_INTELLIGENT, IDC_WEB_ADDRESS};
+  if (control != Hwnd() && std::ranges::count(kTransparent, ::GetDlgCtrlID(control)) > 0) {
+    ::SetBkMode(dc, TRANSPARENT);
+    return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
   }
   SetMsgHandled(false);
   return nullptr;
@@ -74,19 +68,15 @@ HBRUSH CMainDlg::OnCtlColor(HDC dc, HWND control, UINT) {
 
 BOOL CMainDlg::OnCopyData(HWND, COPYDATASTRUCT*) {
   // A second copy of the client is starting: tell the user we run already.
-  m_tray.ShowBalloon(m_strAlreadyRunning);
+  m_tray.ShowBalloon(m_texts.alreadyRunning);
   return FALSE;
 }
 
-void CMainDlg::OnAccountRegister() {
-  ::ShellExecuteA(nullptr, "open", kivo::endpoints::kRegisterUrl, nullptr, nullptr, SW_SHOWMAXIMIZED);
+void CMainDlg::OnAccountPage(int buttonId) {
+  const char* page =
+      buttonId == IDC_ACCOUNT_REGISTER ? kivo::endpoints::kRegisterUrl : kivo::endpoints::kStatusUrl;
+  ::ShellExecuteA(nullptr, "open", page, nullptr, nullptr, SW_SHOWMAXIMIZED);
 }
-
-void CMainDlg::OnAccountStatus() {
-  ::ShellExecuteA(nullptr, "open", kivo::endpoints::kStatusUrl, nullptr, nullptr, SW_SHOWMAXIMIZED);
-}
-
-void CMainDlg::OnAbout() { RunAboutBox(); }
 
 bool CMainDlg::PreTranslateMessage(MSG& msg) {
   if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) {

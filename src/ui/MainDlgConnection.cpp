@@ -9,9 +9,6 @@
 
 // --- Connect precondition ---------------------------------------------------
 
-void CMainDlg::OnChangeUser() { UpdateConnectButton(); }
-void CMainDlg::OnChangePassword() { UpdateConnectButton(); }
-
 void CMainDlg::UpdateConnectButton() {
   const bool filled =
       ::GetWindowTextLengthA(Item(IDC_USER)) > 0 && ::GetWindowTextLengthA(Item(IDC_PASSWORD)) > 0;
@@ -33,16 +30,14 @@ void CMainDlg::OnCancel() {
   if (!m_connection.Cancel()) kivo::toolkit::Dialog::OnCancel();
 }
 
-LRESULT CMainDlg::DefWindowProc(UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == kivo::vpn::kDialEventMessage) {
-    m_connection.OnNotice(kivo::vpn::UnpackDialNotice(wp), static_cast<DWORD>(lp));
-    return 0;
-  }
-  if (msg == kivo::vpn::kRedialMessage) {
-    m_connection.Redial();
-    return 0;
-  }
-  return kivo::toolkit::Dialog::DefWindowProc(msg, wp, lp);
+LRESULT CMainDlg::OnDialEvent(WPARAM notice, LPARAM error) {
+  m_connection.OnNotice(kivo::vpn::UnpackDialNotice(notice), static_cast<DWORD>(error));
+  return 0;
+}
+
+LRESULT CMainDlg::OnRedialRequest(WPARAM, LPARAM) {
+  m_connection.Redial();
+  return 0;
 }
 
 void CMainDlg::OnTimer(UINT_PTR id) {
@@ -81,7 +76,7 @@ bool CMainDlg::BuildStatusText(std::string& text) {
     text = kivo::toolkit::LoadResString(m_connection.WaitingTextId());
     return true;
   }
-  return m_connection.StatusText(m_strTrayTipFormat, text);
+  return m_connection.StatusText(m_texts.trayTipFormat, text);
 }
 
 // --- Connection events ------------------------------------------------------
@@ -102,24 +97,24 @@ void CMainDlg::EnableInputs(bool enable) {
 
 void CMainDlg::ShowConnected() {
   ::ShowWindow(Hwnd(), SW_HIDE);
-  m_tray.ShowBalloon(m_strConnected);
+  m_tray.ShowBalloon(m_texts.connected);
 }
 
 void CMainDlg::ReportDialFailure(DWORD code) {
-  std::string text = kivo::vpn::FormatDialError(code, m_strErrUnknownRas, m_strErrCodeFormat);
+  std::string text = kivo::vpn::FormatDialError(code, m_texts.errUnknownRas, m_texts.errCodeFormat);
   // For the errors users meet most, a line on what to do.
-  if (UINT advice = kivo::vpn::DialAdviceTextId(code, Chinese())) {
+  if (UINT advice = kivo::vpn::DialAdviceTextId(code, m_language)) {
     text += '\n';
     text.append(kivo::toolkit::LoadResString(advice));
   }
-  ::MessageBoxA(Hwnd(), text.c_str(), m_strDialFailed.c_str(), MB_OK | MB_ICONERROR);
+  ::MessageBoxA(Hwnd(), text.c_str(), m_texts.dialFailed.c_str(), MB_OK | MB_ICONERROR);
 }
 
 void CMainDlg::ReportPhonebookFailure(kivo::vpn::PhonebookFailure failure) {
   using kivo::vpn::PhonebookFailure;
-  const std::string& text = failure == PhonebookFailure::Test   ? m_strErrTestPhonebook
-                            : failure == PhonebookFailure::Open ? m_strErrOpenPhonebook
-                                                                : m_strErrSetPhonebook;
+  const std::string& text = failure == PhonebookFailure::Test   ? m_texts.errTestPhonebook
+                            : failure == PhonebookFailure::Open ? m_texts.errOpenPhonebook
+                                                                : m_texts.errSetPhonebook;
   ::MessageBoxA(Hwnd(), text.c_str(), kivo::toolkit::Application::Title().c_str(), MB_OK);
 }
 

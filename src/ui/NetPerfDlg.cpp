@@ -7,6 +7,7 @@
 
 #include "resource.h"
 #include "servers/IcmpPinger.h"
+#include "servers/ServerCatalogue.h"
 #include "toolkit/Application.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Strings.h"

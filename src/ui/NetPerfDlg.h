@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "servers/ServerCatalogue.h"
 #include "toolkit/Dialog.h"
+#include "toolkit/Language.h"
 #include "toolkit/MessageMap.h"
 #include "toolkit/StringMap.h"
 #include "toolkit/Sync.h"
@@ -25,11 +25,9 @@ class CNetPerfDlg : public kivo::toolkit::Dialog {
   ~CNetPerfDlg() override;
 
   void SetCatalogue(const kivo::toolkit::StringMap& catalogue);
-  void SetLanguage(int variant) noexcept { m_nLangVariant = variant; }
-  // The main window's text set: Chinese for variants 1 and 5 only. (The GBK
-  // texts would be nonsense on the Traditional Chinese systems, code page
-  // 950, whose main window is English.)
-  bool ShowsChinese() const noexcept { return kivo::servers::IsChineseVariant(m_nLangVariant); }
+  // The main window's text set.
+  void SetLanguage(kivo::toolkit::Language language) noexcept { m_language = language; }
+  bool ShowsChinese() const noexcept { return m_language == kivo::toolkit::Language::Chinese; }
   std::string GetChosenName() const { return m_strChosenName; }
 
  protected:
@@ -53,7 +51,7 @@ class CNetPerfDlg : public kivo::toolkit::Dialog {
 
   std::string m_strChosenName;
   kivo::toolkit::StringMap m_mapServerAddress;
-  int m_nLangVariant = 1;
+  kivo::toolkit::Language m_language = kivo::toolkit::Language::English;
   std::string m_strTitle, m_strHint, m_strTestAgain, m_strStopTest, m_strUseSelect, m_strCancel,
       m_strNoSelection, m_strColName, m_strColDelay, m_strColStatus, m_strColValue;
   // Testing from before the thread starts until this thread has carried out

@@ -33,6 +33,8 @@
 
 #include <string>
 
+#include "resource.h"
+#include "toolkit/Language.h"
 #include "vpn/ConnectionClock.h"
 #include "vpn/DialLibrary.h"
 #include "vpn/DialNotifier.h"
@@ -76,10 +78,10 @@ class Connection {
   // What the box says when the network did not come back in time: the VPN
   // server could not be reached.
   static constexpr DWORD kNoNetworkError = ERROR_AUTOMATIC_VPN_FAILED;
-  // The idle text: English 182, Chinese 181.
-  static constexpr UINT kIdleTextId = 182;
-  // "Waiting for the network…": English 197, Chinese 196.
-  static constexpr UINT kWaitingTextId = 197;
+  // The idle and the network-wait texts (English ids; the Chinese ones
+  // follow the pair rule).
+  static constexpr UINT kIdleTextId = IDS_IDLE_EN;
+  static constexpr UINT kWaitingTextId = IDS_WAITING_NETWORK_EN;
 
   Connection(DialLibrary& library, ConnectionClock& clock, NetworkCheck& network,
              ConnectionEvents& events) noexcept
@@ -145,7 +147,10 @@ class Connection {
   // kNetworkWaitMs without one the series ends with a box.
   void CheckNetwork();
   void ShowIdle();
-  UINT TextId(UINT englishId) const noexcept { return chinese_ ? englishId - 1 : englishId; }
+  UINT TextId(UINT englishId) const noexcept {
+    return toolkit::PairedTextId(englishId,
+                                 chinese_ ? toolkit::Language::Chinese : toolkit::Language::English);
+  }
 
   DialLibrary& library_;
   ConnectionClock& clock_;

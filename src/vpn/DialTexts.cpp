@@ -42,7 +42,7 @@ namespace {
 constexpr DWORD kDnsNameNotResolvable = 868;
 }  // namespace
 
-UINT DialAdviceTextId(DWORD code, bool chinese) noexcept {
+UINT DialAdviceTextId(DWORD code, toolkit::Language language) noexcept {
   UINT english = 0;
   switch (code) {
     case ERROR_AUTHENTICATION_FAILURE:  // 691
@@ -65,7 +65,7 @@ UINT DialAdviceTextId(DWORD code, bool chinese) noexcept {
     default:
       return 0;
   }
-  return chinese ? english - 1 : english;
+  return toolkit::PairedTextId(english, language);
 }
 
 std::string FormatStatusText(const std::string& format, DWORD bitsPerSecond, DWORD bytesSent,

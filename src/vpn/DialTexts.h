@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "toolkit/Language.h"
+
 namespace kivo::vpn {
 
 // String-table id of a dial state's text: 100 to 123 Chinese, 124 to 147
@@ -18,7 +20,7 @@ std::string FormatDialError(DWORD code, const std::string& unknownText, const st
 
 // The string-table id of the line a failure box adds after the error text
 // for the errors users meet most; 0 for any other code.
-UINT DialAdviceTextId(DWORD code, bool chinese) noexcept;
+UINT DialAdviceTextId(DWORD code, toolkit::Language language) noexcept;
 
 // The tray's statistics text from the format of the chosen language.
 std::string FormatStatusText(const std::string& format, DWORD bitsPerSecond, DWORD bytesSent,

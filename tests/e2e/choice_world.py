@@ -22,6 +22,9 @@ import time
 
 from harness import DriverError, World, endpoints, wait_until
 from harness.icmp_responder import SILENT, IcmpResponder, reply
+from harness.resource_ids import (IDC_GROUP_CNC as IDC_CNC, IDC_GROUP_CT as IDC_CT,
+                                    IDC_GROUP_OTHER as IDC_OTHER, IDC_INTELLIGENT, IDC_NETPERF, IDC_PASSWORD,
+                                    IDC_SERVER_LIST, IDC_STATUS, IDC_STOP_TEST, IDC_TEST_AGAIN, IDC_USER)
 
 BUILD = os.environ["KIVO_BUILD_DIR"]
 VALUES = endpoints.load(BUILD)
@@ -34,11 +37,8 @@ ADDRESS_OF = dict(zip(NAMES_EN, SERVERS)) | dict(zip(NAMES_ZH, SERVERS))
 
 # Main dialog.
 IDOK, IDCANCEL = 1, 2
-IDC_USER, IDC_PASSWORD, IDC_STATUS = 1001, 1002, 1003
-IDC_INTELLIGENT, IDC_CT, IDC_CNC, IDC_OTHER, IDC_NETPERF = 1008, 1017, 1018, 1019, 1026
 GROUP_COMBOS = (IDC_CT, IDC_CNC, IDC_OTHER)
-# Performance dialog (810).
-IDC_TEST_AGAIN, IDC_SERVER_LIST, IDC_STOP_TEST = 1024, 1025, 1026
+# Performance dialog.
 TESTING = {IDC_TEST_AGAIN: False, IDC_STOP_TEST: True, IDOK: False, IDCANCEL: False}
 IDLE = {key: not enabled for key, enabled in TESTING.items()}
 

@@ -11,12 +11,11 @@ from dataclasses import dataclass, field
 
 from PIL import Image, ImageDraw
 
+from harness.resource_ids import IDB_BACKGROUND as BACKGROUND, IDB_LOGO as LOGO  # noqa: F401
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.environ.get("KIVO_SOURCE_DIR") or os.path.abspath(os.path.join(HERE, "..", ".."))
 ART = os.path.join(SOURCE, "res", "art")
-
-BACKGROUND = 642
-LOGO = 632
 
 _cache = {}
 

@@ -51,6 +51,9 @@ from harness import DriverError, World, endpoints, sandbox, wait_until  # noqa: 
 from harness.driver import IDCANCEL, IDOK, VK_RETURN  # noqa: E402
 from harness.icmp_responder import SILENT, IcmpResponder, reply  # noqa: E402
 from harness.ras_double import RASCS_CONNECTED, RasDouble, clock_ms, record_sizes  # noqa: E402
+from harness.resource_ids import (IDB_DISCONNECT_EN, IDB_DISCONNECT_ZH, IDB_EXIT_EN, IDB_EXIT_ZH,  # noqa: E402
+                                    ID_TRAY_DISCONNECT, ID_TRAY_EXIT, IDC_GROUP_CNC, IDC_INTELLIGENT, IDC_PASSWORD,
+                                    IDC_STATUS, IDC_USER)
 
 sandbox.enter()
 
@@ -64,17 +67,15 @@ INTELLIGENT = ENDPOINTS["IntelligentHost"]
 # Start-up measurement: CNC1 stays silent, so its list entry reads "(--Fail)".
 ECHO_DELAYS_MS = (12, 15, None, 20, 25, 30)
 
-IDC_USER, IDC_PASSWORD, IDC_STATUS, IDC_INTELLIGENT, IDC_GROUP_CNC = 1001, 1002, 1003, 1008, 1018
 WM_NULL = 0x0000
 WM_QUERYENDSESSION = 0x0011
 WM_ENDSESSION = 0x0016
 WM_REDIAL = 0x0464
-ID_TRAY_DISCONNECT, ID_TRAY_EXIT = 32773, 32775
 # Exit button faces: Exit and Disconnect, Chinese and English, and the
 # button's window text with each (what a screen reader says).
-FACE_EXIT = {"zh": 654, "en": 672}
-FACE_DISCONNECT = {"zh": 656, "en": 670}
-FACE_TEXT = {654: "退 出", 672: "Exit", 656: "断 开", 670: "Disconnect"}
+FACE_EXIT = {"zh": IDB_EXIT_ZH, "en": IDB_EXIT_EN}
+FACE_DISCONNECT = {"zh": IDB_DISCONNECT_ZH, "en": IDB_DISCONNECT_EN}
+FACE_TEXT = {IDB_EXIT_ZH: "退 出", IDB_EXIT_EN: "Exit", IDB_DISCONNECT_ZH: "断 开", IDB_DISCONNECT_EN: "Disconnect"}
 # The user's own phonebook, below the client's application-data folder.
 USER_PHONEBOOK = r"\Microsoft\Network\Connections\Pbk\rasphone.pbk"
 

@@ -25,6 +25,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from harness import AppExited, World, demo, endpoints, sandbox, wait_until  # noqa: E402
 from harness.icmp_responder import SILENT, IcmpResponder, reply  # noqa: E402
+from harness.resource_ids import IDC_GROUP_CNC, IDC_GROUP_CT, IDC_GROUP_OTHER  # noqa: E402
 
 sandbox.enter()
 
@@ -34,7 +35,6 @@ CT1, CT2, CNC1, CNC2, OTHER1, OTHER2 = SERVERS
 DELAYS_MS = dict(zip(SERVERS, (20, 35, 50, 80, 120, 160)))
 
 IDCANCEL = 2
-IDC_GROUP_CT, IDC_GROUP_CNC, IDC_GROUP_OTHER = 1017, 1018, 1019
 GROUPS = ((IDC_GROUP_CT, (CT1, CT2)), (IDC_GROUP_CNC, (CNC1, CNC2)), (IDC_GROUP_OTHER, (OTHER1, OTHER2)))
 
 

@@ -27,6 +27,7 @@ from harness import DriverError, World, endpoints, procs, sandbox, wait_stable, 
 from harness.world import APP_TAG  # noqa: E402
 from harness.driver import (IDCANCEL, IDOK, SC_CLOSE, WM_MOUSEMOVE, WM_SYSCOMMAND, WS_CAPTION,  # noqa: E402
                             WS_DISABLED)
+from harness import resource_ids as rid  # noqa: E402
 from harness.ras_double import ERROR_CANNOT_OPEN_PHONEBOOK, RasDouble  # noqa: E402
 
 import startup_skin as skin  # noqa: E402
@@ -38,11 +39,12 @@ TOOL = os.path.join(BUILD, "tests", "e2e", "tools", "kivo_startup_tool.exe")
 TITLE = "Kivoline"
 WINDOW_WAIT = 45
 
-# Controls of dialog 809.
-IDC_STATUS, IDC_USER_LABEL, IDC_PASSWORD_LABEL = 1003, 1006, 1007
-IDC_INTELLIGENT, IDC_STATUS_LABEL, IDC_WEB_ADDRESS = 1008, 1009, 1010
-IDC_REGISTER, IDC_ACCOUNT, IDC_NETPERF, IDC_ABOUT = 1011, 1012, 1026, 1027
-COMBOS = (1017, 1018, 1019)
+# Controls of the main dialog.
+IDC_STATUS, IDC_USER_LABEL, IDC_PASSWORD_LABEL = rid.IDC_STATUS, rid.IDC_USER_LABEL, rid.IDC_PASSWORD_LABEL
+IDC_INTELLIGENT, IDC_STATUS_LABEL, IDC_WEB_ADDRESS = rid.IDC_INTELLIGENT, rid.IDC_STATUS_LABEL, rid.IDC_WEB_ADDRESS
+IDC_REGISTER, IDC_ACCOUNT, IDC_NETPERF, IDC_ABOUT = (rid.IDC_ACCOUNT_REGISTER, rid.IDC_ACCOUNT_STATUS, rid.IDC_NETPERF,
+                                                     rid.IDC_ABOUT)
+COMBOS = (rid.IDC_GROUP_CT, rid.IDC_GROUP_CNC, rid.IDC_GROUP_OTHER)
 LABELS = (IDC_USER_LABEL, IDC_PASSWORD_LABEL, IDC_STATUS_LABEL, IDC_INTELLIGENT, IDC_WEB_ADDRESS, IDC_STATUS)
 
 WS_EX_TOOLWINDOW = 0x00000080
@@ -52,7 +54,7 @@ WS_TABSTOP = 0x00010000
 SS_TYPEMASK, SS_BITMAP = 0x1F, 0x0E
 TRAY_CALLBACK = 1135
 WM_GETICON, WM_QUERYDRAGICON, ICON_SMALL, ICON_BIG = 0x007F, 0x0037, 0, 1
-IDM_ABOUTBOX = 16
+IDM_ABOUTBOX = rid.IDM_ABOUTBOX
 WM_NULL = 0x0000
 ERROR_ALREADY_EXISTS = 183
 NIM_ADD = 0
@@ -67,21 +69,30 @@ class TextSet:
 ENGLISH = TextSet(
     user="User :", password="Password :", status="Status :", intelligent="Intelligent",
     idle="Disconnection, idle", groups=("CT", "CNC", "Other"),
-    servers=(("CT1", "CT2"), ("CNC1", "CNC2"), ("Other1", "Other2")), fail="(--Fail)", tray_menu=530,
+    servers=(("CT1", "CT2"), ("CNC1", "CNC2"), ("Other1", "Other2")), fail="(--Fail)", tray_menu=rid.IDR_TRAY_MENU_EN,
     about="About Velmar", already_running="Alreadly Running", refused="Kivoline already running!",
     # Bitmap ids per button: normal, hover (and disabled for Connect).
-    faces={IDOK: (667, 668, 669), IDCANCEL: (672, 673), IDC_NETPERF: (674, 675), IDC_ABOUT: (676, 677),
-           IDC_REGISTER: (663, 664), IDC_ACCOUNT: (665, 666)},
+    faces={IDOK: (rid.IDB_CONNECT_EN, rid.IDB_CONNECT_HOVER_EN, rid.IDB_CONNECT_DISABLED_EN),
+           IDCANCEL: (rid.IDB_EXIT_EN, rid.IDB_EXIT_HOVER_EN),
+           IDC_NETPERF: (rid.IDB_NETPERF_EN, rid.IDB_NETPERF_HOVER_EN),
+           IDC_ABOUT: (rid.IDB_ABOUT_BTN_EN, rid.IDB_ABOUT_BTN_HOVER_EN),
+           IDC_REGISTER: (rid.IDB_REGISTER_EN, rid.IDB_REGISTER_HOVER_EN),
+           IDC_ACCOUNT: (rid.IDB_STATUS_EN, rid.IDB_STATUS_HOVER_EN)},
     # Window texts of the skinned buttons: the words on their faces.
     buttons={IDOK: "Connect", IDCANCEL: "Exit", IDC_NETPERF: "Network", IDC_ABOUT: "About",
              IDC_REGISTER: "Register", IDC_ACCOUNT: "Account"})
 CHINESE = TextSet(
     user="用 户：", password="密 码：", status="状 态：", intelligent="智能检测",
     idle="未连接,空闲", groups=("电信", "网通", "其它"),
-    servers=(("电信1", "电信2"), ("网通1", "网通2"), ("其它1", "其它2")), fail="(--失败)", tray_menu=529,
+    servers=(("电信1", "电信2"), ("网通1", "网通2"), ("其它1", "其它2")), fail="(--失败)",
+    tray_menu=rid.IDR_TRAY_MENU_ZH,
     about="关于Velmar", already_running="已经运行", refused="Kivoline已经运行!",
-    faces={IDOK: (651, 652, 653), IDCANCEL: (654, 655), IDC_NETPERF: (658, 659), IDC_ABOUT: (633, 634),
-           IDC_REGISTER: (647, 648), IDC_ACCOUNT: (649, 650)},
+    faces={IDOK: (rid.IDB_CONNECT_ZH, rid.IDB_CONNECT_HOVER_ZH, rid.IDB_CONNECT_DISABLED_ZH),
+           IDCANCEL: (rid.IDB_EXIT_ZH, rid.IDB_EXIT_HOVER_ZH),
+           IDC_NETPERF: (rid.IDB_NETPERF_ZH, rid.IDB_NETPERF_HOVER_ZH),
+           IDC_ABOUT: (rid.IDB_ABOUT_BTN_ZH, rid.IDB_ABOUT_BTN_HOVER_ZH),
+           IDC_REGISTER: (rid.IDB_REGISTER_ZH, rid.IDB_REGISTER_HOVER_ZH),
+           IDC_ACCOUNT: (rid.IDB_STATUS_ZH, rid.IDB_STATUS_HOVER_ZH)},
     buttons={IDOK: "连 接", IDCANCEL: "退 出", IDC_NETPERF: "网络性能", IDC_ABOUT: "关 于",
              IDC_REGISTER: "帐号注册", IDC_ACCOUNT: "帐号查询"})
 ABOUT_ITEM = "关于 KivoVpn(&A)..."
@@ -298,7 +309,7 @@ class LanguageVariants(unittest.TestCase):
         # The tray window answers the shell's callback only for its own icon.
         tray = client.tray_window()
         self.assertTrue(tray, "the tray's hidden window")
-        other = 529 if texts.tray_menu == 530 else 530
+        other = rid.IDR_TRAY_MENU_ZH if texts.tray_menu == rid.IDR_TRAY_MENU_EN else rid.IDR_TRAY_MENU_EN
         self.assertEqual(client.d.send(tray, TRAY_CALLBACK, texts.tray_menu, WM_MOUSEMOVE), 1)
         self.assertEqual(client.d.send(tray, TRAY_CALLBACK, other, WM_MOUSEMOVE), 0)
 

@@ -36,6 +36,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from PIL import Image, ImageChops  # noqa: E402
 
 from harness import DriverError, World, arch, sandbox, wait_stable, wait_until  # noqa: E402
+from harness import resource_ids as rid  # noqa: E402
 from harness.driver import (IDCANCEL, IDOK, SC_CLOSE, WM_LBUTTONDBLCLK, WM_LBUTTONDOWN, WM_LBUTTONUP,  # noqa: E402
                             WM_MOUSEMOVE, WM_RBUTTONDOWN, WM_RBUTTONUP, WM_SYSCOMMAND)
 from harness.ras_double import RASCS_AUTHENTICATE, RASCS_CONNECTED, RASCS_OPEN_PORT  # noqa: E402
@@ -48,13 +49,15 @@ ART = os.path.join(SOURCE_DIR, "res", "art")
 
 WM_NULL = 0
 WM_TRAYNOTIFY = 1135
-IDM_ABOUTBOX = 0x10
+IDM_ABOUTBOX = rid.IDM_ABOUTBOX
 SS_TYPEMASK, SS_BITMAP = 0x1F, 0x0E
 SC_CONTEXTHELP = 0xF180
-ID_MINIMIZE, ID_DISCONNECT, ID_EXIT, ID_ABOUT = 32776, 32773, 32775, 32774
-IDC_USER, IDC_PASSWORD, IDC_STATUS = 1001, 1002, 1003
-IDC_USER_LABEL, IDC_PASSWORD_LABEL, IDC_INTELLIGENT, IDC_STATUS_LABEL, IDC_WEB_ADDRESS = 1006, 1007, 1008, 1009, 1010
-IDC_ACCOUNT_REGISTER, IDC_ACCOUNT_STATUS, IDC_ABOUT = 1011, 1012, 1027
+ID_MINIMIZE, ID_DISCONNECT, ID_EXIT, ID_ABOUT = (rid.ID_TRAY_MINIMIZE, rid.ID_TRAY_DISCONNECT, rid.ID_TRAY_EXIT,
+                                                 rid.ID_TRAY_ABOUT)
+IDC_USER, IDC_PASSWORD, IDC_STATUS = rid.IDC_USER, rid.IDC_PASSWORD, rid.IDC_STATUS
+IDC_USER_LABEL, IDC_PASSWORD_LABEL, IDC_STATUS_LABEL = rid.IDC_USER_LABEL, rid.IDC_PASSWORD_LABEL, rid.IDC_STATUS_LABEL
+IDC_INTELLIGENT, IDC_WEB_ADDRESS = rid.IDC_INTELLIGENT, rid.IDC_WEB_ADDRESS
+IDC_ACCOUNT_REGISTER, IDC_ACCOUNT_STATUS, IDC_ABOUT = rid.IDC_ACCOUNT_REGISTER, rid.IDC_ACCOUNT_STATUS, rid.IDC_ABOUT
 REGISTER_URL = "http://www.kivoline.example/account/register"
 STATUS_URL = "http://www.kivoline.example/account/status"
 TRAY_WINDOW = ("Wine System Tray", "__winex11_standalone_tray")
@@ -64,12 +67,12 @@ QUICK_DIAL = [(RASCS_OPEN_PORT, 30), (RASCS_CONNECTED, 60)]
 COUNTERS = dict(stats_bps=54000000, stats_sent=1234, stats_received=5678, projection_ip="10.8.0.6")
 
 ENGLISH = {
-    "locale": "en_US.UTF-8", "ras": "en", "icon_id": 530, "idle": "Disconnection, idle",
+    "locale": "en_US.UTF-8", "ras": "en", "icon_id": rid.IDR_TRAY_MENU_EN, "idle": "Disconnection, idle",
     "about": ("About Velmar", "OK", "631"),
     "tip": "Kivoline Connection\nSpeed: 54.00 Mbps\nSend: 1234 byte\nReceive: 5678 byte\nIP:   10.8.0.6\n",
 }
 CHINESE = {
-    "locale": "zh_CN.UTF-8", "ras": "zhcn", "icon_id": 529, "idle": "未连接,空闲",
+    "locale": "zh_CN.UTF-8", "ras": "zhcn", "icon_id": rid.IDR_TRAY_MENU_ZH, "idle": "未连接,空闲",
     "about": ("关于Velmar", "确定", "630"),
     "tip": "Kivoline 连接\n速度: 54.00 Mbps\n发送: 1234 字节\n收到: 5678 字节\nIP:   10.8.0.6\n",
 }
@@ -458,7 +461,7 @@ class TrayClicks(ClientCase):
     def test_presses_alone_and_other_icons_do_nothing(self):
         c = self.client
         c.hide()
-        other_id = 529 if c.icon_id == 530 else 530
+        other_id = rid.IDR_TRAY_MENU_ZH if c.icon_id == rid.IDR_TRAY_MENU_EN else rid.IDR_TRAY_MENU_EN
         for message in (WM_LBUTTONDOWN, WM_RBUTTONDOWN, 0x0207):  # and a middle button press
             with self.subTest(message=hex(message)):
                 self.assertEqual(c.notify(message), 1)

@@ -5,14 +5,22 @@
 
 namespace {
 
-// Traditional Chinese systems (variants 2 to 4, code page 950) have an
-// English main window; GBK texts would be nonsense there.
-TEST(PerformanceDialog, FollowsTheMainWindowsLanguage) {
-  for (int variant = 0; variant <= 6; ++variant) {
-    CNetPerfDlg dialog(nullptr);
-    dialog.SetLanguage(variant);
-    EXPECT_EQ(dialog.ShowsChinese(), variant == 1 || variant == 5) << variant;
+using kivo::toolkit::Language;
+
+// Traditional Chinese systems (3076, 1028, 5124: code page 950) get the
+// English texts; GBK texts would be nonsense there.
+TEST(Language, ChineseOnlyForTheGbkSystems) {
+  for (LANGID id : {2052, 4100}) EXPECT_EQ(kivo::toolkit::LanguageOfSystem(id), Language::Chinese) << id;
+  for (LANGID id : {0, 1033, 3076, 1028, 5124, 2057}) {
+    EXPECT_EQ(kivo::toolkit::LanguageOfSystem(id), Language::English) << id;
   }
+}
+
+TEST(PerformanceDialog, EnglishUnlessGivenTheMainWindowsChinese) {
+  CNetPerfDlg dialog(nullptr);
+  EXPECT_FALSE(dialog.ShowsChinese());
+  dialog.SetLanguage(Language::Chinese);
+  EXPECT_TRUE(dialog.ShowsChinese());
 }
 
 }  // namespace

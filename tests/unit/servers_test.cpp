@@ -14,8 +14,8 @@ TEST(Catalogue, SixServersTwoPerGroupInOrder) {
   const auto& servers = ServerCatalogue();
   const char* english[] = {"CT1", "CT2", "CNC1", "CNC2", "Other1", "Other2"};
   const char* chinese[] = {"电信1", "电信2", "网通1", "网通2", "其它1", "其它2"};
-  const IspGroup groups[] = {IspGroup::CT, IspGroup::CT, IspGroup::CNC, IspGroup::CNC, IspGroup::Other,
-                             IspGroup::Other};
+  const IspGroup groups[] = {IspGroup::CT,  IspGroup::CT,    IspGroup::CNC,
+                             IspGroup::CNC, IspGroup::Other, IspGroup::Other};
   std::set<std::string> addresses;
   for (size_t i = 0; i < servers.size(); ++i) {
     EXPECT_STREQ(servers[i].nameEnglish, english[i]);
@@ -28,10 +28,11 @@ TEST(Catalogue, SixServersTwoPerGroupInOrder) {
 }
 
 TEST(Catalogue, CaptionsInBothSets) {
-  EXPECT_STREQ(GroupCaption(IspGroup::CT, false), "CT");
-  EXPECT_STREQ(GroupCaption(IspGroup::CNC, false), "CNC");
-  EXPECT_STREQ(GroupCaption(IspGroup::Other, false), "Other");
-  EXPECT_EQ(std::string(GroupCaption(IspGroup::Other, true)), kivo::toolkit::Gbk("其它"));
+  using kivo::toolkit::Language;
+  EXPECT_STREQ(GroupCaption(IspGroup::CT, Language::English), "CT");
+  EXPECT_STREQ(GroupCaption(IspGroup::CNC, Language::English), "CNC");
+  EXPECT_STREQ(GroupCaption(IspGroup::Other, Language::English), "Other");
+  EXPECT_EQ(std::string(GroupCaption(IspGroup::Other, Language::Chinese)), kivo::toolkit::Gbk("其它"));
 }
 
 TEST(ListEntries, NameIsTheTextBeforeTheFirstParenthesis) {

@@ -20,7 +20,7 @@ _EXPORTS = {
     "WaitTimeout": "wait", "wait_until": "wait", "wait_stable": "wait",
 }
 _MODULES = {"arch", "sandbox", "world", "driver", "wait", "procs", "prefix", "wine", "locales", "endpoints", "xserver",
-            "demo", "sealed"}
+            "demo", "sealed", "resource_ids"}
 
 __all__ = sorted(_EXPORTS) + ["sandbox"]
 

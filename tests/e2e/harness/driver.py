@@ -110,8 +110,12 @@ class Driver:
             request = dict(args, id=self._next_id, cmd=cmd)
             if self.process.poll() is not None:
                 raise DriverError("gone", "the driver has ended", cmd)
-            self.process.stdin.write(json.dumps(request, ensure_ascii=False).encode() + b"\n")
-            self.process.stdin.flush()
+            try:
+                self.process.stdin.write(json.dumps(request, ensure_ascii=False).encode() + b"\n")
+                self.process.stdin.flush()
+            except BrokenPipeError:
+                # It ended between the check above and the write.
+                raise DriverError("gone", "the driver has ended", cmd) from None
             # A message to a busy window may take up to its own time-out.
             budget = wait or max(self.timeout, (args.get("timeout") or 5000) / 1000 + 5)
             answer = self._await(self._next_id, budget)
