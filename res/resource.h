@@ -90,3 +90,8 @@
 #define IDS_STATE_FIRST_EN 124
 #define IDS_ERR_UNKNOWN_RAS_ZH 172
 #define IDS_FAIL_SUFFIX_EN 194
+
+// The skin drawn at 150% and 200%: PNG resources at the 100% bitmap's id
+// plus these offsets.
+#define IDB_SET_150 1000
+#define IDB_SET_200 2000

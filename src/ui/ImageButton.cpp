@@ -1,13 +1,14 @@
 #include "ui/ImageButton.h"
 
+#include "ui/SkinArt.h"
+#include "ui/SkinLayout.h"
+
 namespace {
 
 // Distance of the focus mark from the edge of the face, in pixels.
 constexpr int kFocusInset = 3;
 
-HBITMAP LoadImageResource(UINT id) {
-  return ::LoadBitmapA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(LOWORD(id)));
-}
+HBITMAP LoadImageResource(UINT id, kivo::toolkit::DpiScale scale) { return LoadSkinBitmap(LOWORD(id), scale); }
 
 }  // namespace
 
@@ -16,7 +17,8 @@ const kivo::toolkit::MessageMap<CImageButton>& CImageButton::GetMessageMap() {
       kivo::toolkit::MessageMap<CImageButton>()
           .Mouse(WM_MOUSEMOVE, &CImageButton::OnMouseMove)
           .Message(WM_MOUSELEAVE, &CImageButton::OnMouseLeave)
-          .Message(WM_MOUSEHOVER, &CImageButton::OnMouseHover);
+          .Message(WM_MOUSEHOVER, &CImageButton::OnMouseHover)
+          .Message(WM_DPICHANGED_AFTERPARENT, &CImageButton::OnDpiChangedAfterParent);
   return map;
 }
 
@@ -31,16 +33,33 @@ void CImageButton::ReleaseImage(kivo::toolkit::UniqueBitmap& image) {
 }
 
 void CImageButton::SetBitmaps(UINT normalId, UINT hoverId, UINT disabledId) {
+  m_nNormalId = normalId;
+  m_nHoverId = hoverId;
+  m_nDisabledId = disabledId;
+  LoadImages();
+}
+
+void CImageButton::LoadImages() {
   if (!m_pMemDC.Valid()) m_pMemDC.CreateFor(Hwnd());
+  const kivo::toolkit::DpiScale scale(CSkinLayout::DpiOf(Hwnd()));
 
   ReleaseImage(m_pBmpHover);
-  m_pBmpHover.Reset(LoadImageResource(hoverId));
+  m_pBmpHover.Reset(LoadImageResource(m_nHoverId, scale));
   ReleaseImage(m_pBmpNormal);
-  m_pBmpNormal.Reset(LoadImageResource(normalId));
+  m_pBmpNormal.Reset(LoadImageResource(m_nNormalId, scale));
   ReleaseImage(m_pBmpDisabled);
-  if (disabledId != 0) m_pBmpDisabled.Reset(LoadImageResource(disabledId));
+  if (m_nDisabledId != 0) m_pBmpDisabled.Reset(LoadImageResource(m_nDisabledId, scale));
 
   m_pMemDC.Select(m_pBmpNormal.Get());
+}
+
+LRESULT CImageButton::OnDpiChangedAfterParent(WPARAM, LPARAM) {
+  // The dialog was laid out at another scale: the faces of that scale.
+  if (m_nNormalId != 0) {
+    LoadImages();
+    ::InvalidateRect(Hwnd(), nullptr, FALSE);
+  }
+  return 0;
 }
 
 int CImageButton::ImageCount() const noexcept {

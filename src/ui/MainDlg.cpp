@@ -44,6 +44,7 @@ const kivo::toolkit::MessageMap<CMainDlg>& CMainDlg::GetMessageMap() {
                              .Command(IDC_ABOUT, BN_CLICKED, &CMainDlg::OnAbout)
                              .Message(kRetryResultMessage, &CMainDlg::OnRetryResult)
                              .Message(WM_ENDSESSION, &CMainDlg::OnEndSession)
+                             .Message(WM_DPICHANGED, &CMainDlg::OnDpiChanged)
                              .Destroy(&CMainDlg::OnDestroy);
   return map;
 }
@@ -136,6 +137,7 @@ BOOL CMainDlg::OnInitDialog() {
   // A tool window has no task-bar button: the client lives in the tray.
   LONG_PTR exStyle = ::GetWindowLongPtrA(Hwnd(), GWL_EXSTYLE);
   ::SetWindowLongPtrA(Hwnd(), GWL_EXSTYLE, (exStyle & ~WS_EX_APPWINDOW) | WS_EX_TOOLWINDOW);
+  m_layout.Apply(Hwnd(), IDD_MAIN, kivo::toolkit::DpiOfWindow(Hwnd()));
 
   m_nLangVariant = LanguageVariant(::GetSystemDefaultLangID());
   LoadTexts();
@@ -153,7 +155,7 @@ BOOL CMainDlg::OnInitDialog() {
   // A shell that refuses the icon (a start at logon before the taskbar
   // exists) does not stop the rest: the icon comes back once the taskbar
   // announces itself.
-  m_tray.Create(kTrayCallbackMessage, "Kivoline", m_hIcon, static_cast<UINT>(m_nTrayMenuId));
+  m_tray.CreateFromResource(kTrayCallbackMessage, "Kivoline", IDI_KIVO, static_cast<UINT>(m_nTrayMenuId));
 
   ::SendMessageA(Hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
   m_hSmallIcon.Reset(static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_KIVO),
@@ -165,9 +167,7 @@ BOOL CMainDlg::OnInitDialog() {
 
   SetButtonSkins();
 
-  m_pBkBitmap.Reset(::LoadBitmapA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDB_BACKGROUND)));
-  m_pMemDC.CreateFor(Hwnd());
-  m_pMemDC.Select(m_pBkBitmap.Get());
+  LoadBackground();
 
   const int combos[] = {IDC_GROUP_CT, IDC_GROUP_CNC, IDC_GROUP_OTHER};
   for (int group = 1; group <= 3; ++group) {

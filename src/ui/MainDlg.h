@@ -22,6 +22,7 @@
 #include "ui/ButtonFaces.h"
 #include "ui/ImageButton.h"
 #include "ui/InstanceWindow.h"
+#include "ui/SkinLayout.h"
 #include "vpn/Connection.h"
 #include "vpn/ConnectionClock.h"
 #include "vpn/RasDialLibrary.h"
@@ -64,6 +65,11 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   // Images and window text of a skinned button, in the dialog's text set.
   void SetButtonFace(CImageButton& button, const ButtonFaces& faces);
   void SetStatus(const std::string& text);
+  // Display scale: the background of the layout's scale, and a move to a
+  // monitor of another DPI (wParam the new DPI, lParam the rectangle the
+  // system suggests).
+  void LoadBackground();
+  LRESULT OnDpiChanged(WPARAM wp, LPARAM lp);
 
   // Window commands.
   void OnSysCommand(UINT id, LPARAM lp);
@@ -159,6 +165,8 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   std::string m_strErrUnknownRas, m_strErrCodeFormat, m_strDialFailed, m_strIdle, m_strErrSetPhonebook,
       m_strErrTestPhonebook, m_strErrOpenPhonebook, m_strFailSuffix;
   std::string m_strTrayTipFormat, m_strConnected, m_strAlreadyRunning, m_strShowWindow;
+  // Places the window and its controls at the display scale.
+  CSkinLayout m_layout;
   kivo::toolkit::UniqueBitmap m_pBkBitmap;
   // Holds the background image; gives back its original object before it
   // is deleted (the old-bitmap pointer of the classic design).

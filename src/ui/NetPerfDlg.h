@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "servers/ServerCatalogue.h"
-#include "toolkit/Dialog.h"
 #include "toolkit/MessageMap.h"
 #include "toolkit/StringMap.h"
 #include "toolkit/Sync.h"
 #include "toolkit/Thread.h"
+#include "ui/ScaledDialog.h"
 
-class CNetPerfDlg : public kivo::toolkit::Dialog {
+class CNetPerfDlg : public CScaledDialog {
  public:
   explicit CNetPerfDlg(HWND parent);
   ~CNetPerfDlg() override;
@@ -36,6 +36,7 @@ class CNetPerfDlg : public kivo::toolkit::Dialog {
   BOOL OnInitDialog() override;
   void OnOK() override;
   void OnCancel() override;
+  void OnScaleChanged() override;
 
  private:
   void LoadTexts();
@@ -63,5 +64,5 @@ class CNetPerfDlg : public kivo::toolkit::Dialog {
   kivo::toolkit::CancellationToken m_testCancel;
   kivo::toolkit::WorkerThread m_testThread;
 
-  KIVO_DECLARE_MESSAGE_MAP(CNetPerfDlg, kivo::toolkit::Dialog)
+  KIVO_DECLARE_MESSAGE_MAP(CNetPerfDlg, CScaledDialog)
 };
