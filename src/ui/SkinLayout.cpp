@@ -14,6 +14,31 @@ constexpr const char* kDpiProperty = "Kivo.SkinDpi";
 constexpr int kBaseUnitX = 6;
 constexpr int kBaseUnitY = 13;
 
+// What the layout needs to know of a font: whether it is drawn from
+// outlines, and its horizontal dialog base unit as the dialog manager
+// measures it (the average width of the Latin letters, rounded).
+struct FontFacts {
+  bool outline = false;
+  int baseUnitX = 0;
+};
+
+FontFacts MeasureFont(HFONT font) {
+  FontFacts facts;
+  HDC screen = ::GetDC(nullptr);
+  if (screen == nullptr) return facts;
+  HGDIOBJ old = ::SelectObject(screen, font);
+  TEXTMETRICA metrics{};
+  if (::GetTextMetricsA(screen, &metrics)) {
+    facts.outline = (metrics.tmPitchAndFamily & (TMPF_TRUETYPE | TMPF_VECTOR)) != 0;
+  }
+  constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  SIZE extent{};
+  if (::GetTextExtentPoint32A(screen, kLetters, 52, &extent)) facts.baseUnitX = (extent.cx / 26 + 1) / 2;
+  ::SelectObject(screen, old);
+  ::ReleaseDC(nullptr, screen);
+  return facts;
+}
+
 }  // namespace
 
 CSkinLayout::~CSkinLayout() {
@@ -81,7 +106,9 @@ bool CSkinLayout::Apply(HWND dialog, UINT templateId, UINT dpi, const RECT* sugg
 
 void CSkinLayout::SetFonts(HWND dialog, int pointSize) {
   // At 100% the template's own font, which the dialog keeps; otherwise the
-  // same face at the scale, drawn by the font engine at that size.
+  // same face at the scale from an outline font, drawn at that very size. A
+  // bitmap face ("MS Sans Serif") comes in a few sizes only and would leave
+  // the texts too small: the system's dialog outline face replaces it.
   HFONT templateFont = reinterpret_cast<HFONT>(::SendMessageA(dialog, WM_GETFONT, 0, 0));
   decltype(font_) scaled;
   LOGFONTA face{};
@@ -90,6 +117,19 @@ void CSkinLayout::SetFonts(HWND dialog, int pointSize) {
     face.lfHeight = -::MulDiv(pointSize, static_cast<int>(scale_.Dpi()), 72);
     face.lfWidth = 0;
     scaled.Reset(::CreateFontIndirectA(&face));
+    FontFacts facts = scaled ? MeasureFont(scaled.Get()) : FontFacts{};
+    if (scaled && !facts.outline) {
+      ::lstrcpynA(face.lfFaceName, "MS Shell Dlg 2", LF_FACESIZE);
+      scaled.Reset(::CreateFontIndirectA(&face));
+      facts = scaled ? MeasureFont(scaled.Get()) : FontFacts{};
+    }
+    // The controls are as wide as the skin's units make them: a face whose
+    // letters are wider than those units is made smaller until the texts fit.
+    const int unit = scale_.Scale(kBaseUnitX);
+    if (scaled && facts.baseUnitX > unit) {
+      face.lfHeight = ::MulDiv(face.lfHeight, unit, facts.baseUnitX);
+      scaled.Reset(::CreateFontIndirectA(&face));
+    }
   }
   HFONT font = scaled ? scaled.Get() : templateFont;
   if (font == nullptr) return;
