@@ -57,8 +57,8 @@ HBITMAP CreateDib24(int width, int height, void*& bits) {
 HBITMAP DecodePng(const BYTE* data, DWORD size) {
   ComScope com;
   ComPtr<IWICImagingFactory> factory;
-  if (FAILED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                reinterpret_cast<void**>(factory.Out())))) {
+  if (FAILED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IWICImagingFactory, reinterpret_cast<void**>(factory.Out())))) {
     return nullptr;
   }
   ComPtr<IWICStream> stream;
@@ -84,7 +84,8 @@ HBITMAP DecodePng(const BYTE* data, DWORD size) {
   UniqueBitmap dib(CreateDib24(static_cast<int>(width), static_cast<int>(height), bits));
   if (!dib || bits == nullptr) return nullptr;
   const UINT stride = (width * 3 + 3) & ~3u;
-  if (FAILED(converter->CopyPixels(nullptr, stride, stride * height, static_cast<BYTE*>(bits)))) return nullptr;
+  if (FAILED(converter->CopyPixels(nullptr, stride, stride * height, static_cast<BYTE*>(bits))))
+    return nullptr;
   return dib.Release();
 }
 

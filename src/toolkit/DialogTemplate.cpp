@@ -15,7 +15,8 @@ class TemplateReader {
   T Read() {
     T value{};
     if (!Need(sizeof(T))) return value;
-    for (size_t i = 0; i < sizeof(T); ++i) value |= static_cast<T>(static_cast<T>(data_[pos_ + i]) << (8 * i));
+    for (size_t i = 0; i < sizeof(T); ++i)
+      value |= static_cast<T>(static_cast<T>(data_[pos_ + i]) << (8 * i));
     pos_ += sizeof(T);
     return value;
   }
@@ -61,7 +62,7 @@ bool ReadDialogTemplate(HMODULE module, UINT id, DialogTemplateLayout& layout) {
   const WORD version = in.Read<WORD>();
   const WORD signature = in.Read<WORD>();
   if (version != 1 || signature != 0xFFFF) return false;  // only extended templates
-  in.Skip(4 + 4);                                          // help id, extended style
+  in.Skip(4 + 4);                                         // help id, extended style
   const DWORD style = in.Read<DWORD>();
   const WORD count = in.Read<WORD>();
   in.Skip(2 * 2);  // position

@@ -10,8 +10,8 @@
 namespace kivo::toolkit {
 
 struct DialogTemplateItem {
-  RECT units;        // left, top, right, bottom in dialog units
-  DWORD id;          // as the template gives it (0xFFFF and beyond: none)
+  RECT units;  // left, top, right, bottom in dialog units
+  DWORD id;    // as the template gives it (0xFFFF and beyond: none)
   DWORD style;
   WORD imageId = 0;  // a static picture's bitmap resource, else 0
 };

@@ -64,8 +64,8 @@ bool CSystemTray::CreateFromResource(UINT callbackMessage, const std::string& ti
 
 HICON CSystemTray::LoadIconForDpi(UINT dpi) const {
   const int size = kivo::toolkit::SystemMetricForDpi(SM_CXSMICON, dpi);
-  return static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(iconId_), IMAGE_ICON, size,
-                                         size, LR_DEFAULTCOLOR));
+  return static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(iconId_), IMAGE_ICON,
+                                         size, size, LR_DEFAULTCOLOR));
 }
 
 void CSystemTray::SetDpi(UINT dpi) {

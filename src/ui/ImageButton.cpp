@@ -8,7 +8,9 @@ namespace {
 // Distance of the focus mark from the edge of the face, in pixels.
 constexpr int kFocusInset = 3;
 
-HBITMAP LoadImageResource(UINT id, kivo::toolkit::DpiScale scale) { return LoadSkinBitmap(LOWORD(id), scale); }
+HBITMAP LoadImageResource(UINT id, kivo::toolkit::DpiScale scale) {
+  return LoadSkinBitmap(LOWORD(id), scale);
+}
 
 }  // namespace
 

@@ -8,7 +8,8 @@
 
 class CScaledDialog : public kivo::toolkit::Dialog {
  public:
-  CScaledDialog(UINT templateId, HWND parent) noexcept : kivo::toolkit::Dialog(templateId, parent), m_nTemplateId(templateId) {}
+  CScaledDialog(UINT templateId, HWND parent) noexcept
+      : kivo::toolkit::Dialog(templateId, parent), m_nTemplateId(templateId) {}
 
  protected:
   BOOL OnInitDialog() override;

@@ -55,7 +55,8 @@ RECT CSkinLayout::BaseRect(const RECT& units) noexcept {
 
 bool CSkinLayout::Apply(HWND dialog, UINT templateId, UINT dpi, const RECT* suggested) {
   kivo::toolkit::DialogTemplateLayout layout;
-  if (dialog == nullptr || !kivo::toolkit::ReadDialogTemplate(::GetModuleHandleA(nullptr), templateId, layout)) {
+  if (dialog == nullptr ||
+      !kivo::toolkit::ReadDialogTemplate(::GetModuleHandleA(nullptr), templateId, layout)) {
     return false;
   }
   // The controls in template order, which is the order the dialog manager
@@ -87,8 +88,8 @@ bool CSkinLayout::Apply(HWND dialog, UINT templateId, UINT dpi, const RECT* sugg
     ::GetWindowRect(dialog, &now);
     const int width = frame.right - frame.left;
     const int height = frame.bottom - frame.top;
-    ::SetWindowPos(dialog, nullptr, (now.left + now.right - width) / 2, (now.top + now.bottom - height) / 2, width,
-                   height, kMove);
+    ::SetWindowPos(dialog, nullptr, (now.left + now.right - width) / 2, (now.top + now.bottom - height) / 2,
+                   width, height, kMove);
   }
 
   SetFonts(dialog, layout.pointSize);
@@ -133,7 +134,8 @@ void CSkinLayout::SetFonts(HWND dialog, int pointSize) {
   }
   HFONT font = scaled ? scaled.Get() : templateFont;
   if (font == nullptr) return;
-  for (HWND child = ::GetWindow(dialog, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+  for (HWND child = ::GetWindow(dialog, GW_CHILD); child != nullptr;
+       child = ::GetWindow(child, GW_HWNDNEXT)) {
     ::SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   }
   font_ = std::move(scaled);  // the previous scaled font is no longer in use
@@ -158,7 +160,7 @@ void CSkinLayout::SetPictures(HWND, const std::vector<HWND>& controls, const std
 
 UINT CSkinLayout::DpiOf(HWND window) {
   HWND root = ::GetAncestor(window, GA_ROOT);
-  const auto dpi = static_cast<UINT>(reinterpret_cast<UINT_PTR>(::GetPropA(root != nullptr ? root : window,
-                                                                           kDpiProperty)));
+  const auto dpi = static_cast<UINT>(
+      reinterpret_cast<UINT_PTR>(::GetPropA(root != nullptr ? root : window, kDpiProperty)));
   return dpi != 0 ? dpi : kivo::toolkit::DpiOfWindow(window);
 }

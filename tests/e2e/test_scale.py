@@ -16,7 +16,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from harness import World, sandbox, wait_stable, wait_until  # noqa: E402
-from harness.driver import IDCANCEL, IDOK  # noqa: E402
+from harness.driver import IDCANCEL, IDOK, WM_SYSCOMMAND  # noqa: E402
 
 import startup_skin as skin  # noqa: E402
 
@@ -32,6 +32,9 @@ FACE_SIZE = (68, 26)
 LABELS = (1006, 1007, 1009, 1008, 1010, 1003)
 CENTRED = (1010, 1003)
 STATUS_LINE = 1003
+IDM_ABOUTBOX = 16
+ABOUT_PICTURE_EN = 631
+SS_TYPEMASK, SS_BITMAP = 0x1F, 0x0E
 
 
 def scaled(value, dpi):
@@ -77,6 +80,7 @@ def ink_at_edges(shot, rect, inset=0, centred=False):
 
 class DisplayScale(unittest.TestCase):
     base = None  # the 100% window: (window size, client size)
+    about_base = None  # the 100% About box's client size
 
     def check_dialog(self, dialog, dpi):
         base_window, base_client = DisplayScale.base
@@ -121,8 +125,29 @@ class DisplayScale(unittest.TestCase):
                     DisplayScale.base = (size_of(w.driver.rect(dialog.hwnd)), size_of(dialog.client_rect))
                 self.assertIsNotNone(DisplayScale.base, "the 100% window comes first")
                 self.check_dialog(dialog, dpi)
+                if dpi in (96, 144):
+                    self.check_about_box(dialog, dpi)
                 if dpi == 96:
                     self.check_move_to_other_monitors(dialog)
+
+    def check_about_box(self, dialog, dpi):
+        """The About box is laid out at the scale too, its picture drawn for it."""
+        d = dialog.d
+        d.post(dialog.hwnd, WM_SYSCOMMAND, IDM_ABOUTBOX)
+        about = wait_until(lambda: next((x for x in dialog.app.dialogs() if x["owner"] == dialog.hwnd), None), 10,
+                           message="the About box")
+        hwnd = about["hwnd"]
+        client = size_of(d.client_rect(hwnd))
+        if dpi == 96:
+            DisplayScale.about_base = client
+        self.assertEqual(client, tuple(scaled(v, dpi) for v in DisplayScale.about_base))
+        [picture] = [c for c in d.children(hwnd) if c["class"] == "Static" and c["style"] & SS_TYPEMASK == SS_BITMAP]
+        wait_stable(lambda: dialog.w.screenshot(rect=picture["client"]).tobytes(), duration=0.3)
+        dialog.w.save_screenshot(f"about-{dpi}.png", hwnd)
+        result = skin.compare(dialog.w.screenshot(rect=picture["client"]), skin.artwork(ABOUT_PICTURE_EN, dpi))
+        self.assertTrue(result.equal, f"About picture at {dpi} DPI: {result}")
+        d.click(about["buttons"][0]["hwnd"])
+        wait_until(lambda: d.window_info(dialog.hwnd)["enabled"], 10, message="the About box closed")
 
     def check_move_to_other_monitors(self, dialog):
         """To a 150% monitor and back, as Windows tells the window: the new

@@ -43,8 +43,8 @@ TEST(DisplayScale, PicksTheArtSetAndScalesTheSkinsRectangles) {
 
   // Its face comes at the same sizes: drawn for 150%, and shrunk from that
   // set once for 125%.
-  const SIZE expected[][2] = {{{96, 0}, {68, 26}}, {{120, 0}, {85, 33}}, {{144, 0}, {102, 39}},
-                              {{192, 0}, {136, 52}}};
+  const SIZE expected[][2] = {
+      {{96, 0}, {68, 26}}, {{120, 0}, {85, 33}}, {{144, 0}, {102, 39}}, {{192, 0}, {136, 52}}};
   for (const auto& [dpi, size] : expected) {
     kivo::toolkit::UniqueBitmap face(LoadSkinBitmap(IDB_CONNECT_EN, DpiScale(static_cast<UINT>(dpi.cx))));
     ASSERT_TRUE(face.Valid()) << dpi.cx;
