@@ -39,6 +39,12 @@ FontFacts MeasureFont(HFONT font) {
   return facts;
 }
 
+SIZE PictureSize(HBITMAP picture) {
+  BITMAP info{};
+  ::GetObjectA(picture, sizeof(info), &info);
+  return SIZE{info.bmWidth, info.bmHeight};
+}
+
 }  // namespace
 
 CSkinLayout::~CSkinLayout() {
@@ -153,6 +159,17 @@ void CSkinLayout::SetPictures(HWND, const std::vector<HWND>& controls, const std
     for (const auto& held : pictures_) ours = ours || held.Get() == previous;
     // The picture the control loaded from the template is handed back to us.
     if (previous != nullptr && !ours) ::DeleteObject(previous);
+    // The control fits itself to the picture, edge included; inside the
+    // edge the picture would be squeezed, so the edge goes around it.
+    RECT window{};
+    RECT inside{};
+    const SIZE size = PictureSize(picture.Get());
+    if (::GetWindowRect(controls[i], &window) && ::GetClientRect(controls[i], &inside)) {
+      const int edgeX = (window.right - window.left) - inside.right;
+      const int edgeY = (window.bottom - window.top) - inside.bottom;
+      ::SetWindowPos(controls[i], nullptr, 0, 0, size.cx + edgeX, size.cy + edgeY,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     pictures.push_back(std::move(picture));
   }
   pictures_ = std::move(pictures);

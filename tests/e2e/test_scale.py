@@ -144,8 +144,10 @@ class DisplayScale(unittest.TestCase):
         [picture] = [c for c in d.children(hwnd) if c["class"] == "Static" and c["style"] & SS_TYPEMASK == SS_BITMAP]
         wait_stable(lambda: dialog.w.screenshot(rect=picture["client"]).tobytes(), duration=0.3)
         dialog.w.save_screenshot(f"about-{dpi}.png", hwnd)
-        result = skin.compare(dialog.w.screenshot(rect=picture["client"]), skin.artwork(ABOUT_PICTURE_EN, dpi))
-        self.assertTrue(result.equal, f"About picture at {dpi} DPI: {result}")
+        expected = skin.artwork(ABOUT_PICTURE_EN, dpi)
+        self.assertEqual(size_of(picture["client"]), expected.size)
+        result = skin.compare(dialog.w.screenshot(rect=picture["client"]), expected)
+        self.assertTrue(result.equal, f"the About picture at {dpi} DPI: {result}")
         d.click(about["buttons"][0]["hwnd"])
         wait_until(lambda: d.window_info(dialog.hwnd)["enabled"], 10, message="the About box closed")
 
