@@ -11,6 +11,23 @@ Function User32Function(const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<void*>(proc));
 }
 
+// The DPI of a window's monitor on Windows 8.1, from shcore.dll, which the
+// program loads only there; 0 where that is not known.
+UINT MonitorDpi(HWND hwnd) {
+  using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+  static const auto getDpiForMonitor = []() -> GetDpiForMonitorFn {
+    HMODULE shcore = ::LoadLibraryA("shcore.dll");  // stays loaded for the process
+    FARPROC proc = shcore != nullptr ? ::GetProcAddress(shcore, "GetDpiForMonitor") : nullptr;
+    return reinterpret_cast<GetDpiForMonitorFn>(reinterpret_cast<void*>(proc));
+  }();
+  if (getDpiForMonitor == nullptr || hwnd == nullptr) return 0;
+  UINT dpiX = 0;
+  UINT dpiY = 0;
+  constexpr int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI
+  HMONITOR monitor = ::MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST);
+  return SUCCEEDED(getDpiForMonitor(monitor, kEffectiveDpi, &dpiX, &dpiY)) ? dpiY : 0;
+}
+
 UINT SessionDpi() {
   HDC screen = ::GetDC(nullptr);
   if (screen == nullptr) return DpiScale::kBase;
@@ -28,6 +45,10 @@ UINT DpiOfWindow(HWND hwnd) {
     const UINT dpi = getDpiForWindow(hwnd);
     if (dpi != 0) return dpi;
   }
+  if (getDpiForWindow == nullptr) {
+    const UINT dpi = MonitorDpi(hwnd);
+    if (dpi != 0) return dpi;
+  }
   return SessionDpi();
 }
 
@@ -37,6 +58,13 @@ int SystemMetricForDpi(int index, UINT dpi) {
   if (forDpi != nullptr) return forDpi(index, dpi);
   const UINT session = SessionDpi();
   return ::MulDiv(::GetSystemMetrics(index), static_cast<int>(dpi), static_cast<int>(session));
+}
+
+void LeaveDpiChangesToProgram(HWND dialog) {
+  using SetBehaviorFn = BOOL(WINAPI*)(HWND, int, int);
+  static const auto setBehavior = User32Function<SetBehaviorFn>("SetDialogDpiChangeBehavior");
+  constexpr int kDisableAll = 0x0001;  // DDC_DISABLE_ALL
+  if (setBehavior != nullptr) setBehavior(dialog, kDisableAll, kDisableAll);
 }
 
 bool AdjustWindowRectForDpi(RECT& rc, DWORD style, DWORD exStyle, UINT dpi) {

@@ -56,12 +56,18 @@ class DpiScale {
   UINT dpi_;
 };
 
-// The DPI of the monitor a window is on (Windows 10), else the session's.
+// The DPI of the monitor a window is on (Windows 8.1 and later), else the
+// session's.
 UINT DpiOfWindow(HWND hwnd);
 
 // A system metric at a DPI (Windows 10), else the session's metric scaled
 // from the session's DPI.
 int SystemMetricForDpi(int index, UINT dpi);
+
+// Tells the dialog manager (Windows 10 1703 and later) to leave a dialog's
+// size, fonts and controls alone when its DPI changes: the program lays it
+// out itself.
+void LeaveDpiChangesToProgram(HWND dialog);
 
 // The window rectangle around a client rectangle at a DPI (Windows 10), else
 // at the session's metrics.

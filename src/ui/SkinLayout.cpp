@@ -75,6 +75,7 @@ bool CSkinLayout::Apply(HWND dialog, UINT templateId, UINT dpi, const RECT* sugg
   }
   if (controls.size() != layout.items.size()) return false;
 
+  if (dialog_ != dialog) kivo::toolkit::LeaveDpiChangesToProgram(dialog);
   dialog_ = dialog;
   scale_ = DpiScale(dpi);
   ::SetPropA(dialog, kDpiProperty, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(scale_.Dpi())));
