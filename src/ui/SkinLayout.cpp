@@ -113,20 +113,20 @@ bool CSkinLayout::Apply(HWND dialog, UINT templateId, UINT dpi, const RECT* sugg
 }
 
 void CSkinLayout::SetFonts(HWND dialog, int pointSize) {
-  // At 100% the template's own font, which the dialog keeps; otherwise the
-  // same face at the scale from an outline font, drawn at that very size. A
-  // bitmap face ("MS Sans Serif") comes in a few sizes only and would leave
-  // the texts too small: the system's dialog outline face replaces it.
+  // The template's face at the template's size for the scale (the dialog
+  // keeps the font it made when it was created, perhaps at another DPI).
+  // Beyond 100% it must be drawn from outlines at that very size: a bitmap
+  // face ("MS Sans Serif") comes in a few sizes only and would leave the
+  // texts too small, so the system's dialog outline face replaces it.
   HFONT templateFont = reinterpret_cast<HFONT>(::SendMessageA(dialog, WM_GETFONT, 0, 0));
   decltype(font_) scaled;
   LOGFONTA face{};
-  if (!scale_.IsBase() && templateFont != nullptr && pointSize != 0 &&
-      ::GetObjectA(templateFont, sizeof(face), &face) != 0) {
+  if (templateFont != nullptr && pointSize != 0 && ::GetObjectA(templateFont, sizeof(face), &face) != 0) {
     face.lfHeight = -::MulDiv(pointSize, static_cast<int>(scale_.Dpi()), 72);
     face.lfWidth = 0;
     scaled.Reset(::CreateFontIndirectA(&face));
     FontFacts facts = scaled ? MeasureFont(scaled.Get()) : FontFacts{};
-    if (scaled && !facts.outline) {
+    if (scaled && !facts.outline && !scale_.IsBase()) {
       ::lstrcpynA(face.lfFaceName, "MS Shell Dlg 2", LF_FACESIZE);
       scaled.Reset(::CreateFontIndirectA(&face));
       facts = scaled ? MeasureFont(scaled.Get()) : FontFacts{};
