@@ -5,7 +5,7 @@
 
 namespace {
 
-// Distance of the focus mark from the edge of the face, in pixels.
+// Distance of the focus mark from the edge of the face, in pixels at 100%.
 constexpr int kFocusInset = 3;
 
 HBITMAP LoadImageResource(UINT id, kivo::toolkit::DpiScale scale) {
@@ -44,6 +44,7 @@ void CImageButton::SetBitmaps(UINT normalId, UINT hoverId, UINT disabledId) {
 void CImageButton::LoadImages() {
   if (!m_pMemDC.Valid()) m_pMemDC.CreateFor(Hwnd());
   const kivo::toolkit::DpiScale scale(CSkinLayout::DpiOf(Hwnd()));
+  m_nFocusInset = scale.Scale(kFocusInset);
 
   ReleaseImage(m_pBmpHover);
   m_pBmpHover.Reset(LoadImageResource(m_nHoverId, scale));
@@ -87,7 +88,7 @@ void CImageButton::DrawItem(const DRAWITEMSTRUCT& item) {
   // The keyboard focus, unless the window hides focus marks until the user
   // reaches for the keyboard.
   if ((item.itemState & ODS_FOCUS) != 0 && (item.itemState & ODS_NOFOCUSRECT) == 0) {
-    ::InflateRect(&rc, -kFocusInset, -kFocusInset);
+    ::InflateRect(&rc, -m_nFocusInset, -m_nFocusInset);
     ::DrawFocusRect(item.hDC, &rc);
   }
 }

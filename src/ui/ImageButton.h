@@ -42,6 +42,7 @@ class CImageButton : public kivo::toolkit::Window {
   UINT m_nNormalId = 0;
   UINT m_nHoverId = 0;
   UINT m_nDisabledId = 0;
+  int m_nFocusInset = 3;  // pixels, at the scale of the images
   kivo::toolkit::UniqueBitmap m_pBmpHover;
   kivo::toolkit::UniqueBitmap m_pBmpNormal;
   kivo::toolkit::UniqueBitmap m_pBmpDisabled;
