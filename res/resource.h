@@ -109,3 +109,8 @@
 #define IDS_ADVICE_NAME_EN 209
 #define IDS_ADVICE_CLOSED_ZH 211
 #define IDS_ADVICE_CLOSED_EN 212
+
+// The skin drawn at 150% and 200%: PNG resources at the 100% bitmap's id
+// plus these offsets.
+#define IDB_SET_150 1000
+#define IDB_SET_200 2000

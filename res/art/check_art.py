@@ -5,10 +5,13 @@ see them, then redraws them twice and compares the bytes.
     /usr/bin/python3 res/art/check_art.py          # exit status 0 when all is well
 
 What is checked:
-- every bitmap is a Windows 3.x BMP (BITMAPINFOHEADER, 24 bpp, bottom-up,
-  uncompressed) of the size the dialogs expect;
-- the icon holds exactly two classic 32x32 images, 4 and 8 bpp, each with an
-  AND mask that leaves the corners transparent and the emblem opaque;
+- the three sets (100% here, 150% in 150/, 200% in 200/) hold every picture
+  at the size the dialogs expect at that scale: the 100% set as Windows 3.x
+  BMPs (BITMAPINFOHEADER, 24 bpp, bottom-up, uncompressed), the others as
+  24-bit PNGs; each set passes every check below;
+- the icon holds a classic 32x32 image in 16 colours and 256-colour images of
+  16, 20, 24, 32 and 48 pixels, each with an AND mask that leaves the corners
+  transparent and the emblem opaque;
 - all button faces differ from each other; hover faces are lighter than their
   normal faces with another rim colour; disabled faces are grey and flat;
 - the logo and the button faces continue the background at their places;
@@ -17,6 +20,7 @@ What is checked:
   what it writes.
 """
 
+import math
 import os
 import statistics
 import struct
@@ -28,18 +32,36 @@ from PIL import Image, ImageChops
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
-# Dialog 809 at 96 DPI: base units 6x13 pixels, coordinates rounded as MulDiv does.
+# Dialog 809 at 96 DPI: base units 6x13 pixels, coordinates rounded as MulDiv
+# does. At scale k the program puts a 100% coordinate or size v at
+# floor(v * k + 0.5).
+SETS = {1: ".", 1.5: "150", 2: "200"}
+ICON_SIZES = (16, 20, 24, 32, 48)
+K = 1
+
+
+def sc(v):
+    return int(math.floor(v * K + 0.5))
 
 
 def px(x, y):
-    return ((x * 12 + 4) // 8, (y * 26 + 8) // 16)
+    return (sc((x * 12 + 4) // 8), sc((y * 26 + 8) // 16))
 
 
 def px_rect(x, y, w, h):
-    return px(x, y) + px(x + w, y + h)
+    left, top = (x * 12 + 4) // 8, (y * 26 + 8) // 16
+    right, bottom = ((x + w) * 12 + 4) // 8, ((y + h) * 26 + 8) // 16
+    return (sc(left), sc(top), sc(left) + sc(right - left), sc(top) + sc(bottom - top))
 
 
-SIZES = {"background": (356, 316), "logo": (186, 59), "face": (68, 26), "about": (270, 139)}
+BASE_SIZES = {"background": (356, 316), "logo": (186, 59), "face": (68, 26), "about": (270, 139)}
+SIZES = dict(BASE_SIZES)
+
+
+def set_scale(k):
+    global K
+    K = k
+    SIZES.update({key: (sc(w), sc(h)) for key, (w, h) in BASE_SIZES.items()})
 
 # caption: (normal, hover, disabled or None), position in dialog units
 FACES = {
@@ -101,6 +123,15 @@ def bmp_problems(data, size):
     return problems
 
 
+def png_problems(path, size):
+    with Image.open(path) as image:
+        if image.format != "PNG" or image.mode != "RGB":
+            return ["%s %s, not a 24-bit PNG" % (image.format, image.mode)]
+        if image.size != size:
+            return ["%dx%d instead of %dx%d" % (image.size + size)]
+    return []
+
+
 def decode_bmp(data):
     """Pixels of a bottom-up 24-bit BMP, decoded here rather than trusted to a library."""
     _, w, h = struct.unpack_from("<Iii", data, 14)
@@ -115,13 +146,15 @@ def decode_bmp(data):
 def icon_problems(data):
     if len(data) < 6:
         return ["too short for an icon"]
+    expected = [(32, 4)] + [(n, 8) for n in ICON_SIZES]
     reserved, kind, count = struct.unpack_from("<HHH", data, 0)
-    if (reserved, kind, count) != (0, 1, 2):
-        return ["directory says type %d with %d images, expected one icon with 2" % (kind, count)]
-    problems, depths = [], []
+    if (reserved, kind, count) != (0, 1, len(expected)):
+        return ["directory says type %d with %d images, expected one icon with %d" % (kind, count, len(expected))]
+    problems, found = [], []
     for i in range(count):
         w, h, colours, _, planes, bits, length, offset = struct.unpack_from("<BBBBHHII", data, 6 + 16 * i)
         tag = "image %d" % i
+        found.append((w, bits))
         if offset + length > len(data) or length < 40:
             problems.append(tag + " lies outside the file")
             continue
@@ -129,8 +162,8 @@ def icon_problems(data):
             problems.append(tag + " is PNG")
             continue
         hsize, bw, bh, bplanes, bbits, comp = struct.unpack_from("<IiiHHI", data, offset)
-        depths.append(bbits)
-        if (w, h, bw, bh) != (32, 32, 32, 64) or hsize != 40 or bplanes != 1 or comp != 0 or bbits != bits:
+        n = w
+        if (h, bw, bh) != (n, n, 2 * n) or hsize != 40 or bplanes != 1 or comp != 0 or bbits != bits:
             problems.append(tag + " header")
             continue
         if bits not in (4, 8) or colours != (16 if bits == 4 else 0):
@@ -139,32 +172,33 @@ def icon_problems(data):
         palette_at = offset + 40
         palette = [struct.unpack_from("<BBB", data, palette_at + 4 * k)[::-1] for k in range(1 << bits)]
         xor_at = palette_at + 4 * len(palette)
-        xor_stride = 32 * bits // 8
-        and_at = xor_at + xor_stride * 32
-        if length != and_at + 4 * 32 - offset:
+        xor_stride = ((n * bits + 31) // 32) * 4
+        and_stride = ((n + 31) // 32) * 4
+        and_at = xor_at + xor_stride * n
+        if length != and_at + and_stride * n - offset:
             problems.append(tag + " length")
             continue
         opaque = 0
-        for y in range(32):
-            row = 31 - y
-            for x in range(32):
+        for y in range(n):
+            row = n - 1 - y
+            for x in range(n):
                 byte = data[xor_at + row * xor_stride + x * bits // 8]
                 index = byte if bits == 8 else (byte >> 4 if x % 2 == 0 else byte & 15)
-                transparent = (data[and_at + row * 4 + x // 8] >> (7 - x % 8)) & 1
+                transparent = (data[and_at + row * and_stride + x // 8] >> (7 - x % 8)) & 1
                 if transparent and palette[index] != (0, 0, 0):
                     problems.append(tag + " has a coloured pixel under its mask at %d,%d" % (x, y))
                     break
                 opaque += not transparent
-                corner = x in (0, 31) and y in (0, 31)
-                centre = 12 <= x < 20 and 12 <= y < 20
+                corner = x in (0, n - 1) and y in (0, n - 1)
+                centre = 3 * n // 8 <= x < 5 * n // 8 and 3 * n // 8 <= y < 5 * n // 8
                 if corner and not transparent:
                     problems.append(tag + " corner %d,%d is not transparent" % (x, y))
                 if centre and transparent:
                     problems.append(tag + " centre %d,%d is transparent" % (x, y))
-        if not 0.4 * 1024 <= opaque <= 0.95 * 1024:
+        if not 0.4 * n * n <= opaque <= 0.95 * n * n:
             problems.append(tag + " has %d opaque pixels" % opaque)
-    if sorted(depths) != [4, 8]:
-        problems.append("bit depths %r, expected 4 and 8" % depths)
+    if found != expected:
+        problems.append("images %r, expected %r (size, bits)" % (found, expected))
     return problems
 
 
@@ -174,7 +208,7 @@ def luminance(img):
 
 def body(face):
     """The inside of a face, clear of its rim and rounded corners."""
-    return face.crop((4, 4, 64, 21))
+    return face.crop((sc(4), sc(4), sc(64), sc(21)))
 
 
 def face_problems(images):
@@ -185,11 +219,12 @@ def face_problems(images):
         for b in ids[n + 1 :]:
             diff = ImageChops.difference(images[a], images[b]).convert("L")
             changed = sum(diff.point(lambda v: 255 if v > 12 else 0).histogram()[255:])
-            if changed < 0.05 * 68 * 26:
+            if changed < 0.05 * SIZES["face"][0] * SIZES["face"][1]:
                 problems.append("faces %d and %d differ in only %d pixels" % (a, b, changed))
     for caption, ((normal, hover, disabled), _) in FACES.items():
         n_img, h_img = images[normal], images[hover]
-        rim_n, rim_h = n_img.getpixel((34, 1)), h_img.getpixel((34, 1))
+        rim = (sc(34), sc(1))
+        rim_n, rim_h = n_img.getpixel(rim), h_img.getpixel(rim)
         if sum(abs(p - q) for p, q in zip(rim_n, rim_h)) < 90:
             problems.append("%s: hover rim %r too close to normal rim %r" % (caption, rim_h, rim_n))
         mean_n = statistics.fmean(luminance(body(n_img)).getdata())
@@ -227,7 +262,7 @@ def blend_problems(images):
         for face in (normal, hover, disabled):
             if not face:
                 continue
-            for cx, cy in ((0, 0), (67, 0)):
+            for cx, cy in ((0, 0), (SIZES["face"][0] - 1, 0)):
                 if not close(images[face].getpixel((cx, cy)), bg.getpixel((fx + cx, fy + cy)), 3):
                     problems.append("face %d corner %d,%d does not continue the background" % (face, cx, cy))
     return problems
@@ -247,31 +282,47 @@ def text_area_problems(bg):
 
 
 def check_folder(folder):
-    """All problems of the skin files in folder, as readable lines."""
-    problems, images = [], {}
-    for bid, size in sorted(bitmap_ids().items()):
-        path = os.path.join(folder, "%d.bmp" % bid)
-        if not os.path.exists(path):
-            problems.append("%d.bmp is missing" % bid)
-            continue
-        with open(path, "rb") as f:
-            data = f.read()
-        found = bmp_problems(data, size)
-        problems += ["%d.bmp: %s" % (bid, p) for p in found]
-        if not found:
-            images[bid] = decode_bmp(data)
+    """All problems of the three sets of skin files under folder and of the
+    icon, as readable lines."""
+    problems = []
+    for k, sub in SETS.items():
+        set_scale(k)
+        try:
+            found = check_set(os.path.join(folder, sub))
+        finally:
+            set_scale(1)
+        problems += [("%s: %s" % (sub, p)) if sub != "." else p for p in found]
     ico_path = os.path.join(folder, "338.ico")
     if os.path.exists(ico_path):
         with open(ico_path, "rb") as f:
             problems += ["338.ico: " + p for p in icon_problems(f.read())]
     else:
         problems.append("338.ico is missing")
+    return problems
+
+
+def check_set(folder):
+    """All problems of one set of bitmaps, drawn at the current scale."""
+    problems, images = [], {}
+    extension = "bmp" if K == 1 else "png"
+    for bid, size in sorted(bitmap_ids().items()):
+        name = "%d.%s" % (bid, extension)
+        path = os.path.join(folder, name)
+        if not os.path.exists(path):
+            problems.append("%s is missing" % name)
+            continue
+        with open(path, "rb") as f:
+            data = f.read()
+        found = bmp_problems(data, size) if K == 1 else png_problems(path, size)
+        problems += ["%s: %s" % (name, p) for p in found]
+        if not found:
+            images[bid] = decode_bmp(data) if K == 1 else Image.open(path).convert("RGB")
     if problems:
         return problems
     problems += face_problems(images)
     problems += blend_problems(images)
     problems += text_area_problems(images[642])
-    diff = ImageChops.difference(images[630], images[631]).convert("L").crop((0, 84, 270, 125))
+    diff = ImageChops.difference(images[630], images[631]).convert("L").crop((0, sc(84), sc(270), sc(125)))
     if max(diff.getdata()) < 100:
         problems.append("the Chinese and English About pictures carry the same text")
     return problems
@@ -290,7 +341,8 @@ def generation_problems():
             )
             if run.returncode != 0:
                 return ["make_art.py failed:\n" + run.stdout + run.stderr]
-        for name in sorted(os.listdir(one)):
+        names = sorted(os.path.relpath(os.path.join(d, f), one) for d, _, fs in os.walk(one) for f in fs)
+        for name in names:
             with open(os.path.join(one, name), "rb") as f:
                 first = f.read()
             with open(os.path.join(two, name), "rb") as f:

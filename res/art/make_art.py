@@ -8,9 +8,11 @@ fonts-dejavu-core installed):
     /usr/bin/python3 res/art/make_art.py            # writes next to this script
     /usr/bin/python3 res/art/make_art.py --out DIR  # writes into DIR instead
 
-Every bitmap is a Windows 3.x BMP (BITMAPINFOHEADER, 24 bits per pixel,
-bottom-up, uncompressed) and the icon holds two classic 32x32 images (16 and
-256 colours, each with its AND mask). The output is deterministic: the same
+The 100% set is Windows 3.x BMPs (BITMAPINFOHEADER, 24 bits per pixel,
+bottom-up, uncompressed), the 150% and 200% sets (folders 150 and 200) are
+24-bit PNGs of the same pictures drawn at those scales. The icon holds a
+classic 32x32 image in 16 colours and 256-colour images of 16, 20, 24, 32 and
+48 pixels, each with its AND mask. The output is deterministic: the same
 fonts and Pillow produce the same bytes on every run.
 """
 
@@ -53,28 +55,73 @@ def du_rect(x, y, w, h):
     return (du_x(x), du_y(y), du_x(x + w), du_y(y + h))
 
 
-BG_SIZE = (356, 316)
-LOGO_SIZE = (186, 59)
-BUTTON_SIZE = (68, 26)
-ABOUT_SIZE = (270, 139)
+# The art is drawn at three scales: 100% (96 DPI), 150% and 200%. At scale K
+# the program puts every pixel coordinate v of the 100% layout at
+# floor(v * K + 0.5) and makes every size w floor(w * K + 0.5) (MulDiv), so the
+# art follows the same rule. SCALES maps each set to the folder it is written
+# to, relative to this script's folder.
+SCALES = {1: ".", 1.5: "150", 2: "200"}
+ICON_SIZES = (16, 20, 24, 32, 48)
+K = 1
 
-LOGO_POS = (du_x(5), du_y(4))
-GROUP_ACCOUNT = du_rect(7, 43, 218, 55)
-GROUP_SERVER = du_rect(7, 104, 218, 61)
-STATUS_LINE = du_rect(51, 117, 164, 13)
-HEADER_BOTTOM = 66  # first row of the accent line under the header band
-FOOTER_TOP = 275  # first row of the footer band
 
-# Top-left pixel of each button on the background (the faces are cut from the
-# background there so that their rounded corners blend in).
-BUTTON_POS = {
-    "register": (du_x(162), du_y(54)),
-    "status": (du_x(162), du_y(77)),
-    "connect": (du_x(14), du_y(173)),
-    "exit": (du_x(70), du_y(173)),
-    "netperf": (du_x(123), du_y(173)),
-    "about": (du_x(176), du_y(173)),
+def sc(v):
+    """A pixel coordinate or size of the 100% layout at the current scale."""
+    return int(math.floor(v * K + 0.5))
+
+
+def fs(size):
+    """A font size at the current scale, never rounded up (a caption must
+    still fit its face)."""
+    return int(size * K)
+
+
+def sc_rect(r):
+    """A 100% pixel rectangle at the current scale: corner and size scaled."""
+    return (sc(r[0]), sc(r[1]), sc(r[0]) + sc(r[2] - r[0]), sc(r[1]) + sc(r[3] - r[1]))
+
+
+BASE = {
+    "bg": (356, 316),
+    "logo": (186, 59),
+    "button": (68, 26),
+    "about": (270, 139),
+    "logo_pos": (du_x(5), du_y(4)),
+    "group_account": du_rect(7, 43, 218, 55),
+    "group_server": du_rect(7, 104, 218, 61),
+    "status_line": du_rect(51, 117, 164, 13),
+    "header_bottom": 66,  # first row of the accent line under the header band
+    "footer_top": 275,  # first row of the footer band
+    # Top-left pixel of each button on the background (the faces are cut from
+    # the background there so that their rounded corners blend in).
+    "buttons": {
+        "register": (du_x(162), du_y(54)),
+        "status": (du_x(162), du_y(77)),
+        "connect": (du_x(14), du_y(173)),
+        "exit": (du_x(70), du_y(173)),
+        "netperf": (du_x(123), du_y(173)),
+        "about": (du_x(176), du_y(173)),
+    },
 }
+
+
+def set_scale(k):
+    """Sets the geometry below for the set drawn at scale k."""
+    global K, BG_SIZE, LOGO_SIZE, BUTTON_SIZE, ABOUT_SIZE, LOGO_POS, GROUP_ACCOUNT, GROUP_SERVER
+    global STATUS_LINE, HEADER_BOTTOM, FOOTER_TOP, BUTTON_POS
+    K = k
+    BG_SIZE, LOGO_SIZE, BUTTON_SIZE, ABOUT_SIZE = (
+        (sc(BASE[key][0]), sc(BASE[key][1])) for key in ("bg", "logo", "button", "about")
+    )
+    LOGO_POS = (sc(BASE["logo_pos"][0]), sc(BASE["logo_pos"][1]))
+    GROUP_ACCOUNT, GROUP_SERVER, STATUS_LINE = (
+        sc_rect(BASE[key]) for key in ("group_account", "group_server", "status_line")
+    )
+    HEADER_BOTTOM, FOOTER_TOP = sc(BASE["header_bottom"]), sc(BASE["footer_top"])
+    BUTTON_POS = {key: (sc(x), sc(y)) for key, (x, y) in BASE["buttons"].items()}
+
+
+set_scale(1)
 
 # Button faces: place, colour, Chinese caption and ids, English caption and ids
 # (normal, hover and, for Connect, disabled).
@@ -345,37 +392,38 @@ def background():
     img.paste(header, (0, 0))
     # quiet arcs in the top right corner, away from the logo
     def arcs_painter(d, s):
-        ox, oy = w + 40, -60
+        ox, oy = w + 40 * K, -60 * K
         for r in range(90, 240, 16):
-            d.ellipse(((ox - r) * s, (oy - r) * s, (ox + r) * s, (oy + r) * s), outline=255, width=s)
+            r *= K
+            d.ellipse(((ox - r) * s, (oy - r) * s, (ox + r) * s, (oy + r) * s), outline=255, width=sc(s))
 
     arcs = mask((w, hb), arcs_painter)
     fade = hgradient((w, hb), [(0.0, (0,)), (0.58, (0,)), (1.0, (255,))], "L")
     fill(img, (70, 130, 210), scaled(ImageChops.multiply(arcs, fade), 0.22), (0, 0))
     # accent line under the header
-    accent = hgradient((w, 2), [(0.0, TEAL), (0.5, MID_BLUE), (1.0, INK)])
+    accent = hgradient((w, sc(2)), [(0.0, TEAL), (0.5, MID_BLUE), (1.0, INK)])
     img.paste(accent, (0, hb))
-    img.paste(Image.new("RGB", (w, 1), (250, 252, 255)), (0, hb + 2))
+    img.paste(Image.new("RGB", (w, sc(1)), (250, 252, 255)), (0, hb + sc(2)))
 
     # panels where the group boxes sit
     for gx0, gy0, gx1, gy1 in (GROUP_ACCOUNT, GROUP_SERVER):
-        box = (gx0 - 5, gy0 + 1, gx1 + 5, min(gy1 + 3, FOOTER_TOP - 3))
-        panel = mask(BG_SIZE, rounded(box, 7))
-        shadow(img, panel, (0, 1), 1.6, 0.16)
+        box = (gx0 - 5 * K, gy0 + K, gx1 + 5 * K, min(gy1 + 3 * K, FOOTER_TOP - 3 * K))
+        panel = mask(BG_SIZE, rounded(box, 7 * K))
+        shadow(img, panel, (0, sc(1)), 1.6 * K, 0.16)
         tint = vgradient(BG_SIZE, [(box[1] / h, (251, 253, 255)), (box[3] / h, (238, 244, 251))])
         fill(img, tint, panel)
-        fill(img, (170, 192, 220), mask(BG_SIZE, rounded(box, 7, width=1)))
+        fill(img, (170, 192, 220), mask(BG_SIZE, rounded(box, 7 * K, width=K)))
 
     # a soft well behind the status line, whose sunken edge the system draws
     sx0, sy0, sx1, sy1 = STATUS_LINE
-    fill(img, (255, 255, 255), scaled(mask(BG_SIZE, rounded((sx0, sy0, sx1, sy1), 2)), 0.75))
+    fill(img, (255, 255, 255), scaled(mask(BG_SIZE, rounded((sx0, sy0, sx1, sy1), 2 * K)), 0.75))
 
     # footer band behind the row of buttons
     ft = FOOTER_TOP
     footer = vgradient((w, h - ft), [(0.0, (222, 232, 244)), (1.0, (190, 207, 229))])
     img.paste(footer, (0, ft))
-    img.paste(Image.new("RGB", (w, 1), (160, 182, 212)), (0, ft))
-    img.paste(Image.new("RGB", (w, 1), (246, 249, 253)), (0, ft + 1))
+    img.paste(Image.new("RGB", (w, sc(1)), (160, 182, 212)), (0, ft))
+    img.paste(Image.new("RGB", (w, sc(1)), (246, 249, 253)), (0, ft + sc(1)))
     return img
 
 
@@ -394,13 +442,13 @@ def wordmark(img, x, y, size, parts=(("Kivo", INK), ("line", ACCENT))):
 def logo(bg):
     x0, y0 = LOGO_POS
     img = bg.crop((x0, y0, x0 + LOGO_SIZE[0], y0 + LOGO_SIZE[1]))
-    e = emblem(54)
-    sh = e.getchannel("A").filter(ImageFilter.GaussianBlur(1.5))
-    fill(img, (20, 50, 110), scaled(sh, 0.25), (3, 4))
-    img.paste(e, (2, 2), e)
-    end = wordmark(img, 60, 36, 26)
-    spaced_text(img, (61, 50), TAGLINE, font(LATIN_BOLD, 9), TAGLINE_INK, 1.6)
-    assert end < LOGO_SIZE[0] - 2, "word mark does not fit the logo"
+    e = emblem(sc(54))
+    sh = e.getchannel("A").filter(ImageFilter.GaussianBlur(1.5 * K))
+    fill(img, (20, 50, 110), scaled(sh, 0.25), (sc(3), sc(4)))
+    img.paste(e, (sc(2), sc(2)), e)
+    end = wordmark(img, 60 * K, 36 * K, fs(26))
+    spaced_text(img, (61 * K, 50 * K), TAGLINE, font(LATIN_BOLD, fs(9)), TAGLINE_INK, 1.6 * K)
+    assert end < LOGO_SIZE[0] - 2 * K, "word mark does not fit the logo"
     return img
 
 
@@ -412,9 +460,9 @@ def caption_style(caption, chinese):
     """Font and letter spacing for a caption: one size for all faces, and
     condensed, then tightened, for long words."""
     if chinese:
-        return font(CJK_FONT, 13), 0.0
-    room = BUTTON_SIZE[0] - 10
-    choices = ((LATIN_BOLD, 11, 0.0), (LATIN_COND_BOLD, 11, 0.0), (LATIN_COND_BOLD, 11, -0.5))
+        return font(CJK_FONT, fs(13)), 0.0
+    room = BUTTON_SIZE[0] - 10 * K
+    choices = ((LATIN_BOLD, fs(11), 0.0), (LATIN_COND_BOLD, fs(11), 0.0), (LATIN_COND_BOLD, fs(11), -0.5 * K))
     for path, size, tracking in choices:
         f = font(path, size)
         if text_width(f, caption) + tracking * (len(caption) - 1) <= room:
@@ -435,8 +483,8 @@ def draw_caption(img, centre, caption, f, tracking, colour):
 def button_face(bg, pos, style, state, caption, chinese):
     w, h = BUTTON_SIZE
     img = bg.crop((pos[0], pos[1], pos[0] + w, pos[1] + h))
-    body = (1, 1, w - 1, h - 2)
-    body_mask = mask((w, h), rounded(body, 5))
+    body = (K, K, w - K, h - 2 * K)
+    body_mask = mask((w, h), rounded(body, 5 * K))
     if state == "disabled":
         top, bottom, edge, _ = FACE_DISABLED
         text_colour, shadow_colour = (150, 158, 168), None
@@ -447,21 +495,21 @@ def button_face(bg, pos, style, state, caption, chinese):
             top, bottom = FACE_HOVER[style]
             edge = HOVER_EDGE
     if state != "disabled":
-        shadow(img, body_mask, (0, 1), 0.8, 0.35)
+        shadow(img, body_mask, (0, sc(1)), 0.8 * K, 0.35)
     fill(img, vgradient((w, h), [(0.0, top), (1.0, bottom)]), body_mask)
     # gloss on the upper half
-    gloss = mask((w, h), rounded((2, 2, w - 2, h // 2), 4))
+    gloss = mask((w, h), rounded((2 * K, 2 * K, w - 2 * K, h // 2), 4 * K))
     fill(img, (255, 255, 255), scaled(gloss, 0.10 if state == "disabled" else 0.20))
     if state == "hover":
         # a two-pixel bright rim so the hovered face stands out
-        fill(img, edge, mask((w, h), rounded(body, 5, width=2)))
+        fill(img, edge, mask((w, h), rounded(body, 5 * K, width=2 * K)))
     else:
-        fill(img, edge, mask((w, h), rounded(body, 5, width=1)))
+        fill(img, edge, mask((w, h), rounded(body, 5 * K, width=K)))
 
     f, tracking = caption_style(caption, chinese)
-    cx, cy = w / 2, (h - 1) / 2 + (1 if chinese else 0.5)
+    cx, cy = w / 2, (h - K) / 2 + (K if chinese else 0.5 * K)
     if shadow_colour:
-        draw_caption(img, (cx, cy + 1), caption, f, tracking, shadow_colour)
+        draw_caption(img, (cx, cy + sc(1)), caption, f, tracking, shadow_colour)
     draw_caption(img, (cx, cy), caption, f, tracking, text_colour)
     return img
 
@@ -484,39 +532,39 @@ def about_picture(chinese):
     w, h = ABOUT_SIZE
     img = vgradient(ABOUT_SIZE, [(0.0, (255, 255, 255)), (0.6, (240, 245, 252)), (1.0, (222, 233, 248))])
     # flowing bands along the bottom
-    bands = ((TEAL, 0.18, 0.0, 121), (MID_BLUE, 0.14, 1.4, 127), (INK, 0.10, 2.6, 132))
+    bands = ((TEAL, 0.18, 0.0, 121 * K), (MID_BLUE, 0.14, 1.4, 127 * K), (INK, 0.10, 2.6, 132 * K))
     for colour, strength, phase, base in bands:
 
         def band(d, s, phase=phase, base=base):
             pts = [(0, h * s)]
             for x in range(0, w + 1, 2):
-                y = base + 4 * math.sin(x / 38.0 + phase) + 2 * math.sin(x / 17.0 + phase * 2)
+                y = base + 4 * K * math.sin(x / (38.0 * K) + phase) + 2 * K * math.sin(x / (17.0 * K) + phase * 2)
                 pts.append((x * s, y * s))
             pts.append((w * s, h * s))
             d.polygon(pts, fill=255)
 
         fill(img, colour, scaled(mask(ABOUT_SIZE, band), strength))
 
-    e = emblem(64)
-    sh = e.getchannel("A").filter(ImageFilter.GaussianBlur(2))
-    fill(img, (20, 50, 110), scaled(sh, 0.22), (15, 12))
-    img.paste(e, (14, 10), e)
-    end = wordmark(img, 88, 50, 32)
-    assert end <= w - 12, "About word mark does not fit"
-    spaced_text(img, (90, 65), TAGLINE, font(LATIN_BOLD, 9), TAGLINE_INK, 1.6)
-    accent = hgradient((w - 28, 2), [(0.0, TEAL), (0.5, MID_BLUE), (1.0, (226, 236, 249))])
-    img.paste(accent, (14, 80))
+    e = emblem(sc(64))
+    sh = e.getchannel("A").filter(ImageFilter.GaussianBlur(2 * K))
+    fill(img, (20, 50, 110), scaled(sh, 0.22), (sc(15), sc(12)))
+    img.paste(e, (sc(14), sc(10)), e)
+    end = wordmark(img, 88 * K, 50 * K, fs(32))
+    assert end <= w - 12 * K, "About word mark does not fit"
+    spaced_text(img, (90 * K, 65 * K), TAGLINE, font(LATIN_BOLD, fs(9)), TAGLINE_INK, 1.6 * K)
+    accent = hgradient((w - sc(28), sc(2)), [(0.0, TEAL), (0.5, MID_BLUE), (1.0, (226, 236, 249))])
+    img.paste(accent, (sc(14), sc(80)))
 
     if chinese:
         line, version = "安全快速的VPN连接", "版本 3.0.7"
-        body, small = font(CJK_FONT, 14), font(CJK_FONT, 12)
+        body, small = font(CJK_FONT, fs(14)), font(CJK_FONT, fs(12))
     else:
         line, version = "Secure and fast VPN connection", "Version 3.0.7"
-        body, small = font(LATIN_REGULAR, 12), font(LATIN_REGULAR, 11)
-    assert text_width(body, line) <= w - 32, "About line does not fit"
-    draw_text(img, (16, 94), line, body, (36, 58, 96), anchor="lm")
-    draw_text(img, (16, 113), version, small, (70, 88, 118), anchor="lm")
-    draw_text(img, (w - 16, 113), "© Velmar", font(LATIN_REGULAR, 11), (70, 88, 118), anchor="rm")
+        body, small = font(LATIN_REGULAR, fs(12)), font(LATIN_REGULAR, fs(11))
+    assert text_width(body, line) <= w - 32 * K, "About line does not fit"
+    draw_text(img, (16 * K, 94 * K), line, body, (36, 58, 96), anchor="lm")
+    draw_text(img, (16 * K, 113 * K), version, small, (70, 88, 118), anchor="lm")
+    draw_text(img, (w - 16 * K, 113 * K), "© Velmar", font(LATIN_REGULAR, fs(11)), (70, 88, 118), anchor="rm")
     return img
 
 
@@ -586,6 +634,7 @@ def icon_image(rgba, bits):
         bits_row = 0
         for x in range(w):
             bits_row = (bits_row << 1) | (0 if opaque[y * w + x] else 1)
+        bits_row <<= (-w) % 8  # the first pixel is the top bit of the first byte
         and_data = bits_row.to_bytes((w + 7) // 8, "big")
         and_rows.append(and_data + b"\0" * (and_stride - len(and_data)))
     pixels = b"".join(xor_rows) + b"".join(and_rows)
@@ -759,20 +808,37 @@ def main(argv):
     args = parser.parse_args(argv)
     os.makedirs(args.out, exist_ok=True)
 
-    bg = background()
-    logo_img = logo(bg)
-    faces = button_faces(bg)
-    abouts = {630: about_picture(True), 631: about_picture(False)}
-    icon_data = ico([(emblem(32, detail=False), 4), (emblem(32, detail=False), 8)])
+    # The icon: the 32x32 picture in 16 colours for old displays, then every
+    # size the shell asks for at 100% to 200% (the small-icon metric is 16,
+    # 20, 24 or 32 pixels; 48 for large icons), each drawn for its own grid.
+    icon_images = [(emblem(32, detail=False), 4)] + [(emblem(n, detail=False), 8) for n in ICON_SIZES]
+    icon_data = ico(icon_images)
 
-    bitmaps = {642: (bg, BG_SIZE), 632: (logo_img, LOGO_SIZE)}
-    bitmaps.update({k: (v, BUTTON_SIZE) for k, v in faces.items()})
-    bitmaps.update({k: (v, ABOUT_SIZE) for k, v in abouts.items()})
-
-    for bid, (im, size) in sorted(bitmaps.items()):
-        assert im.size == size, "bitmap %d is %r" % (bid, im.size)
-        with open(os.path.join(args.out, "%d.bmp" % bid), "wb") as f:
-            f.write(bmp24(im))
+    count = 0
+    for k, folder in SCALES.items():
+        set_scale(k)
+        bg = background()
+        logo_img = logo(bg)
+        faces = button_faces(bg)
+        abouts = {630: about_picture(True), 631: about_picture(False)}
+        bitmaps = {642: (bg, BG_SIZE), 632: (logo_img, LOGO_SIZE)}
+        bitmaps.update({key: (v, BUTTON_SIZE) for key, v in faces.items()})
+        bitmaps.update({key: (v, ABOUT_SIZE) for key, v in abouts.items()})
+        out = os.path.join(args.out, folder)
+        os.makedirs(out, exist_ok=True)
+        for bid, (im, size) in sorted(bitmaps.items()):
+            assert im.size == size, "bitmap %d is %r" % (bid, im.size)
+            if k == 1:
+                with open(os.path.join(out, "%d.bmp" % bid), "wb") as f:
+                    f.write(bmp24(im))
+            else:
+                # The larger sets are PNG, decoded by the program at load:
+                # as bitmaps they would make the program four times larger.
+                im.convert("RGB").save(os.path.join(out, "%d.png" % bid), optimize=True)
+        count += len(bitmaps)
+        if k == 1:
+            preview_parts = (bg, logo_img, faces, abouts)
+    set_scale(1)
     with open(os.path.join(args.out, "338.ico"), "wb") as f:
         f.write(icon_data)
 
@@ -780,12 +846,13 @@ def main(argv):
     problems = check_art.check_folder(args.out)
 
     if not args.no_preview:
-        preview(bg, logo_img, faces, abouts, decode_icon(icon_data)).save(
+        icons = [im for im in decode_icon(icon_data) if im.size == (32, 32)]
+        preview(*preview_parts, icons).save(
             os.path.join(args.out, "preview.png"), optimize=False
         )
     for p in problems:
         print("make_art: " + p, file=sys.stderr)
-    print("make_art: wrote %d bitmaps and 338.ico to %s" % (len(bitmaps), args.out))
+    print("make_art: wrote %d bitmaps and 338.ico to %s" % (count, args.out))
     return 1 if problems else 0
 
 

@@ -1,8 +1,10 @@
 #include "tray/SystemTray.h"
 
 #include <cstring>
+#include <utility>
 
 #include "resource.h"
+#include "toolkit/Dpi.h"
 #include "toolkit/Handle.h"
 #include "toolkit/Strings.h"
 #include "tray/TrayOwner.h"
@@ -49,6 +51,37 @@ bool CSystemTray::Create(UINT callbackMessage, const std::string& tip, HICON ico
   return NotifyShell(NIM_ADD, nid) != FALSE;
 }
 
+bool CSystemTray::CreateFromResource(UINT callbackMessage, const std::string& tip, UINT iconId, UINT id) {
+  iconId_ = iconId;
+  // The hidden window does not exist yet: the DPI of the primary monitor,
+  // where it will be, is the session's.
+  iconDpi_ = kivo::toolkit::DpiOfWindow(nullptr);
+  icon_.Reset(LoadIconForDpi(iconDpi_));
+  if (!Create(callbackMessage, tip, icon_.Get(), id)) return false;
+  SetDpi(kivo::toolkit::DpiOfWindow(Hwnd()));
+  return true;
+}
+
+HICON CSystemTray::LoadIconForDpi(UINT dpi) const {
+  const int size = kivo::toolkit::SystemMetricForDpi(SM_CXSMICON, dpi);
+  return static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(iconId_), IMAGE_ICON,
+                                         size, size, LR_DEFAULTCOLOR));
+}
+
+void CSystemTray::SetDpi(UINT dpi) {
+  if (iconId_ == 0 || dpi == iconDpi_) return;
+  kivo::toolkit::UniqueIcon icon(LoadIconForDpi(dpi));
+  if (!icon) return;
+  iconDpi_ = dpi;
+  nid.hIcon = icon.Get();
+  if (Hwnd() != nullptr) {
+    nid.cbSize = kRecordSize;
+    nid.uFlags = NIF_ICON;
+    NotifyShell(NIM_MODIFY, nid);
+  }
+  icon_ = std::move(icon);  // the shell has its own copy of the old one
+}
+
 BOOL CSystemTray::NotifyShell(DWORD message, NOTIFYICONDATAA& record) {
   return ::Shell_NotifyIconA(message, &record);
 }
@@ -59,6 +92,11 @@ LRESULT CSystemTray::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
     ReAdd();
     return 0;
   }
+  if (msg == WM_DPICHANGED) {
+    SetDpi(HIWORD(wp));
+    return 0;
+  }
+  if (msg == WM_DISPLAYCHANGE || msg == WM_SETTINGCHANGE) SetDpi(kivo::toolkit::DpiOfWindow(Hwnd()));
   return kivo::toolkit::Window::WindowProc(msg, wp, lp);
 }
 

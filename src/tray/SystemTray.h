@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "toolkit/Handle.h"
 #include "toolkit/Window.h"
 
 class CTrayOwner;
@@ -20,6 +21,13 @@ class CSystemTray : public kivo::toolkit::Window {
   // Creates the hidden window "KIVO VPN" and adds the icon. False when the
   // window cannot be created or the shell refuses the icon.
   bool Create(UINT callbackMessage, const std::string& tip, HICON icon, UINT id);
+  // As Create, with the program's icon resource `iconId` in the size the
+  // shell shows at the tray's DPI (the small-icon metric: 16 pixels at
+  // 100%, 24 at 150%), loaded again whenever that DPI changes.
+  bool CreateFromResource(UINT callbackMessage, const std::string& tip, UINT iconId, UINT id);
+
+  // Loads the icon resource for `dpi` and hands it to the shell.
+  void SetDpi(UINT dpi);
 
   // Removes the icon and destroys the hidden window; once only.
   void Remove();
@@ -41,8 +49,12 @@ class CSystemTray : public kivo::toolkit::Window {
   void RefreshTip();
   LRESULT ShowMenu();
   void ReAdd();
+  HICON LoadIconForDpi(UINT dpi) const;
 
   CTrayOwner& owner_;
   NOTIFYICONDATAA nid;
   UINT taskbarCreated_ = 0;
+  UINT iconId_ = 0;  // 0: the icon was given, not loaded here
+  UINT iconDpi_ = 0;
+  kivo::toolkit::UniqueIcon icon_;
 };

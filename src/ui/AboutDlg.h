@@ -1,9 +1,10 @@
-// The About box: a plain dialog, template 808 (Chinese) or 811 (English).
+// The About box: a plain dialog, template 808 (Chinese) or 811 (English),
+// at the display scale.
 #pragma once
 
-#include "toolkit/Dialog.h"
+#include "ui/ScaledDialog.h"
 
-class CAboutDlg : public kivo::toolkit::Dialog {
+class CAboutDlg : public CScaledDialog {
  public:
-  CAboutDlg(UINT templateId, HWND parent) : kivo::toolkit::Dialog(templateId, parent) {}
+  CAboutDlg(UINT templateId, HWND parent) : CScaledDialog(templateId, parent) {}
 };

@@ -1,12 +1,15 @@
 #include "ui/ImageButton.h"
 
+#include "ui/SkinArt.h"
+#include "ui/SkinLayout.h"
+
 namespace {
 
-// Distance of the focus mark from the edge of the face, in pixels.
+// Distance of the focus mark from the edge of the face, in pixels at 100%.
 constexpr int kFocusInset = 3;
 
-HBITMAP LoadImageResource(UINT id) {
-  return ::LoadBitmapA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(LOWORD(id)));
+HBITMAP LoadImageResource(UINT id, kivo::toolkit::DpiScale scale) {
+  return LoadSkinBitmap(LOWORD(id), scale);
 }
 
 }  // namespace
@@ -16,7 +19,8 @@ const kivo::toolkit::MessageMap<CImageButton>& CImageButton::GetMessageMap() {
       kivo::toolkit::MessageMap<CImageButton>()
           .Mouse(WM_MOUSEMOVE, &CImageButton::OnMouseMove)
           .Message(WM_MOUSELEAVE, &CImageButton::OnMouseLeave)
-          .Message(WM_MOUSEHOVER, &CImageButton::OnMouseHover);
+          .Message(WM_MOUSEHOVER, &CImageButton::OnMouseHover)
+          .Message(WM_DPICHANGED_AFTERPARENT, &CImageButton::OnDpiChangedAfterParent);
   return map;
 }
 
@@ -31,16 +35,34 @@ void CImageButton::ReleaseImage(kivo::toolkit::UniqueBitmap& image) {
 }
 
 void CImageButton::SetBitmaps(UINT normalId, UINT hoverId, UINT disabledId) {
+  m_nNormalId = normalId;
+  m_nHoverId = hoverId;
+  m_nDisabledId = disabledId;
+  LoadImages();
+}
+
+void CImageButton::LoadImages() {
   if (!m_hMemDC.Valid()) m_hMemDC.CreateFor(Hwnd());
+  const kivo::toolkit::DpiScale scale(CSkinLayout::DpiOf(Hwnd()));
+  m_nFocusInset = scale.Scale(kFocusInset);
 
   ReleaseImage(m_hBmpHover);
-  m_hBmpHover.Reset(LoadImageResource(hoverId));
+  m_hBmpHover.Reset(LoadImageResource(m_nHoverId, scale));
   ReleaseImage(m_hBmpNormal);
-  m_hBmpNormal.Reset(LoadImageResource(normalId));
+  m_hBmpNormal.Reset(LoadImageResource(m_nNormalId, scale));
   ReleaseImage(m_hBmpDisabled);
-  if (disabledId != 0) m_hBmpDisabled.Reset(LoadImageResource(disabledId));
+  if (m_nDisabledId != 0) m_hBmpDisabled.Reset(LoadImageResource(m_nDisabledId, scale));
 
   m_hMemDC.Select(m_hBmpNormal.Get());
+}
+
+LRESULT CImageButton::OnDpiChangedAfterParent(WPARAM, LPARAM) {
+  // The dialog was laid out at another scale: the faces of that scale.
+  if (m_nNormalId != 0) {
+    LoadImages();
+    ::InvalidateRect(Hwnd(), nullptr, FALSE);
+  }
+  return 0;
 }
 
 int CImageButton::ImageCount() const noexcept {
@@ -66,7 +88,7 @@ void CImageButton::DrawItem(const DRAWITEMSTRUCT& item) {
   // The keyboard focus, unless the window hides focus marks until the user
   // reaches for the keyboard.
   if ((item.itemState & ODS_FOCUS) != 0 && (item.itemState & ODS_NOFOCUSRECT) == 0) {
-    ::InflateRect(&rc, -kFocusInset, -kFocusInset);
+    ::InflateRect(&rc, -m_nFocusInset, -m_nFocusInset);
     ::DrawFocusRect(item.hDC, &rc);
   }
 }

@@ -3,6 +3,9 @@
 // disabled image. No pressed image; a dotted focus mark inset on the face
 // while the button has the keyboard focus. Its window text, which screen
 // readers read, is the owner's to set: the text of the face.
+//
+// The images come from the skin set of the scale the dialog was laid out
+// for, and are loaded again when the layout changes scale.
 #pragma once
 
 #include "toolkit/Gdi.h"
@@ -29,11 +32,17 @@ class CImageButton : public kivo::toolkit::Window {
   void OnMouseMove(UINT flags, POINT pt);
   LRESULT OnMouseHover(WPARAM wp, LPARAM lp);
   LRESULT OnMouseLeave(WPARAM wp, LPARAM lp);
+  LRESULT OnDpiChangedAfterParent(WPARAM wp, LPARAM lp);
+  void LoadImages();
   // Releases an image, taking it out of the surface first.
   void ReleaseImage(kivo::toolkit::UniqueBitmap& image);
 
   bool m_bHover = false;
   bool m_bTracking = false;
+  UINT m_nNormalId = 0;
+  UINT m_nHoverId = 0;
+  UINT m_nDisabledId = 0;
+  int m_nFocusInset = 3;  // pixels, at the scale of the images
   kivo::toolkit::UniqueBitmap m_hBmpHover;
   kivo::toolkit::UniqueBitmap m_hBmpNormal;
   kivo::toolkit::UniqueBitmap m_hBmpDisabled;

@@ -47,6 +47,7 @@ const kivo::toolkit::MessageMap<CMainDlg>& CMainDlg::GetMessageMap() {
                              .Message(kRetryResultMessage, &CMainDlg::OnRetryResult)
                              .Message(WM_ENDSESSION, &CMainDlg::OnEndSession)
                              .Message(WM_POWERBROADCAST, &CMainDlg::OnPowerBroadcast)
+                             .Message(WM_DPICHANGED, &CMainDlg::OnDpiChanged)
                              .Destroy(&CMainDlg::OnDestroy);
   return map;
 }
@@ -86,6 +87,7 @@ BOOL CMainDlg::OnInitDialog() {
   // A tool window has no task-bar button: the client lives in the tray.
   LONG_PTR exStyle = ::GetWindowLongPtrA(Hwnd(), GWL_EXSTYLE);
   ::SetWindowLongPtrA(Hwnd(), GWL_EXSTYLE, (exStyle & ~WS_EX_APPWINDOW) | WS_EX_TOOLWINDOW);
+  m_layout.Apply(Hwnd(), IDD_MAIN, kivo::toolkit::DpiOfWindow(Hwnd()));
 
   m_language = kivo::toolkit::SystemLanguage();
   m_texts = MainTexts::Load(m_language);
@@ -104,7 +106,7 @@ BOOL CMainDlg::OnInitDialog() {
   // A shell that refuses the icon (a start at logon before the taskbar
   // exists) does not stop the rest: the icon comes back once the taskbar
   // announces itself.
-  m_tray.Create(kTrayCallbackMessage, "Kivoline", m_hIcon, m_texts.trayMenuId);
+  m_tray.CreateFromResource(kTrayCallbackMessage, "Kivoline", IDI_KIVO, m_texts.trayMenuId);
 
   ::SendMessageA(Hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
   m_hSmallIcon.Reset(static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_KIVO),
@@ -116,9 +118,7 @@ BOOL CMainDlg::OnInitDialog() {
 
   SetButtonSkins();
 
-  m_hBkBitmap.Reset(::LoadBitmapA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDB_BACKGROUND)));
-  m_hMemDC.CreateFor(Hwnd());
-  m_hMemDC.Select(m_hBkBitmap.Get());
+  LoadBackground();
 
   for (const GroupCombo& group : kGroupCombos) {
     kivo::toolkit::ComboBox combo(Item(group.comboId));

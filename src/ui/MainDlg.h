@@ -21,6 +21,7 @@
 #include "ui/ImageButton.h"
 #include "ui/InstanceWindow.h"
 #include "ui/MainTexts.h"
+#include "ui/SkinLayout.h"
 #include "vpn/Connection.h"
 #include "vpn/ConnectionClock.h"
 #include "vpn/NetworkCheck.h"
@@ -56,6 +57,11 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   // Images and window text of a skinned button, in the dialog's text set.
   void SetButtonFace(CImageButton& button, const ButtonFaces& faces);
   void SetStatus(const std::string& text);
+  // Display scale: the background of the layout's scale, and a move to a
+  // monitor of another DPI (wParam the new DPI, lParam the rectangle the
+  // system suggests).
+  void LoadBackground();
+  LRESULT OnDpiChanged(WPARAM wp, LPARAM lp);
 
   // Window commands.
   void OnSysCommand(UINT id, LPARAM lp);
@@ -127,6 +133,8 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   kivo::vpn::RouteCheck m_network;
   kivo::vpn::Connection m_connection;
   kivo::toolkit::StringMap m_mapServerAddress;
+  // Places the window and its controls at the display scale.
+  CSkinLayout m_layout;
   kivo::toolkit::UniqueBitmap m_hBkBitmap;
   // Holds the background image; gives back its original object before it
   // is deleted (the old-bitmap pointer of the classic design).

@@ -27,6 +27,9 @@ constexpr UINT kRowMeasuredMessage = WM_APP + 2;
 // the buttons back and leaves Testing.
 constexpr UINT kTestEndedMessage = WM_APP + 3;
 
+// Column widths of the list at 100%.
+constexpr int kColumnWidths[4] = {85, 105, 100, 105};
+
 struct RowFigures {
   int row;
   int percent;
@@ -57,7 +60,7 @@ const kivo::toolkit::MessageMap<CNetPerfDlg>& CNetPerfDlg::GetMessageMap() {
   return map;
 }
 
-CNetPerfDlg::CNetPerfDlg(HWND parent) : kivo::toolkit::Dialog(IDD_NETPERF, parent) {}
+CNetPerfDlg::CNetPerfDlg(HWND parent) : CScaledDialog(IDD_NETPERF, parent) {}
 
 CNetPerfDlg::~CNetPerfDlg() {
   // The dialog refuses to end while testing; this covers a dialog whose
@@ -88,6 +91,7 @@ void CNetPerfDlg::LoadTexts() {
 }
 
 BOOL CNetPerfDlg::OnInitDialog() {
+  CScaledDialog::OnInitDialog();
   LoadTexts();
   ::SetWindowTextA(Hwnd(), m_strTitle.c_str());
   // The hint is the dialog's only static text (id -1).
@@ -99,10 +103,11 @@ BOOL CNetPerfDlg::OnInitDialog() {
 
   kivo::toolkit::ListView list(Item(IDC_SERVER_LIST));
   list.SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
-  list.InsertColumn(0, m_strColName, 85, LVCFMT_CENTER);
-  list.InsertColumn(1, m_strColDelay, 105, LVCFMT_CENTER);
-  list.InsertColumn(2, m_strColStatus, 100, LVCFMT_CENTER);
-  list.InsertColumn(3, m_strColValue, 105, LVCFMT_CENTER);
+  const kivo::toolkit::DpiScale scale = Scale();
+  list.InsertColumn(0, m_strColName, scale.Scale(kColumnWidths[0]), LVCFMT_CENTER);
+  list.InsertColumn(1, m_strColDelay, scale.Scale(kColumnWidths[1]), LVCFMT_CENTER);
+  list.InsertColumn(2, m_strColStatus, scale.Scale(kColumnWidths[2]), LVCFMT_CENTER);
+  list.InsertColumn(3, m_strColValue, scale.Scale(kColumnWidths[3]), LVCFMT_CENTER);
   int row = 0;
   for (const auto& [name, address] : m_mapServerAddress) {
     int index = list.InsertItem(row++, name);
@@ -111,6 +116,15 @@ BOOL CNetPerfDlg::OnInitDialog() {
   }
   StartTest();
   return TRUE;
+}
+
+void CNetPerfDlg::OnScaleChanged() {
+  // Before the columns exist (the first layout) there is nothing to do.
+  HWND list = Item(IDC_SERVER_LIST);
+  for (int column = 0; column < 4; ++column) {
+    ::SendMessageA(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column),
+                   MAKELPARAM(Scale().Scale(kColumnWidths[column]), 0));
+  }
 }
 
 void CNetPerfDlg::SetButtonsTesting(bool testing) {

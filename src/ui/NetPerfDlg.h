@@ -12,14 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "toolkit/Dialog.h"
 #include "toolkit/Language.h"
 #include "toolkit/MessageMap.h"
 #include "toolkit/StringMap.h"
 #include "toolkit/Sync.h"
 #include "toolkit/Thread.h"
+#include "ui/ScaledDialog.h"
 
-class CNetPerfDlg : public kivo::toolkit::Dialog {
+class CNetPerfDlg : public CScaledDialog {
  public:
   explicit CNetPerfDlg(HWND parent);
   ~CNetPerfDlg() override;
@@ -34,6 +34,7 @@ class CNetPerfDlg : public kivo::toolkit::Dialog {
   BOOL OnInitDialog() override;
   void OnOK() override;
   void OnCancel() override;
+  void OnScaleChanged() override;
 
  private:
   void LoadTexts();
@@ -61,5 +62,5 @@ class CNetPerfDlg : public kivo::toolkit::Dialog {
   kivo::toolkit::CancellationToken m_testCancel;
   kivo::toolkit::WorkerThread m_testThread;
 
-  KIVO_DECLARE_MESSAGE_MAP(CNetPerfDlg, kivo::toolkit::Dialog)
+  KIVO_DECLARE_MESSAGE_MAP(CNetPerfDlg, CScaledDialog)
 };

@@ -20,12 +20,17 @@ ART = os.path.join(SOURCE, "res", "art")
 _cache = {}
 
 
-def artwork(bitmap_id):
-    """The bitmap res/art/<id>.bmp as an RGB image."""
-    if bitmap_id not in _cache:
-        with Image.open(os.path.join(ART, f"{bitmap_id}.bmp")) as image:
-            _cache[bitmap_id] = image.convert("RGB")
-    return _cache[bitmap_id]
+# The sets drawn at 150% and 200% (res/art/150, res/art/200) are PNG.
+SETS = {96: "{}.bmp", 144: "150/{}.png", 192: "200/{}.png"}
+
+
+def artwork(bitmap_id, dpi=96):
+    """Picture `bitmap_id` of the set drawn for `dpi` (res/art) as an RGB image."""
+    key = (bitmap_id, dpi)
+    if key not in _cache:
+        with Image.open(os.path.join(ART, SETS[dpi].format(bitmap_id))) as image:
+            _cache[key] = image.convert("RGB")
+    return _cache[key]
 
 
 @dataclass
@@ -95,6 +100,24 @@ class Mask:
 
     def count(self):
         return sum(1 for value in self.image.getdata() if value)
+
+
+_BS_TYPEMASK, _BS_GROUPBOX = 0x0F, 0x07
+
+
+def uncovered_mask(kids, origin, size, frame=8):
+    """The client-area pixels no control covers (inside a group box too,
+    away from its frame), as a mask of `size`."""
+    groups = [c for c in kids if c["class"] == "Button" and c["style"] & _BS_TYPEMASK == _BS_GROUPBOX]
+    others = [c for c in kids if c not in groups]
+    mask = Mask(size)
+    for c in kids:
+        mask.cut(relative(c["rect"], origin))
+    for g in groups:
+        mask.keep(inset(relative(g["rect"], origin), frame))
+    for c in others:
+        mask.cut(relative(c["rect"], origin))
+    return mask
 
 
 def colours(image, mask=None):

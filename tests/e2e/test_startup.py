@@ -152,21 +152,6 @@ def wait_for(condition, timeout=10, message=None):
     return wait_until(condition, timeout, message=message, ignore=(DriverError,))
 
 
-def uncovered_mask(kids, origin, size, frame=8):
-    """The client-area pixels no control covers (inside a group box too,
-    away from its frame), as a mask of `size`."""
-    groups = [c for c in kids if c["class"] == "Button" and c["style"] & BS_TYPEMASK == BS_GROUPBOX]
-    others = [c for c in kids if c not in groups]
-    mask = skin.Mask(size)
-    for c in kids:
-        mask.cut(skin.relative(c["rect"], origin))
-    for g in groups:
-        mask.keep(skin.inset(skin.relative(g["rect"], origin), frame))
-    for c in others:
-        mask.cut(skin.relative(c["rect"], origin))
-    return mask
-
-
 # --- the client -------------------------------------------------------------
 
 class Client:
@@ -584,7 +569,7 @@ class RefusedTrayIcon(unittest.TestCase):
             wait_stable(lambda: w.screenshot(rect=rect).tobytes(), duration=0.3)
             shot = w.screenshot(rect=rect)
             background = skin.artwork(skin.BACKGROUND)
-            mask = uncovered_mask(d.children(client.hwnd), rect[:2], background.size)
+            mask = skin.uncovered_mask(d.children(client.hwnd), rect[:2], background.size)
             result = skin.compare(shot, background, mask.image)
             self.assertTrue(result.equal, str(result))
             self.assertTrue(client.app.running())
@@ -646,7 +631,7 @@ class SkinChecks:
 
     def test_background_fills_the_client_area_around_the_controls(self):
         background = skin.artwork(skin.BACKGROUND)
-        mask = uncovered_mask(self.d.children(self.client.hwnd), self.client_rect[:2], background.size)
+        mask = skin.uncovered_mask(self.d.children(self.client.hwnd), self.client_rect[:2], background.size)
         shot = self.shot()
         self.assertGreaterEqual(shot.width, background.width - 4)
         result = skin.compare(shot, background, mask.image)

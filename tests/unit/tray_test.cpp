@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "resource.h"
+#include "toolkit/Dpi.h"
 #include "toolkit/Window.h"
 #include "tray/SystemTray.h"
 #include "tray/TrayOwner.h"
@@ -70,6 +71,36 @@ TEST(Tray, CreateAddsTheIconWithItsCallbackAndTip) {
   ::GetWindowTextA(tray.Hwnd(), title, sizeof(title));
   EXPECT_STREQ(title, "KIVO VPN");
   EXPECT_FALSE(::IsWindowVisible(tray.Hwnd()));
+}
+
+TEST(Tray, TheIconIsLoadedAgainAtTheShellsSizeWhenTheDpiChanges) {
+  FakeOwner owner;
+  RecordingTray tray(owner);
+  ASSERT_TRUE(tray.CreateFromResource(1135, "Kivoline", IDI_KIVO, 530));
+  auto iconWidth = [](HICON icon) {
+    ICONINFO info{};
+    if (!::GetIconInfo(icon, &info)) return 0;
+    BITMAP bits{};
+    ::GetObjectA(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof(bits), &bits);
+    if (info.hbmColor != nullptr) ::DeleteObject(info.hbmColor);
+    ::DeleteObject(info.hbmMask);
+    return static_cast<int>(bits.bmWidth);
+  };
+  const UINT dpi = kivo::toolkit::DpiOfWindow(tray.Hwnd());
+  EXPECT_EQ(iconWidth(tray.calls.back().record.hIcon), kivo::toolkit::SystemMetricForDpi(SM_CXSMICON, dpi));
+
+  // The monitor of the tray goes to 150%: the shell is told of the 24-pixel
+  // picture, and the same DPI again changes nothing.
+  const UINT other = dpi == 144 ? 192 : 144;
+  ::SendMessageA(tray.Hwnd(), WM_DPICHANGED, MAKEWPARAM(other, other), 0);
+  const ShellCall& modify = tray.calls.back();
+  EXPECT_EQ(modify.message, static_cast<DWORD>(NIM_MODIFY));
+  EXPECT_EQ(modify.record.uFlags, static_cast<UINT>(NIF_ICON));
+  EXPECT_EQ(iconWidth(modify.record.hIcon), kivo::toolkit::SystemMetricForDpi(SM_CXSMICON, other));
+  EXPECT_EQ(iconWidth(modify.record.hIcon), other == 144 ? 24 : 32);
+  const size_t calls = tray.calls.size();
+  ::SendMessageA(tray.Hwnd(), WM_DPICHANGED, MAKEWPARAM(other, other), 0);
+  EXPECT_EQ(tray.calls.size(), calls);
 }
 
 TEST(Tray, RefusedIconFailsCreation) {

@@ -1,6 +1,6 @@
 """The sealed demo world behind scripts/run.sh.
 
-    python3 -m harness.demo [--locale zh_CN.UTF-8] [--ras en] [--xvfb] [--screenshot PATH]
+    python3 -m harness.demo [--locale zh_CN.UTF-8] [--ras en] [--xvfb] [--dpi 144] [--screenshot PATH]
 
 Starts the client in a namespace of its own, with simulated service:
 echo servers with realistic delays (one of them silent), the update host
@@ -209,6 +209,7 @@ def main(argv=None):
     parser.add_argument("--ras", default=None, help="RAS double flavour (default: by the locale)")
     parser.add_argument("--xvfb", action="store_true", help="use a private Xvfb even when $DISPLAY works")
     parser.add_argument("--screenshot", default=None, help="PNG path (Xvfb only)")
+    parser.add_argument("--dpi", type=int, default=96, help="display DPI: 96 is 100%%, 144 is 150%%")
     parser.add_argument("--timeout", type=float, default=60, help="seconds to wait for the window")
     args = parser.parse_args(argv)
     if not args.build:
@@ -220,7 +221,8 @@ def main(argv=None):
     sandbox.enter()
     # The Chinese text set (zh_CN, zh_SG) needs Chinese glyphs at the skin's metrics.
     fonts = "cjk" if args.locale.startswith(("zh_CN", "zh_SG")) else "en"
-    with World(build_dir=build, display=None if args.xvfb else "auto", name="demo", fonts=fonts) as world, \
+    with World(build_dir=build, display=None if args.xvfb else "auto", name="demo", fonts=fonts,
+               dpi=args.dpi) as world, \
             DemoServices(world):
         where = "a private Xvfb" if world.on_xvfb else f"display {world.display}"
         print(f"demo: starting the client on {where} (locale {args.locale})")

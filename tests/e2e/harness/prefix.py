@@ -54,10 +54,17 @@ def build_dir():
     return os.path.abspath(path)
 
 
-def prefix_path(build=None, fonts="en"):
+# Display scale: Wine reads the DPI of the whole session from LogPixels.
+# Prefixes for another DPI than 96 are made on first use, beside the others.
+BASE_DPI = 96
+
+
+def prefix_path(build=None, fonts="en", dpi=BASE_DPI):
     if fonts not in FONT_SETS:
         raise ValueError(f"unknown font set {fonts!r}")
     name = PREFIX_DIR if fonts == "en" else f"{PREFIX_DIR}-{fonts}"
+    if dpi != BASE_DPI:
+        name += f"-dpi{int(dpi)}"
     return os.path.join(build or build_dir(), name)
 
 
@@ -88,7 +95,7 @@ def is_ready(path):
         return False
 
 
-def _create(path, log, fonts="en"):
+def _create(path, log, fonts="en", dpi=BASE_DPI):
     world_id = "prefix-" + uuid.uuid4().hex
     tmpdir = tempfile.mkdtemp(prefix="kw-")
     env = wine.wine_env(path, tmpdir, world_id)
@@ -101,6 +108,10 @@ def _create(path, log, fonts="en"):
             subprocess.run(wine.command(*command), env=env, check=True, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=120)
         _install_fonts(path, fonts, env)
+        if dpi != BASE_DPI:
+            subprocess.run(wine.command("reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t",
+                                        "REG_DWORD", "/d", str(int(dpi)), "/f"), env=env, check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
         subprocess.run([wine.WINESERVER, "-w"], env=env, timeout=120)
         with open(os.path.join(path, STAMP), "w") as f:
             f.write(_stamp_text())
@@ -109,10 +120,10 @@ def _create(path, log, fonts="en"):
         wine.remove_tree(tmpdir)
 
 
-def ensure(build=None, log=print, fonts="en"):
+def ensure(build=None, log=print, fonts="en", dpi=BASE_DPI):
     """Makes the prefix if needed; returns (path, seconds spent creating or None)."""
     sandbox.require_sealed("Wine")
-    path = prefix_path(build, fonts)
+    path = prefix_path(build, fonts, dpi)
     if is_ready(path):
         return path, None
     os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -121,7 +132,7 @@ def ensure(build=None, log=print, fonts="en"):
         if is_ready(path):
             return path, None
         start = time.monotonic()
-        _create(path, log, fonts)
+        _create(path, log, fonts, dpi)
         return path, time.monotonic() - start
 
 

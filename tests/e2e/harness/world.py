@@ -53,13 +53,15 @@ class World:
     _started = {}
 
     def __init__(self, build_dir=None, display=None, screen=(1024, 768, 24), name=None, driver_locale="en_US.UTF-8",
-                 fonts="en"):
+                 fonts="en", dpi=prefix.BASE_DPI):
         """display: None for a private Xvfb, "auto" for $DISPLAY when it can be
         reached (else Xvfb), or a display name that must be reachable.
         fonts: "en" (Wine's fonts) or "cjk" (Chinese glyphs at the same dialog
         metrics), see harness.prefix; only screenshots of Chinese texts need
-        "cjk"."""
+        "cjk".
+        dpi: the session's DPI (LogPixels), in a prefix of its own unless 96."""
         self.fonts = fonts
+        self.dpi = dpi
         self.build_dir = os.path.abspath(build_dir) if build_dir else prefix.build_dir()
         self.name = name or _script_name()
         self._display_choice = display
@@ -101,7 +103,7 @@ class World:
         self.id = uuid.uuid4().hex
         if threading.current_thread() is threading.main_thread():
             self._old_sigterm = signal.signal(signal.SIGTERM, _raise_interrupt)
-        self.prefix, self.prefix_seconds = prefix.ensure(self.build_dir, fonts=self.fonts)
+        self.prefix, self.prefix_seconds = prefix.ensure(self.build_dir, fonts=self.fonts, dpi=self.dpi)
         self.tmpdir = tempfile.mkdtemp(prefix="kw-")
         self.run_dir = self._fresh_run_dir()
         self._start_reaper()

@@ -1,0 +1,19 @@
+#include "ui/ScaledDialog.h"
+
+const kivo::toolkit::MessageMap<CScaledDialog>& CScaledDialog::GetMessageMap() {
+  using Map = kivo::toolkit::MessageMap<CScaledDialog>;
+  static const Map map = Map().Message(WM_DPICHANGED, &CScaledDialog::OnDpiChanged);
+  return map;
+}
+
+BOOL CScaledDialog::OnInitDialog() {
+  m_layout.Apply(Hwnd(), m_nTemplateId, kivo::toolkit::DpiOfWindow(Hwnd()));
+  OnScaleChanged();
+  return TRUE;
+}
+
+LRESULT CScaledDialog::OnDpiChanged(WPARAM wp, LPARAM lp) {
+  m_layout.Apply(Hwnd(), m_nTemplateId, HIWORD(wp), reinterpret_cast<const RECT*>(lp));
+  OnScaleChanged();
+  return 0;
+}

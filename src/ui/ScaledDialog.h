@@ -1,0 +1,27 @@
+// A dialog laid out at the display scale of its monitor (CSkinLayout), and
+// laid out again when it moves to a monitor of another DPI.
+#pragma once
+
+#include "toolkit/Dialog.h"
+#include "toolkit/MessageMap.h"
+#include "ui/SkinLayout.h"
+
+class CScaledDialog : public kivo::toolkit::Dialog {
+ public:
+  CScaledDialog(UINT templateId, HWND parent) noexcept
+      : kivo::toolkit::Dialog(templateId, parent), m_nTemplateId(templateId) {}
+
+ protected:
+  BOOL OnInitDialog() override;
+  // After every layout: what the template cannot say (column widths).
+  virtual void OnScaleChanged() {}
+  kivo::toolkit::DpiScale Scale() const noexcept { return m_layout.Scale(); }
+
+ private:
+  LRESULT OnDpiChanged(WPARAM wp, LPARAM lp);
+
+  UINT m_nTemplateId;
+  CSkinLayout m_layout;
+
+  KIVO_DECLARE_MESSAGE_MAP(CScaledDialog, kivo::toolkit::Dialog)
+};
