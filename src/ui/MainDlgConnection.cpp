@@ -55,27 +55,11 @@ LRESULT CMainDlg::OnEndSession(WPARAM ending, LPARAM) {
 }
 
 LRESULT CMainDlg::OnPowerBroadcast(WPARAM event, LPARAM) {
-  switch (event) {
-    case PBT_APMSUSPEND:
-      m_connection.Suspend();
-      break;
-    // A wake the user caused follows the automatic one; either may come
-    // alone.
-    case PBT_APMRESUMEAUTOMATIC:
-    case PBT_APMRESUMESUSPEND:
-      m_connection.Resume();
-      break;
-    default:
-      break;
-  }
+  m_connection.OnPowerEvent(static_cast<UINT>(event));
   return TRUE;
 }
 
 bool CMainDlg::BuildStatusText(std::string& text) {
-  if (m_connection.WaitingForNetwork()) {
-    text = kivo::toolkit::LoadResString(m_connection.WaitingTextId());
-    return true;
-  }
   return m_connection.StatusText(m_texts.trayTipFormat, text);
 }
 
@@ -101,12 +85,8 @@ void CMainDlg::ShowConnected() {
 }
 
 void CMainDlg::ReportDialFailure(DWORD code) {
-  std::string text = kivo::vpn::FormatDialError(code, m_texts.errUnknownRas, m_texts.errCodeFormat);
-  // For the errors users meet most, a line on what to do.
-  if (UINT advice = kivo::vpn::DialAdviceTextId(code, m_language)) {
-    text += '\n';
-    text.append(kivo::toolkit::LoadResString(advice));
-  }
+  const std::string text =
+      kivo::vpn::FormatDialFailure(code, m_texts.errUnknownRas, m_texts.errCodeFormat, m_language);
   ::MessageBoxA(Hwnd(), text.c_str(), m_texts.dialFailed.c_str(), MB_OK | MB_ICONERROR);
 }
 

@@ -271,6 +271,22 @@ void Connection::Suspend() {
   ShowIdle();
 }
 
+void Connection::OnPowerEvent(UINT event) {
+  switch (event) {
+    case PBT_APMSUSPEND:
+      Suspend();
+      break;
+    // A wake the user caused follows the automatic one; either may come
+    // alone.
+    case PBT_APMRESUMEAUTOMATIC:
+    case PBT_APMRESUMESUSPEND:
+      Resume();
+      break;
+    default:
+      break;
+  }
+}
+
 void Connection::Resume() {
   // The second of the two notices of one wake finds nothing to do.
   if (!suspended_) return;
@@ -334,6 +350,10 @@ void Connection::GiveUpWaiting() {
 void Connection::ShowIdle() { events_.ShowStatus(TextId(kIdleTextId)); }
 
 bool Connection::StatusText(const std::string& format, std::string& text) {
+  if (networkWait_) {
+    text = toolkit::LoadResString(TextId(kWaitingTextId));
+    return true;
+  }
   if (handle_ == nullptr) return false;
   LinkStatistics stats;
   if (!library_.Statistics(handle_, stats)) return false;

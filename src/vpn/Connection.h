@@ -99,8 +99,6 @@ class Connection {
   bool Held() const noexcept { return handle_ != nullptr; }
   // Between two attempts, until the system has a route to the server.
   bool WaitingForNetwork() const noexcept { return networkWait_; }
-  // The string-table id of the text shown while waiting.
-  UINT WaitingTextId() const noexcept { return TextId(kWaitingTextId); }
   int RetryCount() const noexcept { return retryCount_; }
   HRASCONN Handle() const noexcept { return handle_; }
 
@@ -113,12 +111,12 @@ class Connection {
   // The user's hang-up (Exit or Disconnect), which also ends a wait for the
   // network; false when nothing is held or awaited.
   bool Cancel();
-  // The system goes to sleep, and wakes again (either resume notice).
-  void Suspend();
-  void Resume();
+  // A WM_POWERBROADCAST event: the system goes to sleep, or wakes again.
+  void OnPowerEvent(UINT event);
   // Logoff or shutdown: the process may end any time after this returns.
   void EndSession();
-  // The tray's statistics text from `format`; false without a link.
+  // The tray's statistics text from `format`, or the text of the wait for
+  // the network; false without either.
   bool StatusText(const std::string& format, std::string& text);
 
  private:
@@ -135,6 +133,9 @@ class Connection {
   // Ends a series of automatic redials: the timer stops, the count resets.
   void StopRedial();
   void StopCheck();
+  void Suspend();
+  // Either resume notice; the second of one wake finds nothing to do.
+  void Resume();
   // Waits for a route to the server: the series pauses, its count stays.
   void WaitForNetwork();
   void StopNetworkWait();

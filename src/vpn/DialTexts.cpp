@@ -77,4 +77,14 @@ std::string FormatStatusText(const std::string& format, DWORD bitsPerSecond, DWO
   return buf;
 }
 
+std::string FormatDialFailure(DWORD code, const std::string& unknownText, const std::string& codeFormat,
+                              toolkit::Language language) {
+  std::string text = FormatDialError(code, unknownText, codeFormat);
+  if (const UINT advice = DialAdviceTextId(code, language)) {
+    text += '\n';
+    text += toolkit::LoadResString(advice);
+  }
+  return text;
+}
+
 }  // namespace kivo::vpn

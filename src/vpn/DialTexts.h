@@ -22,6 +22,11 @@ std::string FormatDialError(DWORD code, const std::string& unknownText, const st
 // for the errors users meet most; 0 for any other code.
 UINT DialAdviceTextId(DWORD code, toolkit::Language language) noexcept;
 
+// The failure box's text: FormatDialError, and for the errors users meet
+// most a line on what to do, in `language`.
+std::string FormatDialFailure(DWORD code, const std::string& unknownText, const std::string& codeFormat,
+                              toolkit::Language language);
+
 // The tray's statistics text from the format of the chosen language.
 std::string FormatStatusText(const std::string& format, DWORD bitsPerSecond, DWORD bytesSent,
                              DWORD bytesReceived, const std::string& ipAddress);

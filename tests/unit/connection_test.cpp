@@ -689,19 +689,19 @@ TEST_F(ConnectionTest, AFailureWhoseDialWasHungUpDuringItsBoxTouchesNothingMore)
 // --- Sleep, wake and the network ---------------------------------------------
 
 TEST_F(ConnectionTest, SleepHangsUpAWantedLinkAndEachAttemptWaitsUpToSixtySecondsForARoute) {
-  connection.Suspend();
-  connection.Resume();
+  connection.OnPowerEvent(PBT_APMSUSPEND);
+  connection.OnPowerEvent(PBT_APMRESUMEAUTOMATIC);
   EXPECT_TRUE(ras.calls.empty() && window.statuses.empty()) << "no link wanted: nothing changes";
 
   connection.Connect("vpn.example");
   Connected();
-  connection.Suspend();
+  connection.OnPowerEvent(PBT_APMSUSPEND);
   EXPECT_EQ(ras.Count("HangUp"), 1);
   EXPECT_EQ(connection.Current(), State::Idle);
   EXPECT_TRUE(window.inputs && !clock.check && window.Status() == kIdle);
   connection.Redial();  // a request posted before the suspend
   network.route = false;
-  connection.Resume();
+  connection.OnPowerEvent(PBT_APMRESUMEAUTOMATIC);
   EXPECT_EQ(ras.Count("Dial"), 1) << "nothing dials while suspended, nor without a route";
   EXPECT_EQ(connection.Current(), State::WaitingForNetwork);
   EXPECT_EQ(window.Status(), 197u) << "Waiting for the network";
@@ -729,8 +729,8 @@ TEST_F(ConnectionTest, SleepHangsUpAWantedLinkAndEachAttemptWaitsUpToSixtySecond
   EXPECT_TRUE(window.inputs && !clock.network && !clock.redial);
 
   connection.Connect("h");
-  connection.Suspend();
-  connection.Resume();
+  connection.OnPowerEvent(PBT_APMSUSPEND);
+  connection.OnPowerEvent(PBT_APMRESUMEAUTOMATIC);
   ASSERT_TRUE(connection.Cancel()) << "Disconnect ends the wait, not the program";
   EXPECT_EQ(connection.Current(), State::Idle);
   EXPECT_FALSE(clock.network);
