@@ -24,6 +24,15 @@ class ComboBox {
   void SetDroppedWidth(int pixels) const { Send(CB_SETDROPPEDWIDTH, pixels); }
   // Text of an item; empty for an index outside the list.
   std::string ItemText(int index) const;
+  // The index of the first item whose text satisfies `matches`, or CB_ERR.
+  template <class Predicate>
+  int FindIf(Predicate matches) const {
+    const int count = Count();
+    for (int i = 0; i < count; ++i) {
+      if (matches(ItemText(i))) return i;
+    }
+    return CB_ERR;
+  }
 
  private:
   LRESULT Send(UINT msg, WPARAM wp = 0, LPARAM lp = 0) const { return ::SendMessageA(hwnd_, msg, wp, lp); }

@@ -60,11 +60,6 @@ CMainDlg::CMainDlg(HWND parent)
   m_hIcon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_KIVO));
 }
 
-CMainDlg::~CMainDlg() {
-  m_hMemDC.Reset();
-  m_hBkBitmap.Reset();
-}
-
 void CMainDlg::DoDataExchange() {
   m_btnAbout.Subclass(Item(IDC_ABOUT));
   m_btnNetPerf.Subclass(Item(IDC_NETPERF));
@@ -118,13 +113,11 @@ BOOL CMainDlg::OnInitDialog() {
 
   SetButtonSkins();
 
-  LoadBackground();
+  m_background.Load(Hwnd(), IDB_BACKGROUND, m_layout.Scale());
 
   for (const GroupCombo& group : kGroupCombos) {
-    kivo::toolkit::ComboBox combo(Item(group.comboId));
-    combo.SetDroppedWidth(80);
-    combo.AddString(GroupCaption(static_cast<int>(group.group)));
-    combo.SetCurSel(0);
+    kivo::toolkit::ComboBox(Item(group.comboId)).SetDroppedWidth(m_layout.Scale().Scale(80));
+    ShowGroupCaption(group.comboId);
   }
 
   FillServerCatalogue();
@@ -158,6 +151,14 @@ void CMainDlg::OnDestroy() {
   // Nor in the buffer the password field frees with its window.
   kivo::toolkit::WipeWindowText(Item(IDC_PASSWORD));
   SetMsgHandled(false);
+}
+
+LRESULT CMainDlg::OnDpiChanged(WPARAM wp, LPARAM lp) {
+  // The buttons load their faces of the new scale as the layout tells them.
+  m_layout.Apply(Hwnd(), IDD_MAIN, HIWORD(wp), reinterpret_cast<const RECT*>(lp));
+  m_background.Load(Hwnd(), IDB_BACKGROUND, m_layout.Scale());
+  RepaintNow();
+  return 0;
 }
 
 void CMainDlg::SetStatus(const std::string& text) {

@@ -10,7 +10,6 @@
 
 #include "servers/ServerMeasurement.h"
 #include "toolkit/Dialog.h"
-#include "toolkit/Gdi.h"
 #include "toolkit/Handle.h"
 #include "toolkit/Language.h"
 #include "toolkit/MessageMap.h"
@@ -22,6 +21,7 @@
 #include "ui/InstanceWindow.h"
 #include "ui/MainTexts.h"
 #include "ui/SkinLayout.h"
+#include "ui/SkinPicture.h"
 #include "vpn/Connection.h"
 #include "vpn/ConnectionClock.h"
 #include "vpn/NetworkCheck.h"
@@ -30,7 +30,6 @@
 class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::vpn::ConnectionEvents {
  public:
   explicit CMainDlg(HWND parent = nullptr);
-  ~CMainDlg() override;
 
   void SetRasLanguage(WORD langId) noexcept { m_connection.SetRasLanguage(langId); }
 
@@ -57,10 +56,8 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   // Images and window text of a skinned button, in the dialog's text set.
   void SetButtonFace(CImageButton& button, const ButtonFaces& faces);
   void SetStatus(const std::string& text);
-  // Display scale: the background of the layout's scale, and a move to a
-  // monitor of another DPI (wParam the new DPI, lParam the rectangle the
-  // system suggests).
-  void LoadBackground();
+  // A move to a monitor of another DPI (wParam the new DPI, lParam the
+  // rectangle the system suggests).
   LRESULT OnDpiChanged(WPARAM wp, LPARAM lp);
 
   // Window commands.
@@ -108,6 +105,8 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   void ChooseGroup(int group);
   void OnGroupDropDown(int comboId);
   void OnGroupCloseUp(int comboId);
+  // Adds the group's caption to its list and selects it.
+  void ShowGroupCaption(int comboId);
   void OnGroupSelChange(int comboId);
   void OnIntelligent();
   void OnNetworkPerformance();
@@ -135,10 +134,7 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   kivo::toolkit::StringMap m_mapServerAddress;
   // Places the window and its controls at the display scale.
   CSkinLayout m_layout;
-  kivo::toolkit::UniqueBitmap m_hBkBitmap;
-  // Holds the background image; gives back its original object before it
-  // is deleted (the old-bitmap pointer of the classic design).
-  kivo::toolkit::MemorySurface m_hMemDC;
+  CSkinPicture m_background;
   HICON m_hIcon = nullptr;  // shared resource icon: not destroyed
   kivo::toolkit::UniqueIcon m_hSmallIcon;
   // Declared last: its background pass ends before the rest goes.

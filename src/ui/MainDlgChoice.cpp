@@ -44,27 +44,24 @@ void CMainDlg::ChooseGroup(int group) {
   if (m_nServerChoice == 0) {
     ::CheckDlgButton(Hwnd(), IDC_INTELLIGENT, BST_UNCHECKED);
   } else if (const int comboId = ComboOfGroup(m_nServerChoice)) {
-    ComboBox combo(Item(comboId));
-    const int index = combo.AddString(GroupCaption(m_nServerChoice));
-    if (index != CB_ERR) combo.SetCurSel(index);
+    ShowGroupCaption(comboId);
   }
   m_nServerChoice = group;
 }
 
 void CMainDlg::OnGroupDropDown(int comboId) {
   ComboBox combo(Item(comboId));
-  const int count = combo.Count();
-  for (int i = 0; i < count; ++i) {
-    if (combo.ItemText(i) == GroupCaption(GroupOfCombo(comboId))) {
-      combo.DeleteString(i);
-      return;
-    }
-  }
+  const std::string caption = GroupCaption(GroupOfCombo(comboId));
+  const int index = combo.FindIf([&](const std::string& text) { return text == caption; });
+  if (index != CB_ERR) combo.DeleteString(index);
 }
 
 void CMainDlg::OnGroupCloseUp(int comboId) {
+  if (ComboBox(Item(comboId)).CurSel() == CB_ERR) ShowGroupCaption(comboId);
+}
+
+void CMainDlg::ShowGroupCaption(int comboId) {
   ComboBox combo(Item(comboId));
-  if (combo.CurSel() != CB_ERR) return;
   const int index = combo.AddString(GroupCaption(GroupOfCombo(comboId)));
   if (index != CB_ERR) combo.SetCurSel(index);
 }
@@ -93,11 +90,6 @@ void CMainDlg::OnNetworkPerformance() {
   const int comboId = ComboOfGroup(m_nServerChoice);
   if (comboId == 0) return;
   ComboBox combo(Item(comboId));
-  const int count = combo.Count();
-  for (int i = 0; i < count; ++i) {
-    if (EntryName(combo.ItemText(i)) == name) {
-      combo.SetCurSel(i);
-      return;
-    }
-  }
+  const int index = combo.FindIf([&](const std::string& text) { return EntryName(text) == name; });
+  if (index != CB_ERR) combo.SetCurSel(index);
 }

@@ -38,12 +38,7 @@ void CMainDlg::OnPaint() {
   RECT rc{};
   ::GetClientRect(Hwnd(), &rc);
   kivo::toolkit::PaintDc dc(Hwnd());
-  // Without the background surface (initialisation stopped early) there is
-  // nothing to copy.
-  if (m_hMemDC.Valid()) {
-    ::BitBlt(dc.Get(), rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, m_hMemDC.Get(), 0, 0,
-             SRCCOPY);
-  }
+  m_background.PaintOn(dc.Get(), rc);
 }
 
 HICON CMainDlg::OnQueryDragIcon() { return m_hIcon; }

@@ -33,6 +33,8 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from harness import prefix, sandbox  # noqa: E402
+from harness.driver import IDCANCEL, WM_COMMAND, WM_SYSCOMMAND  # noqa: E402
+from harness.resource_ids import IDC_ABOUT_VERSION, IDM_ABOUTBOX  # noqa: E402
 from harness.tsa import TimeStampAuthority  # noqa: E402
 from harness.update_host import UpdateHost  # noqa: E402
 from harness.wait import wait_until  # noqa: E402
@@ -49,8 +51,6 @@ VERSION_PATH = "/Velmar/lastver.html"
 UPDATER_PATH = "/Velmar/KivoUpdate.exe"
 OLD, NEW = "3.0.7", "3.0.9"
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kivoline"
-WM_COMMAND, WM_SYSCOMMAND = 0x0111, 0x0112
-IDCANCEL, IDM_ABOUTBOX, IDC_ABOUT_VERSION = 2, 0x10, 1028
 WINDOW_WAIT = 60
 
 WORLD = None

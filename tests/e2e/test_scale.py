@@ -15,7 +15,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from harness import World, sandbox, wait_stable, wait_until  # noqa: E402
+from harness import World, resource_ids as ids, sandbox, wait_stable, wait_until  # noqa: E402
 from harness.driver import IDCANCEL, IDOK, WM_SYSCOMMAND  # noqa: E402
 
 import startup_skin as skin  # noqa: E402
@@ -25,15 +25,15 @@ sandbox.enter()
 TITLE = "Kivoline"
 WM_DPICHANGED = 0x02E0
 # Normal faces of the English set; Connect is disabled at start.
-FACES = {IDOK: 669, IDCANCEL: 672, 1026: 674, 1027: 676, 1011: 663, 1012: 665}
+FACES = {IDOK: ids.IDB_CONNECT_DISABLED_EN, IDCANCEL: ids.IDB_EXIT_EN, ids.IDC_NETPERF: ids.IDB_NETPERF_EN,
+         ids.IDC_ABOUT: ids.IDB_ABOUT_BTN_EN, ids.IDC_ACCOUNT_REGISTER: ids.IDB_REGISTER_EN,
+         ids.IDC_ACCOUNT_STATUS: ids.IDB_STATUS_EN}
 FACE_SIZE = (68, 26)
 # Labels whose black text the dialog draws straight onto the skin; the last
 # two are centred.
-LABELS = (1006, 1007, 1009, 1008, 1010, 1003)
-CENTRED = (1010, 1003)
-STATUS_LINE = 1003
-IDM_ABOUTBOX = 16
-ABOUT_PICTURE_EN = 631
+LABELS = (ids.IDC_USER_LABEL, ids.IDC_PASSWORD_LABEL, ids.IDC_STATUS_LABEL, ids.IDC_INTELLIGENT,
+          ids.IDC_WEB_ADDRESS, ids.IDC_STATUS)
+CENTRED = (ids.IDC_WEB_ADDRESS, ids.IDC_STATUS)
 SS_TYPEMASK, SS_BITMAP = 0x1F, 0x0E
 
 
@@ -110,7 +110,7 @@ class DisplayScale(unittest.TestCase):
 
         for label in LABELS:
             rect = skin.relative(dialog.controls[label]["rect"], dialog.client_rect[:2])
-            dark, edges = ink_at_edges(dialog.shot, rect, inset=2 if label == STATUS_LINE else 0,
+            dark, edges = ink_at_edges(dialog.shot, rect, inset=2 if label == ids.IDC_STATUS else 0,
                                        centred=label in CENTRED)
             self.assertGreater(len(dark), 10, f"label {label} shows its text at {dpi} DPI")
             self.assertEqual(edges[:5], [], f"label {label}'s text is cut off at {dpi} DPI")
@@ -132,7 +132,7 @@ class DisplayScale(unittest.TestCase):
     def check_about_box(self, dialog, dpi):
         """The About box is laid out at the scale too, its picture drawn for it."""
         d = dialog.d
-        d.post(dialog.hwnd, WM_SYSCOMMAND, IDM_ABOUTBOX)
+        d.post(dialog.hwnd, WM_SYSCOMMAND, ids.IDM_ABOUTBOX)
         about = wait_until(lambda: next((x for x in dialog.app.dialogs() if x["owner"] == dialog.hwnd), None), 10,
                            message="the About box")
         hwnd = about["hwnd"]
@@ -143,7 +143,7 @@ class DisplayScale(unittest.TestCase):
         [picture] = [c for c in d.children(hwnd) if c["class"] == "Static" and c["style"] & SS_TYPEMASK == SS_BITMAP]
         wait_stable(lambda: dialog.w.screenshot(rect=picture["client"]).tobytes(), duration=0.3)
         dialog.w.save_screenshot(f"about-{dpi}.png", hwnd)
-        expected = skin.artwork(ABOUT_PICTURE_EN, dpi)
+        expected = skin.artwork(ids.IDB_ABOUT_EN, dpi)
         self.assertEqual(size_of(picture["client"]), expected.size)
         result = skin.compare(dialog.w.screenshot(rect=picture["client"]), expected)
         self.assertTrue(result.equal, f"the About picture at {dpi} DPI: {result}")
