@@ -86,6 +86,9 @@
 #define IDS_SOCKET_FAILED_ZH 2
 #define IDS_SOCKET_FAILED_EN 3
 #define IDS_ABOUTBOX 99
+// The texts of the 24 dial states, in the order of the states, in each set
+#define IDS_STATE_FIRST_ZH 100
+#define IDS_STATE_FIRST_EN 124
 // Message texts in pairs: each Chinese text has the id below minus one
 #define IDS_ERR_UNKNOWN_RAS_EN 173
 #define IDS_ERR_CODE_FORMAT_EN 176

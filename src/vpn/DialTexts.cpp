@@ -18,7 +18,7 @@ UINT StateTextId(DWORD state, bool chinese) noexcept {
     index = 22 + static_cast<int>(state - 0x2000);
   }
   if (index < 0) return 1;
-  return static_cast<UINT>((chinese ? 100 : 124) + index);
+  return static_cast<UINT>((chinese ? IDS_STATE_FIRST_ZH : IDS_STATE_FIRST_EN) + index);
 }
 
 std::string FormatDialError(DWORD code, const std::string& unknownText, const std::string& codeFormat) {
