@@ -104,6 +104,10 @@ Json Describe(HWND hwnd, DWORD timeout, bool withText) {
   d.Set("owner", HandleJson(::GetWindow(hwnd, GW_OWNER)));
   d.Set("pid", static_cast<long long>(pid));
   d.Set("tid", static_cast<long long>(tid));
+  // Whether the window's thread runs the system's move or size loop.
+  GUITHREADINFO gui = {};
+  gui.cbSize = sizeof(gui);
+  d.Set("moving", tid != 0 && ::GetGUIThreadInfo(tid, &gui) && (gui.flags & GUI_INMOVESIZE) != 0);
   if (withText) d.Set("text", MessageText(hwnd, timeout));
   return d;
 }

@@ -114,6 +114,13 @@ def menus():
     return settled(WORLD.driver.popup_menus)
 
 
+def menu_shown():
+    """Whether a popup menu window is shown. Unlike menus(), this reads no
+    menu: reading one runs a thread in the client, which a client busy with
+    the chosen command may leave waiting."""
+    return bool(WORLD.driver.find_windows(cls="#32768"))
+
+
 def tray():
     return settled(WORLD.driver.tray)
 
@@ -203,7 +210,7 @@ class Client:
         # may never answer it, so an item that ends the client is not
         # followed by that check (its end is the check).
         if not ends_client:
-            wait_until(lambda: not menus(), 5, message="the menu to close")
+            wait_until(lambda: not menu_shown(), 5, message="the menu to close")
 
     def balloons(self):
         return tray()["balloons"]
@@ -382,7 +389,7 @@ class TrayMenu(ClientCase):
         self.assertFalse(any(i["separator"] or i["checked"] for i in menu["items"]))
         self.assertEqual(menu_items(menu), english_menu())
         self.d.menu_dismiss()
-        wait_until(lambda: not menus(), 5)
+        wait_until(lambda: not menu_shown(), 5)
         self.assertTrue(c.visible() and c.idle() and c.app.running())
 
     def test_menu_takes_the_foreground_and_reads_show_while_hidden(self):
@@ -508,6 +515,10 @@ class HidingAndDragging(ClientCase):
     def drag(self, x, y, dx, dy):
         xdotool("mousemove", "--sync", x, y)
         xdotool("mousedown", 1)
+        # The press reaches the client as a posted caption press, whose move
+        # loop follows the pointer only from when it starts.
+        hwnd = self.client.hwnd
+        wait_until(lambda: self.d.window_info(hwnd)["moving"], 5, message="the move loop")
         for step in range(1, 5):
             xdotool("mousemove", "--sync", x + dx * step // 4, y + dy * step // 4)
         xdotool("mouseup", 1)
