@@ -38,10 +38,12 @@ std::string FormatDialError(DWORD code, const std::string& unknownText, const st
 }
 
 namespace {
+
 // ERROR_DNSNAME_NOT_RESOLVABLE of later systems' headers.
 constexpr DWORD kDnsNameNotResolvable = 868;
-}  // namespace
 
+// The string-table id of the line a failure box adds after the error text
+// for the errors users meet most; 0 for any other code.
 UINT DialAdviceTextId(DWORD code, toolkit::Language language) noexcept {
   UINT english = 0;
   switch (code) {
@@ -67,6 +69,8 @@ UINT DialAdviceTextId(DWORD code, toolkit::Language language) noexcept {
   }
   return toolkit::PairedTextId(english, language);
 }
+
+}  // namespace
 
 std::string FormatStatusText(const std::string& format, DWORD bitsPerSecond, DWORD bytesSent,
                              DWORD bytesReceived, const std::string& ipAddress) {

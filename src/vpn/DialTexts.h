@@ -18,10 +18,6 @@ UINT StateTextId(DWORD state, bool chinese) noexcept;
 // none), followed directly by `codeFormat` formatted with the code.
 std::string FormatDialError(DWORD code, const std::string& unknownText, const std::string& codeFormat);
 
-// The string-table id of the line a failure box adds after the error text
-// for the errors users meet most; 0 for any other code.
-UINT DialAdviceTextId(DWORD code, toolkit::Language language) noexcept;
-
 // The failure box's text: FormatDialError, and for the errors users meet
 // most a line on what to do, in `language`.
 std::string FormatDialFailure(DWORD code, const std::string& unknownText, const std::string& codeFormat,
