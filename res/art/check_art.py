@@ -12,8 +12,10 @@ What is checked:
 - the icon holds a classic 32x32 image in 16 colours and 256-colour images of
   16, 20, 24, 32 and 48 pixels, each with an AND mask that leaves the corners
   transparent and the emblem opaque;
-- all button faces differ from each other; hover faces are lighter than their
-  normal faces with another rim colour; disabled faces are grey and flat;
+- all button faces of the three languages (Simplified Chinese, English,
+  Traditional Chinese) differ from each other; hover faces are lighter than
+  their normal faces with another rim colour; disabled faces are grey and flat;
+- the three About pictures carry different text;
 - the logo and the button faces continue the background at their places;
 - the places where the program draws black text on the background are light;
 - make_art.py writes the same bytes on every run, and the committed files are
@@ -63,7 +65,8 @@ def set_scale(k):
     K = k
     SIZES.update({key: (sc(w), sc(h)) for key, (w, h) in BASE_SIZES.items()})
 
-# caption: (normal, hover, disabled or None), position in dialog units
+# caption: (normal, hover, disabled or None), position in dialog units;
+# Simplified Chinese, English, then Traditional Chinese
 FACES = {
     "帐号注册": ((647, 648, None), (162, 54)),
     "帐号查询": ((649, 650, None), (162, 77)),
@@ -79,7 +82,17 @@ FACES = {
     "Disconnect": ((670, 671, None), (70, 173)),
     "Network": ((674, 675, None), (123, 173)),
     "About": ((676, 677, None), (176, 173)),
+    "帳號註冊": ((683, 684, None), (162, 54)),
+    "帳號查詢": ((685, 686, None), (162, 77)),
+    "連 線": ((687, 688, 689), (14, 173)),
+    "結 束": ((690, 691, None), (70, 173)),
+    "中斷連線": ((692, 693, None), (70, 173)),
+    "網路效能": ((694, 695, None), (123, 173)),
+    "關 於": ((681, 682, None), (176, 173)),
 }
+
+# About pictures, one for each language
+ABOUTS = {630: "Simplified Chinese", 631: "English", 680: "Traditional Chinese"}
 
 # Controls whose text the program draws in black straight onto the background.
 TEXT_ON_SKIN = {
@@ -93,7 +106,8 @@ TEXT_ON_SKIN = {
 
 
 def bitmap_ids():
-    ids = {642: SIZES["background"], 632: SIZES["logo"], 630: SIZES["about"], 631: SIZES["about"]}
+    ids = {642: SIZES["background"], 632: SIZES["logo"]}
+    ids.update({about: SIZES["about"] for about in ABOUTS})
     for (normal, hover, disabled), _ in FACES.values():
         for face in (normal, hover, disabled):
             if face:
@@ -322,9 +336,12 @@ def check_set(folder):
     problems += face_problems(images)
     problems += blend_problems(images)
     problems += text_area_problems(images[642])
-    diff = ImageChops.difference(images[630], images[631]).convert("L").crop((0, sc(84), sc(270), sc(125)))
-    if max(diff.getdata()) < 100:
-        problems.append("the Chinese and English About pictures carry the same text")
+    abouts = sorted(ABOUTS)
+    for n, a in enumerate(abouts):
+        for b in abouts[n + 1 :]:
+            diff = ImageChops.difference(images[a], images[b]).convert("L").crop((0, sc(84), sc(270), sc(125)))
+            if max(diff.getdata()) < 100:
+                problems.append("the %s and %s About pictures carry the same text" % (ABOUTS[a], ABOUTS[b]))
     return problems
 
 

@@ -17,6 +17,7 @@ fonts and Pillow produce the same bytes on every run.
 """
 
 import argparse
+import collections
 import math
 import os
 import struct
@@ -123,17 +124,33 @@ def set_scale(k):
 
 set_scale(1)
 
-# Button faces: place, colour, Chinese caption and ids, English caption and ids
-# (normal, hover and, for Connect, disabled).
+# The interface languages, in the order of the captions in BUTTONS: whether
+# the texts are Chinese (CJK font and placement), the About picture's id, its
+# two lines of text, and the words the preview's dialog mock writes into the
+# controls the program draws itself (user, password and status labels, the
+# status text, the radio button); the mock's words are only for the preview.
+Language = collections.namedtuple("Language", "name cjk about_id about_line version mock")
+LANGUAGES = (
+    Language("Simplified Chinese", True, 630, "安全快速的VPN连接", "版本 3.0.7",
+             ("用 户：", "密 码：", "状 态：", "已断开", "智能检测")),
+    Language("English", False, 631, "Secure and fast VPN connection", "Version 3.0.7",
+             ("User :", "Password :", "Status :", "Disconnected", "Intelligent")),
+    Language("Traditional Chinese", True, 680, "安全快速的VPN連線", "版本 3.0.7",
+             ("使用者：", "密 碼：", "狀 態：", "已中斷連線", "智慧偵測")),
+)
+
+# Button faces: place, colour, then for each language in LANGUAGES its caption
+# and ids (normal, hover and, for Connect, disabled).
 BUTTONS = [
-    ("register", "blue", "帐号注册", (647, 648), "Register", (663, 664)),
-    ("status", "blue", "帐号查询", (649, 650), "Account", (665, 666)),
-    ("connect", "green", "连 接", (651, 652, 653), "Connect", (667, 668, 669)),
-    ("exit", "blue", "退 出", (654, 655), "Exit", (672, 673)),
-    ("exit", "red", "断 开", (656, 657), "Disconnect", (670, 671)),
-    ("netperf", "blue", "网络性能", (658, 659), "Network", (674, 675)),
-    ("about", "blue", "关 于", (633, 634), "About", (676, 677)),
+    ("register", "blue", (("帐号注册", (647, 648)), ("Register", (663, 664)), ("帳號註冊", (683, 684)))),
+    ("status", "blue", (("帐号查询", (649, 650)), ("Account", (665, 666)), ("帳號查詢", (685, 686)))),
+    ("connect", "green", (("连 接", (651, 652, 653)), ("Connect", (667, 668, 669)), ("連 線", (687, 688, 689)))),
+    ("exit", "blue", (("退 出", (654, 655)), ("Exit", (672, 673)), ("結 束", (690, 691)))),
+    ("exit", "red", (("断 开", (656, 657)), ("Disconnect", (670, 671)), ("中斷連線", (692, 693)))),
+    ("netperf", "blue", (("网络性能", (658, 659)), ("Network", (674, 675)), ("網路效能", (694, 695)))),
+    ("about", "blue", (("关 于", (633, 634)), ("About", (676, 677)), ("關 於", (681, 682)))),
 ]
+assert all(len(captions) == len(LANGUAGES) for _, _, captions in BUTTONS)
 
 # ---------------------------------------------------------------------------
 # Palette
@@ -242,6 +259,19 @@ def font(path, size):
 
 def text_width(f, s):
     return f.getlength(s)
+
+
+def check_glyphs(f, s):
+    """Stops when the font has no glyph for a letter of s: such a letter
+    would be drawn as the font's empty box (its .notdef glyph)."""
+    notdef = f.getmask("\U0010FFFD")
+    notdef = (notdef.size, bytes(notdef))
+    for ch in s:
+        if ch.isspace():
+            continue
+        m = f.getmask(ch)
+        if (m.size, bytes(m)) == notdef or m.getbbox() is None:
+            raise SystemExit("the font %s has no glyph for %r (in %r)" % (f.getname()[0], ch, s))
 
 
 def draw_text(img, xy, s, f, colour, anchor="la"):
@@ -456,12 +486,18 @@ def logo(bg):
 # Button faces
 
 
-def caption_style(caption, chinese):
+def caption_style(caption, cjk):
     """Font and letter spacing for a caption: one size for all faces, and
-    condensed, then tightened, for long words."""
-    if chinese:
-        return font(CJK_FONT, fs(13)), 0.0
+    condensed, then tightened, for long words. Chinese captions (Simplified
+    and Traditional) are set in the CJK font at one size: four characters
+    fill the face, two are spaced apart by a blank."""
     room = BUTTON_SIZE[0] - 10 * K
+    if cjk:
+        f = font(CJK_FONT, fs(13))
+        check_glyphs(f, caption)
+        if text_width(f, caption) > room:
+            raise SystemExit("caption %r does not fit a button face" % caption)
+        return f, 0.0
     choices = ((LATIN_BOLD, fs(11), 0.0), (LATIN_COND_BOLD, fs(11), 0.0), (LATIN_COND_BOLD, fs(11), -0.5 * K))
     for path, size, tracking in choices:
         f = font(path, size)
@@ -480,7 +516,7 @@ def draw_caption(img, centre, caption, f, tracking, colour):
         x += text_width(f, ch) + tracking
 
 
-def button_face(bg, pos, style, state, caption, chinese):
+def button_face(bg, pos, style, state, caption, cjk):
     w, h = BUTTON_SIZE
     img = bg.crop((pos[0], pos[1], pos[0] + w, pos[1] + h))
     body = (K, K, w - K, h - 2 * K)
@@ -506,8 +542,8 @@ def button_face(bg, pos, style, state, caption, chinese):
     else:
         fill(img, edge, mask((w, h), rounded(body, 5 * K, width=K)))
 
-    f, tracking = caption_style(caption, chinese)
-    cx, cy = w / 2, (h - K) / 2 + (K if chinese else 0.5 * K)
+    f, tracking = caption_style(caption, cjk)
+    cx, cy = w / 2, (h - K) / 2 + (K if cjk else 0.5 * K)
     if shadow_colour:
         draw_caption(img, (cx, cy + sc(1)), caption, f, tracking, shadow_colour)
     draw_caption(img, (cx, cy), caption, f, tracking, text_colour)
@@ -516,11 +552,11 @@ def button_face(bg, pos, style, state, caption, chinese):
 
 def button_faces(bg):
     faces = {}
-    for key, style, zh, zh_ids, en, en_ids in BUTTONS:
+    for key, style, captions in BUTTONS:
         pos = BUTTON_POS[key]
-        for caption, ids, chinese in ((zh, zh_ids, True), (en, en_ids, False)):
+        for lang, (caption, ids) in zip(LANGUAGES, captions):
             for state, face_id in zip(("normal", "hover", "disabled"), ids):
-                faces[face_id] = button_face(bg, pos, style, state, caption, chinese)
+                faces[face_id] = button_face(bg, pos, style, state, caption, lang.cjk)
     return faces
 
 
@@ -528,7 +564,7 @@ def button_faces(bg):
 # About pictures
 
 
-def about_picture(chinese):
+def about_picture(lang):
     w, h = ABOUT_SIZE
     img = vgradient(ABOUT_SIZE, [(0.0, (255, 255, 255)), (0.6, (240, 245, 252)), (1.0, (222, 233, 248))])
     # flowing bands along the bottom
@@ -555,12 +591,13 @@ def about_picture(chinese):
     accent = hgradient((w - sc(28), sc(2)), [(0.0, TEAL), (0.5, MID_BLUE), (1.0, (226, 236, 249))])
     img.paste(accent, (sc(14), sc(80)))
 
-    if chinese:
-        line, version = "安全快速的VPN连接", "版本 3.0.7"
+    line, version = lang.about_line, lang.version
+    if lang.cjk:
         body, small = font(CJK_FONT, fs(14)), font(CJK_FONT, fs(12))
     else:
-        line, version = "Secure and fast VPN connection", "Version 3.0.7"
         body, small = font(LATIN_REGULAR, fs(12)), font(LATIN_REGULAR, fs(11))
+    check_glyphs(body, line)
+    check_glyphs(small, version)
     assert text_width(body, line) <= w - 32 * K, "About line does not fit"
     draw_text(img, (16 * K, 94 * K), line, body, (36, 58, 96), anchor="lm")
     draw_text(img, (16 * K, 113 * K), version, small, (70, 88, 118), anchor="lm")
@@ -660,12 +697,14 @@ def ico(images):
 # Preview montage (not used by the build)
 
 
-def dialog_mock(bg, logo_img, faces, chinese):
+def dialog_mock(bg, logo_img, faces, lang):
     """The background with the controls roughly as the program shows them."""
     img = bg.copy()
     img.paste(logo_img, LOGO_POS)
     d = ImageDraw.Draw(img)
-    ui = font(CJK_FONT, 12) if chinese else font(LATIN_REGULAR, 11)
+    ui = font(CJK_FONT, 12) if lang.cjk else font(LATIN_REGULAR, 11)
+    user, password, status, disconnected, radio = lang.mock
+    check_glyphs(ui, "".join(lang.mock))
 
     def label(du, s, centre=False):
         r = du_rect(*du)
@@ -693,51 +732,55 @@ def dialog_mock(bg, logo_img, faces, chinese):
     d.line((s[0], s[1], s[0], s[3]), fill=(128, 128, 128))
     d.line((s[0], s[3], s[2], s[3]), fill=(255, 255, 255))
     d.line((s[2], s[1], s[2], s[3]), fill=(255, 255, 255))
-    label((26, 59, 36, 8), "用 户：" if chinese else "User :")
-    label((26, 80, 36, 8), "密 码：" if chinese else "Password :")
-    label((16, 120, 32, 8), "状 态：" if chinese else "Status :")
-    label((51, 117, 164, 13), "已断开" if chinese else "Disconnected", centre=True)
+    label((26, 59, 36, 8), user)
+    label((26, 80, 36, 8), password)
+    label((16, 120, 32, 8), status)
+    label((51, 117, 164, 13), disconnected, centre=True)
     r = du_rect(170, 145, 46, 8)
     d.ellipse((r[0], r[1], r[0] + 12, r[1] + 12), fill=(255, 255, 255), outline=(90, 100, 120))
     d.ellipse((r[0] + 4, r[1] + 4, r[0] + 8, r[1] + 8), fill=(0, 0, 0))
-    radio = "智能检测" if chinese else "Intelligent"
     d.text((r[0] + 16, r[1] + 6), radio, font=ui, fill=(0, 0, 0), anchor="lm")
     label((133, 19, 98, 12), "www.kivoline.example", centre=True)
-    ids = (647, 649, 651, 654, 658, 633) if chinese else (663, 665, 667, 672, 674, 676)
-    for key, face_id in zip(("register", "status", "connect", "exit", "netperf", "about"), ids):
-        img.paste(faces[face_id], BUTTON_POS[key])
+    # the first face of each place in the language (Exit rather than Disconnect)
+    i = LANGUAGES.index(lang)
+    for key, _, captions in reversed(BUTTONS):
+        img.paste(faces[captions[i][1][0]], BUTTON_POS[key])
     return img
 
 
 def preview(bg, logo_img, faces, abouts, icon_images):
-    zh = dialog_mock(bg, logo_img, faces, True)
-    en = dialog_mock(bg, logo_img, faces, False)
-    # variants that show Connect enabled and hovered, and Disconnect
-    zh2 = zh.copy()
-    zh2.paste(faces[652], BUTTON_POS["connect"])
-    zh2.paste(faces[656], BUTTON_POS["exit"])
-    en2 = en.copy()
-    en2.paste(faces[668], BUTTON_POS["connect"])
-    en2.paste(faces[670], BUTTON_POS["exit"])
+    mocks = []
+    for i, lang in enumerate(LANGUAGES):
+        mock = dialog_mock(bg, logo_img, faces, lang)
+        # a variant that shows Connect enabled and hovered, and Disconnect
+        second = mock.copy()
+        for key, style, captions in BUTTONS:
+            ids = captions[i][1]
+            if key == "connect":
+                second.paste(faces[ids[1]], BUTTON_POS[key])
+            elif style == "red":
+                second.paste(faces[ids[0]], BUTTON_POS[key])
+        mocks += [mock, second]
     gap = 12
-    pw = 4 * BG_SIZE[0] + 5 * gap
-    rows_h = (len(BUTTONS) * 2) * (BUTTON_SIZE[1] + 6)
-    ph = BG_SIZE[1] + 2 * gap + max(rows_h, 2 * ABOUT_SIZE[1] + gap) + gap
+    pw = len(mocks) * BG_SIZE[0] + (len(mocks) + 1) * gap
+    rows_h = (len(BUTTONS) * len(LANGUAGES)) * (BUTTON_SIZE[1] + 6)
+    abouts_h = len(LANGUAGES) * (ABOUT_SIZE[1] + gap) - gap
+    ph = BG_SIZE[1] + 2 * gap + max(rows_h, abouts_h) + gap
     out = Image.new("RGB", (pw, ph), (120, 124, 130))
-    for i, im in enumerate((zh, zh2, en, en2)):
+    for i, im in enumerate(mocks):
         out.paste(im, (gap + i * (BG_SIZE[0] + gap), gap))
     y0 = BG_SIZE[1] + 2 * gap
     # button faces: one row per caption, normal / hover / disabled
     x = gap
     y = y0
-    for key, style, zh_c, zh_ids, en_c, en_ids in BUTTONS:
-        for ids in (zh_ids, en_ids):
+    for key, style, captions in BUTTONS:
+        for _, ids in captions:
             for j, face_id in enumerate(ids):
                 out.paste(faces[face_id], (x + j * (BUTTON_SIZE[0] + 6), y))
             y += BUTTON_SIZE[1] + 6
     x = gap + 3 * (BUTTON_SIZE[0] + 6) + gap
-    out.paste(abouts[630], (x, y0))
-    out.paste(abouts[631], (x, y0 + ABOUT_SIZE[1] + gap))
+    for i, lang in enumerate(LANGUAGES):
+        out.paste(abouts[lang.about_id], (x, y0 + i * (ABOUT_SIZE[1] + gap)))
     # each icon image at 32 and halved, then both magnified, on light and dark ground
     x += ABOUT_SIZE[0] + gap * 2
     for k, im in enumerate(icon_images):
@@ -820,7 +863,7 @@ def main(argv):
         bg = background()
         logo_img = logo(bg)
         faces = button_faces(bg)
-        abouts = {630: about_picture(True), 631: about_picture(False)}
+        abouts = {lang.about_id: about_picture(lang) for lang in LANGUAGES}
         bitmaps = {642: (bg, BG_SIZE), 632: (logo_img, LOGO_SIZE)}
         bitmaps.update({key: (v, BUTTON_SIZE) for key, v in faces.items()})
         bitmaps.update({key: (v, ABOUT_SIZE) for key, v in abouts.items()})
