@@ -15,6 +15,10 @@
 ; client lost by an earlier, interrupted update (only its .old left) is put
 ; back first, in both modes.
 ;
+; The texts come in English, Simplified Chinese and Traditional Chinese,
+; chosen from the system's default language as the client chooses its own.
+; This file is UTF-8 (makensis -INPUTCHARSET UTF8).
+;
 ; makensis -INPUTCHARSET UTF8 -XTarget\ <x86-unicode|amd64-unicode> with
 ;   KIVO_CLIENT, KIVO_OUTFILE, KIVO_ICON, KIVO_VERSION (5 bytes),
 ;   KIVO_VERSION_QUAD (a.b.c.d), KIVO_COMPANY, KIVO_COPYRIGHT_YEAR
@@ -23,6 +27,8 @@
 !ifndef KIVO_CLIENT | KIVO_OUTFILE | KIVO_ICON | KIVO_VERSION | KIVO_VERSION_QUAD | KIVO_COMPANY | KIVO_COPYRIGHT_YEAR
   !error "KIVO_CLIENT, KIVO_OUTFILE, KIVO_ICON, KIVO_VERSION, KIVO_VERSION_QUAD, KIVO_COMPANY and KIVO_COPYRIGHT_YEAR must be defined"
 !endif
+
+Unicode true
 
 !define PRODUCT "Kivoline"
 !define CLIENT_EXE "KivoVpn.exe"
@@ -69,11 +75,14 @@ ShowUninstDetails nevershow
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 !insertmacro MUI_LANGUAGE "SimpChinese"
+!insertmacro MUI_LANGUAGE "TradChinese"
 
 LangString ClientRunning ${LANG_ENGLISH} "${PRODUCT} is running. Exit it first (right-click its icon in the notification area and choose Exit), then press Retry."
 LangString ClientRunning ${LANG_SIMPCHINESE} "${PRODUCT} 正在运行。请先退出它（右键单击通知区域中的图标，选择“退出”），然后按“重试”。"
+LangString ClientRunning ${LANG_TRADCHINESE} "${PRODUCT} 正在執行。請先結束它（在通知區域中的圖示上按一下滑鼠右鍵，選擇「結束」），然後按「重試」。"
 LangString ClientStillRunning ${LANG_ENGLISH} "${PRODUCT} did not exit."
 LangString ClientStillRunning ${LANG_SIMPCHINESE} "${PRODUCT} 没有退出。"
+LangString ClientStillRunning ${LANG_TRADCHINESE} "${PRODUCT} 沒有結束。"
 
 VIProductVersion "${KIVO_VERSION_QUAD}"
 VIFileVersion "${KIVO_VERSION_QUAD}"
@@ -90,6 +99,7 @@ VIFileVersion "${KIVO_VERSION_QUAD}"
 !macroend
 !insertmacro VERSION_KEYS ${LANG_ENGLISH} "${PRODUCT} setup and updater" "Copyright (C) ${KIVO_COPYRIGHT_YEAR} ${KIVO_COMPANY}"
 !insertmacro VERSION_KEYS ${LANG_SIMPCHINESE} "${PRODUCT} 安装和更新程序" "版权所有 (C) ${KIVO_COPYRIGHT_YEAR} ${KIVO_COMPANY}"
+!insertmacro VERSION_KEYS ${LANG_TRADCHINESE} "${PRODUCT} 安裝與更新程式" "版權所有 (C) ${KIVO_COPYRIGHT_YEAR} ${KIVO_COMPANY}"
 
 Var UpdateMode  ; 1 when started as the updater
 Var ClientName  ; the client's file name handed to the updater
@@ -99,13 +109,18 @@ Var ClientName  ; the client's file name handed to the updater
 ; Functions the installer and the uninstaller both need: NSIS wants the
 ; uninstaller's copies prefixed with "un.".
 !macro SHARED_FUNCTIONS UN
-  ; Chinese texts for the system languages 2052 and 4100, as the client
-  ; itself decides; English for every other.
+  ; As the client itself decides: Simplified Chinese for the system languages
+  ; 2052 and 4100 (mainland China, Singapore), Traditional Chinese for 1028,
+  ; 3076 and 5124 (Taiwan, Hong Kong, Macau), English for every other.
   Function ${UN}PickLanguage
     System::Call "kernel32::GetSystemDefaultLangID() i .r0"
     ${If} $0 = 2052
     ${OrIf} $0 = 4100
       StrCpy $LANGUAGE ${LANG_SIMPCHINESE}
+    ${ElseIf} $0 = 1028
+    ${OrIf} $0 = 3076
+    ${OrIf} $0 = 5124
+      StrCpy $LANGUAGE ${LANG_TRADCHINESE}
     ${Else}
       StrCpy $LANGUAGE ${LANG_ENGLISH}
     ${EndIf}
