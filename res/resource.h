@@ -6,10 +6,12 @@
 #define IDD_MAIN 809
 #define IDD_NETPERF 810
 #define IDD_ABOUTBOX_EN 811
+#define IDD_ABOUTBOX_TW 812
 
 // Tray popup menus; the id is also the tray icon's identifier
 #define IDR_TRAY_MENU_ZH 529
 #define IDR_TRAY_MENU_EN 530
+#define IDR_TRAY_MENU_TW 531
 #define ID_TRAY_DISCONNECT 32773
 #define ID_TRAY_ABOUT 32774
 #define ID_TRAY_EXIT 32775
@@ -53,6 +55,22 @@
 #define IDB_NETPERF_HOVER_EN 675
 #define IDB_ABOUT_BTN_EN 676
 #define IDB_ABOUT_BTN_HOVER_EN 677
+#define IDB_ABOUT_TW 680
+#define IDB_ABOUT_BTN_TW 681
+#define IDB_ABOUT_BTN_HOVER_TW 682
+#define IDB_REGISTER_TW 683
+#define IDB_REGISTER_HOVER_TW 684
+#define IDB_STATUS_TW 685
+#define IDB_STATUS_HOVER_TW 686
+#define IDB_CONNECT_TW 687
+#define IDB_CONNECT_HOVER_TW 688
+#define IDB_CONNECT_DISABLED_TW 689
+#define IDB_EXIT_TW 690
+#define IDB_EXIT_HOVER_TW 691
+#define IDB_DISCONNECT_TW 692
+#define IDB_DISCONNECT_HOVER_TW 693
+#define IDB_NETPERF_TW 694
+#define IDB_NETPERF_HOVER_TW 695
 
 // Controls of the main dialog
 #define IDC_USER 1001
@@ -82,36 +100,66 @@
 // System menu command of the About box
 #define IDM_ABOUTBOX 0x0010
 
-// Strings
-#define IDS_SOCKET_FAILED_ZH 2
-#define IDS_SOCKET_FAILED_EN 3
+// Strings. Each text has one id; the string table of each language
+// (English, Simplified and Traditional Chinese) holds it once.
+#define IDS_SOCKET_FAILED 2
 #define IDS_ABOUTBOX 99
-// The texts of the 24 dial states, in the order of the states, in each set
-#define IDS_STATE_FIRST_ZH 100
-#define IDS_STATE_FIRST_EN 124
-// Message texts in pairs: each Chinese text has the id below minus one
-#define IDS_ERR_UNKNOWN_RAS_EN 173
-#define IDS_ERR_CODE_FORMAT_EN 176
-#define IDS_DIAL_FAILED_EN 179
-#define IDS_IDLE_EN 182
-#define IDS_ERR_SET_PHONEBOOK_EN 185
-#define IDS_ERR_TEST_PHONEBOOK_EN 188
-#define IDS_ERR_OPEN_PHONEBOOK_EN 191
-#define IDS_FAIL_SUFFIX_EN 194
-// The connection's wait for the network, and the advice line of a failure
-// box for the errors users meet most (Chinese = English - 1)
-#define IDS_WAITING_NETWORK_ZH 196
-#define IDS_WAITING_NETWORK_EN 197
-#define IDS_ADVICE_CREDENTIALS_ZH 199
-#define IDS_ADVICE_CREDENTIALS_EN 200
-#define IDS_ADVICE_UNREACHABLE_ZH 202
-#define IDS_ADVICE_UNREACHABLE_EN 203
-#define IDS_ADVICE_IPSEC_ZH 205
-#define IDS_ADVICE_IPSEC_EN 206
-#define IDS_ADVICE_NAME_ZH 208
-#define IDS_ADVICE_NAME_EN 209
-#define IDS_ADVICE_CLOSED_ZH 211
-#define IDS_ADVICE_CLOSED_EN 212
+// The texts of the 24 dial states, in the order of the states
+#define IDS_STATE_FIRST 100
+#define IDS_ERR_UNKNOWN_RAS 160
+#define IDS_ERR_CODE_FORMAT 161
+#define IDS_DIAL_FAILED 162
+#define IDS_IDLE 163
+#define IDS_ERR_SET_PHONEBOOK 164
+#define IDS_ERR_TEST_PHONEBOOK 165
+#define IDS_ERR_OPEN_PHONEBOOK 166
+#define IDS_FAIL_SUFFIX 167
+// The connection's wait for the network
+#define IDS_WAITING_NETWORK 168
+// The advice line of a failure box for the errors users meet most
+#define IDS_ADVICE_CREDENTIALS 176
+#define IDS_ADVICE_UNREACHABLE 177
+#define IDS_ADVICE_IPSEC 178
+#define IDS_ADVICE_NAME 179
+#define IDS_ADVICE_CLOSED 180
+// A second copy's message box, and the balloon the running copy shows
+#define IDS_ALREADY_RUNNING 192
+#define IDS_ALREADY_RUNNING_BALLOON 193
+// The tray: the balloon of a new link, the menu item that shows the
+// window, the statistics tip (%.2f Mbps, %u bytes sent, %u received, %ls IP)
+#define IDS_CONNECTED 194
+#define IDS_SHOW_WINDOW 195
+#define IDS_TRAY_TIP_FORMAT 196
+// The main dialog's labels and radio button
+#define IDS_USER_LABEL 208
+#define IDS_PASSWORD_LABEL 209
+#define IDS_STATUS_LABEL 210
+#define IDS_INTELLIGENT 211
+// What each skinned button says (its window text, for screen readers)
+#define IDS_FACE_REGISTER 224
+#define IDS_FACE_ACCOUNT 225
+#define IDS_FACE_CONNECT 226
+#define IDS_FACE_EXIT 227
+#define IDS_FACE_DISCONNECT 228
+#define IDS_FACE_NETPERF 229
+#define IDS_FACE_ABOUT 230
+// Server groups, and the six servers' names in catalogue order
+#define IDS_GROUP_CT 240
+#define IDS_GROUP_CNC 241
+#define IDS_GROUP_OTHER 242
+#define IDS_SERVER_FIRST 244
+// The network performance dialog
+#define IDS_NETPERF_TITLE 256
+#define IDS_NETPERF_HINT 257
+#define IDS_NETPERF_TEST_AGAIN 258
+#define IDS_NETPERF_STOP_TEST 259
+#define IDS_NETPERF_USE_SELECT 260
+#define IDS_NETPERF_CANCEL 261
+#define IDS_NETPERF_NO_SELECTION 262
+#define IDS_NETPERF_COL_NAME 263
+#define IDS_NETPERF_COL_DELAY 264
+#define IDS_NETPERF_COL_STATUS 265
+#define IDS_NETPERF_COL_VALUE 266
 
 // The skin drawn at 150% and 200%: PNG resources at the 100% bitmap's id
 // plus these offsets.

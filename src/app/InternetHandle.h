@@ -12,7 +12,7 @@ using UniqueInternetHandle = toolkit::UniqueHandle<toolkit::ClosedBy<HINTERNET, 
 
 // Sets a 4-byte option on a WinInet handle; false when WinInet refuses it.
 inline bool SetInternetOption(HINTERNET h, DWORD option, DWORD value) noexcept {
-  return ::InternetSetOptionA(h, option, &value, sizeof(value)) != FALSE;
+  return ::InternetSetOptionW(h, option, &value, sizeof(value)) != FALSE;
 }
 
 // How long an update request may wait for the update host: to connect, to

@@ -2,12 +2,13 @@
 
 #include <wininet.h>
 
-#include <cstring>
+#include <cwchar>
 
 #include "ServiceEndpoints.h"
 #include "app/InternetDeadline.h"
 #include "app/InternetHandle.h"
 #include "app/UpdatePaths.h"
+#include "toolkit/Strings.h"
 
 namespace kivo::app {
 
@@ -21,22 +22,23 @@ constexpr DWORD kPathBufferSize = 2048;
 
 // Host, port and object of an http URL; false for anything else.
 struct HttpTarget {
-  char host[kHostBufferSize] = {};
-  char path[kPathBufferSize] = {};
+  wchar_t host[kHostBufferSize] = {};
+  wchar_t path[kPathBufferSize] = {};
   INTERNET_PORT port = INTERNET_DEFAULT_HTTP_PORT;
 };
 
-bool CrackHttpUrl(const std::string& url, HttpTarget& target) {
-  URL_COMPONENTSA parts = {};
+bool CrackHttpUrl(const std::string& asciiUrl, HttpTarget& target) {
+  const std::wstring url = toolkit::WidenAscii(asciiUrl);
+  URL_COMPONENTSW parts = {};
   parts.dwStructSize = sizeof(parts);
   parts.lpszHostName = target.host;
   parts.dwHostNameLength = kHostBufferSize;
   parts.lpszUrlPath = target.path;
   parts.dwUrlPathLength = kPathBufferSize;
   if (url.size() >= kPathBufferSize) return false;
-  if (!::InternetCrackUrlA(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) return false;
-  if (parts.nScheme != INTERNET_SCHEME_HTTP || target.host[0] == '\0') return false;
-  if (target.path[0] == '\0') std::strcpy(target.path, "/");
+  if (!::InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) return false;
+  if (parts.nScheme != INTERNET_SCHEME_HTTP || target.host[0] == L'\0') return false;
+  if (target.path[0] == L'\0') std::wcscpy(target.path, L"/");
   target.port = parts.nPort;
   return true;
 }
@@ -77,23 +79,23 @@ std::string FetchVersionPage(const std::string& url, DWORD boundMs) noexcept {
     // From here on one deadline bounds everything; it closes the handles.
     CInternetDeadline deadline(boundMs);
     HINTERNET session =
-        deadline.Hold(::InternetOpenA("version", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+        deadline.Hold(::InternetOpenW(L"version", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (session == nullptr) return std::string();
 
     // The page is requested through a connection and a request of our own
     // rather than InternetOpenUrl: the same GET goes out, but the request
     // handle exists before anything is sent, so the deadline holds it and
     // its single waits can be bounded too (see BoundRequestWaits).
-    HINTERNET connection = deadline.Hold(::InternetConnectA(session, target.host, target.port, nullptr,
+    HINTERNET connection = deadline.Hold(::InternetConnectW(session, target.host, target.port, nullptr,
                                                             nullptr, INTERNET_SERVICE_HTTP, 0, kContext));
     if (connection == nullptr) return std::string();
     // The newest answer or none: never a cached one, and nothing kept.
     const DWORD flags = INTERNET_FLAG_TRANSFER_ASCII | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
     HINTERNET request = deadline.Hold(
-        ::HttpOpenRequestA(connection, "GET", target.path, nullptr, nullptr, nullptr, flags, kContext));
+        ::HttpOpenRequestW(connection, L"GET", target.path, nullptr, nullptr, nullptr, flags, kContext));
     if (request == nullptr) return std::string();
     BoundRequestWaits(request, true);
-    if (!::HttpSendRequestA(request, nullptr, 0, nullptr, 0)) return std::string();
+    if (!::HttpSendRequestW(request, nullptr, 0, nullptr, 0)) return std::string();
 
     // One read only; the status of the answer is not looked at, only the
     // length of what the first read brings.

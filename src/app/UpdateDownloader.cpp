@@ -7,6 +7,7 @@
 #include "app/InternetHandle.h"
 #include "app/UpdatePaths.h"
 #include "toolkit/Handle.h"
+#include "toolkit/Strings.h"
 
 namespace kivo::app {
 
@@ -22,27 +23,29 @@ constexpr DWORD kHttpOk = 200;
 DWORD QueryStatusCode(HINTERNET request) {
   DWORD status = 0;
   DWORD size = sizeof(status);
-  if (!::HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
+  if (!::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
     return 0;
   }
   return status;
 }
 
 // The Content-Length header as text; empty when the answer has none.
+// HttpQueryInfoW counts the buffer and the answer in bytes.
 std::string QueryContentLengthText(HINTERNET request) {
-  char small[64] = {};
-  DWORD size = sizeof(small) - 1;
-  if (::HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, small, &size, nullptr)) {
-    return std::string(small, size < sizeof(small) ? size : 0);
+  wchar_t small[64] = {};
+  DWORD size = sizeof(small) - sizeof(wchar_t);
+  if (::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, small, &size, nullptr)) {
+    const size_t units = size < sizeof(small) ? size / sizeof(wchar_t) : 0;
+    return toolkit::ToUtf8(std::wstring_view(small, units));
   }
   if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0 || size > 65536) return std::string();
   // An absurdly long header value: fetch it whole, the parse decides.
-  std::string text(size + 1, '\0');
-  DWORD length = size;
-  if (!::HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text.data(), &length, nullptr))
+  std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+  DWORD length = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+  if (!::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text.data(), &length, nullptr))
     return std::string();
-  text.resize(length < text.size() ? length : 0);
-  return text;
+  text.resize(length / sizeof(wchar_t) < text.size() ? length / sizeof(wchar_t) : 0);
+  return toolkit::ToUtf8(text);
 }
 
 bool WriteAll(HANDLE file, const char* data, DWORD length) {
@@ -82,26 +85,26 @@ namespace {
 // session, the connection and the request.
 HINTERNET RequestUpdater(CInternetDeadline& deadline, const DownloadTarget& target) {
   HINTERNET session =
-      deadline.Hold(::InternetOpenA("KivoDownload", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+      deadline.Hold(::InternetOpenW(L"KivoDownload", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (session == nullptr) return nullptr;
   SetInternetOption(session, INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
   SetInternetOption(session, INTERNET_OPTION_CONNECT_BACKOFF, kConnectBackoffMs);
   SetInternetOption(session, INTERNET_OPTION_CONNECT_RETRIES, kConnectRetries);
-  HINTERNET connection = deadline.Hold(::InternetConnectA(session, target.host.c_str(), target.port, nullptr,
+  HINTERNET connection = deadline.Hold(::InternetConnectW(session, toolkit::WidenAscii(target.host).c_str(), target.port, nullptr,
                                                           nullptr, INTERNET_SERVICE_HTTP, 0, kContext));
   if (connection == nullptr) return nullptr;
   // The updater always comes fresh from the host and never fills the cache.
   const DWORD flags = INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
-  HINTERNET request = deadline.Hold(::HttpOpenRequestA(connection, "GET", target.object.c_str(), nullptr,
+  HINTERNET request = deadline.Hold(::HttpOpenRequestW(connection, L"GET", toolkit::WidenAscii(target.object).c_str(), nullptr,
                                                        nullptr, nullptr, flags, kContext));
   if (request == nullptr) return nullptr;
   // The session's 30 s connect time-out stays; each wait of sending and
   // reading is bounded here, and the whole download by the deadline.
   BoundRequestWaits(request, false);
-  ::HttpAddRequestHeadersA(request, "Accept: */*\r\n", static_cast<DWORD>(-1), HTTP_ADDREQ_FLAG_ADD_IF_NEW);
-  ::HttpAddRequestHeadersA(request, "User-Agent: KivoVpn\r\n", static_cast<DWORD>(-1),
+  ::HttpAddRequestHeadersW(request, L"Accept: */*\r\n", static_cast<DWORD>(-1), HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+  ::HttpAddRequestHeadersW(request, L"User-Agent: KivoVpn\r\n", static_cast<DWORD>(-1),
                            HTTP_ADDREQ_FLAG_ADD_IF_NEW);
-  if (!::HttpSendRequestA(request, nullptr, 0, nullptr, 0)) return nullptr;
+  if (!::HttpSendRequestW(request, nullptr, 0, nullptr, 0)) return nullptr;
   if (QueryStatusCode(request) != kHttpOk) return nullptr;
   return request;
 }
@@ -133,21 +136,21 @@ bool CopyBody(HINTERNET request, HANDLE file, long long expected) {
 
 }  // namespace
 
-int DownloadUpdater(const DownloadTarget& target, std::string& updaterPath, std::string& exeName) noexcept {
+int DownloadUpdater(const DownloadTarget& target, std::wstring& updaterPath, std::wstring& exeName) noexcept {
   try {
     updaterPath.clear();
     CInternetDeadline deadline(target.boundMs);
     HINTERNET request = RequestUpdater(deadline, target);
     if (request == nullptr) return 0;
 
-    std::string targetPath;
+    std::wstring targetPath;
     if (!GetLocalUpdaterPath(targetPath, exeName)) return 0;
     // Nothing is written for an answer that does not say how much follows,
     // or announces more than any updater can be.
     const long long expected = ParseContentLength(QueryContentLengthText(request));
     if (!IsAcceptableUpdaterLength(expected)) return 0;
 
-    toolkit::UniqueFileHandle file(::CreateFileA(targetPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    toolkit::UniqueFileHandle file(::CreateFileW(targetPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return 0;
     const bool complete = CopyBody(request, file.Get(), expected);
@@ -161,7 +164,7 @@ int DownloadUpdater(const DownloadTarget& target, std::string& updaterPath, std:
   }
 }
 
-int CUpdateDownloader::Download(std::string& updaterPath, std::string& exeName) noexcept {
+int CUpdateDownloader::Download(std::wstring& updaterPath, std::wstring& exeName) noexcept {
   return DownloadUpdater(DownloadTarget{endpoints::kUpdateHost, INTERNET_DEFAULT_HTTP_PORT,
                                         std::string(kUpdateFolder) + kLocalUpdaterName},
                          updaterPath, exeName);

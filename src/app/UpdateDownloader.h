@@ -23,7 +23,7 @@ class CUpdateDownloader {
   // and receives the file's full path only on success; `exeName` receives
   // the running executable's file name as soon as the host has answered
   // with status 200.
-  int Download(std::string& updaterPath, std::string& exeName) noexcept;
+  int Download(std::wstring& updaterPath, std::wstring& exeName) noexcept;
 };
 
 // The expected body length from a Content-Length text, read the way atoi
@@ -53,6 +53,6 @@ struct DownloadTarget {
 bool IsAcceptableUpdaterLength(long long expected) noexcept;
 
 // The download itself, against any host; Download uses the update host.
-int DownloadUpdater(const DownloadTarget& target, std::string& updaterPath, std::string& exeName) noexcept;
+int DownloadUpdater(const DownloadTarget& target, std::wstring& updaterPath, std::wstring& exeName) noexcept;
 
 }  // namespace kivo::app

@@ -4,11 +4,11 @@
 
 namespace kivo::app {
 
-bool GetLocalUpdaterPath(std::string& updaterPath, std::string& exeName) {
-  std::string modulePath;
+bool GetLocalUpdaterPath(std::wstring& updaterPath, std::wstring& exeName) {
+  std::wstring modulePath;
   if (!GetRunningModulePath(modulePath)) return false;
   ModulePathParts parts = SplitModulePath(modulePath);
-  updaterPath = parts.directory + kLocalUpdaterName;
+  updaterPath = parts.directory + kLocalUpdaterFile;
   exeName = std::move(parts.fileName);
   return true;
 }

@@ -11,6 +11,7 @@
 
 #include "ServiceEndpoints.h"
 #include "app/UpdatePaths.h"
+#include "toolkit/Strings.h"
 
 namespace kivo::app {
 
@@ -19,16 +20,6 @@ namespace {
 constexpr DWORD kSha1Length = 20;
 // A version resource larger than this is no resource of ours.
 constexpr DWORD kMaxVersionInfoSize = 1u << 20;
-
-// The path as UTF-16, the way the trust calls take it.
-bool ToWide(const std::string& path, std::wstring& wide) {
-  if (path.empty() || path.size() > 32767) return false;
-  const int length = ::MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-  if (length <= 0) return false;
-  wide.assign(static_cast<std::wstring::size_type>(length), L'\0');
-  return ::MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), wide.data(), length) ==
-         length;
-}
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -68,17 +59,16 @@ bool SignerFromState(HANDLE state, unsigned char (&sha1)[20]) {
 
 // One value of the version resource in one language block; "" when the
 // block or the value is missing.
-std::string VersionValueOf(std::vector<char>& info, WORD language, WORD codePage, const char* name) {
-  char key[96];
-  wsprintfA(key, "\\StringFileInfo\\%04x%04x\\%s", language, codePage, name);
-  char* value = nullptr;
+std::wstring VersionValueOf(std::vector<char>& info, WORD language, WORD codePage, const wchar_t* name) {
+  const std::wstring key = toolkit::Format(L"\\StringFileInfo\\%04x%04x\\%ls", language, codePage, name);
+  wchar_t* value = nullptr;
   UINT length = 0;
-  if (!::VerQueryValueA(info.data(), key, reinterpret_cast<void**>(&value), &length) || value == nullptr) {
-    return std::string();
+  if (!::VerQueryValueW(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &length) || value == nullptr) {
+    return std::wstring();
   }
   // The length counts the terminating zero, where there is one.
-  std::string text(value, length);
-  if (const auto end = text.find('\0'); end != std::string::npos) text.resize(end);
+  std::wstring text(value, length);
+  if (const auto end = text.find(L'\0'); end != std::wstring::npos) text.resize(end);
   return text;
 }
 
@@ -86,13 +76,13 @@ std::string VersionValueOf(std::vector<char>& info, WORD language, WORD codePage
 // otherwise. A resource may list languages whose blocks sit in a resource
 // of their own (as NSIS writes them); those are not here to compare.
 template <typename Translation>
-std::string AgreedValue(std::vector<char>& info, const Translation* translations, UINT count,
-                        const char* name) {
-  std::string agreed;
+std::wstring AgreedValue(std::vector<char>& info, const Translation* translations, UINT count,
+                         const wchar_t* name) {
+  std::wstring agreed;
   for (UINT i = 0; i < count; ++i) {
-    const std::string text = VersionValueOf(info, translations[i].language, translations[i].codePage, name);
+    const std::wstring text = VersionValueOf(info, translations[i].language, translations[i].codePage, name);
     if (text.empty()) continue;
-    if (!agreed.empty() && text != agreed) return std::string();
+    if (!agreed.empty() && text != agreed) return std::wstring();
     agreed = text;
   }
   return agreed;
@@ -100,21 +90,18 @@ std::string AgreedValue(std::vector<char>& info, const Translation* translations
 
 // A program started from `path` with `parameters`, in `folder`, without the
 // shell: the held file is what the loader maps.
-bool StartProgram(const std::string& path, const std::string& parameters, const std::string& folder) {
-  std::wstring widePath, wideParameters, wideFolder;
-  if (!ToWide(path, widePath)) return false;
-  if (!folder.empty() && !ToWide(folder, wideFolder)) return false;
-  if (!parameters.empty() && !ToWide(parameters, wideParameters)) return false;
+bool StartProgram(const std::wstring& path, const std::wstring& parameters, const std::wstring& folder) {
+  if (path.empty()) return false;
   // The program's own name first, quoted: the folder may hold spaces.
-  std::wstring commandLine = L"\"" + widePath + L"\"";
-  if (!wideParameters.empty()) commandLine += L" " + wideParameters;
+  std::wstring commandLine = L"\"" + path + L"\"";
+  if (!parameters.empty()) commandLine += L" " + parameters;
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_SHOW;
   PROCESS_INFORMATION process = {};
-  if (!::CreateProcessW(widePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        wideFolder.empty() ? nullptr : wideFolder.c_str(), &startup, &process)) {
+  if (!::CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
     return false;
   }
   toolkit::UniqueKernelHandle thread(process.hThread);
@@ -124,22 +111,21 @@ bool StartProgram(const std::string& path, const std::string& parameters, const 
 
 }  // namespace
 
-CHeldFile::CHeldFile(std::string path) : m_strPath(std::move(path)) {
+CHeldFile::CHeldFile(std::wstring path) : m_strPath(std::move(path)) {
   if (m_strPath.empty()) return;
   // Read sharing only: nobody may write, rename or delete the file while it
   // is held, yet the loader can still map it to start the program.
-  m_hFile.Reset(::CreateFileA(m_strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  m_hFile.Reset(::CreateFileW(m_strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 SignatureCheck CheckSignature(const CHeldFile& file) noexcept {
   SignatureCheck check;
   try {
-    std::wstring widePath;
-    if (!file.IsOpen() || !ToWide(file.Path(), widePath)) return check;
+    if (!file.IsOpen() || file.Path().empty()) return check;
     WINTRUST_FILE_INFO fileInfo = {};
     fileInfo.cbStruct = sizeof(fileInfo);
-    fileInfo.pcwszFilePath = widePath.c_str();
+    fileInfo.pcwszFilePath = file.Path().c_str();
     // The held handle is read, not the path.
     fileInfo.hFile = file.Get();
     WINTRUST_DATA data = {};
@@ -169,10 +155,10 @@ VersionResource ReadVersionResource(const CHeldFile& file) noexcept {
     // resource by path reads the bytes that were verified.
     if (!file.IsOpen()) return VersionResource();
     DWORD ignored = 0;
-    const DWORD size = ::GetFileVersionInfoSizeA(file.Path().c_str(), &ignored);
+    const DWORD size = ::GetFileVersionInfoSizeW(file.Path().c_str(), &ignored);
     if (size == 0 || size > kMaxVersionInfoSize) return VersionResource();
     std::vector<char> info(size);
-    if (!::GetFileVersionInfoA(file.Path().c_str(), 0, size, info.data())) return VersionResource();
+    if (!::GetFileVersionInfoW(file.Path().c_str(), 0, size, info.data())) return VersionResource();
 
     struct Translation {
       WORD language;
@@ -180,27 +166,27 @@ VersionResource ReadVersionResource(const CHeldFile& file) noexcept {
     };
     Translation* translations = nullptr;
     UINT length = 0;
-    if (!::VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations),
+    if (!::VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations),
                           &length) ||
         translations == nullptr || length < sizeof(Translation)) {
       return VersionResource();
     }
     const UINT count = length / sizeof(Translation);
     VersionResource resource;
-    resource.productVersion = AgreedValue(info, translations, count, "ProductVersion");
-    resource.originalFilename = AgreedValue(info, translations, count, "OriginalFilename");
-    resource.internalName = AgreedValue(info, translations, count, "InternalName");
+    resource.productVersion = AgreedValue(info, translations, count, L"ProductVersion");
+    resource.originalFilename = AgreedValue(info, translations, count, L"OriginalFilename");
+    resource.internalName = AgreedValue(info, translations, count, L"InternalName");
     return resource;
   } catch (...) {
     return VersionResource();
   }
 }
 
-std::string ReadProductVersion(const CHeldFile& file) noexcept {
+std::wstring ReadProductVersion(const CHeldFile& file) noexcept {
   try {
     return ReadVersionResource(file).productVersion;
   } catch (...) {
-    return std::string();
+    return std::wstring();
   }
 }
 
@@ -232,10 +218,10 @@ bool IsTrustedUpdater(const CHeldFile& file, const std::string& pinnedThumbprint
     return false;
   }
   // An older build of ours, signed and all, offered as a newer one.
-  return resource.productVersion == announcedVersion;
+  return resource.productVersion == toolkit::WidenAscii(announcedVersion);
 }
 
-UpdaterStart StartTrustedUpdater(const std::string& path, const std::string& parameters,
+UpdaterStart StartTrustedUpdater(const std::wstring& path, const std::wstring& parameters,
                                  const std::string& announcedVersion,
                                  const std::string& pinnedThumbprints) noexcept {
   try {
@@ -243,23 +229,23 @@ UpdaterStart StartTrustedUpdater(const std::string& path, const std::string& par
     if (IsTrustedUpdater(updater, pinnedThumbprints, announcedVersion)) {
       // The updater works in the client's folder, which holds it, whatever
       // folder the client was started in (a Run key starts it in System32).
-      const std::string folder = SplitModulePath(path).directory;
+      const std::wstring folder = SplitModulePath(path).directory;
       return StartProgram(path, parameters, folder) ? UpdaterStart::kStarted : UpdaterStart::kNotStarted;
     }
   } catch (...) {
   }
   // The hold ended with the scope: a refused file can go.
-  if (!path.empty()) ::DeleteFileA(path.c_str());
+  if (!path.empty()) ::DeleteFileW(path.c_str());
   return UpdaterStart::kRefused;
 }
 
-UpdaterStart StartTrustedUpdater(const std::string& path, const std::string& parameters,
+UpdaterStart StartTrustedUpdater(const std::wstring& path, const std::wstring& parameters,
                                  const std::string& announcedVersion) noexcept {
   try {
     return StartTrustedUpdater(path, parameters, announcedVersion,
                                std::string(endpoints::kUpdaterThumbprint));
   } catch (...) {
-    if (!path.empty()) ::DeleteFileA(path.c_str());
+    if (!path.empty()) ::DeleteFileW(path.c_str());
     return UpdaterStart::kRefused;
   }
 }

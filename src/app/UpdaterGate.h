@@ -17,18 +17,18 @@ namespace kivo::app {
 // renaming and deleting it. A program may still be started from its path.
 class CHeldFile {
  public:
-  explicit CHeldFile(std::string path);
+  explicit CHeldFile(std::wstring path);
   CHeldFile(const CHeldFile&) = delete;
   CHeldFile& operator=(const CHeldFile&) = delete;
 
   bool IsOpen() const noexcept { return m_hFile.Valid(); }
-  const std::string& Path() const noexcept { return m_strPath; }
+  const std::wstring& Path() const noexcept { return m_strPath; }
   HANDLE Get() const noexcept { return m_hFile.Get(); }
   // Lets go of the file, so that it can be deleted.
   void Close() noexcept { m_hFile.Reset(); }
 
  private:
-  std::string m_strPath;
+  std::wstring m_strPath;
   toolkit::UniqueFileHandle m_hFile;
 };
 
@@ -45,14 +45,14 @@ SignatureCheck CheckSignature(const CHeldFile& file) noexcept;
 // The texts of the held file's version resource that the gate looks at,
 // each "" unless the language blocks that hold it agree on one.
 struct VersionResource {
-  std::string productVersion;
-  std::string originalFilename;
-  std::string internalName;
+  std::wstring productVersion;
+  std::wstring originalFilename;
+  std::wstring internalName;
 };
 VersionResource ReadVersionResource(const CHeldFile& file) noexcept;
 
 // The "ProductVersion" of ReadVersionResource.
-std::string ReadProductVersion(const CHeldFile& file) noexcept;
+std::wstring ReadProductVersion(const CHeldFile& file) noexcept;
 
 // Whether a certificate's SHA-1 hash equals one of the pinned thumbprints,
 // separated by ';'. Each pin is 40 hex digits in either case, optionally
@@ -76,13 +76,13 @@ enum class UpdaterStart {
 // the announced version and, when trusted, starts it with `parameters`,
 // still held, in the folder that holds it: CreateProcessW on the held path,
 // no shell association and no COM. A refused file is deleted.
-UpdaterStart StartTrustedUpdater(const std::string& path, const std::string& parameters,
+UpdaterStart StartTrustedUpdater(const std::wstring& path, const std::wstring& parameters,
                                  const std::string& announcedVersion,
                                  const std::string& pinnedThumbprints) noexcept;
 
 // The same with the pins this build carries (kivo::endpoints::kUpdaterThumbprint;
 // empty by default, which trusts nothing).
-UpdaterStart StartTrustedUpdater(const std::string& path, const std::string& parameters,
+UpdaterStart StartTrustedUpdater(const std::wstring& path, const std::wstring& parameters,
                                  const std::string& announcedVersion) noexcept;
 
 }  // namespace kivo::app

@@ -17,39 +17,40 @@
 
 namespace {
 
-constexpr const char* kInstanceName = "Kivoline";
+constexpr const wchar_t* kInstanceName = L"Kivoline";
 constexpr const char* kRunningVersion = KIVO_VERSION_TEXT;
 constexpr UINT kCopyDataTimeoutMs = 5000;
 
-BOOL CALLBACK OnResourceLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR param) {
+BOOL CALLBACK OnResourceLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR param) {
   *reinterpret_cast<WORD*>(param) = language;
   return TRUE;
 }
 
-BOOL CALLBACK OnResourceName(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR param) {
-  ::EnumResourceLanguagesA(module, type, name, &OnResourceLanguage, param);
+BOOL CALLBACK OnResourceName(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR param) {
+  ::EnumResourceLanguagesW(module, type, name, &OnResourceLanguage, param);
   return TRUE;
 }
 
 }  // namespace
 
+CVpnApp::CVpnApp() noexcept
+    : m_texts(kivo::toolkit::LanguageOfSystem(::GetSystemDefaultLangID())) {}
+
 WORD CVpnApp::FindResourceLanguage(HMODULE module) {
   WORD language = 0;
   if (module != nullptr) {
-    ::EnumResourceNamesA(module, MAKEINTRESOURCEA(6) /* RT_STRING */, &OnResourceName,
+    ::EnumResourceNamesW(module, MAKEINTRESOURCEW(6) /* RT_STRING */, &OnResourceName,
                          reinterpret_cast<LONG_PTR>(&language));
   }
   return language;
 }
 
 bool CVpnApp::InitInstance() {
-  // 1. The language of the two start-up messages.
-  const bool chinese = kivo::toolkit::SystemLanguage() == kivo::toolkit::Language::Chinese;
-  m_strAlreadyRunningMsg = chinese ? kivo::toolkit::Gbk("Kivoline已经运行!") : "Kivoline already running!";
-  m_strSocketFailedMsg = kivo::toolkit::LoadResString(chinese ? IDS_SOCKET_FAILED_ZH : IDS_SOCKET_FAILED_EN);
+  // 1. The language of every text, the two start-up messages included, was
+  // decided with the application object (m_texts).
 
   // 2, 3. One copy per user session. The mutex is only a name: never waited on.
-  HANDLE mutex = ::CreateMutexA(nullptr, FALSE, kInstanceName);
+  HANDLE mutex = ::CreateMutexW(nullptr, FALSE, kInstanceName);
   const DWORD created = ::GetLastError();
   m_hMutex.Reset(mutex);
   if (kivo::app::IsAnotherCopyRunning(mutex != nullptr, created)) {
@@ -58,10 +59,10 @@ bool CVpnApp::InitInstance() {
       // A first copy that hangs must not hang this one.
       COPYDATASTRUCT data{};
       DWORD_PTR answer = 0;
-      ::SendMessageTimeoutA(first, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG,
+      ::SendMessageTimeoutW(first, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG,
                             kCopyDataTimeoutMs, &answer);
     } else {
-      ShowMessage(m_strAlreadyRunningMsg);
+      ShowMessage(m_texts.Text(IDS_ALREADY_RUNNING));
     }
     return false;
   }
@@ -69,15 +70,15 @@ bool CVpnApp::InitInstance() {
   // 4. Sockets.
   WSADATA wsa;
   if (::WSAStartup(MAKEWORD(1, 1), &wsa) != 0) {
-    ShowMessage(m_strSocketFailedMsg);
+    ShowMessage(m_texts.Text(IDS_SOCKET_FAILED));
     return false;
   }
   m_bSocketsStarted = true;
 
   // 5. An updater left by an earlier self-update. A module path cut at the
   // buffer's end would name a file in some parent folder: nothing then.
-  std::string leftover, exeName;
-  if (kivo::app::GetLocalUpdaterPath(leftover, exeName)) ::DeleteFileA(leftover.c_str());
+  std::wstring leftover, exeName;
+  if (kivo::app::GetLocalUpdaterPath(leftover, exeName)) ::DeleteFileW(leftover.c_str());
 
   // 6. The update check: a downloaded, trusted updater replaces the client.
   // The checker lives until start-up ends (see CUpdateChecker).
@@ -85,7 +86,7 @@ bool CVpnApp::InitInstance() {
   if (RunUpdate(checker)) return false;
 
   // 7. The language the system's RAS library is localised in.
-  m_wRasLangId = FindResourceLanguage(::GetModuleHandleA("rasapi32.dll"));
+  m_wRasLangId = FindResourceLanguage(::GetModuleHandleW(L"rasapi32.dll"));
 
   // 8. COM. The results do not matter to anything that follows.
   m_bComInitialised = SUCCEEDED(::CoInitialize(nullptr));
@@ -95,7 +96,7 @@ bool CVpnApp::InitInstance() {
 
   // 10. The main dialog; its destruction removes the phonebook entry.
   {
-    CMainDlg dialog(nullptr);
+    CMainDlg dialog(m_texts, nullptr);
     dialog.SetRasLanguage(m_wRasLangId);
     dialog.DoModal();
   }
@@ -105,8 +106,8 @@ bool CVpnApp::InitInstance() {
 bool CVpnApp::RunUpdate(kivo::app::CUpdateChecker& checker) {
   std::string latestVersion;
   if (checker.IsUpToDate(kRunningVersion, latestVersion) != 0) return false;
-  std::string updaterPath;
-  std::string exeName;
+  std::wstring updaterPath;
+  std::wstring exeName;
   {
     kivo::app::CUpdateDownloader downloader;
     if (downloader.Download(updaterPath, exeName) != 1) return false;
@@ -115,7 +116,7 @@ bool CVpnApp::RunUpdate(kivo::app::CUpdateChecker& checker) {
   // version runs. When the shell cannot start it, the window comes up as if
   // there were no update, rather than nothing running at all.
   // The program's name is its one parameter, quoted: it may hold spaces.
-  return kivo::app::StartTrustedUpdater(updaterPath, "\"" + exeName + "\"", latestVersion) ==
+  return kivo::app::StartTrustedUpdater(updaterPath, L"\"" + exeName + L"\"", latestVersion) ==
          kivo::app::UpdaterStart::kStarted;
 }
 

@@ -9,10 +9,11 @@
 #include "app/UpdateChecker.h"
 #include "toolkit/Application.h"
 #include "toolkit/Handle.h"
+#include "toolkit/Language.h"
 
 class CVpnApp : public kivo::toolkit::Application {
  public:
-  CVpnApp() = default;
+  CVpnApp() noexcept;
 
   // The language of the RAS library's string resources: the language of
   // the last (name, language) pair enumerated, 0 when it has none.
@@ -29,8 +30,9 @@ class CVpnApp : public kivo::toolkit::Application {
 
   WORD m_wRasLangId = 0;
   kivo::toolkit::UniqueKernelHandle m_hMutex;
-  std::string m_strAlreadyRunningMsg;
-  std::string m_strSocketFailedMsg;
+  // The program's one text set, chosen from the system's language when the
+  // application object is made and handed to every window from here.
+  kivo::toolkit::TextSet m_texts;
   bool m_bSocketsStarted = false;
   bool m_bComInitialised = false;
 };

@@ -1,48 +1,45 @@
 #include "servers/ServerCatalogue.h"
 
 #include "ServiceEndpoints.h"
+#include "resource.h"
 #include "toolkit/Strings.h"
 
 namespace kivo::servers {
 
 const std::array<CatalogueServer, 6>& ServerCatalogue() {
   namespace ep = kivo::endpoints;
-  // "电信1", "电信2", "网通1", "网通2", "其它1", "其它2" in GBK.
   static const std::array<CatalogueServer, 6> catalogue = {{
-      {IspGroup::CT, "\xB5\xE7\xD0\xC5\x31", "CT1", ep::kServerCT1},
-      {IspGroup::CT, "\xB5\xE7\xD0\xC5\x32", "CT2", ep::kServerCT2},
-      {IspGroup::CNC, "\xCD\xF8\xCD\xA8\x31", "CNC1", ep::kServerCNC1},
-      {IspGroup::CNC, "\xCD\xF8\xCD\xA8\x32", "CNC2", ep::kServerCNC2},
-      {IspGroup::Other, "\xC6\xE4\xCB\xFC\x31", "Other1", ep::kServerOther1},
-      {IspGroup::Other, "\xC6\xE4\xCB\xFC\x32", "Other2", ep::kServerOther2},
+      {IspGroup::CT, IDS_SERVER_FIRST + 0, ep::kServerCT1},
+      {IspGroup::CT, IDS_SERVER_FIRST + 1, ep::kServerCT2},
+      {IspGroup::CNC, IDS_SERVER_FIRST + 2, ep::kServerCNC1},
+      {IspGroup::CNC, IDS_SERVER_FIRST + 3, ep::kServerCNC2},
+      {IspGroup::Other, IDS_SERVER_FIRST + 4, ep::kServerOther1},
+      {IspGroup::Other, IDS_SERVER_FIRST + 5, ep::kServerOther2},
   }};
   return catalogue;
 }
 
-const char* GroupCaption(IspGroup group, toolkit::Language language) noexcept {
-  const bool chinese = language == toolkit::Language::Chinese;
+UINT GroupCaptionId(IspGroup group) noexcept {
   switch (group) {
     case IspGroup::CT:
-      return chinese ? "\xB5\xE7\xD0\xC5" : "CT";
+      return IDS_GROUP_CT;
     case IspGroup::CNC:
-      return chinese ? "\xCD\xF8\xCD\xA8" : "CNC";
+      return IDS_GROUP_CNC;
     case IspGroup::Other:
-      return chinese ? "\xC6\xE4\xCB\xFC" : "Other";
+      return IDS_GROUP_OTHER;
   }
-  return "";
+  return IDS_GROUP_OTHER;
 }
 
-std::string EntryName(const std::string& entryText) {
-  // "(" never occurs as a trail byte of a GBK character, so a byte search
-  // finds the real parenthesis.
-  size_t paren = entryText.find('(');
-  return paren == std::string::npos ? std::string() : entryText.substr(0, paren);
+std::wstring EntryName(const std::wstring& entryText) {
+  size_t paren = entryText.find(L'(');
+  return paren == std::wstring::npos ? std::wstring() : entryText.substr(0, paren);
 }
 
-std::string DelayAnnotation(int roundTripMs) { return kivo::toolkit::Format("(--%dms)", roundTripMs); }
+std::wstring DelayAnnotation(int roundTripMs) { return kivo::toolkit::Format(L"(--%dms)", roundTripMs); }
 
-std::string FormatPerformanceValue(float averageMs, int percent) {
-  if (percent == 0) return "N/A";
+std::wstring FormatPerformanceValue(float averageMs, int percent) {
+  if (percent == 0) return L"N/A";
   const int loss = 100 - percent;
   const double d = averageMs;
   double value;
@@ -53,7 +50,7 @@ std::string FormatPerformanceValue(float averageMs, int percent) {
   } else {
     value = loss * static_cast<double>(0.6f) + d * static_cast<double>(0.015f) + 25.0f;
   }
-  return kivo::toolkit::Format("%.2f", value);
+  return kivo::toolkit::Format(L"%.2f", value);
 }
 
 }  // namespace kivo::servers

@@ -3,6 +3,8 @@
 // measurement.
 #pragma once
 
+#include <windows.h>
+
 #include <array>
 #include <string>
 
@@ -14,30 +16,27 @@ enum class IspGroup { CT = 1, CNC = 2, Other = 3 };
 
 struct CatalogueServer {
   IspGroup group;
-  const char* nameChinese;  // GBK bytes
-  const char* nameEnglish;
-  const char* address;
+  UINT nameId;          // the server's name in the string table
+  const char* address;  // dotted IPv4, as the prober and the dialler take it
 
-  const char* Name(toolkit::Language language) const noexcept {
-    return language == toolkit::Language::Chinese ? nameChinese : nameEnglish;
-  }
+  std::wstring Name(const toolkit::TextSet& texts) const { return texts.Text(nameId); }
 };
 
 // The six servers in catalogue order: CT1, CT2, CNC1, CNC2, Other1, Other2.
 const std::array<CatalogueServer, 6>& ServerCatalogue();
 
-// Group captions, GBK bytes for the Chinese set.
-const char* GroupCaption(IspGroup group, toolkit::Language language) noexcept;
+// A group's caption in the string table.
+UINT GroupCaptionId(IspGroup group) noexcept;
 
 // The server name of a list entry: its text before the first "(". An entry
 // without one (a group caption) has the empty name.
-std::string EntryName(const std::string& entryText);
+std::wstring EntryName(const std::wstring& entryText);
 
 // "(--%dms)" for a round trip.
-std::string DelayAnnotation(int roundTripMs);
+std::wstring DelayAnnotation(int roundTripMs);
 
 // The performance value of a server measured with fifty echoes (smaller is
 // better): "N/A" for no answer, else the value with two decimals.
-std::string FormatPerformanceValue(float averageMs, int percent);
+std::wstring FormatPerformanceValue(float averageMs, int percent);
 
 }  // namespace kivo::servers

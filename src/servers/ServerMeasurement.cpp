@@ -68,9 +68,9 @@ void ServerMeasurement::StartRetry(std::vector<std::string> targets, HWND window
       if (cancel.Cancelled()) return;
       int roundTrip = 0;
       if (probe.WithRetries(targets[i], roundTrip, cancel))
-        ::PostMessageA(window, message, static_cast<WPARAM>(i), static_cast<LPARAM>(roundTrip));
+        ::PostMessageW(window, message, static_cast<WPARAM>(i), static_cast<LPARAM>(roundTrip));
     }
-    ::PostMessageA(window, message, kRetryFinished, 0);
+    ::PostMessageW(window, message, kRetryFinished, 0);
   });
 }
 

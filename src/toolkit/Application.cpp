@@ -16,40 +16,47 @@ int Application::Run(HINSTANCE) {
   ::InitCommonControlsEx(&controls);
   if (!InitInstance()) return ExitInstance();
   MSG msg;
-  while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
+  while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
     ::TranslateMessage(&msg);
-    ::DispatchMessageA(&msg);
+    ::DispatchMessageW(&msg);
   }
   exitCode_ = static_cast<int>(msg.wParam);
   return ExitInstance();
 }
 
-std::string Application::Title() {
-  std::string path;
-  if (!GetRunningModulePath(path)) return std::string();
-  std::string name = SplitModulePath(path).fileName;
-  size_t dot = name.rfind('.');
-  if (dot != std::string::npos) name.resize(dot);
+std::wstring Application::Title() {
+  std::wstring path;
+  if (!GetRunningModulePath(path)) return std::wstring();
+  std::wstring name = SplitModulePath(path).fileName;
+  size_t dot = name.rfind(L'.');
+  if (dot != std::wstring::npos) name.resize(dot);
   return name;
 }
 
-int Application::ShowMessage(const std::string& text, UINT type) const {
-  return ::MessageBoxA(nullptr, text.c_str(), Title().c_str(), type);
+int Application::ShowMessage(const std::wstring& text, UINT type) const {
+  return ::MessageBoxW(nullptr, text.c_str(), Title().c_str(), type);
 }
 
-ModulePathParts SplitModulePath(const std::string& path) {
-  const std::string::size_type slash = path.rfind('\\');
-  if (slash == std::string::npos) return {std::string(), path};
+ModulePathParts SplitModulePath(const std::wstring& path) {
+  const std::wstring::size_type slash = path.rfind(L'\\');
+  if (slash == std::wstring::npos) return {std::wstring(), path};
   return {path.substr(0, slash + 1), path.substr(slash + 1)};
 }
 
-bool GetRunningModulePath(std::string& path) {
-  char buffer[MAX_PATH] = {};
-  const DWORD length = ::GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-  // A length equal to the buffer size means the path was cut short.
-  if (length == 0 || length >= MAX_PATH) return false;
-  path.assign(buffer, length);
-  return true;
+bool GetRunningModulePath(std::wstring& path) {
+  // A length equal to the buffer's means the path was cut short: a larger
+  // buffer then, up to the longest path the system knows.
+  for (DWORD size = MAX_PATH; size <= 32768; size *= 2) {
+    std::wstring buffer(size, L'\0');
+    const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), size);
+    if (length == 0) return false;
+    if (length < size) {
+      buffer.resize(length);
+      path = std::move(buffer);
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace kivo::toolkit

@@ -21,10 +21,10 @@ class Application {
   int Run(HINSTANCE instance);
 
   // The executable's file name without directory and extension.
-  static std::string Title();
+  static std::wstring Title();
   // A message box captioned with the title, without an owner (start-up
   // messages come before any window).
-  int ShowMessage(const std::string& text, UINT type = MB_OK) const;
+  int ShowMessage(const std::wstring& text, UINT type = MB_OK) const;
 
  protected:
   virtual bool InitInstance() = 0;
@@ -37,14 +37,13 @@ class Application {
 // A path cut at its last backslash. The directory keeps the backslash;
 // without one the directory is empty and the whole text is the file name.
 struct ModulePathParts {
-  std::string directory;
-  std::string fileName;
+  std::wstring directory;
+  std::wstring fileName;
 };
-ModulePathParts SplitModulePath(const std::string& path);
+ModulePathParts SplitModulePath(const std::wstring& path);
 
-// The full path of the running executable (ANSI, at most 259 characters).
-// False when it cannot be read or was cut at the buffer's end: a cut path
-// names some other file.
-bool GetRunningModulePath(std::string& path);
+// The full path of the running executable, of any length the system allows
+// (a long-path folder included). False when it cannot be read.
+bool GetRunningModulePath(std::wstring& path);
 
 }  // namespace kivo::toolkit

@@ -91,8 +91,8 @@ HBITMAP DecodePng(const BYTE* data, DWORD size) {
 
 }  // namespace
 
-HBITMAP LoadPngResource(HMODULE module, UINT id, const char* type) {
-  HRSRC found = ::FindResourceA(module, MAKEINTRESOURCEA(id), type);
+HBITMAP LoadPngResource(HMODULE module, UINT id, const wchar_t* type) {
+  HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(id), type);
   if (found == nullptr) return nullptr;
   HGLOBAL loaded = ::LoadResource(module, found);
   const auto* data = static_cast<const BYTE*>(loaded != nullptr ? ::LockResource(loaded) : nullptr);
@@ -101,7 +101,7 @@ HBITMAP LoadPngResource(HMODULE module, UINT id, const char* type) {
 }
 
 SIZE BitmapResourceSize(HMODULE module, UINT id) {
-  HRSRC found = ::FindResourceA(module, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(2));  // RT_BITMAP
+  HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(2));  // RT_BITMAP
   if (found == nullptr || ::SizeofResource(module, found) < sizeof(BITMAPINFOHEADER)) return SIZE{0, 0};
   HGLOBAL loaded = ::LoadResource(module, found);
   const void* data = loaded != nullptr ? ::LockResource(loaded) : nullptr;
@@ -114,7 +114,7 @@ SIZE BitmapResourceSize(HMODULE module, UINT id) {
 
 HBITMAP ResizedCopy(HBITMAP source, SIZE size) {
   BITMAP from{};
-  if (source == nullptr || ::GetObjectA(source, sizeof(from), &from) == 0 || size.cx <= 0 || size.cy <= 0) {
+  if (source == nullptr || ::GetObjectW(source, sizeof(from), &from) == 0 || size.cx <= 0 || size.cy <= 0) {
     return nullptr;
   }
   void* bits = nullptr;

@@ -8,7 +8,7 @@ namespace kivo::toolkit {
 
 // Decodes the PNG resource `id` of type `type` into a 24-bit DIB section;
 // null when it is missing or cannot be decoded.
-HBITMAP LoadPngResource(HMODULE module, UINT id, const char* type);
+HBITMAP LoadPngResource(HMODULE module, UINT id, const wchar_t* type);
 
 // The width and height of bitmap resource `id` (from its header, without
 // loading it); 0x0 when there is none.

@@ -1,19 +1,20 @@
 #include "Controls.h"
 
+#include <iterator>
 #include <vector>
 
 namespace kivo::toolkit {
 
-std::string ComboBox::ItemText(int index) const {
+std::wstring ComboBox::ItemText(int index) const {
   LRESULT len = Send(CB_GETLBTEXTLEN, static_cast<WPARAM>(index));
   if (len == CB_ERR || len < 0) return {};
-  std::vector<char> buf(static_cast<size_t>(len) + 1, '\0');
+  std::vector<wchar_t> buf(static_cast<size_t>(len) + 1, L'\0');
   LRESULT got = Send(CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buf.data()));
   if (got == CB_ERR || got < 0) return {};
-  return std::string(buf.data(), static_cast<size_t>(got));
+  return std::wstring(buf.data(), static_cast<size_t>(got));
 }
 
-bool ComboBox::ReplaceString(int index, const std::string& text) const {
+bool ComboBox::ReplaceString(int index, const std::wstring& text) const {
   if (index < 0 || index >= Count()) return false;
   const bool selected = CurSel() == index;
   if (Send(CB_DELETESTRING, static_cast<WPARAM>(index)) == CB_ERR) return false;
@@ -25,49 +26,49 @@ bool ComboBox::ReplaceString(int index, const std::string& text) const {
 }
 
 void ListView::SetExtendedStyle(DWORD style) const {
-  ::SendMessageA(hwnd_, LVM_SETEXTENDEDLISTVIEWSTYLE, style, style);
+  ::SendMessageW(hwnd_, LVM_SETEXTENDEDLISTVIEWSTYLE, style, style);
 }
 
-void ListView::InsertColumn(int index, const std::string& heading, int width, int format) const {
-  LVCOLUMNA col{};
+void ListView::InsertColumn(int index, const std::wstring& heading, int width, int format) const {
+  LVCOLUMNW col{};
   col.mask = LVCF_FMT | LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
   col.fmt = format;
   col.cx = width;
-  col.pszText = const_cast<char*>(heading.c_str());
+  col.pszText = const_cast<wchar_t*>(heading.c_str());
   col.iSubItem = index;
-  ::SendMessageA(hwnd_, LVM_INSERTCOLUMNA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&col));
+  ::SendMessageW(hwnd_, LVM_INSERTCOLUMNW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&col));
 }
 
-int ListView::InsertItem(int index, const std::string& text) const {
-  LVITEMA item{};
+int ListView::InsertItem(int index, const std::wstring& text) const {
+  LVITEMW item{};
   item.mask = LVIF_TEXT;
   item.iItem = index;
-  item.pszText = const_cast<char*>(text.c_str());
-  return static_cast<int>(::SendMessageA(hwnd_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+  item.pszText = const_cast<wchar_t*>(text.c_str());
+  return static_cast<int>(::SendMessageW(hwnd_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
 }
 
-void ListView::SetItemText(int item, int column, const std::string& text) const {
-  LVITEMA lv{};
+void ListView::SetItemText(int item, int column, const std::wstring& text) const {
+  LVITEMW lv{};
   lv.iSubItem = column;
-  lv.pszText = const_cast<char*>(text.c_str());
-  ::SendMessageA(hwnd_, LVM_SETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lv));
+  lv.pszText = const_cast<wchar_t*>(text.c_str());
+  ::SendMessageW(hwnd_, LVM_SETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lv));
 }
 
-std::string ListView::ItemText(int item, int column) const {
-  char buf[260] = {};
-  LVITEMA lv{};
+std::wstring ListView::ItemText(int item, int column) const {
+  wchar_t buf[260] = {};
+  LVITEMW lv{};
   lv.iSubItem = column;
   lv.pszText = buf;
-  lv.cchTextMax = sizeof(buf);
+  lv.cchTextMax = static_cast<int>(std::size(buf));
   LRESULT got =
-      ::SendMessageA(hwnd_, LVM_GETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lv));
-  return std::string(buf, got > 0 ? static_cast<size_t>(got) : 0);
+      ::SendMessageW(hwnd_, LVM_GETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lv));
+  return std::wstring(buf, got > 0 ? static_cast<size_t>(got) : 0);
 }
 
-int ListView::Count() const { return static_cast<int>(::SendMessageA(hwnd_, LVM_GETITEMCOUNT, 0, 0)); }
+int ListView::Count() const { return static_cast<int>(::SendMessageW(hwnd_, LVM_GETITEMCOUNT, 0, 0)); }
 
 int ListView::SelectedItem() const {
-  return static_cast<int>(::SendMessageA(hwnd_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+  return static_cast<int>(::SendMessageW(hwnd_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
 }
 
 }  // namespace kivo::toolkit

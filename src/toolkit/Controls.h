@@ -14,16 +14,16 @@ class ComboBox {
   int Count() const { return static_cast<int>(Send(CB_GETCOUNT)); }
   int CurSel() const { return static_cast<int>(Send(CB_GETCURSEL)); }
   int SetCurSel(int index) const { return static_cast<int>(Send(CB_SETCURSEL, index)); }
-  int AddString(const std::string& text) const {
+  int AddString(const std::wstring& text) const {
     return static_cast<int>(Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str())));
   }
   int DeleteString(int index) const { return static_cast<int>(Send(CB_DELETESTRING, index)); }
   // Puts `text` in place of item `index`, which stays selected if it was.
   // False for an index outside the list.
-  bool ReplaceString(int index, const std::string& text) const;
+  bool ReplaceString(int index, const std::wstring& text) const;
   void SetDroppedWidth(int pixels) const { Send(CB_SETDROPPEDWIDTH, pixels); }
   // Text of an item; empty for an index outside the list.
-  std::string ItemText(int index) const;
+  std::wstring ItemText(int index) const;
   // The index of the first item whose text satisfies `matches`, or CB_ERR.
   template <class Predicate>
   int FindIf(Predicate matches) const {
@@ -35,7 +35,7 @@ class ComboBox {
   }
 
  private:
-  LRESULT Send(UINT msg, WPARAM wp = 0, LPARAM lp = 0) const { return ::SendMessageA(hwnd_, msg, wp, lp); }
+  LRESULT Send(UINT msg, WPARAM wp = 0, LPARAM lp = 0) const { return ::SendMessageW(hwnd_, msg, wp, lp); }
   HWND hwnd_;
 };
 
@@ -43,10 +43,10 @@ class ListView {
  public:
   explicit ListView(HWND hwnd) noexcept : hwnd_(hwnd) {}
   void SetExtendedStyle(DWORD style) const;
-  void InsertColumn(int index, const std::string& heading, int width, int format) const;
-  int InsertItem(int index, const std::string& text) const;
-  void SetItemText(int item, int column, const std::string& text) const;
-  std::string ItemText(int item, int column) const;
+  void InsertColumn(int index, const std::wstring& heading, int width, int format) const;
+  int InsertItem(int index, const std::wstring& text) const;
+  void SetItemText(int item, int column, const std::wstring& text) const;
+  std::wstring ItemText(int item, int column) const;
   int Count() const;
   int SelectedItem() const;
 

@@ -34,7 +34,7 @@ INT_PTR Dialog::DoModal() {
   // The parent owns the dialog and is disabled while it runs; a dialog
   // without one (the main dialog) is a top-level window of its own.
   HWND owner = parent_;
-  HWND hwnd = ::CreateDialogParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId_), owner,
+  HWND hwnd = ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId_), owner,
                                    &Dialog::StaticDialogProc, reinterpret_cast<LPARAM>(this));
   if (hwnd == nullptr) return -1;
   // A modal dialog is shown whether or not its template says visible
@@ -47,7 +47,7 @@ INT_PTR Dialog::DoModal() {
 
   MSG msg;
   while (!ended_) {
-    BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
+    BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
     if (got == 0) {
       ::PostQuitMessage(static_cast<int>(msg.wParam));  // let the outer loop see it too
       break;
@@ -55,7 +55,7 @@ INT_PTR Dialog::DoModal() {
     if (got == -1) break;
     if (!PreTranslateMessage(msg)) {
       ::TranslateMessage(&msg);
-      ::DispatchMessageA(&msg);
+      ::DispatchMessageW(&msg);
     }
   }
 
@@ -71,7 +71,7 @@ void Dialog::EndDialog(INT_PTR result) {
   result_ = result;
   ended_ = true;
   if (Hwnd() != nullptr) ::ShowWindow(Hwnd(), SW_HIDE);
-  ::PostMessageA(Hwnd(), WM_NULL, 0, 0);  // wake the modal loop
+  ::PostMessageW(Hwnd(), WM_NULL, 0, 0);  // wake the modal loop
 }
 
 void Dialog::RepaintNow() const {
@@ -79,7 +79,7 @@ void Dialog::RepaintNow() const {
   ::UpdateWindow(Hwnd());
 }
 
-bool Dialog::PreTranslateMessage(MSG& msg) { return ::IsDialogMessageA(Hwnd(), &msg) != FALSE; }
+bool Dialog::PreTranslateMessage(MSG& msg) { return ::IsDialogMessageW(Hwnd(), &msg) != FALSE; }
 
 INT_PTR CALLBACK Dialog::StaticDialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   auto* self = static_cast<Dialog*>(FromHandle(hwnd));
@@ -110,7 +110,7 @@ INT_PTR Dialog::DialogProc(UINT msg, WPARAM wp, LPARAM lp) {
     const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
     if (Window* control = FromHandle(item->hwndItem)) {
       control->DrawItem(*item);
-      ::SetWindowLongPtrA(Hwnd(), DWLP_MSGRESULT, TRUE);
+      ::SetWindowLongPtrW(Hwnd(), DWLP_MSGRESULT, TRUE);
       return TRUE;
     }
   }
@@ -135,7 +135,7 @@ INT_PTR Dialog::DialogProc(UINT msg, WPARAM wp, LPARAM lp) {
   // A message without a map entry is left to the system.
   if (!handled) return FALSE;
   if (ReturnsResultDirectly(msg)) return static_cast<INT_PTR>(result);
-  ::SetWindowLongPtrA(Hwnd(), DWLP_MSGRESULT, result);
+  ::SetWindowLongPtrW(Hwnd(), DWLP_MSGRESULT, result);
   return TRUE;
 }
 

@@ -22,8 +22,8 @@ class Dialog : public Window {
   bool Ending() const noexcept { return ended_; }
 
   HWND Item(int id) const noexcept { return ::GetDlgItem(Hwnd(), id); }
-  std::string ItemText(int id) const { return GetText(Item(id)); }
-  void SetItemText(int id, const std::string& text) const { ::SetDlgItemTextA(Hwnd(), id, text.c_str()); }
+  std::wstring ItemText(int id) const { return GetText(Item(id)); }
+  void SetItemText(int id, const std::wstring& text) const { ::SetDlgItemTextW(Hwnd(), id, text.c_str()); }
   void EnableItem(int id, bool enable) const { ::EnableWindow(Item(id), enable ? TRUE : FALSE); }
   // Invalidates the whole dialog without erasing and repaints it at once.
   void RepaintNow() const;

@@ -51,7 +51,7 @@ class TemplateReader {
 }  // namespace
 
 bool ReadDialogTemplate(HMODULE module, UINT id, DialogTemplateLayout& layout) {
-  HRSRC found = ::FindResourceA(module, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(5));  // RT_DIALOG
+  HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(5));  // RT_DIALOG
   if (found == nullptr) return false;
   HGLOBAL loaded = ::LoadResource(module, found);
   const auto* data = static_cast<const BYTE*>(loaded != nullptr ? ::LockResource(loaded) : nullptr);

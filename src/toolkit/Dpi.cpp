@@ -7,7 +7,7 @@ namespace {
 // A function of user32.dll that older systems lack, or null.
 template <typename Function>
 Function User32Function(const char* name) {
-  FARPROC proc = ::GetProcAddress(::GetModuleHandleA("user32.dll"), name);
+  FARPROC proc = ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name);
   return reinterpret_cast<Function>(reinterpret_cast<void*>(proc));
 }
 
@@ -16,7 +16,7 @@ Function User32Function(const char* name) {
 UINT MonitorDpi(HWND hwnd) {
   using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
   static const auto getDpiForMonitor = []() -> GetDpiForMonitorFn {
-    HMODULE shcore = ::LoadLibraryA("shcore.dll");  // stays loaded for the process
+    HMODULE shcore = ::LoadLibraryW(L"shcore.dll");  // stays loaded for the process
     FARPROC proc = shcore != nullptr ? ::GetProcAddress(shcore, "GetDpiForMonitor") : nullptr;
     return reinterpret_cast<GetDpiForMonitorFn>(reinterpret_cast<void*>(proc));
   }();

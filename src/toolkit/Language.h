@@ -1,23 +1,50 @@
-// The program's two text sets, which one the system asks for, and how a
-// text of either set is found in the string table.
+// The program's three text sets, the rule that picks one from the system's
+// language, and the object that hands the chosen set's texts to everyone.
 #pragma once
 
 #include <windows.h>
 
+#include <string>
+
 namespace kivo::toolkit {
 
-enum class Language { English, Chinese };
+enum class Language { English, SimplifiedChinese, TraditionalChinese };
 
-// Chinese (GBK) for the systems whose default language is 2052 (PRC) or
-// 4100 (Singapore); English for every other, the Traditional Chinese systems
-// (code page 950, where GBK texts would be nonsense) included.
+// Simplified Chinese for the systems whose default language is 2052 (PRC)
+// or 4100 (Singapore); Traditional Chinese for 1028 (Taiwan), 3076 (Hong
+// Kong) and 5124 (Macau); English for every other.
 Language LanguageOfSystem(LANGID systemLanguage) noexcept;
-inline Language SystemLanguage() noexcept { return LanguageOfSystem(::GetSystemDefaultLangID()); }
 
-// The message texts come in pairs: the Chinese entry's id is the English
-// entry's id minus one.
-inline UINT PairedTextId(UINT englishId, Language language) noexcept {
-  return language == Language::Chinese ? englishId - 1 : englishId;
-}
+// The language of the string table that holds a set: en-US, zh-CN, zh-TW.
+LANGID TableLanguage(Language language) noexcept;
+
+// The texts of one set. The program decides its language once, at start,
+// and hands this object to every window, the connection and the tray;
+// nothing else asks the system.
+class TextSet {
+ public:
+  explicit TextSet(Language language) noexcept : language_(language) {}
+
+  Language Lang() const noexcept { return language_; }
+  bool IsChinese() const noexcept { return language_ != Language::English; }
+  // The string-table entry `id` in this set; empty when there is none.
+  std::wstring Text(UINT id) const;
+  // Of three resources that exist once per set (a menu, a template, a
+  // picture), the one of this set.
+  UINT Pick(UINT simplified, UINT traditional, UINT english) const noexcept {
+    switch (language_) {
+      case Language::SimplifiedChinese:
+        return simplified;
+      case Language::TraditionalChinese:
+        return traditional;
+      case Language::English:
+        break;
+    }
+    return english;
+  }
+
+ private:
+  Language language_;
+};
 
 }  // namespace kivo::toolkit

@@ -1,5 +1,5 @@
-// A small string-to-string map that iterates in insertion order, so that
-// whoever walks it sees a stable order.
+// A small map that iterates in insertion order, so that whoever walks it
+// sees a stable order.
 #pragma once
 
 #include <string>
@@ -8,12 +8,13 @@
 
 namespace kivo::toolkit {
 
-class StringMap {
+template <class Key, class Value>
+class OrderedMap {
  public:
-  using Pair = std::pair<std::string, std::string>;
+  using Pair = std::pair<Key, Value>;
 
   // Value of `key`, or false when the key is absent.
-  bool Lookup(const std::string& key, std::string& value) const {
+  bool Lookup(const Key& key, Value& value) const {
     for (const Pair& p : pairs_) {
       if (p.first == key) {
         value = p.second;
@@ -22,12 +23,12 @@ class StringMap {
     }
     return false;
   }
-  bool Contains(const std::string& key) const {
-    std::string ignored;
+  bool Contains(const Key& key) const {
+    Value ignored;
     return Lookup(key, ignored);
   }
   // Adds the key, or replaces its value in place.
-  void SetAt(const std::string& key, const std::string& value) {
+  void SetAt(const Key& key, const Value& value) {
     for (Pair& p : pairs_) {
       if (p.first == key) {
         p.second = value;
@@ -39,11 +40,14 @@ class StringMap {
   void RemoveAll() { pairs_.clear(); }
   size_t Count() const noexcept { return pairs_.size(); }
   bool Empty() const noexcept { return pairs_.empty(); }
-  std::vector<Pair>::const_iterator begin() const noexcept { return pairs_.begin(); }
-  std::vector<Pair>::const_iterator end() const noexcept { return pairs_.end(); }
+  typename std::vector<Pair>::const_iterator begin() const noexcept { return pairs_.begin(); }
+  typename std::vector<Pair>::const_iterator end() const noexcept { return pairs_.end(); }
 
  private:
   std::vector<Pair> pairs_;
 };
+
+// Text to text.
+using StringMap = OrderedMap<std::wstring, std::wstring>;
 
 }  // namespace kivo::toolkit

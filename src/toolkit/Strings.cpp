@@ -1,63 +1,94 @@
 #include "Strings.h"
 
 #include <cstdio>
-#include <cstring>
+#include <cwchar>
 #include <vector>
 
 namespace kivo::toolkit {
 
-std::string LoadResString(UINT id) {
-  char buf[256] = {};
-  int len = ::LoadStringA(::GetModuleHandleA(nullptr), id, buf, sizeof(buf));
-  return std::string(buf, len > 0 ? static_cast<size_t>(len) : 0);
+std::wstring LoadResString(UINT id, LANGID language) {
+  // A string table is kept in blocks of sixteen entries, block n holding ids
+  // 16 (n - 1) to 16 n - 1; each entry is its length, then its characters.
+  HMODULE module = ::GetModuleHandleW(nullptr);
+  HRSRC found = ::FindResourceExW(module, MAKEINTRESOURCEW(6) /* RT_STRING */,
+                                  MAKEINTRESOURCEW(id / 16 + 1), language);
+  if (found == nullptr) return {};
+  HGLOBAL loaded = ::LoadResource(module, found);
+  const auto* data = static_cast<const WCHAR*>(loaded != nullptr ? ::LockResource(loaded) : nullptr);
+  const DWORD units = ::SizeofResource(module, found) / sizeof(WCHAR);
+  if (data == nullptr) return {};
+  DWORD at = 0;
+  for (UINT entry = 0; entry < 16 && at < units; ++entry) {
+    const DWORD length = data[at++];
+    if (length > units - at) return {};  // a block that lies about its size
+    if (entry == id % 16) return std::wstring(data + at, length);
+    at += length;
+  }
+  return {};
 }
 
-std::string Format(const char* format, ...) {
+std::wstring Format(const wchar_t* format, ...) {
   va_list args;
   va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  int needed = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string out;
-  if (needed > 0) {
-    std::vector<char> buf(static_cast<size_t>(needed) + 1);
-    std::vsnprintf(buf.data(), buf.size(), format, args);
-    out.assign(buf.data(), static_cast<size_t>(needed));
+  std::vector<wchar_t> buf(256);
+  for (;;) {
+    va_list copy;
+    va_copy(copy, args);
+    const int written = std::vswprintf(buf.data(), buf.size(), format, copy);
+    va_end(copy);
+    if (written >= 0 && static_cast<size_t>(written) < buf.size()) {
+      va_end(args);
+      return std::wstring(buf.data(), static_cast<size_t>(written));
+    }
+    // vswprintf says only that the text did not fit: try a larger buffer,
+    // up to a bound no text of the program comes near.
+    if (buf.size() >= 65536) break;
+    buf.resize(buf.size() * 4);
   }
   va_end(args);
-  return out;
+  return {};
 }
 
-void WipeString(std::string& text) noexcept {
+void WipeString(std::wstring& text) noexcept {
   // Its capacity, not only its length: an earlier, longer secret may remain
   // behind the terminator.
   text.resize(text.capacity());
-  ::SecureZeroMemory(text.data(), text.size());
+  ::SecureZeroMemory(text.data(), text.size() * sizeof(wchar_t));
   text.clear();
 }
 
-void CopyTruncated(char* field, size_t size, const std::string& text) noexcept {
+void CopyTruncated(wchar_t* field, size_t size, std::wstring_view text) noexcept {
   if (size == 0) return;
-  size_t n = text.size() < size - 1 ? text.size() : size - 1;
-  std::memcpy(field, text.data(), n);
-  field[n] = '\0';
+  const size_t n = text.size() < size - 1 ? text.size() : size - 1;
+  std::wmemcpy(field, text.data(), n);
+  field[n] = L'\0';
 }
 
-}  // namespace kivo::toolkit
+std::wstring FromUtf8(std::string_view utf8) {
+  if (utf8.empty() || utf8.size() > 0x7FFFFFFF) return {};
+  const int length = static_cast<int>(utf8.size());
+  const int units = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
+  if (units <= 0) return {};
+  std::wstring out(static_cast<size_t>(units), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, out.data(), units);
+  return out;
+}
 
-namespace kivo::toolkit {
-
-std::string Gbk(const char* utf8) {
-  int wide = ::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
-  if (wide <= 0) return {};
-  std::vector<wchar_t> w(static_cast<size_t>(wide));
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, w.data(), wide);
-  int bytes = ::WideCharToMultiByte(936, 0, w.data(), -1, nullptr, 0, nullptr, nullptr);
+std::string ToUtf8(std::wstring_view text) {
+  if (text.empty() || text.size() > 0x7FFFFFFF) return {};
+  const int length = static_cast<int>(text.size());
+  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
   if (bytes <= 0) return {};
-  std::vector<char> out(static_cast<size_t>(bytes));
-  ::WideCharToMultiByte(936, 0, w.data(), -1, out.data(), bytes, nullptr, nullptr);
-  return std::string(out.data());
+  std::string out(static_cast<size_t>(bytes), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, out.data(), bytes, nullptr, nullptr);
+  return out;
+}
+
+std::wstring WidenAscii(std::string_view ascii) {
+  std::wstring out;
+  out.reserve(ascii.size());
+  for (char c : ascii) out.push_back(static_cast<unsigned char>(c) < 0x80 ? static_cast<wchar_t>(c) : L'?');
+  return out;
 }
 
 }  // namespace kivo::toolkit

@@ -39,7 +39,7 @@ class Lock {
 class Event {
  public:
   explicit Event(bool manualReset = true, bool initiallySet = false) noexcept
-      : handle_(::CreateEventA(nullptr, manualReset, initiallySet, nullptr)) {}
+      : handle_(::CreateEventW(nullptr, manualReset, initiallySet, nullptr)) {}
 
   bool Valid() const noexcept { return handle_.Valid(); }
   HANDLE Get() const noexcept { return handle_.Get(); }

@@ -7,28 +7,28 @@
 namespace kivo::toolkit {
 
 namespace {
-constexpr const char* kObjectProp = "Kivo.Window";
-constexpr const char* kClassName = "KivoWindow";
+constexpr const wchar_t* kObjectProp = L"Kivo.Window";
+constexpr const wchar_t* kClassName = L"KivoWindow";
 }  // namespace
 
 Window::~Window() { Destroy(); }
 
 Window* Window::FromHandle(HWND hwnd) {
-  return hwnd ? static_cast<Window*>(::GetPropA(hwnd, kObjectProp)) : nullptr;
+  return hwnd ? static_cast<Window*>(::GetPropW(hwnd, kObjectProp)) : nullptr;
 }
 
 void Window::Attach(HWND hwnd) {
   hwnd_ = hwnd;
-  ::SetPropA(hwnd, kObjectProp, this);
+  ::SetPropW(hwnd, kObjectProp, this);
 }
 
 void Window::Detach() {
   if (hwnd_ == nullptr) return;
   if (original_ != nullptr) {
-    ::SetWindowLongPtrA(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original_));
+    ::SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original_));
     original_ = nullptr;
   }
-  ::RemovePropA(hwnd_, kObjectProp);
+  ::RemovePropW(hwnd_, kObjectProp);
   hwnd_ = nullptr;
 }
 
@@ -36,32 +36,32 @@ bool Window::Subclass(HWND hwnd) {
   if (hwnd == nullptr || hwnd_ != nullptr || FromHandle(hwnd) != nullptr) return false;
   Attach(hwnd);
   original_ = reinterpret_cast<WNDPROC>(
-      ::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Window::StaticProc)));
+      ::SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Window::StaticProc)));
   return true;
 }
 
-const char* Window::RegisteredClass(const char* name) {
+const wchar_t* Window::RegisteredClass(const wchar_t* name) {
   // Registering twice is harmless: the second call fails with "class exists".
-  WNDCLASSA wc{};
+  WNDCLASSW wc{};
   wc.lpfnWndProc = &Window::StaticProc;
-  wc.hInstance = ::GetModuleHandleA(nullptr);
+  wc.hInstance = ::GetModuleHandleW(nullptr);
   wc.lpszClassName = name;
-  ::RegisterClassA(&wc);
+  ::RegisterClassW(&wc);
   return name;
 }
 
-bool Window::Create(DWORD exStyle, const char* title, DWORD style, int x, int y, int cx, int cy, HWND parent,
+bool Window::Create(DWORD exStyle, const wchar_t* title, DWORD style, int x, int y, int cx, int cy, HWND parent,
                     HMENU menu) {
   if (hwnd_ != nullptr) return false;
-  HWND hwnd = ::CreateWindowExA(exStyle, RegisteredClass(kClassName), title, style, x, y, cx, cy, parent,
-                                menu, ::GetModuleHandleA(nullptr), this);
+  HWND hwnd = ::CreateWindowExW(exStyle, RegisteredClass(kClassName), title, style, x, y, cx, cy, parent,
+                                menu, ::GetModuleHandleW(nullptr), this);
   return hwnd != nullptr;
 }
 
-bool Window::CreateMessageWindow(const char* className) {
+bool Window::CreateMessageWindow(const wchar_t* className) {
   if (hwnd_ != nullptr) return false;
-  HWND hwnd = ::CreateWindowExA(0, RegisteredClass(className), nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                ::GetModuleHandleA(nullptr), this);
+  HWND hwnd = ::CreateWindowExW(0, RegisteredClass(className), nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                ::GetModuleHandleW(nullptr), this);
   return hwnd != nullptr;
 }
 
@@ -79,8 +79,8 @@ void Window::Destroy() {
 void Window::DrawItem(const DRAWITEMSTRUCT&) {}
 
 LRESULT Window::DefaultProc(UINT msg, WPARAM wp, LPARAM lp) {
-  if (original_ != nullptr) return ::CallWindowProcA(original_, hwnd_, msg, wp, lp);
-  return ::DefWindowProcA(hwnd_, msg, wp, lp);
+  if (original_ != nullptr) return ::CallWindowProcW(original_, hwnd_, msg, wp, lp);
+  return ::DefWindowProcW(hwnd_, msg, wp, lp);
 }
 
 bool Window::ProcessMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
@@ -95,10 +95,10 @@ LRESULT Window::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
 LRESULT CALLBACK Window::StaticProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   Window* self = FromHandle(hwnd);
   if (self == nullptr && msg == WM_NCCREATE) {
-    self = static_cast<Window*>(reinterpret_cast<CREATESTRUCTA*>(lp)->lpCreateParams);
+    self = static_cast<Window*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
     if (self != nullptr) self->Attach(hwnd);
   }
-  if (self == nullptr) return ::DefWindowProcA(hwnd, msg, wp, lp);
+  if (self == nullptr) return ::DefWindowProcW(hwnd, msg, wp, lp);
 
   LRESULT result = 0;
   try {
@@ -110,40 +110,40 @@ LRESULT CALLBACK Window::StaticProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   }
   if (msg == WM_NCDESTROY) {
     self->original_ = nullptr;  // the window is gone: nothing to restore
-    ::RemovePropA(hwnd, kObjectProp);
+    ::RemovePropW(hwnd, kObjectProp);
     self->hwnd_ = nullptr;
   }
   return result;
 }
 
-void ReadSecretText(HWND hwnd, std::string& text) {
+void ReadSecretText(HWND hwnd, std::wstring& text) {
   WipeString(text);
-  const int len = ::GetWindowTextLengthA(hwnd);
+  const int len = ::GetWindowTextLengthW(hwnd);
   if (len <= 0) return;
   text.resize(static_cast<size_t>(len) + 1);
-  const int got = ::GetWindowTextA(hwnd, text.data(), len + 1);
+  const int got = ::GetWindowTextW(hwnd, text.data(), len + 1);
   text.resize(got > 0 ? static_cast<size_t>(got) : 0);  // shrinks in place
 }
 
 void WipeWindowText(HWND hwnd) {
-  const int len = ::GetWindowTextLengthA(hwnd);
-  if (len > 0) ::SetWindowTextA(hwnd, std::string(static_cast<size_t>(len), '*').c_str());
-  ::SetWindowTextA(hwnd, "");
+  const int len = ::GetWindowTextLengthW(hwnd);
+  if (len > 0) ::SetWindowTextW(hwnd, std::wstring(static_cast<size_t>(len), L'*').c_str());
+  ::SetWindowTextW(hwnd, L"");
 }
 
-std::string GetText(HWND hwnd) {
-  int len = ::GetWindowTextLengthA(hwnd);
+std::wstring GetText(HWND hwnd) {
+  int len = ::GetWindowTextLengthW(hwnd);
   if (len <= 0) return {};
-  std::vector<char> buf(static_cast<size_t>(len) + 1);
-  int got = ::GetWindowTextA(hwnd, buf.data(), len + 1);
-  return std::string(buf.data(), got > 0 ? static_cast<size_t>(got) : 0);
+  std::vector<wchar_t> buf(static_cast<size_t>(len) + 1);
+  int got = ::GetWindowTextW(hwnd, buf.data(), len + 1);
+  return std::wstring(buf.data(), got > 0 ? static_cast<size_t>(got) : 0);
 }
 
 bool AcceptFromLowerIntegrity(HWND hwnd, UINT message) {
   // Windows 7 and later; looked up so that the program still starts without it.
   using FilterFunction = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
   constexpr DWORD kAllow = 1;  // MSGFLT_ALLOW
-  FARPROC proc = ::GetProcAddress(::GetModuleHandleA("user32.dll"), "ChangeWindowMessageFilterEx");
+  FARPROC proc = ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "ChangeWindowMessageFilterEx");
   if (proc == nullptr) return false;
   auto filter = reinterpret_cast<FilterFunction>(reinterpret_cast<void*>(proc));
   return filter(hwnd, message, kAllow, nullptr) != FALSE;

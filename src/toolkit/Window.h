@@ -24,12 +24,12 @@ class Window {
 
   // Creates a window of a class registered by the toolkit (class style 0, no
   // cursor, background or icon).
-  bool Create(DWORD exStyle, const char* title, DWORD style, int x, int y, int cx, int cy, HWND parent,
+  bool Create(DWORD exStyle, const wchar_t* title, DWORD style, int x, int y, int cx, int cy, HWND parent,
               HMENU menu);
   // Creates a message-only window of the class `className`, registered by
   // the toolkit like the one above: it receives messages and is never shown.
-  // FindWindowExA with HWND_MESSAGE finds it by that class.
-  bool CreateMessageWindow(const char* className);
+  // FindWindowExW with HWND_MESSAGE finds it by that class.
+  bool CreateMessageWindow(const wchar_t* className);
   void Destroy();
 
   // The object attached to a window, or null.
@@ -72,7 +72,7 @@ class Window {
 
  private:
   static LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-  static const char* RegisteredClass(const char* name);
+  static const wchar_t* RegisteredClass(const wchar_t* name);
 
   HWND hwnd_ = nullptr;
   WNDPROC original_ = nullptr;  // set while subclassing
@@ -84,12 +84,12 @@ class Window {
 // messages otherwise. False where the system has no message filter.
 bool AcceptFromLowerIntegrity(HWND hwnd, UINT message);
 
-// Text of a window, as the system's ANSI code page gives it.
-std::string GetText(HWND hwnd);
+// Text of a window.
+std::wstring GetText(HWND hwnd);
 
 // A secret (a password) read straight into `text`, whose earlier content is
 // wiped first: no other copy of it is made.
-void ReadSecretText(HWND hwnd, std::string& text);
+void ReadSecretText(HWND hwnd, std::wstring& text);
 // Replaces a window's text with filler of the same length before emptying
 // it, so that the buffer the control frees no longer holds the secret.
 void WipeWindowText(HWND hwnd);

@@ -10,17 +10,17 @@
 #include "tray/TrayOwner.h"
 
 // The shell's record with the balloon fields and without the item GUID:
-// 488 bytes in the 32-bit build, 504 in the 64-bit one (pointer-sized
+// 936 bytes in the 32-bit build, 952 in the 64-bit one (pointer-sized
 // handles and the alignment that follows them).
 #ifdef _WIN64
-static_assert(NOTIFYICONDATAA_V2_SIZE == 504, "notification-icon record of 504 bytes");
+static_assert(NOTIFYICONDATAW_V2_SIZE == 952, "notification-icon record of 952 bytes");
 #else
-static_assert(NOTIFYICONDATAA_V2_SIZE == 488, "notification-icon record of 488 bytes");
+static_assert(NOTIFYICONDATAW_V2_SIZE == 936, "notification-icon record of 936 bytes");
 #endif
 
 namespace {
-constexpr DWORD kRecordSize = NOTIFYICONDATAA_V2_SIZE;
-constexpr const char* kIdleText = "Kivoline";
+constexpr DWORD kRecordSize = NOTIFYICONDATAW_V2_SIZE;
+constexpr const wchar_t* kIdleText = L"Kivoline";
 }  // namespace
 
 CSystemTray::CSystemTray(CTrayOwner& owner) noexcept : owner_(owner) { std::memset(&nid, 0, sizeof(nid)); }
@@ -34,10 +34,10 @@ void CSystemTray::Remove() {
   Destroy();
 }
 
-bool CSystemTray::Create(UINT callbackMessage, const std::string& tip, HICON icon, UINT id) {
-  if (!kivo::toolkit::Window::Create(0, "KIVO VPN", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr)) return false;
+bool CSystemTray::Create(UINT callbackMessage, const std::wstring& tip, HICON icon, UINT id) {
+  if (!kivo::toolkit::Window::Create(0, L"KIVO VPN", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr)) return false;
   // A restarted shell broadcasts this; the icon is then added again.
-  taskbarCreated_ = ::RegisterWindowMessageA("TaskbarCreated");
+  taskbarCreated_ = ::RegisterWindowMessageW(L"TaskbarCreated");
   // The shell runs unelevated, this process perhaps not.
   if (taskbarCreated_ != 0) kivo::toolkit::AcceptFromLowerIntegrity(Hwnd(), taskbarCreated_);
 
@@ -47,11 +47,11 @@ bool CSystemTray::Create(UINT callbackMessage, const std::string& tip, HICON ico
   nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   nid.uCallbackMessage = callbackMessage;
   nid.hIcon = icon;
-  kivo::toolkit::CopyTruncated(nid.szTip, sizeof(nid.szTip), tip);
+  kivo::toolkit::CopyTruncated(nid.szTip, tip);
   return NotifyShell(NIM_ADD, nid) != FALSE;
 }
 
-bool CSystemTray::CreateFromResource(UINT callbackMessage, const std::string& tip, UINT iconId, UINT id) {
+bool CSystemTray::CreateFromResource(UINT callbackMessage, const std::wstring& tip, UINT iconId, UINT id) {
   iconId_ = iconId;
   // The hidden window does not exist yet: the DPI of the primary monitor,
   // where it will be, is the session's.
@@ -64,7 +64,7 @@ bool CSystemTray::CreateFromResource(UINT callbackMessage, const std::string& ti
 
 HICON CSystemTray::LoadIconForDpi(UINT dpi) const {
   const int size = kivo::toolkit::SystemMetricForDpi(SM_CXSMICON, dpi);
-  return static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(iconId_), IMAGE_ICON,
+  return static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(iconId_), IMAGE_ICON,
                                          size, size, LR_DEFAULTCOLOR));
 }
 
@@ -82,8 +82,8 @@ void CSystemTray::SetDpi(UINT dpi) {
   icon_ = std::move(icon);  // the shell has its own copy of the old one
 }
 
-BOOL CSystemTray::NotifyShell(DWORD message, NOTIFYICONDATAA& record) {
-  return ::Shell_NotifyIconA(message, &record);
+BOOL CSystemTray::NotifyShell(DWORD message, NOTIFYICONDATAW& record) {
+  return ::Shell_NotifyIconW(message, &record);
 }
 
 LRESULT CSystemTray::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
@@ -130,15 +130,15 @@ LRESULT CSystemTray::OnTrayNotification(WPARAM wp, LPARAM lp) {
 }
 
 void CSystemTray::RefreshTip() {
-  std::string text;
+  std::wstring text;
   if (!owner_.BuildStatusText(text)) text = kIdleText;
   nid.uFlags = NIF_TIP;
-  kivo::toolkit::CopyTruncated(nid.szTip, sizeof(nid.szTip), text);
+  kivo::toolkit::CopyTruncated(nid.szTip, text);
   NotifyShell(NIM_MODIFY, nid);
 }
 
 LRESULT CSystemTray::ShowMenu() {
-  kivo::toolkit::UniqueMenu menu(::LoadMenuA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(LOWORD(nid.uID))));
+  kivo::toolkit::UniqueMenu menu(::LoadMenuW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(LOWORD(nid.uID))));
   if (!menu) return 0;
   HMENU popup = ::GetSubMenu(menu.Get(), 0);
   if (popup == nullptr) return 0;
@@ -151,8 +151,8 @@ LRESULT CSystemTray::ShowMenu() {
   ::EnableMenuItem(popup, ID_TRAY_DISCONNECT, MF_BYCOMMAND | (connected ? MF_ENABLED : kGrey));
   ::EnableMenuItem(popup, ID_TRAY_EXIT, MF_BYCOMMAND | (connected ? kGrey : MF_ENABLED));
   if (main != nullptr && !::IsWindowVisible(main)) {
-    std::string show = owner_.GetShowWindowText();
-    ::ModifyMenuA(popup, ID_TRAY_MINIMIZE, MF_BYCOMMAND | MF_STRING, ID_TRAY_MINIMIZE, show.c_str());
+    std::wstring show = owner_.GetShowWindowText();
+    ::ModifyMenuW(popup, ID_TRAY_MINIMIZE, MF_BYCOMMAND | MF_STRING, ID_TRAY_MINIMIZE, show.c_str());
   }
   ::EnableMenuItem(popup, ID_TRAY_MINIMIZE, MF_BYCOMMAND | MF_ENABLED);
   ::EnableMenuItem(popup, ID_TRAY_ABOUT, MF_BYCOMMAND | MF_ENABLED);
@@ -162,22 +162,22 @@ LRESULT CSystemTray::ShowMenu() {
   if (main != nullptr) ::SetForegroundWindow(main);
   UINT command =
       static_cast<UINT>(::TrackPopupMenu(popup, TPM_RETURNCMD | TPM_VERTICAL, pt.x, pt.y, 0, main, nullptr));
-  if (main != nullptr) ::PostMessageA(main, WM_NULL, 0, 0);
+  if (main != nullptr) ::PostMessageW(main, WM_NULL, 0, 0);
 
   switch (command) {
     case ID_TRAY_DISCONNECT:
     case ID_TRAY_EXIT:
-      ::SendMessageA(main, WM_COMMAND, IDCANCEL, 0);
+      ::SendMessageW(main, WM_COMMAND, IDCANCEL, 0);
       break;
     case ID_TRAY_MINIMIZE:
       if (::IsWindowVisible(main)) {
-        ::SendMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+        ::SendMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
       } else {
         ::ShowWindow(main, SW_SHOW);
       }
       break;
     case ID_TRAY_ABOUT:
-      ::SendMessageA(main, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+      ::SendMessageW(main, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
       break;
     default:
       break;
@@ -185,13 +185,13 @@ LRESULT CSystemTray::ShowMenu() {
   return 1;
 }
 
-void CSystemTray::ShowBalloon(const std::string& title) {
-  std::string body;
+void CSystemTray::ShowBalloon(const std::wstring& title) {
+  std::wstring body;
   if (!owner_.BuildStatusText(body)) body = kIdleText;
   nid.cbSize = kRecordSize;
   nid.uFlags = NIF_INFO;
-  kivo::toolkit::CopyTruncated(nid.szInfo, sizeof(nid.szInfo), body);
-  kivo::toolkit::CopyTruncated(nid.szInfoTitle, sizeof(nid.szInfoTitle), title);
+  kivo::toolkit::CopyTruncated(nid.szInfo, body);
+  kivo::toolkit::CopyTruncated(nid.szInfoTitle, title);
   nid.uTimeout = 5000;
   nid.dwInfoFlags = NIIF_INFO;
   NotifyShell(NIM_MODIFY, nid);

@@ -20,11 +20,11 @@ class CSystemTray : public kivo::toolkit::Window {
 
   // Creates the hidden window "KIVO VPN" and adds the icon. False when the
   // window cannot be created or the shell refuses the icon.
-  bool Create(UINT callbackMessage, const std::string& tip, HICON icon, UINT id);
+  bool Create(UINT callbackMessage, const std::wstring& tip, HICON icon, UINT id);
   // As Create, with the program's icon resource `iconId` in the size the
   // shell shows at the tray's DPI (the small-icon metric: 16 pixels at
   // 100%, 24 at 150%), loaded again whenever that DPI changes.
-  bool CreateFromResource(UINT callbackMessage, const std::string& tip, UINT iconId, UINT id);
+  bool CreateFromResource(UINT callbackMessage, const std::wstring& tip, UINT iconId, UINT id);
 
   // Loads the icon resource for `dpi` and hands it to the shell.
   void SetDpi(UINT dpi);
@@ -33,17 +33,17 @@ class CSystemTray : public kivo::toolkit::Window {
   void Remove();
 
   // Shows a balloon with `title` and the statistics text of the moment.
-  void ShowBalloon(const std::string& title);
+  void ShowBalloon(const std::wstring& title);
 
   // Handles one shell callback; 1 when handled, 0 otherwise.
   virtual LRESULT OnTrayNotification(WPARAM wp, LPARAM lp);
 
-  const NOTIFYICONDATAA& Record() const noexcept { return nid; }
+  const NOTIFYICONDATAW& Record() const noexcept { return nid; }
 
  protected:
   LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
   // The one call into the shell; tests override it to see every record.
-  virtual BOOL NotifyShell(DWORD message, NOTIFYICONDATAA& record);
+  virtual BOOL NotifyShell(DWORD message, NOTIFYICONDATAW& record);
 
  private:
   void RefreshTip();
@@ -52,7 +52,7 @@ class CSystemTray : public kivo::toolkit::Window {
   HICON LoadIconForDpi(UINT dpi) const;
 
   CTrayOwner& owner_;
-  NOTIFYICONDATAA nid;
+  NOTIFYICONDATAW nid;
   UINT taskbarCreated_ = 0;
   UINT iconId_ = 0;  // 0: the icon was given, not loaded here
   UINT iconDpi_ = 0;

@@ -10,11 +10,11 @@ class CTrayOwner {
  public:
   virtual ~CTrayOwner() = default;
   // The connection statistics text; false when there is none.
-  virtual bool BuildStatusText(std::string& text) = 0;
+  virtual bool BuildStatusText(std::wstring& text) = 0;
   // True while a connection handle is held (dialling or connected).
   virtual bool IsConnected() const = 0;
   // Label of the menu item that shows the hidden window.
-  virtual std::string GetShowWindowText() const = 0;
+  virtual std::wstring GetShowWindowText() const = 0;
   // The window that the icon shows and hides, that owns the menu and that
   // receives its commands (WM_COMMAND IDCANCEL, WM_SYSCOMMAND).
   virtual HWND OwnerWindow() const = 0;

@@ -1,7 +1,7 @@
 #include "ui/InstanceWindow.h"
 
 namespace {
-constexpr const char* kClassName = "Kivoline.Instance";
+constexpr const wchar_t* kClassName = L"Kivoline.Instance";
 }  // namespace
 
 bool CInstanceWindow::Create(HWND mainWindow) {
@@ -13,11 +13,11 @@ bool CInstanceWindow::Create(HWND mainWindow) {
   return true;
 }
 
-HWND CInstanceWindow::FindRunning() { return ::FindWindowExA(HWND_MESSAGE, nullptr, kClassName, nullptr); }
+HWND CInstanceWindow::FindRunning() { return ::FindWindowExW(HWND_MESSAGE, nullptr, kClassName, nullptr); }
 
 LRESULT CInstanceWindow::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
   // The main window's own thread: the record the system copied into this
   // process stays valid for the length of the call.
-  if (msg == WM_COPYDATA) return ::SendMessageA(main_, WM_COPYDATA, wp, lp);
+  if (msg == WM_COPYDATA) return ::SendMessageW(main_, WM_COPYDATA, wp, lp);
   return kivo::toolkit::Window::WindowProc(msg, wp, lp);
 }

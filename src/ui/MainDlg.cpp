@@ -9,8 +9,6 @@
 #include "ui/GroupCombos.h"
 #include "vpn/Phonebook.h"
 
-using kivo::toolkit::Gbk;
-using kivo::toolkit::LoadResString;
 
 namespace {
 constexpr UINT kTrayCallbackMessage = WM_USER + 111;  // 1135
@@ -52,12 +50,13 @@ const kivo::toolkit::MessageMap<CMainDlg>& CMainDlg::GetMessageMap() {
   return map;
 }
 
-CMainDlg::CMainDlg(HWND parent)
+CMainDlg::CMainDlg(const kivo::toolkit::TextSet& texts, HWND parent)
     : kivo::toolkit::Dialog(IDD_MAIN, parent),
+      m_textSet(texts),
       m_tray(*this),
       m_rasLibrary(kivo::vpn::Phonebook::OfCurrentUser()),
-      m_connection(m_rasLibrary, m_clock, m_network, *this) {
-  m_hIcon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_KIVO));
+      m_connection(m_rasLibrary, m_clock, m_network, *this, texts) {
+  m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_KIVO));
 }
 
 void CMainDlg::DoDataExchange() {
@@ -75,38 +74,36 @@ BOOL CMainDlg::OnInitDialog() {
   m_rasLibrary.SetNoticeWindow(Hwnd());
   m_clock.Attach(Hwnd());
   m_instanceWindow.Create(Hwnd());
-  ::SetWindowTextA(Hwnd(), "Kivoline");
+  ::SetWindowTextW(Hwnd(), L"Kivoline");
   // A second copy started unelevated while this one runs elevated must
   // still reach it.
   kivo::toolkit::AcceptFromLowerIntegrity(Hwnd(), WM_COPYDATA);
   // A tool window has no task-bar button: the client lives in the tray.
-  LONG_PTR exStyle = ::GetWindowLongPtrA(Hwnd(), GWL_EXSTYLE);
-  ::SetWindowLongPtrA(Hwnd(), GWL_EXSTYLE, (exStyle & ~WS_EX_APPWINDOW) | WS_EX_TOOLWINDOW);
+  LONG_PTR exStyle = ::GetWindowLongPtrW(Hwnd(), GWL_EXSTYLE);
+  ::SetWindowLongPtrW(Hwnd(), GWL_EXSTYLE, (exStyle & ~WS_EX_APPWINDOW) | WS_EX_TOOLWINDOW);
   m_layout.Apply(Hwnd(), IDD_MAIN, kivo::toolkit::DpiOfWindow(Hwnd()));
 
-  m_language = kivo::toolkit::SystemLanguage();
-  m_texts = MainTexts::Load(m_language);
+  m_texts = MainTexts::Load(m_textSet);
   for (const auto& [id, text] : m_texts.controls) SetItemText(id, text);
-  m_connection.SetChinese(Chinese());
-  ShowStatus(kivo::toolkit::PairedTextId(kivo::vpn::Connection::kIdleTextId, m_language));
+  ShowStatus(kivo::vpn::Connection::kIdleTextId);
 
-  std::string about = LoadResString(IDS_ABOUTBOX);
+  const std::wstring about = m_textSet.Text(IDS_ABOUTBOX);
   if (!about.empty()) {
     if (HMENU sysMenu = ::GetSystemMenu(Hwnd(), FALSE)) {
-      ::AppendMenuA(sysMenu, MF_SEPARATOR, 0, nullptr);
-      ::AppendMenuA(sysMenu, MF_STRING, IDM_ABOUTBOX, about.c_str());
+      ::AppendMenuW(sysMenu, MF_SEPARATOR, 0, nullptr);
+      ::AppendMenuW(sysMenu, MF_STRING, IDM_ABOUTBOX, about.c_str());
     }
   }
 
   // A shell that refuses the icon (a start at logon before the taskbar
   // exists) does not stop the rest: the icon comes back once the taskbar
   // announces itself.
-  m_tray.CreateFromResource(kTrayCallbackMessage, "Kivoline", IDI_KIVO, m_texts.trayMenuId);
+  m_tray.CreateFromResource(kTrayCallbackMessage, L"Kivoline", IDI_KIVO, m_texts.trayMenuId);
 
-  ::SendMessageA(Hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-  m_hSmallIcon.Reset(static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_KIVO),
+  ::SendMessageW(Hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+  m_hSmallIcon.Reset(static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_KIVO),
                                                      IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR)));
-  ::SendMessageA(Hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon.Get()));
+  ::SendMessageW(Hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon.Get()));
 
   ::CheckDlgButton(Hwnd(), IDC_INTELLIGENT, BST_CHECKED);
   m_nServerChoice = 0;
@@ -136,12 +133,10 @@ void CMainDlg::SetButtonSkins() {
 }
 
 void CMainDlg::SetButtonFace(CImageButton& button, const ButtonFaces& faces) {
-  const bool zh = Chinese();
-  const ButtonFace& face = zh ? faces.chinese : faces.english;
-  button.SetBitmaps(face.normal, face.hover, face.disabled);
-  // The template's texts are Chinese whatever the language, and the button
-  // never shows its text: it is for screen readers.
-  ::SetWindowTextA(button.Hwnd(), zh ? Gbk(face.text).c_str() : face.text);
+  const ButtonImages& images = faces.Of(m_textSet.Lang());
+  button.SetBitmaps(images.normal, images.hover, images.disabled);
+  // The button never shows its text: it is for screen readers.
+  ::SetWindowTextW(button.Hwnd(), m_textSet.Text(faces.textId).c_str());
 }
 
 void CMainDlg::OnDestroy() {
@@ -161,7 +156,7 @@ LRESULT CMainDlg::OnDpiChanged(WPARAM wp, LPARAM lp) {
   return 0;
 }
 
-void CMainDlg::SetStatus(const std::string& text) {
+void CMainDlg::SetStatus(const std::wstring& text) {
   SetItemText(IDC_STATUS, text);
   RepaintNow();
 }

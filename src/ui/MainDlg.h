@@ -29,15 +29,16 @@
 
 class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::vpn::ConnectionEvents {
  public:
-  explicit CMainDlg(HWND parent = nullptr);
+  // `texts` is the text set the program chose at start; it outlives the dialog.
+  explicit CMainDlg(const kivo::toolkit::TextSet& texts, HWND parent = nullptr);
 
   void SetRasLanguage(WORD langId) noexcept { m_connection.SetRasLanguage(langId); }
 
   // CTrayOwner
-  bool BuildStatusText(std::string& text) override;
+  bool BuildStatusText(std::wstring& text) override;
   // A wait for the network too: the tray's Disconnect ends it.
   bool IsConnected() const override { return m_connection.Held() || m_connection.WaitingForNetwork(); }
-  std::string GetShowWindowText() const override { return m_texts.showWindow; }
+  std::wstring GetShowWindowText() const override { return m_texts.showWindow; }
   HWND OwnerWindow() const override { return Hwnd(); }
 
  protected:
@@ -51,11 +52,10 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   // Posted by the background measurement pass (ServerMeasurement::StartRetry).
   static constexpr UINT kRetryResultMessage = WM_APP + 1;
 
-  bool Chinese() const noexcept { return m_language == kivo::toolkit::Language::Chinese; }
   void SetButtonSkins();
   // Images and window text of a skinned button, in the dialog's text set.
   void SetButtonFace(CImageButton& button, const ButtonFaces& faces);
-  void SetStatus(const std::string& text);
+  void SetStatus(const std::wstring& text);
   // A move to a monitor of another DPI (wParam the new DPI, lParam the
   // rectangle the system suggests).
   LRESULT OnDpiChanged(WPARAM wp, LPARAM lp);
@@ -88,7 +88,7 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   void ShowConnected() override;
   void ReportDialFailure(DWORD code) override;
   void ReportPhonebookFailure(kivo::vpn::PhonebookFailure failure) override;
-  void ReadCredentials(std::string& user, std::string& password) override;
+  void ReadCredentials(std::wstring& user, std::wstring& password) override;
   bool Ending() const override { return kivo::toolkit::Dialog::Ending(); }
 
   // Servers.
@@ -98,7 +98,7 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   // pass started for the servers that did not answer.
   void MeasureServers();
   LRESULT OnRetryResult(WPARAM wp, LPARAM lp);
-  void UpdateComboEntry(const std::string& address, const std::string& annotation);
+  void UpdateComboEntry(const std::string& address, const std::wstring& annotation);
   void OnDestroy();
   // Makes `group` (0 Intelligent, else an IspGroup) the server choice; the
   // list of the choice left shows its caption again.
@@ -110,8 +110,10 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   void OnGroupSelChange(int comboId);
   void OnIntelligent();
   void OnNetworkPerformance();
-  std::string GroupCaption(int group) const;
+  std::wstring GroupCaption(int group) const;
 
+  // The program's text set, chosen at start.
+  const kivo::toolkit::TextSet& m_textSet;
   CImageButton m_btnAbout;
   CImageButton m_btnNetPerf;
   CImageButton m_btnExit;
@@ -120,7 +122,6 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   CImageButton m_btnAccountRegister;
   CSystemTray m_tray;
   CInstanceWindow m_instanceWindow;
-  kivo::toolkit::Language m_language = kivo::toolkit::Language::English;
   MainTexts m_texts;
   int m_nServerChoice = 0;
   // The connection and what it works with: the system's dialler on the
@@ -131,7 +132,8 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   kivo::vpn::WindowClock m_clock;
   kivo::vpn::RouteCheck m_network;
   kivo::vpn::Connection m_connection;
-  kivo::toolkit::StringMap m_mapServerAddress;
+  // Server name in the dialog's text set to its address.
+  kivo::toolkit::OrderedMap<std::wstring, std::string> m_mapServerAddress;
   // Places the window and its controls at the display scale.
   CSkinLayout m_layout;
   CSkinPicture m_background;

@@ -15,12 +15,12 @@ using kivo::toolkit::ComboBox;
 
 void CMainDlg::FillServerCatalogue() {
   for (const auto& server : kivo::servers::ServerCatalogue()) {
-    m_mapServerAddress.SetAt(server.Name(m_language), server.address);
+    m_mapServerAddress.SetAt(server.Name(m_textSet), server.address);
   }
 }
 
-std::string CMainDlg::GroupCaption(int group) const {
-  return kivo::servers::GroupCaption(static_cast<kivo::servers::IspGroup>(group), m_language);
+std::wstring CMainDlg::GroupCaption(int group) const {
+  return m_textSet.Text(kivo::servers::GroupCaptionId(static_cast<kivo::servers::IspGroup>(group)));
 }
 
 std::string CMainDlg::GetDialTarget() {
@@ -30,7 +30,7 @@ std::string CMainDlg::GetDialTarget() {
   ComboBox combo(Item(comboId));
   const int sel = combo.CurSel();
   if (sel == CB_ERR) return {};
-  const std::string name = EntryName(combo.ItemText(sel));
+  const std::wstring name = EntryName(combo.ItemText(sel));
   std::string address;
   if (name.empty() || !m_mapServerAddress.Lookup(name, address)) return {};
   return address;
@@ -51,8 +51,8 @@ void CMainDlg::ChooseGroup(int group) {
 
 void CMainDlg::OnGroupDropDown(int comboId) {
   ComboBox combo(Item(comboId));
-  const std::string caption = GroupCaption(GroupOfCombo(comboId));
-  const int index = combo.FindIf([&](const std::string& text) { return text == caption; });
+  const std::wstring caption = GroupCaption(GroupOfCombo(comboId));
+  const int index = combo.FindIf([&](const std::wstring& text) { return text == caption; });
   if (index != CB_ERR) combo.DeleteString(index);
 }
 
@@ -78,18 +78,17 @@ void CMainDlg::OnGroupSelChange(int comboId) {
 void CMainDlg::OnIntelligent() { ChooseGroup(0); }
 
 void CMainDlg::OnNetworkPerformance() {
-  CNetPerfDlg dialog(Hwnd());
+  CNetPerfDlg dialog(m_textSet, Hwnd());
   dialog.SetCatalogue(m_mapServerAddress);
-  dialog.SetLanguage(m_language);
   if (dialog.DoModal() != IDOK) return;
 
-  const std::string name = dialog.GetChosenName();
+  const std::wstring name = dialog.GetChosenName();
   for (const auto& server : kivo::servers::ServerCatalogue()) {
-    if (name == server.Name(m_language)) ChooseGroup(static_cast<int>(server.group));
+    if (name == server.Name(m_textSet)) ChooseGroup(static_cast<int>(server.group));
   }
   const int comboId = ComboOfGroup(m_nServerChoice);
   if (comboId == 0) return;
   ComboBox combo(Item(comboId));
-  const int index = combo.FindIf([&](const std::string& text) { return EntryName(text) == name; });
+  const int index = combo.FindIf([&](const std::wstring& text) { return EntryName(text) == name; });
   if (index != CB_ERR) combo.SetCurSel(index);
 }

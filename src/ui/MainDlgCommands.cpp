@@ -6,6 +6,7 @@
 #include "ServiceEndpoints.h"
 #include "resource.h"
 #include "toolkit/Gdi.h"
+#include "toolkit/Strings.h"
 #include "ui/AboutDlg.h"
 #include "ui/MainDlg.h"
 
@@ -27,7 +28,7 @@ void CMainDlg::OnSysCommand(UINT id, LPARAM) {
 void CMainDlg::OnPaint() {
   if (::IsIconic(Hwnd())) {
     kivo::toolkit::PaintDc dc(Hwnd());
-    ::SendMessageA(Hwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.Get()), 0);
+    ::SendMessageW(Hwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.Get()), 0);
     RECT rc{};
     ::GetClientRect(Hwnd(), &rc);
     int x = (rc.right - rc.left - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
@@ -46,7 +47,7 @@ HICON CMainDlg::OnQueryDragIcon() { return m_hIcon; }
 void CMainDlg::OnLButtonDown(UINT, POINT pt) {
   SetMsgHandled(false);  // the default processing runs as well
   // Grabbing the background moves the caption-less window.
-  ::PostMessageA(Hwnd(), WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(pt.x, pt.y));
+  ::PostMessageW(Hwnd(), WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(pt.x, pt.y));
 }
 
 HBRUSH CMainDlg::OnCtlColor(HDC dc, HWND control, UINT) {
@@ -68,9 +69,9 @@ BOOL CMainDlg::OnCopyData(HWND, COPYDATASTRUCT*) {
 }
 
 void CMainDlg::OnAccountPage(int buttonId) {
-  const char* page =
-      buttonId == IDC_ACCOUNT_REGISTER ? kivo::endpoints::kRegisterUrl : kivo::endpoints::kStatusUrl;
-  ::ShellExecuteA(nullptr, "open", page, nullptr, nullptr, SW_SHOWMAXIMIZED);
+  const std::wstring page = kivo::toolkit::WidenAscii(
+      buttonId == IDC_ACCOUNT_REGISTER ? kivo::endpoints::kRegisterUrl : kivo::endpoints::kStatusUrl);
+  ::ShellExecuteW(nullptr, L"open", page.c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED);
 }
 
 bool CMainDlg::PreTranslateMessage(MSG& msg) {

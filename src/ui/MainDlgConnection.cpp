@@ -11,7 +11,7 @@
 
 void CMainDlg::UpdateConnectButton() {
   const bool filled =
-      ::GetWindowTextLengthA(Item(IDC_USER)) > 0 && ::GetWindowTextLengthA(Item(IDC_PASSWORD)) > 0;
+      ::GetWindowTextLengthW(Item(IDC_USER)) > 0 && ::GetWindowTextLengthW(Item(IDC_PASSWORD)) > 0;
   EnableItem(IDOK, filled);
 }
 
@@ -59,13 +59,13 @@ LRESULT CMainDlg::OnPowerBroadcast(WPARAM event, LPARAM) {
   return TRUE;
 }
 
-bool CMainDlg::BuildStatusText(std::string& text) {
+bool CMainDlg::BuildStatusText(std::wstring& text) {
   return m_connection.StatusText(m_texts.trayTipFormat, text);
 }
 
 // --- Connection events ------------------------------------------------------
 
-void CMainDlg::ShowStatus(UINT textId) { SetStatus(kivo::toolkit::LoadResString(textId)); }
+void CMainDlg::ShowStatus(UINT textId) { SetStatus(m_textSet.Text(textId)); }
 
 void CMainDlg::SetExitFace(kivo::vpn::ExitFace face) {
   SetButtonFace(m_btnExit, face == kivo::vpn::ExitFace::Exit ? kExitFaces : kDisconnectFaces);
@@ -85,20 +85,19 @@ void CMainDlg::ShowConnected() {
 }
 
 void CMainDlg::ReportDialFailure(DWORD code) {
-  const std::string text =
-      kivo::vpn::FormatDialFailure(code, m_texts.errUnknownRas, m_texts.errCodeFormat, m_language);
-  ::MessageBoxA(Hwnd(), text.c_str(), m_texts.dialFailed.c_str(), MB_OK | MB_ICONERROR);
+  const std::wstring text = kivo::vpn::FormatDialFailure(code, m_textSet);
+  ::MessageBoxW(Hwnd(), text.c_str(), m_texts.dialFailed.c_str(), MB_OK | MB_ICONERROR);
 }
 
 void CMainDlg::ReportPhonebookFailure(kivo::vpn::PhonebookFailure failure) {
   using kivo::vpn::PhonebookFailure;
-  const std::string& text = failure == PhonebookFailure::Test   ? m_texts.errTestPhonebook
+  const std::wstring& text = failure == PhonebookFailure::Test   ? m_texts.errTestPhonebook
                             : failure == PhonebookFailure::Open ? m_texts.errOpenPhonebook
                                                                 : m_texts.errSetPhonebook;
-  ::MessageBoxA(Hwnd(), text.c_str(), kivo::toolkit::Application::Title().c_str(), MB_OK);
+  ::MessageBoxW(Hwnd(), text.c_str(), kivo::toolkit::Application::Title().c_str(), MB_OK);
 }
 
-void CMainDlg::ReadCredentials(std::string& user, std::string& password) {
+void CMainDlg::ReadCredentials(std::wstring& user, std::wstring& password) {
   user = ItemText(IDC_USER);
   kivo::toolkit::ReadSecretText(Item(IDC_PASSWORD), password);
 }

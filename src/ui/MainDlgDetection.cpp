@@ -22,7 +22,7 @@ void CMainDlg::MeasureServers() {
   for (size_t i = 0; i < catalogue.size(); ++i) {
     const kivo::servers::Measured& result = results[i];
     ComboBox combo(Item(ComboOfGroup(static_cast<int>(catalogue[i].group))));
-    combo.AddString(catalogue[i].Name(m_language) +
+    combo.AddString(catalogue[i].Name(m_textSet) +
                     (result.answered ? DelayAnnotation(result.roundTripMs) : m_texts.failSuffix));
     if (!result.answered) unanswered.push_back(addresses[i]);
   }
@@ -35,12 +35,12 @@ LRESULT CMainDlg::OnRetryResult(WPARAM index, LPARAM roundTrip) {
   return 0;
 }
 
-void CMainDlg::UpdateComboEntry(const std::string& address, const std::string& annotation) {
+void CMainDlg::UpdateComboEntry(const std::string& address, const std::wstring& annotation) {
   for (const GroupCombo& group : kGroupCombos) {
     ComboBox combo(Item(group.comboId));
     const int count = combo.Count();
     for (int k = 0; k < count; ++k) {
-      const std::string name = EntryName(combo.ItemText(k));
+      const std::wstring name = EntryName(combo.ItemText(k));
       if (name.empty()) continue;
       std::string entryAddress;
       if (m_mapServerAddress.Lookup(name, entryAddress) && entryAddress == address) {

@@ -1,4 +1,4 @@
-// The main window's texts in one text set, loaded once when it initialises.
+// The main window's texts in its text set, loaded once when it initialises.
 #pragma once
 
 #include <windows.h>
@@ -11,16 +11,16 @@
 
 struct MainTexts {
   // Message boxes and the status line.
-  std::string errUnknownRas, errCodeFormat, dialFailed, errSetPhonebook, errTestPhonebook, errOpenPhonebook;
+  std::wstring errUnknownRas, errCodeFormat, dialFailed, errSetPhonebook, errTestPhonebook, errOpenPhonebook;
   // The annotation of a server that did not answer.
-  std::string failSuffix;
+  std::wstring failSuffix;
   // The tray: the statistics tip's format, balloons and the menu's Show item.
-  std::string trayTipFormat, connected, alreadyRunning, showWindow;
+  std::wstring trayTipFormat, connected, alreadyRunning, showWindow;
   // The dialog's labels, the Intelligent radio button and the maker's
   // address, each with its control's id.
-  std::vector<std::pair<int, std::string>> controls;
+  std::vector<std::pair<int, std::wstring>> controls;
   UINT trayMenuId = 0;
   UINT aboutBoxId = 0;
 
-  static MainTexts Load(kivo::toolkit::Language language);
+  static MainTexts Load(const kivo::toolkit::TextSet& texts);
 };

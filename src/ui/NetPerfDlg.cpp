@@ -14,7 +14,6 @@
 
 using kivo::servers::CIcmpPinger;
 using kivo::servers::FormatPerformanceValue;
-using kivo::toolkit::Gbk;
 
 namespace {
 
@@ -39,7 +38,7 @@ struct RowFigures {
 void PostRowFigures(HWND dialog, const RowFigures& figures) {
   const auto wp = static_cast<WPARAM>((figures.row & 0xFFFF) | (figures.percent << 16));
   const auto lp = static_cast<LPARAM>(std::bit_cast<std::uint32_t>(figures.averageMs));
-  ::PostMessageA(dialog, kRowMeasuredMessage, wp, lp);
+  ::PostMessageW(dialog, kRowMeasuredMessage, wp, lp);
 }
 
 RowFigures ReadRowFigures(WPARAM wp, LPARAM lp) {
@@ -60,7 +59,8 @@ const kivo::toolkit::MessageMap<CNetPerfDlg>& CNetPerfDlg::GetMessageMap() {
   return map;
 }
 
-CNetPerfDlg::CNetPerfDlg(HWND parent) : CScaledDialog(IDD_NETPERF, parent) {}
+CNetPerfDlg::CNetPerfDlg(const kivo::toolkit::TextSet& texts, HWND parent)
+    : CScaledDialog(IDD_NETPERF, parent), m_textSet(texts) {}
 
 CNetPerfDlg::~CNetPerfDlg() {
   // The dialog refuses to end while testing; this covers a dialog whose
@@ -70,32 +70,30 @@ CNetPerfDlg::~CNetPerfDlg() {
   m_testThread.Join();
 }
 
-void CNetPerfDlg::SetCatalogue(const kivo::toolkit::StringMap& catalogue) {
+void CNetPerfDlg::SetCatalogue(const kivo::toolkit::OrderedMap<std::wstring, std::string>& catalogue) {
   for (const auto& [name, address] : catalogue) m_mapServerAddress.SetAt(name, address);
 }
 
 void CNetPerfDlg::LoadTexts() {
-  const bool english = !ShowsChinese();
-  m_strTitle = english ? "Velmar network performance" : Gbk("Velmar网络性能");
-  m_strHint = english ? "All network list, please select the suitable network connection"
-                      : Gbk("所有网络列表,请选择合适的网络连接(推荐使用综合值小的网络)");
-  m_strTestAgain = english ? "Test Again" : Gbk("重新测试");
-  m_strStopTest = english ? "Stop Test" : Gbk("停止测试");
-  m_strUseSelect = english ? "Use select" : Gbk("使用所选");
-  m_strCancel = english ? "Cancel" : Gbk("返 回");
-  m_strNoSelection = english ? "No selected network, please select!" : Gbk("没有选择网络,请选择!");
-  m_strColName = english ? "Network Name" : Gbk("网络名称");
-  m_strColDelay = english ? "Network Delay(ms)" : Gbk("网络延时(ms)");
-  m_strColStatus = english ? "Network Status(%)" : Gbk("网络状态(%)");
-  m_strColValue = english ? "Performance Value" : Gbk("综合值");
+  m_strTitle = m_textSet.Text(IDS_NETPERF_TITLE);
+  m_strHint = m_textSet.Text(IDS_NETPERF_HINT);
+  m_strTestAgain = m_textSet.Text(IDS_NETPERF_TEST_AGAIN);
+  m_strStopTest = m_textSet.Text(IDS_NETPERF_STOP_TEST);
+  m_strUseSelect = m_textSet.Text(IDS_NETPERF_USE_SELECT);
+  m_strCancel = m_textSet.Text(IDS_NETPERF_CANCEL);
+  m_strNoSelection = m_textSet.Text(IDS_NETPERF_NO_SELECTION);
+  m_strColName = m_textSet.Text(IDS_NETPERF_COL_NAME);
+  m_strColDelay = m_textSet.Text(IDS_NETPERF_COL_DELAY);
+  m_strColStatus = m_textSet.Text(IDS_NETPERF_COL_STATUS);
+  m_strColValue = m_textSet.Text(IDS_NETPERF_COL_VALUE);
 }
 
 BOOL CNetPerfDlg::OnInitDialog() {
   CScaledDialog::OnInitDialog();
   LoadTexts();
-  ::SetWindowTextA(Hwnd(), m_strTitle.c_str());
+  ::SetWindowTextW(Hwnd(), m_strTitle.c_str());
   // The hint is the dialog's only static text (id -1).
-  ::SetWindowTextA(::FindWindowExA(Hwnd(), nullptr, "Static", nullptr), m_strHint.c_str());
+  ::SetWindowTextW(::FindWindowExW(Hwnd(), nullptr, L"Static", nullptr), m_strHint.c_str());
   SetItemText(IDC_TEST_AGAIN, m_strTestAgain);
   SetItemText(IDC_STOP_TEST, m_strStopTest);
   SetItemText(IDOK, m_strUseSelect);
@@ -112,7 +110,7 @@ BOOL CNetPerfDlg::OnInitDialog() {
   for (const auto& [name, address] : m_mapServerAddress) {
     int index = list.InsertItem(row++, name);
     list.SetItemText(index, 0, name);
-    for (int column = 1; column <= 3; ++column) list.SetItemText(index, column, "");
+    for (int column = 1; column <= 3; ++column) list.SetItemText(index, column, L"");
   }
   StartTest();
   return TRUE;
@@ -122,7 +120,7 @@ void CNetPerfDlg::OnScaleChanged() {
   // Before the columns exist (the first layout) there is nothing to do.
   HWND list = Item(IDC_SERVER_LIST);
   for (int column = 0; column < 4; ++column) {
-    ::SendMessageA(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column),
+    ::SendMessageW(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column),
                    MAKELPARAM(Scale().Scale(kColumnWidths[column]), 0));
   }
 }
@@ -167,17 +165,17 @@ void CNetPerfDlg::RunTest(const std::vector<std::string>& addresses, HWND dialog
     }
     PostRowFigures(dialog, figures);
   }
-  ::PostMessageA(dialog, kTestEndedMessage, 0, 0);
+  ::PostMessageW(dialog, kTestEndedMessage, 0, 0);
 }
 
 LRESULT CNetPerfDlg::OnRowMeasured(WPARAM wp, LPARAM lp) {
   const RowFigures figures = ReadRowFigures(wp, lp);
   kivo::toolkit::ListView list(Item(IDC_SERVER_LIST));
   if (figures.row >= list.Count()) return 0;
-  const std::string delay =
-      figures.percent == 0 ? "N/A" : kivo::toolkit::Format("%.2f", static_cast<double>(figures.averageMs));
+  const std::wstring delay =
+      figures.percent == 0 ? L"N/A" : kivo::toolkit::Format(L"%.2f", static_cast<double>(figures.averageMs));
   list.SetItemText(figures.row, 1, delay);
-  list.SetItemText(figures.row, 2, kivo::toolkit::Format("%d", figures.percent));
+  list.SetItemText(figures.row, 2, kivo::toolkit::Format(L"%d", figures.percent));
   list.SetItemText(figures.row, 3, FormatPerformanceValue(figures.averageMs, figures.percent));
   return 0;
 }
@@ -193,7 +191,7 @@ void CNetPerfDlg::OnTestAgain() {
   kivo::toolkit::ListView list(Item(IDC_SERVER_LIST));
   const int count = list.Count();
   for (int i = 0; i < count; ++i) {
-    for (int column = 1; column <= 3; ++column) list.SetItemText(i, column, "");
+    for (int column = 1; column <= 3; ++column) list.SetItemText(i, column, L"");
   }
   StartTest();
 }
@@ -205,7 +203,7 @@ void CNetPerfDlg::OnOK() {
   kivo::toolkit::ListView list(Item(IDC_SERVER_LIST));
   const int selected = list.SelectedItem();
   if (selected < 0) {
-    ::MessageBoxA(Hwnd(), m_strNoSelection.c_str(), kivo::toolkit::Application::Title().c_str(), MB_OK);
+    ::MessageBoxW(Hwnd(), m_strNoSelection.c_str(), kivo::toolkit::Application::Title().c_str(), MB_OK);
     return;
   }
   m_strChosenName = list.ItemText(selected, 0);

@@ -21,14 +21,13 @@
 
 class CNetPerfDlg : public CScaledDialog {
  public:
-  explicit CNetPerfDlg(HWND parent);
+  // `texts`, the main window's text set, outlives the dialog.
+  CNetPerfDlg(const kivo::toolkit::TextSet& texts, HWND parent);
   ~CNetPerfDlg() override;
 
-  void SetCatalogue(const kivo::toolkit::StringMap& catalogue);
-  // The main window's text set.
-  void SetLanguage(kivo::toolkit::Language language) noexcept { m_language = language; }
-  bool ShowsChinese() const noexcept { return m_language == kivo::toolkit::Language::Chinese; }
-  std::string GetChosenName() const { return m_strChosenName; }
+  // Server names, in the rows' order, and their addresses.
+  void SetCatalogue(const kivo::toolkit::OrderedMap<std::wstring, std::string>& catalogue);
+  std::wstring GetChosenName() const { return m_strChosenName; }
 
  protected:
   BOOL OnInitDialog() override;
@@ -50,10 +49,10 @@ class CNetPerfDlg : public CScaledDialog {
   LRESULT OnTestEnded(WPARAM, LPARAM);
   void SetButtonsTesting(bool testing);
 
-  std::string m_strChosenName;
-  kivo::toolkit::StringMap m_mapServerAddress;
-  kivo::toolkit::Language m_language = kivo::toolkit::Language::English;
-  std::string m_strTitle, m_strHint, m_strTestAgain, m_strStopTest, m_strUseSelect, m_strCancel,
+  const kivo::toolkit::TextSet& m_textSet;
+  std::wstring m_strChosenName;
+  kivo::toolkit::OrderedMap<std::wstring, std::string> m_mapServerAddress;
+  std::wstring m_strTitle, m_strHint, m_strTestAgain, m_strStopTest, m_strUseSelect, m_strCancel,
       m_strNoSelection, m_strColName, m_strColDelay, m_strColStatus, m_strColValue;
   // Testing from before the thread starts until this thread has carried out
   // the test thread's last message.

@@ -5,7 +5,7 @@
 #include "toolkit/Handle.h"
 
 namespace {
-constexpr const char* kPngType = "PNG";
+constexpr const wchar_t* kPngType = L"PNG";
 }  // namespace
 
 UINT SkinArtResourceId(UINT id, UINT artDpi) noexcept {
@@ -15,11 +15,11 @@ UINT SkinArtResourceId(UINT id, UINT artDpi) noexcept {
 }
 
 HBITMAP LoadSkinBitmap(UINT id, kivo::toolkit::DpiScale scale) {
-  HMODULE module = ::GetModuleHandleA(nullptr);
+  HMODULE module = ::GetModuleHandleW(nullptr);
   const UINT artDpi = scale.ArtDpi();
   kivo::toolkit::UniqueBitmap drawn(
       artDpi == kivo::toolkit::DpiScale::kBase
-          ? ::LoadBitmapA(module, MAKEINTRESOURCEA(id))
+          ? ::LoadBitmapW(module, MAKEINTRESOURCEW(id))
           : kivo::toolkit::LoadPngResource(module, SkinArtResourceId(id, artDpi), kPngType));
   if (!drawn || scale.Dpi() == artDpi) return drawn.Release();
   const SIZE base = kivo::toolkit::BitmapResourceSize(module, id);

@@ -9,7 +9,7 @@ using kivo::toolkit::DpiScale;
 
 namespace {
 
-constexpr const char* kDpiProperty = "Kivo.SkinDpi";
+constexpr const wchar_t* kDpiProperty = L"Kivo.SkinDpi";
 // The skin's dialog base units (pixels per 4 horizontal and 8 vertical units).
 constexpr int kBaseUnitX = 6;
 constexpr int kBaseUnitY = 13;
@@ -27,13 +27,13 @@ FontFacts MeasureFont(HFONT font) {
   HDC screen = ::GetDC(nullptr);
   if (screen == nullptr) return facts;
   HGDIOBJ old = ::SelectObject(screen, font);
-  TEXTMETRICA metrics{};
-  if (::GetTextMetricsA(screen, &metrics)) {
+  TEXTMETRICW metrics{};
+  if (::GetTextMetricsW(screen, &metrics)) {
     facts.outline = (metrics.tmPitchAndFamily & (TMPF_TRUETYPE | TMPF_VECTOR)) != 0;
   }
-  constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  constexpr wchar_t kLetters[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
   SIZE extent{};
-  if (::GetTextExtentPoint32A(screen, kLetters, 52, &extent)) facts.baseUnitX = (extent.cx / 26 + 1) / 2;
+  if (::GetTextExtentPoint32W(screen, kLetters, 52, &extent)) facts.baseUnitX = (extent.cx / 26 + 1) / 2;
   ::SelectObject(screen, old);
   ::ReleaseDC(nullptr, screen);
   return facts;
@@ -41,14 +41,14 @@ FontFacts MeasureFont(HFONT font) {
 
 SIZE PictureSize(HBITMAP picture) {
   BITMAP info{};
-  ::GetObjectA(picture, sizeof(info), &info);
+  ::GetObjectW(picture, sizeof(info), &info);
   return SIZE{info.bmWidth, info.bmHeight};
 }
 
 }  // namespace
 
 CSkinLayout::~CSkinLayout() {
-  if (dialog_ != nullptr && ::IsWindow(dialog_)) ::RemovePropA(dialog_, kDpiProperty);
+  if (dialog_ != nullptr && ::IsWindow(dialog_)) ::RemovePropW(dialog_, kDpiProperty);
 }
 
 RECT CSkinLayout::BaseRect(const RECT& units) noexcept {
@@ -62,7 +62,7 @@ RECT CSkinLayout::BaseRect(const RECT& units) noexcept {
 bool CSkinLayout::Apply(HWND dialog, UINT templateId, UINT dpi, const RECT* suggested) {
   kivo::toolkit::DialogTemplateLayout layout;
   if (dialog == nullptr ||
-      !kivo::toolkit::ReadDialogTemplate(::GetModuleHandleA(nullptr), templateId, layout)) {
+      !kivo::toolkit::ReadDialogTemplate(::GetModuleHandleW(nullptr), templateId, layout)) {
     return false;
   }
   // The controls in template order, which is the order the dialog manager
@@ -78,12 +78,12 @@ bool CSkinLayout::Apply(HWND dialog, UINT templateId, UINT dpi, const RECT* sugg
   if (dialog_ != dialog) kivo::toolkit::LeaveDpiChangesToProgram(dialog);
   dialog_ = dialog;
   scale_ = DpiScale(dpi);
-  ::SetPropA(dialog, kDpiProperty, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(scale_.Dpi())));
+  ::SetPropW(dialog, kDpiProperty, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(scale_.Dpi())));
 
   // The window around the scaled client area.
   RECT client = scale_.Scale(BaseRect(RECT{0, 0, layout.units.cx, layout.units.cy}));
-  const auto style = static_cast<DWORD>(::GetWindowLongPtrA(dialog, GWL_STYLE));
-  const auto exStyle = static_cast<DWORD>(::GetWindowLongPtrA(dialog, GWL_EXSTYLE));
+  const auto style = static_cast<DWORD>(::GetWindowLongPtrW(dialog, GWL_STYLE));
+  const auto exStyle = static_cast<DWORD>(::GetWindowLongPtrW(dialog, GWL_EXSTYLE));
   RECT frame = client;
   kivo::toolkit::AdjustWindowRectForDpi(frame, style & ~WS_VISIBLE, exStyle, scale_.Dpi());
   constexpr UINT kMove = SWP_NOZORDER | SWP_NOACTIVATE;
@@ -107,7 +107,7 @@ bool CSkinLayout::Apply(HWND dialog, UINT templateId, UINT dpi, const RECT* sugg
     images.push_back(layout.items[i].imageId);
   }
   SetPictures(dialog, controls, images);
-  for (HWND control : controls) ::SendMessageA(control, WM_DPICHANGED_AFTERPARENT, 0, 0);
+  for (HWND control : controls) ::SendMessageW(control, WM_DPICHANGED_AFTERPARENT, 0, 0);
   ::InvalidateRect(dialog, nullptr, TRUE);
   return true;
 }
@@ -118,17 +118,17 @@ void CSkinLayout::SetFonts(HWND dialog, int pointSize) {
   // Beyond 100% it must be drawn from outlines at that very size: a bitmap
   // face ("MS Sans Serif") comes in a few sizes only and would leave the
   // texts too small, so the system's dialog outline face replaces it.
-  HFONT templateFont = reinterpret_cast<HFONT>(::SendMessageA(dialog, WM_GETFONT, 0, 0));
+  HFONT templateFont = reinterpret_cast<HFONT>(::SendMessageW(dialog, WM_GETFONT, 0, 0));
   decltype(font_) scaled;
-  LOGFONTA face{};
-  if (templateFont != nullptr && pointSize != 0 && ::GetObjectA(templateFont, sizeof(face), &face) != 0) {
+  LOGFONTW face{};
+  if (templateFont != nullptr && pointSize != 0 && ::GetObjectW(templateFont, sizeof(face), &face) != 0) {
     face.lfHeight = -::MulDiv(pointSize, static_cast<int>(scale_.Dpi()), 72);
     face.lfWidth = 0;
-    scaled.Reset(::CreateFontIndirectA(&face));
+    scaled.Reset(::CreateFontIndirectW(&face));
     FontFacts facts = scaled ? MeasureFont(scaled.Get()) : FontFacts{};
     if (scaled && !facts.outline && !scale_.IsBase()) {
-      ::lstrcpynA(face.lfFaceName, "MS Shell Dlg 2", LF_FACESIZE);
-      scaled.Reset(::CreateFontIndirectA(&face));
+      ::lstrcpynW(face.lfFaceName, L"MS Shell Dlg 2", LF_FACESIZE);
+      scaled.Reset(::CreateFontIndirectW(&face));
       facts = scaled ? MeasureFont(scaled.Get()) : FontFacts{};
     }
     // The controls are as wide as the skin's units make them: a face whose
@@ -136,14 +136,14 @@ void CSkinLayout::SetFonts(HWND dialog, int pointSize) {
     const int unit = scale_.Scale(kBaseUnitX);
     if (scaled && facts.baseUnitX > unit) {
       face.lfHeight = ::MulDiv(face.lfHeight, unit, facts.baseUnitX);
-      scaled.Reset(::CreateFontIndirectA(&face));
+      scaled.Reset(::CreateFontIndirectW(&face));
     }
   }
   HFONT font = scaled ? scaled.Get() : templateFont;
   if (font == nullptr) return;
   for (HWND child = ::GetWindow(dialog, GW_CHILD); child != nullptr;
        child = ::GetWindow(child, GW_HWNDNEXT)) {
-    ::SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   }
   font_ = std::move(scaled);  // the previous scaled font is no longer in use
 }
@@ -155,7 +155,7 @@ void CSkinLayout::SetPictures(HWND, const std::vector<HWND>& controls, const std
     kivo::toolkit::UniqueBitmap picture(LoadSkinBitmap(images[i], scale_));
     if (!picture) continue;
     auto previous = reinterpret_cast<HBITMAP>(
-        ::SendMessageA(controls[i], STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture.Get())));
+        ::SendMessageW(controls[i], STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture.Get())));
     bool ours = false;
     for (const auto& held : pictures_) ours = ours || held.Get() == previous;
     // The picture the control loaded from the template is handed back to us.
@@ -179,6 +179,6 @@ void CSkinLayout::SetPictures(HWND, const std::vector<HWND>& controls, const std
 UINT CSkinLayout::DpiOf(HWND window) {
   HWND root = ::GetAncestor(window, GA_ROOT);
   const auto dpi = static_cast<UINT>(
-      reinterpret_cast<UINT_PTR>(::GetPropA(root != nullptr ? root : window, kDpiProperty)));
+      reinterpret_cast<UINT_PTR>(::GetPropW(root != nullptr ? root : window, kDpiProperty)));
   return dpi != 0 ? dpi : kivo::toolkit::DpiOfWindow(window);
 }

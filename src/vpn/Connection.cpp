@@ -135,7 +135,7 @@ void Connection::OnNotice(const DialNotice& notice, DWORD error) {
   // start the check or hang up the dial now held.
   if (handle_ == nullptr || !dials_.IsCurrent(notice)) return;
 
-  events_.ShowStatus(StateTextId(notice.state, chinese_));
+  events_.ShowStatus(StateTextId(notice.state));
 
   if (error != 0) {
     if (!redialRunning_) events_.ReportDialFailure(error);
@@ -155,7 +155,7 @@ void Connection::OnNotice(const DialNotice& notice, DWORD error) {
 
   if ((notice.state & RASCS_DONE) != 0) {
     events_.SetExitFace(ExitFace::Disconnect);
-    std::string address;
+    std::wstring address;
     if (library_.ProjectedAddress(handle_, address)) ipAddress_ = address;
     library_.DeleteEntryIfPresent();
     events_.ShowConnected();
@@ -317,7 +317,7 @@ void Connection::WaitForNetwork() {
   // The link is still wanted: Disconnect ends the wait.
   events_.SetExitFace(ExitFace::Disconnect);
   events_.EnableInputs(false);
-  events_.ShowStatus(TextId(kWaitingTextId));
+  events_.ShowStatus(kWaitingTextId);
 }
 
 void Connection::StopNetworkWait() {
@@ -347,11 +347,11 @@ void Connection::GiveUpWaiting() {
   events_.ReportDialFailure(kNoNetworkError);
 }
 
-void Connection::ShowIdle() { events_.ShowStatus(TextId(kIdleTextId)); }
+void Connection::ShowIdle() { events_.ShowStatus(kIdleTextId); }
 
-bool Connection::StatusText(const std::string& format, std::string& text) {
+bool Connection::StatusText(const std::wstring& format, std::wstring& text) {
   if (networkWait_) {
-    text = toolkit::LoadResString(TextId(kWaitingTextId));
+    text = texts_.Text(kWaitingTextId);
     return true;
   }
   if (handle_ == nullptr) return false;

@@ -60,7 +60,7 @@ class ConnectionEvents {
   virtual void ReportDialFailure(DWORD code) = 0;
   virtual void ReportPhonebookFailure(PhonebookFailure failure) = 0;
   // The credentials as typed; the password into `password` only.
-  virtual void ReadCredentials(std::string& user, std::string& password) = 0;
+  virtual void ReadCredentials(std::wstring& user, std::wstring& password) = 0;
   // The window is going: nothing may dial any more.
   virtual bool Ending() const = 0;
 };
@@ -78,20 +78,19 @@ class Connection {
   // What the box says when the network did not come back in time: the VPN
   // server could not be reached.
   static constexpr DWORD kNoNetworkError = ERROR_AUTOMATIC_VPN_FAILED;
-  // The idle and the network-wait texts (English ids; the Chinese ones
-  // follow the pair rule).
-  static constexpr UINT kIdleTextId = IDS_IDLE_EN;
-  static constexpr UINT kWaitingTextId = IDS_WAITING_NETWORK_EN;
+  // The idle and the network-wait texts.
+  static constexpr UINT kIdleTextId = IDS_IDLE;
+  static constexpr UINT kWaitingTextId = IDS_WAITING_NETWORK;
 
-  Connection(DialLibrary& library, ConnectionClock& clock, NetworkCheck& network,
-             ConnectionEvents& events) noexcept
-      : library_(library), clock_(clock), network_(network), events_(events) {}
+  // `texts`, the program's text set, outlives the connection.
+  Connection(DialLibrary& library, ConnectionClock& clock, NetworkCheck& network, ConnectionEvents& events,
+             const toolkit::TextSet& texts) noexcept
+      : library_(library), clock_(clock), network_(network), events_(events), texts_(texts) {}
   // A dial still held is hung up, the entry removed and the password wiped.
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  void SetChinese(bool chinese) noexcept { chinese_ = chinese; }
   void SetRasLanguage(WORD rasLangId) noexcept { rasLangId_ = rasLangId; }
 
   State Current() const noexcept;
@@ -117,7 +116,7 @@ class Connection {
   void EndSession();
   // The tray's statistics text from `format`, or the text of the wait for
   // the network; false without either.
-  bool StatusText(const std::string& format, std::string& text);
+  bool StatusText(const std::wstring& format, std::wstring& text);
 
  private:
   enum class EntryMode { Connect, Redial };
@@ -148,16 +147,12 @@ class Connection {
   // kNetworkWaitMs without one the series ends with a box.
   void CheckNetwork();
   void ShowIdle();
-  UINT TextId(UINT englishId) const noexcept {
-    return toolkit::PairedTextId(englishId,
-                                 chinese_ ? toolkit::Language::Chinese : toolkit::Language::English);
-  }
 
   DialLibrary& library_;
   ConnectionClock& clock_;
   NetworkCheck& network_;
   ConnectionEvents& events_;
-  bool chinese_ = false;
+  const toolkit::TextSet& texts_;
   WORD rasLangId_ = 0;
   HRASCONN handle_ = nullptr;
   // Tells the notices of the dial held in handle_ from late ones.
@@ -171,9 +166,9 @@ class Connection {
   bool wantedAtWake_ = false;
   int retryCount_ = 0;
   std::string server_;
-  std::string user_;
-  std::string password_;
-  std::string ipAddress_;
+  std::wstring user_;
+  std::wstring password_;
+  std::wstring ipAddress_;
 };
 
 }  // namespace kivo::vpn

@@ -37,11 +37,11 @@ bool WindowClock::StartTimer(Timer timer, UINT periodMs) {
 
 void WindowClock::StopTimer(Timer timer) { ::KillTimer(window_, IdOf(timer)); }
 
-void WindowClock::PostRedial() { ::PostMessageA(window_, kRedialMessage, 0, 0); }
+void WindowClock::PostRedial() { ::PostMessageW(window_, kRedialMessage, 0, 0); }
 
 void WindowClock::DiscardPostedRedials() {
   MSG pending;
-  while (::PeekMessageA(&pending, window_, kRedialMessage, kRedialMessage, PM_REMOVE)) {
+  while (::PeekMessageW(&pending, window_, kRedialMessage, kRedialMessage, PM_REMOVE)) {
   }
 }
 

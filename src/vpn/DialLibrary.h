@@ -32,14 +32,14 @@ class DialLibrary {
   // Starts the asynchronous dial of the entry, whose notices name `slot`.
   // 0 when it started; otherwise the error, and `handle` holds whatever the
   // system stored in it.
-  virtual DWORD Dial(const std::string& user, const std::string& password, unsigned slot,
+  virtual DWORD Dial(const std::wstring& user, const std::wstring& password, unsigned slot,
                      HRASCONN& handle) = 0;
   // Starts the hang-up; the result is of no use.
   virtual void HangUp(HRASCONN handle) = 0;
-  // RasGetConnectStatusA: its result, and the state when that is 0.
+  // RasGetConnectStatusW: its result, and the state when that is 0.
   virtual DWORD ConnectStatus(HRASCONN handle, DWORD& state) = 0;
   // The client's address on the link; false when the system has none.
-  virtual bool ProjectedAddress(HRASCONN handle, std::string& address) = 0;
+  virtual bool ProjectedAddress(HRASCONN handle, std::wstring& address) = 0;
   virtual bool Statistics(HRASCONN handle, LinkStatistics& statistics) = 0;
 };
 

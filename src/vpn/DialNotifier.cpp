@@ -13,7 +13,7 @@ template <unsigned Slot>
 DWORD WINAPI Notify(ULONG_PTR callbackId, DWORD, HRASCONN, UINT, RASCONNSTATE state, DWORD error, DWORD) {
   // A null window would post to this thread's own queue, which nobody reads.
   if (HWND window = reinterpret_cast<HWND>(callbackId)) {
-    ::PostMessageA(window, kDialEventMessage, PackDialNotice(static_cast<DWORD>(state), Slot),
+    ::PostMessageW(window, kDialEventMessage, PackDialNotice(static_cast<DWORD>(state), Slot),
                    static_cast<LPARAM>(error));
   }
   return 1;  // keep reporting

@@ -10,21 +10,20 @@
 
 namespace kivo::vpn {
 
-// String-table id of a dial state's text: 100 to 123 Chinese, 124 to 147
-// English; 1 (no text) for a state without one.
-UINT StateTextId(DWORD state, bool chinese) noexcept;
+// String-table id of a dial state's text (IDS_STATE_FIRST and the 23 after
+// it); 1 (no text) for a state without one.
+UINT StateTextId(DWORD state) noexcept;
 
 // The system's text for a RAS error code (or `unknownText` when it has
 // none), followed directly by `codeFormat` formatted with the code.
-std::string FormatDialError(DWORD code, const std::string& unknownText, const std::string& codeFormat);
+std::wstring FormatDialError(DWORD code, const std::wstring& unknownText, const std::wstring& codeFormat);
 
-// The failure box's text: FormatDialError, and for the errors users meet
-// most a line on what to do, in `language`.
-std::string FormatDialFailure(DWORD code, const std::string& unknownText, const std::string& codeFormat,
-                              toolkit::Language language);
+// The failure box's text in the set `texts`: FormatDialError, and for the
+// errors users meet most a line on what to do.
+std::wstring FormatDialFailure(DWORD code, const toolkit::TextSet& texts);
 
-// The tray's statistics text from the format of the chosen language.
-std::string FormatStatusText(const std::string& format, DWORD bitsPerSecond, DWORD bytesSent,
-                             DWORD bytesReceived, const std::string& ipAddress);
+// The tray's statistics text from the format of the chosen set.
+std::wstring FormatStatusText(const std::wstring& format, DWORD bitsPerSecond, DWORD bytesSent,
+                              DWORD bytesReceived, const std::wstring& ipAddress);
 
 }  // namespace kivo::vpn

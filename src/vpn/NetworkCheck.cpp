@@ -9,6 +9,8 @@
 #include <optional>
 #include <vector>
 
+#include "toolkit/Strings.h"
+
 namespace kivo::vpn {
 
 namespace {
@@ -21,7 +23,7 @@ using DnsRecords = std::unique_ptr<DNS_RECORD, DnsRecordsFree>;
 // An IPv4 address of `name` from the resolver cache alone.
 std::optional<IPAddr> CachedAddress(const std::string& name) {
   PDNS_RECORD found = nullptr;
-  if (::DnsQuery_A(name.c_str(), DNS_TYPE_A, DNS_QUERY_NO_WIRE_QUERY, nullptr, &found, nullptr) != 0) {
+  if (::DnsQuery_W(toolkit::WidenAscii(name).c_str(), DNS_TYPE_A, DNS_QUERY_NO_WIRE_QUERY, nullptr, &found, nullptr) != 0) {
     return std::nullopt;
   }
   DnsRecords records(found);

@@ -12,29 +12,28 @@
 
 namespace kivo::vpn {
 
-inline constexpr const char* kEntryName = "Kivoline";
-inline constexpr DWORD kEntryBufferSize = 2884;
+inline constexpr const wchar_t* kEntryName = L"Kivoline";
+inline constexpr DWORD kEntryBufferSize = sizeof(RASENTRYW);
 
 // 0 or 621 from validation mean no usable entry.
 bool IsEntryPresent(DWORD validation) noexcept;
 
-// Name of the L2TP WAN miniport in the language of the system's RAS library,
-// as bytes of that language's ANSI code page.
-std::string DeviceNameFor(WORD rasLangId);
+// Name of the L2TP WAN miniport in the language of the system's RAS library.
+std::wstring DeviceNameFor(WORD rasLangId);
 
 // The record as written: exposed for tests of the field values. With a
 // pre-shared key the entry is L2TP/IPsec only, with encryption required.
 std::vector<BYTE> BuildEntryRecord(DWORD reportedSize, const std::string& server, WORD rasLangId,
                                    bool preSharedKey = false);
 
-// RasSetCredentialsA, or a stand-in of the tests.
-using SetCredentialsFunction = DWORD(WINAPI*)(LPCSTR, LPCSTR, LPRASCREDENTIALSA, BOOL);
+// RasSetCredentialsW, or a stand-in of the tests.
+using SetCredentialsFunction = DWORD(WINAPI*)(LPCWSTR, LPCWSTR, LPRASCREDENTIALSW, BOOL);
 
 // Stores `key` as the pre-shared key of the entry in `phonebook` (null: the
 // default one), and nothing else of its credentials. The record that
 // carried it is wiped.
-DWORD StorePreSharedKey(const char* phonebook, std::string_view key,
-                        SetCredentialsFunction setCredentials = ::RasSetCredentialsA);
+DWORD StorePreSharedKey(const wchar_t* phonebook, std::wstring_view key,
+                        SetCredentialsFunction setCredentials = ::RasSetCredentialsW);
 
 // Sizes the system reports for an entry record and its device information.
 struct EntrySizes {
@@ -52,10 +51,10 @@ class Phonebook {
   // one when the system names no application-data folder.
   static Phonebook OfCurrentUser();
 
-  explicit Phonebook(std::string path) : path_(std::move(path)) {}
+  explicit Phonebook(std::wstring path) : path_(std::move(path)) {}
 
   // The path as the RAS calls take it: null for the default phonebook.
-  const char* Path() const noexcept { return path_.empty() ? nullptr : path_.c_str(); }
+  const wchar_t* Path() const noexcept { return path_.empty() ? nullptr : path_.c_str(); }
 
   DWORD ValidateEntry() const;
   // Deletes the entry unless validation says there is none.
@@ -70,7 +69,7 @@ class Phonebook {
   bool WriteEntry(const EntrySizes& sizes, const std::string& server, WORD rasLangId) const;
 
  private:
-  std::string path_;
+  std::wstring path_;
 };
 
 }  // namespace kivo::vpn

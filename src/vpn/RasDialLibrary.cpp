@@ -1,6 +1,7 @@
 #include "vpn/RasDialLibrary.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "toolkit/Strings.h"
 #include "vpn/DialNotifier.h"
@@ -13,41 +14,41 @@ constexpr size_t kMaxCredential = 255;
 constexpr DWORD kNotifierType = 2;  // RASDIALFUNC2: it receives the callback id
 }  // namespace
 
-DWORD RasDialLibrary::Dial(const std::string& user, const std::string& password, unsigned slot,
+DWORD RasDialLibrary::Dial(const std::wstring& user, const std::wstring& password, unsigned slot,
                            HRASCONN& handle) {
-  RASDIALPARAMSA params;
+  RASDIALPARAMSW params;
   std::memset(&params, 0, sizeof(params));
   params.dwSize = sizeof(params);
-  toolkit::CopyTruncated(params.szEntryName, sizeof(params.szEntryName), kEntryName);
+  toolkit::CopyTruncated(params.szEntryName, kEntryName);
   toolkit::CopyTruncated(params.szUserName, kMaxCredential + 1, user);
   toolkit::CopyTruncated(params.szPassword, kMaxCredential + 1, password);
   params.dwCallbackId = reinterpret_cast<ULONG_PTR>(noticeWindow_);
 
   handle = nullptr;
-  DWORD result = ::RasDialA(nullptr, phonebook_.Path(), &params, kNotifierType,
+  DWORD result = ::RasDialW(nullptr, phonebook_.Path(), &params, kNotifierType,
                             reinterpret_cast<LPVOID>(NotifierOfSlot(slot)), &handle);
   ::SecureZeroMemory(&params, sizeof(params));
   return result;
 }
 
-void RasDialLibrary::HangUp(HRASCONN handle) { ::RasHangUpA(handle); }
+void RasDialLibrary::HangUp(HRASCONN handle) { ::RasHangUpW(handle); }
 
 DWORD RasDialLibrary::ConnectStatus(HRASCONN handle, DWORD& state) {
-  RASCONNSTATUSA status;
+  RASCONNSTATUSW status;
   std::memset(&status, 0, sizeof(status));
   status.dwSize = sizeof(status);
-  const DWORD result = ::RasGetConnectStatusA(handle, &status);
+  const DWORD result = ::RasGetConnectStatusW(handle, &status);
   state = static_cast<DWORD>(status.rasconnstate);
   return result;
 }
 
-bool RasDialLibrary::ProjectedAddress(HRASCONN handle, std::string& address) {
-  RASPPPIPA projection;
+bool RasDialLibrary::ProjectedAddress(HRASCONN handle, std::wstring& address) {
+  RASPPPIPW projection;
   std::memset(&projection, 0, sizeof(projection));
   projection.dwSize = sizeof(projection);
   DWORD size = sizeof(projection);
-  if (::RasGetProjectionInfoA(handle, RASP_PppIp, &projection, &size) != 0) return false;
-  projection.szIpAddress[sizeof(projection.szIpAddress) - 1] = '\0';
+  if (::RasGetProjectionInfoW(handle, RASP_PppIp, &projection, &size) != 0) return false;
+  projection.szIpAddress[std::size(projection.szIpAddress) - 1] = L'\0';
   address = projection.szIpAddress;
   return true;
 }

@@ -24,10 +24,10 @@ class RasDialLibrary : public DialLibrary {
     return phonebook_.WriteEntry(sizes, server, rasLangId);
   }
 
-  DWORD Dial(const std::string& user, const std::string& password, unsigned slot, HRASCONN& handle) override;
+  DWORD Dial(const std::wstring& user, const std::wstring& password, unsigned slot, HRASCONN& handle) override;
   void HangUp(HRASCONN handle) override;
   DWORD ConnectStatus(HRASCONN handle, DWORD& state) override;
-  bool ProjectedAddress(HRASCONN handle, std::string& address) override;
+  bool ProjectedAddress(HRASCONN handle, std::wstring& address) override;
   bool Statistics(HRASCONN handle, LinkStatistics& statistics) override;
 
  private:

@@ -1,14 +1,14 @@
-// The RAS records the client exchanges with the system, with the sizes the
-// system expects of this program: RASDIALPARAMSA ends with dwSubEntry and
-// dwCallbackId (ULONG_PTR), so it grows by 4 bytes of padding in the 64-bit
-// build; the others have the same size in both.
+// The RAS records the client exchanges with the system (their W forms), with
+// the sizes the system expects of this program: RASDIALPARAMSW ends with
+// dwSubEntry and dwCallbackId (ULONG_PTR), so it grows by 4 bytes of padding
+// in the 64-bit build; the others have the same size in both.
 #pragma once
 
 #include <windows.h>
 
 // The program is built for Windows 7 and later, but its RAS records keep the
 // layout of Windows XP, which every later system accepts (the Windows 7
-// headers would add dwIfIndex to RASDIALPARAMSA), and the error names of
+// headers would add dwIfIndex to RASDIALPARAMSW), and the error names of
 // that version. Every file that needs the RAS declarations includes them
 // through this header.
 #pragma push_macro("WINVER")
@@ -23,13 +23,14 @@
 #pragma pop_macro("WINVER")
 
 #ifdef _WIN64
-static_assert(sizeof(RASDIALPARAMSA) == 1064, "RASDIALPARAMSA of the 64-bit client");
+static_assert(sizeof(RASDIALPARAMSW) == 2108, "RASDIALPARAMSW of the 64-bit client");
 #else
-static_assert(sizeof(RASDIALPARAMSA) == 1060, "RASDIALPARAMSA of the 32-bit client");
+static_assert(sizeof(RASDIALPARAMSW) == 2104, "RASDIALPARAMSW of the 32-bit client");
 #endif
-static_assert(sizeof(RASENTRYA) == 2884, "RASENTRYA layout of the client");
-static_assert(sizeof(RASCONNSTATUSA) == 288, "RASCONNSTATUSA of the client");
-static_assert(sizeof(RASPPPIPA) == 48, "RASPPPIPA of the client");
+static_assert(sizeof(RASENTRYW) == 5616, "RASENTRYW layout of the client");
+static_assert(sizeof(RASCONNSTATUSW) == 564, "RASCONNSTATUSW of the client");
+static_assert(sizeof(RASPPPIPW) == 80, "RASPPPIPW of the client");
+static_assert(sizeof(RASCREDENTIALSW) == 1068, "RASCREDENTIALSW of the client");
 static_assert(sizeof(RAS_STATS) == 60, "RAS_STATS of the client");
 
 namespace kivo::vpn {
