@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "vpn/Connection.h"
+#include "resource.h"
+#include "toolkit/Language.h"
 #include "vpn/RasRecords.h"
 
 using namespace kivo::vpn;
@@ -18,8 +20,8 @@ using State = Connection::State;
 
 namespace {
 
-constexpr UINT kIdle = 182, kIdleZh = 181;
-constexpr UINT kOpenPortText = 124, kConnectedText = 146, kConnectedTextZh = 122;
+constexpr UINT kIdle = IDS_IDLE;
+constexpr UINT kOpenPortText = IDS_STATE_FIRST, kConnectedText = IDS_STATE_FIRST + 22;
 
 // The system's dialler as the connection sees it; every call is logged.
 class FakeDialer : public DialLibrary {
@@ -35,7 +37,7 @@ class FakeDialer : public DialLibrary {
   bool refusalStoresHandle = false;
   bool hangUpConfirms = true;
   DWORD linkState = RASCS_Connected;
-  std::string address = "10.8.0.6";
+  std::wstring address = L"10.8.0.6";
   bool statisticsOk = true;
 
   std::vector<std::string> calls;
@@ -43,7 +45,7 @@ class FakeDialer : public DialLibrary {
   std::vector<HRASCONN> hungUp;
   std::string written;  // the server of the last entry written
   WORD writtenLanguage = 0;
-  std::pair<std::string, std::string> credentials;
+  std::pair<std::wstring, std::wstring> credentials;
   std::set<HRASCONN> live;
 
   int Count(const std::string& name) const {
@@ -79,7 +81,7 @@ class FakeDialer : public DialLibrary {
     writtenLanguage = rasLangId;
     return true;
   }
-  DWORD Dial(const std::string& user, const std::string& password, unsigned slot, HRASCONN& handle) override {
+  DWORD Dial(const std::wstring& user, const std::wstring& password, unsigned slot, HRASCONN& handle) override {
     calls.push_back("Dial");
     slots.push_back(slot);
     credentials = {user, password};
@@ -101,7 +103,7 @@ class FakeDialer : public DialLibrary {
     state = linkState;
     return 0;
   }
-  bool ProjectedAddress(HRASCONN, std::string& ip) override {
+  bool ProjectedAddress(HRASCONN, std::wstring& ip) override {
     calls.push_back("Projection");
     if (address.empty()) return false;
     ip = address;
@@ -167,8 +169,8 @@ class FakeWindow : public ConnectionEvents {
   int connectedShown = 0;
   std::vector<DWORD> dialBoxes;
   std::vector<PhonebookFailure> phonebookBoxes;
-  std::string user = "alice";
-  std::string password = "secret";
+  std::wstring user = L"alice";
+  std::wstring password = L"secret";
   bool ending = false;
   // Runs inside the next box, as its message loop would run a message.
   std::function<void()> duringBox;
@@ -187,7 +189,7 @@ class FakeWindow : public ConnectionEvents {
     phonebookBoxes.push_back(failure);
     RunBox();
   }
-  void ReadCredentials(std::string& u, std::string& p) override {
+  void ReadCredentials(std::wstring& u, std::wstring& p) override {
     u = user;
     p = password;
   }
@@ -208,7 +210,8 @@ class ConnectionTest : public ::testing::Test {
   FakeClock clock;
   FakeNetwork network;
   FakeWindow window;
-  Connection connection{ras, clock, network, window};
+  kivo::toolkit::TextSet texts{kivo::toolkit::Language::English};
+  Connection connection{ras, clock, network, window, texts};
 
   // The notice the system would post for the current dial.
   DialNotice Notice(DWORD state) const { return {state, ras.slots.back()}; }
@@ -242,7 +245,7 @@ TEST_F(ConnectionTest, ConnectWritesTheEntryAndDials) {
   EXPECT_EQ(ras.calls, (std::vector<std::string>{"DeleteIfPresent", "Validate", "Sizes", "Write", "Dial"}));
   EXPECT_EQ(ras.written, "198.51.100.21");
   EXPECT_EQ(ras.writtenLanguage, 2052);
-  EXPECT_EQ(ras.credentials, std::make_pair(std::string("alice"), std::string("secret")));
+  EXPECT_EQ(ras.credentials, std::make_pair(std::wstring(L"alice"), std::wstring(L"secret")));
   EXPECT_FALSE(window.inputs);
   EXPECT_EQ(window.face, ExitFace::Exit);
   EXPECT_TRUE(window.statuses.empty()) << "the status waits for the first notice";
@@ -281,21 +284,20 @@ TEST_F(ConnectionTest, EveryNoticeShowsItsStateAndConnectedHidesTheWindow) {
   EXPECT_EQ(ras.calls, (std::vector<std::string>{"Projection", "DeleteIfPresent"}));
   EXPECT_TRUE(clock.check);
   EXPECT_EQ(clock.checkPeriod, 1000u);
-  std::string text;
-  ASSERT_TRUE(connection.StatusText("%.2f %u %u %s", text));
-  EXPECT_EQ(text, "54.00 2048 8192 10.8.0.6");
+  std::wstring text;
+  ASSERT_TRUE(connection.StatusText(L"%.2f %u %u %ls", text));
+  EXPECT_EQ(text, L"54.00 2048 8192 10.8.0.6");
 }
 
-TEST_F(ConnectionTest, DisconnectedWithoutErrorCountsAsConnectedAndTextsFollowTheLanguage) {
-  connection.SetChinese(true);
+TEST_F(ConnectionTest, DisconnectedWithoutErrorCountsAsConnected) {
   connection.Connect("h");
   connection.OnNotice(Notice(RASCS_Disconnected), 0);
   EXPECT_EQ(connection.Current(), State::Connected) << "the done bit";
   ASSERT_TRUE(connection.Cancel());
-  EXPECT_EQ(window.Status(), kIdleZh);
+  EXPECT_EQ(window.Status(), kIdle);
   connection.Connect("h");
   Connected();
-  EXPECT_EQ(window.Status(), kConnectedTextZh);
+  EXPECT_EQ(window.Status(), kConnectedText);
 }
 
 TEST_F(ConnectionTest, FailedDialIsReportedHungUpAndCleanedUp) {
@@ -323,8 +325,8 @@ TEST_F(ConnectionTest, CancelHangsUpAndWithoutAHandleLeavesTheProgramToEnd) {
   EXPECT_TRUE(window.inputs);
   EXPECT_EQ(window.face, ExitFace::Exit);
   EXPECT_EQ(window.Status(), kIdle);
-  std::string text;
-  EXPECT_FALSE(connection.StatusText("%s", text)) << "no statistics without a link";
+  std::wstring text;
+  EXPECT_FALSE(connection.StatusText(L"%ls", text)) << "no statistics without a link";
 }
 
 TEST_F(ConnectionTest, TheCheckFindsADropReleasesTheLinkAndStartsTheRedial) {
@@ -360,10 +362,10 @@ TEST_F(ConnectionTest, TheCheckFindsADropReleasesTheLinkAndStartsTheRedial) {
 
 TEST_F(ConnectionTest, TenRedialsAfterADropWithoutBoxesUntilTheLast) {
   ConnectAndDrop();
-  window.user = "changed";  // the redial keeps what Connect read
+  window.user = L"changed";  // the redial keeps what Connect read
   for (int attempt = 1; attempt <= 10; ++attempt) {
     RedialTick();
-    EXPECT_EQ(ras.credentials.first, "alice");
+    EXPECT_EQ(ras.credentials.first, L"alice");
     EXPECT_EQ(connection.Current(), attempt < 10 ? State::Redialling : State::Dialling) << attempt;
     connection.OnNotice(Notice(RASCS_Authenticate), 678);
     if (attempt < 10) {
@@ -435,7 +437,7 @@ TEST_F(ConnectionTest, PhonebookFailuresOnConnect) {
     FakeDialer dialer;
     FakeWindow view;
     FakeClock time;
-    Connection conn(dialer, time, network, view);
+    Connection conn(dialer, time, network, view, texts);
     dialer.entry = c.stale;
     dialer.deleteFails = c.deleteFails;
     dialer.sizesOk = c.sizesOk;
@@ -473,7 +475,7 @@ TEST_F(ConnectionTest, PhonebookFailuresWhenRediallingStillDial) {
     RedialTick();
     EXPECT_EQ(window.phonebookBoxes, c.boxes) << c.what;
     EXPECT_EQ(ras.Count("Dial"), dials + 1) << c.what << ": dials all the same";
-    EXPECT_EQ(ras.credentials.first, "alice") << c.what;
+    EXPECT_EQ(ras.credentials.first, L"alice") << c.what;
     EXPECT_EQ(connection.Current(), State::Redialling) << c.what;
     connection.OnNotice(Notice(RASCS_Authenticate), 678);
   }
@@ -546,7 +548,7 @@ TEST_F(ConnectionTest, ADialHeldAtDestructionIsHungUpAndTheEntryRemoved) {
   FakeWindow view;
   HRASCONN dial = nullptr;
   {
-    Connection conn(dialer, time, network, view);
+    Connection conn(dialer, time, network, view, texts);
     conn.Connect("h");
     dial = conn.Handle();
     EXPECT_TRUE(dialer.entry);
@@ -573,13 +575,13 @@ TEST_F(ConnectionTest, AnAddressThatCannotBeReadKeepsTheLastOne) {
   ras.address.clear();
   connection.Connect("h");
   Connected();
-  std::string text;
-  ASSERT_TRUE(connection.StatusText("%s", text));
+  std::wstring text;
+  ASSERT_TRUE(connection.StatusText(L"%ls", text));
   ras.statisticsOk = false;
-  EXPECT_FALSE(connection.StatusText("%s", text));
+  EXPECT_FALSE(connection.StatusText(L"%ls", text));
   ras.statisticsOk = true;
-  ASSERT_TRUE(connection.StatusText("%.2f %u %u IP %s", text));
-  EXPECT_EQ(text, "54.00 2048 8192 IP 10.8.0.6");
+  ASSERT_TRUE(connection.StatusText(L"%.2f %u %u IP %ls", text));
+  EXPECT_EQ(text, L"54.00 2048 8192 IP 10.8.0.6");
 }
 
 // --- What the message boxes' own loops may bring --------------------------------
@@ -704,7 +706,7 @@ TEST_F(ConnectionTest, SleepHangsUpAWantedLinkAndEachAttemptWaitsUpToSixtySecond
   connection.OnPowerEvent(PBT_APMRESUMEAUTOMATIC);
   EXPECT_EQ(ras.Count("Dial"), 1) << "nothing dials while suspended, nor without a route";
   EXPECT_EQ(connection.Current(), State::WaitingForNetwork);
-  EXPECT_EQ(window.Status(), 197u) << "Waiting for the network";
+  EXPECT_EQ(window.Status(), static_cast<UINT>(IDS_WAITING_NETWORK));
   EXPECT_EQ(clock.networkPeriod, 1000u);
   clock.now += 59999;
   connection.OnTimer(Timer::Network);

@@ -4,12 +4,15 @@
 
 #include <atomic>
 #include <cstring>
+#include <cwchar>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "toolkit/Controls.h"
+#include "resource.h"
 #include "toolkit/Handle.h"
+#include "toolkit/Language.h"
 #include "toolkit/MessageMap.h"
 #include "toolkit/StringMap.h"
 #include "toolkit/Strings.h"
@@ -65,45 +68,52 @@ TEST(UniqueHandle, KernelHandleIsReallyClosed) {
 }
 
 TEST(StringMap, KeepsInsertionOrderAndReplacesInPlace) {
-  StringMap map;
-  map.SetAt("CT1", "192.0.2.11");
-  map.SetAt("CNC1", "198.51.100.21");
-  map.SetAt("CT1", "192.0.2.99");
+  OrderedMap<std::wstring, std::string> map;
+  map.SetAt(L"CT1", "192.0.2.11");
+  map.SetAt(L"CNC1", "198.51.100.21");
+  map.SetAt(L"CT1", "192.0.2.99");
   ASSERT_EQ(map.Count(), 2u);
   std::string value;
-  ASSERT_TRUE(map.Lookup("CT1", value));
+  ASSERT_TRUE(map.Lookup(L"CT1", value));
   EXPECT_EQ(value, "192.0.2.99");
-  EXPECT_EQ(map.begin()->first, "CT1");
-  EXPECT_FALSE(map.Lookup("ct1", value)) << "keys compare byte-wise and case-sensitively";
-  EXPECT_FALSE(map.Contains(""));
+  EXPECT_EQ(map.begin()->first, L"CT1");
+  EXPECT_FALSE(map.Lookup(L"ct1", value)) << "keys compare exactly and case-sensitively";
+  EXPECT_FALSE(map.Contains(L""));
 }
 
 TEST(Strings, CopyTruncatedAlwaysTerminates) {
-  char field[5];
-  std::memset(field, 'x', sizeof(field));
-  CopyTruncated(field, sizeof(field), "abcdefgh");
-  EXPECT_STREQ(field, "abcd");
-  CopyTruncated(field, sizeof(field), "");
-  EXPECT_STREQ(field, "");
+  wchar_t field[5];
+  std::wmemset(field, L'x', 5);
+  CopyTruncated(field, L"abcdefgh");
+  EXPECT_STREQ(field, L"abcd");
+  CopyTruncated(field, L"");
+  EXPECT_STREQ(field, L"");
 }
 
 TEST(Strings, FormatGrowsBeyondAnyFixedBuffer) {
-  std::string long_text(1000, 'k');
-  EXPECT_EQ(Format("%s-%d", long_text.c_str(), 42), long_text + "-42");
-  EXPECT_EQ(Format("(--%dms)", 35), "(--35ms)");
+  std::wstring long_text(1000, L'k');
+  EXPECT_EQ(Format(L"%ls-%d", long_text.c_str(), 42), long_text + L"-42");
+  EXPECT_EQ(Format(L"(--%dms)", 35), L"(--35ms)");
 }
 
-TEST(Strings, GbkGivesTheChineseTextSetBytes) {
-  EXPECT_EQ(Gbk("电信"), "\xB5\xE7\xD0\xC5");
-  EXPECT_EQ(Gbk("未连接,空闲"), "\xCE\xB4\xC1\xAC\xBD\xD3,\xBF\xD5\xCF\xD0");
-  EXPECT_EQ(Gbk("Kivoline已经运行!"), "Kivoline\xD2\xD1\xBE\xAD\xD4\xCB\xD0\xD0!");
+// The program's texts never pass through the system's code page: each set
+// comes from its own table as UTF-16, and UTF-8 (a UTF-8 system's code
+// page, a build setting) converts both ways without loss.
+TEST(Texts, EachSetFromItsOwnTableAndUtf8WithoutLoss) {
+  EXPECT_EQ(TextSet(Language::SimplifiedChinese).Text(IDS_IDLE), L"未连接,空闲");
+  EXPECT_EQ(TextSet(Language::TraditionalChinese).Text(IDS_IDLE), L"未連線，閒置");
+  EXPECT_EQ(TextSet(Language::English).Text(IDS_IDLE), L"Disconnection, idle");
+  EXPECT_EQ(TextSet(Language::English).Text(IDS_IDLE + 4000), L"") << "no such entry";
+  EXPECT_EQ(FromUtf8("未连接,空闲"), L"未连接,空闲");
+  EXPECT_EQ(ToUtf8(L"zhāng.张 pässwörd密"), "zhāng.张 pässwörd密");
+  EXPECT_EQ(FromUtf8("a\xFF"), L"a\xFFFD") << "a stray byte is a replacement character";
+  EXPECT_EQ(FromUtf8(std::string_view("ab", 1)), L"a") << "nothing beyond the view";
 }
 
-TEST(Strings, LoadsTheProgramsStringTable) {
-  EXPECT_EQ(LoadResString(3), "Windows socket fails initialization.");
-  EXPECT_EQ(LoadResString(194), "(--Fail)");
-  EXPECT_EQ(LoadResString(174), "") << "ids between the pairs hold no text";
-  EXPECT_EQ(LoadResString(1), "");
+TEST(Texts, LanguageOfTheSystem) {
+  for (LANGID id : {2052, 4100}) EXPECT_EQ(LanguageOfSystem(id), Language::SimplifiedChinese) << id;
+  for (LANGID id : {1028, 3076, 5124}) EXPECT_EQ(LanguageOfSystem(id), Language::TraditionalChinese) << id;
+  for (LANGID id : {0, 1033, 2057, 1041}) EXPECT_EQ(LanguageOfSystem(id), Language::English) << id;
 }
 
 TEST(WorkerThread, DestructionWaitsForTheThread) {
@@ -167,7 +177,7 @@ class MappedWindow : public Window {
   int clicks = 0;
   UINT_PTR lastTimer = 0;
   int sizeCalls = 0;
-  LRESULT Call(UINT msg, WPARAM wp, LPARAM lp) { return ::SendMessageA(Hwnd(), msg, wp, lp); }
+  LRESULT Call(UINT msg, WPARAM wp, LPARAM lp) { return ::SendMessageW(Hwnd(), msg, wp, lp); }
 
  private:
   void OnClick() { ++clicks; }
@@ -190,7 +200,7 @@ const MessageMap<MappedWindow>& MappedWindow::GetMessageMap() {
 
 TEST(MessageMap, RoutesByMessageControlAndNotification) {
   MappedWindow w;
-  ASSERT_TRUE(w.Create(0, "mapped", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr));
+  ASSERT_TRUE(w.Create(0, L"mapped", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr));
   EXPECT_EQ(Window::FromHandle(w.Hwnd()), &w);
   w.Call(WM_COMMAND, MAKEWPARAM(1008, BN_CLICKED), 0);
   w.Call(WM_COMMAND, MAKEWPARAM(1008, BN_DOUBLECLICKED), 0);
@@ -198,7 +208,7 @@ TEST(MessageMap, RoutesByMessageControlAndNotification) {
   EXPECT_EQ(w.clicks, 1) << "only control 1008 with BN_CLICKED is mapped";
   w.Call(WM_TIMER, 2, 0);
   EXPECT_EQ(w.lastTimer, 2u);
-  EXPECT_EQ(GetText(w.Hwnd()), "mapped") << "a handler asking for default processing gets it";
+  EXPECT_EQ(GetText(w.Hwnd()), L"mapped") << "a handler asking for default processing gets it";
   EXPECT_GE(w.sizeCalls, 1);
   HWND hwnd = w.Hwnd();
   w.Destroy();
@@ -207,7 +217,7 @@ TEST(MessageMap, RoutesByMessageControlAndNotification) {
 }
 
 TEST(Window, SubclassRestoresTheControlWhenTheObjectGoes) {
-  HWND button = ::CreateWindowA("BUTTON", "b", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  HWND button = ::CreateWindowW(L"BUTTON", L"b", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(button, nullptr);
   WNDPROC original = reinterpret_cast<WNDPROC>(::GetWindowLongPtrA(button, GWLP_WNDPROC));
   {
@@ -225,7 +235,7 @@ TEST(Window, SubclassRestoresTheControlWhenTheObjectGoes) {
 
 // The filter call is looked up by name at run time: the lookup must find it.
 TEST(Window, AcceptsAMessageFromLowerIntegrity) {
-  HWND window = ::CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  HWND window = ::CreateWindowW(L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(window, nullptr);
   EXPECT_TRUE(AcceptFromLowerIntegrity(window, WM_COPYDATA));
   ::DestroyWindow(window);
@@ -234,41 +244,41 @@ TEST(Window, AcceptsAMessageFromLowerIntegrity) {
 // The background measurement replaces a server's entry while the user may
 // already have chosen it.
 TEST(ComboBox, ReplacingAnEntryKeepsItsPlaceAndItsSelection) {
-  HWND hwnd = ::CreateWindowA("COMBOBOX", "", WS_POPUP | CBS_DROPDOWNLIST, 0, 0, 80, 100, nullptr, nullptr,
+  HWND hwnd = ::CreateWindowW(L"COMBOBOX", L"", WS_POPUP | CBS_DROPDOWNLIST, 0, 0, 80, 100, nullptr, nullptr,
                               nullptr, nullptr);
   ASSERT_NE(hwnd, nullptr);
   ComboBox combo(hwnd);
-  for (const char* text : {"CT", "CT1(--Fail)", "CT2(--12ms)"}) combo.AddString(text);
+  for (const wchar_t* text : {L"CT", L"CT1(--Fail)", L"CT2(--12ms)"}) combo.AddString(text);
   combo.SetCurSel(1);
-  EXPECT_TRUE(combo.ReplaceString(1, "CT1(--35ms)"));
+  EXPECT_TRUE(combo.ReplaceString(1, L"CT1(--35ms)"));
   EXPECT_EQ(combo.Count(), 3);
-  EXPECT_EQ(combo.ItemText(1), "CT1(--35ms)");
-  EXPECT_EQ(combo.ItemText(2), "CT2(--12ms)");
+  EXPECT_EQ(combo.ItemText(1), L"CT1(--35ms)");
+  EXPECT_EQ(combo.ItemText(2), L"CT2(--12ms)");
   EXPECT_EQ(combo.CurSel(), 1) << "the chosen server stays chosen";
-  EXPECT_TRUE(combo.ReplaceString(2, "CT2(--9ms)"));
+  EXPECT_TRUE(combo.ReplaceString(2, L"CT2(--9ms)"));
   EXPECT_EQ(combo.CurSel(), 1) << "another entry's replacement moves nothing";
-  EXPECT_FALSE(combo.ReplaceString(3, "x"));
+  EXPECT_FALSE(combo.ReplaceString(3, L"x"));
   EXPECT_EQ(combo.Count(), 3);
   ::DestroyWindow(hwnd);
 }
 
 // The password leaves no copies behind in memory that is given back.
 TEST(Secrets, ReadingAndWipingLeaveNoCopies) {
-  std::string secret(40, 'p');  // an earlier, longer password
+  std::wstring secret(40, L'p');  // an earlier, longer password
   secret.resize(3);
   WipeString(secret);
   EXPECT_TRUE(secret.empty());
-  const std::string_view whole(secret.data(), secret.capacity());
-  EXPECT_EQ(whole.find('p'), std::string_view::npos) << "behind the terminator too";
+  const std::wstring_view whole(secret.data(), secret.capacity());
+  EXPECT_EQ(whole.find(L'p'), std::wstring_view::npos) << "behind the terminator too";
 
-  HWND edit = ::CreateWindowA("EDIT", "hunter2", WS_POPUP | ES_PASSWORD, 0, 0, 80, 20, nullptr, nullptr,
+  HWND edit = ::CreateWindowW(L"EDIT", L"hunter2", WS_POPUP | ES_PASSWORD, 0, 0, 80, 20, nullptr, nullptr,
                               nullptr, nullptr);
   ASSERT_NE(edit, nullptr);
-  std::string read(30, 'q');
+  std::wstring read(30, L'q');
   ReadSecretText(edit, read);
-  EXPECT_EQ(read, "hunter2");
+  EXPECT_EQ(read, L"hunter2");
   WipeWindowText(edit);
-  EXPECT_EQ(GetText(edit), "");
+  EXPECT_EQ(GetText(edit), L"");
   ::DestroyWindow(edit);
 }
 
