@@ -7,9 +7,10 @@ namespace kivo::rasdouble {
 Phonebook::Phonebook(const std::string& rasDir) : dir_(rasDir + "\\phonebook") {}
 
 bool Phonebook::IsValidName(std::string_view name) {
-  // Characters, not bytes: UTF-8 continuation bytes are not counted.
+  // UTF-16 characters, as the system counts them: a UTF-8 sequence of four
+  // bytes is a surrogate pair, continuation bytes add nothing.
   size_t characters = 0;
-  for (unsigned char c : name) characters += (c & 0xC0) != 0x80 ? 1 : 0;
+  for (unsigned char c : name) characters += (c & 0xC0) == 0x80 ? 0 : (c >= 0xF0 ? 2 : 1);
   if (name.empty() || characters > kMaxEntryName) return false;
   if (name.front() == '.' || name.back() == ' ' || name.back() == '.') return false;
   for (unsigned char c : name) {

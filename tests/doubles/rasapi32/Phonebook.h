@@ -19,9 +19,9 @@ class Phonebook {
  public:
   explicit Phonebook(const std::string& rasDir);
 
-  // Names are UTF-8 (the file names too).
-  // A usable entry name: 1 to 256 characters, no control characters, none of
-  // \ / : * ? " < > |, not starting with '.' and not ending in a blank or '.'.
+  // Names are UTF-8 here. A usable entry name: 1 to 256 UTF-16 characters,
+  // no control characters, none of \ / : * ? " < > |, not starting with '.'
+  // and not ending in a blank or '.'.
   static bool IsValidName(std::string_view name);
 
   bool Contains(std::string_view name) const;
