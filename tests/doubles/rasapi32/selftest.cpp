@@ -1077,6 +1077,7 @@ int PrintLayout() {
 //       write the entry as the client does, dial, wait for the end of the
 //       script, read status, projection, statistics and an error text, hang
 //       up and wait for the confirmation
+// The arguments are read in UTF-16; texts are printed as the hex of their UTF-8.
 
 int RunProbe(int argc, char** argv) {
   if (argc < 5) return 2;
