@@ -207,17 +207,17 @@ class Client:
             self.d.set_text(self.control(IDC_USER), "alice")
             self.d.set_text(self.control(IDC_PASSWORD), "secret")
             self._dial_ready = True
-        dials, hangups = len(ras.calls("RasDialA")), len(ras.calls("RasHangUpA"))
+        dials, hangups = len(ras.calls("RasDialW")), len(ras.calls("RasHangUpW"))
         # Synchronous clicks: a button holds the mouse capture until its
         # handler has returned, and a real click meanwhile would go to it.
         self.d.click(self.control(IDOK), sync=True)
-        ras.wait_call("RasDialA", count=dials + 1)
+        ras.wait_call("RasDialW", count=dials + 1)
         record = ras.dials()[-1]
         self.d.click(self.control(IDCANCEL), sync=True)
-        ras.wait_call("RasHangUpA", count=hangups + 1)
+        ras.wait_call("RasHangUpW", count=hangups + 1)
         inputs = [self.control(i) for i in (IDOK, IDC_USER, IDC_PASSWORD)]
         wait_until(lambda: all(self.d.enabled(h) for h in inputs), 10, message="Connect and the fields enabled")
-        return record["entry_phone"].decode("latin-1")
+        return record["entry_phone"]
 
     # --- the performance dialog -------------------------------------------
     def performance_dialog(self):

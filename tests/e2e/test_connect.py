@@ -11,7 +11,8 @@ picks the device name of the phonebook entry), and runs its checks in order:
   while the user types, a refused dial, a full dial through every state, the
   connected link, a hang-up while dialling, Exit.
 - ConnectChinese (Chinese UI, Traditional Chinese RAS library): the Chinese
-  texts of the same path, GBK credentials, the Big5 device name.
+  texts of the same path, credentials outside every code page reaching RAS
+  unchanged, the Traditional Chinese device name.
 - PhonebookOnConnect (English UI, Simplified Chinese RAS library): the user's
   own phonebook in every call, a catalogue server, the entry's life, the
   phonebook boxes of a redial attempt (the redial message posted as the
@@ -136,11 +137,15 @@ ERR_SET_PHONEBOOK = "Setting Kivoline RAS phone fail."
 # The entry's fields as the client writes them, but for size, phone and device.
 ENTRY_FIELDS = dict(dwfOptions=0x38001010, dwCountryID=86, dwCountryCode=86, dwfNetProtocols=4,
                     dwFramingProtocol=1, szDeviceType="vpn", dwType=2, dwVpnStrategy=2, dwEncryptionType=3)
-DEVICE_BIG5 = "WAN 迷你連接埠 (L2TP)".encode("big5")
-DEVICE_GBK = "WAN 微型端口 (L2TP)".encode("gbk")
-DEVICE_ENGLISH = b"WAN Miniport (L2TP)"
+# The device names, by language of the RAS library (UTF-16 in the record).
+DEVICE_ZHTW = "WAN 迷你連接埠 (L2TP)"
+DEVICE_ZHCN = "WAN 微型端口 (L2TP)"
+DEVICE_ENGLISH = "WAN Miniport (L2TP)"
+# The record the client writes (RASENTRYW), and a larger one a system may report.
+ENTRY_SIZE = 5616
+LARGER_ENTRY_SIZE = 5620
 # An entry an earlier run (or another program) left, naming another server.
-STALE = dict(szLocalPhoneNumber="203.0.113.250", szDeviceName=b"Stale device", dwType=2, dwfOptions=0x10)
+STALE = dict(szLocalPhoneNumber="203.0.113.250", szDeviceName="Stale device", dwType=2, dwfOptions=0x10)
 
 STEP_MS = 200          # one state of a full dial: long enough for two agreeing reads of the status line
 LONG_DIAL = [(0, 80), (1, 60000)]   # dials until hung up
@@ -368,8 +373,8 @@ class Session(unittest.TestCase):
         return wait_until(ready, timeout, message=f"{count} x {name} {match or ''}")
 
     def dial(self):
-        """The one RasDialA of this check."""
-        dials = self.calls("RasDialA")
+        """The one RasDialW of this check."""
+        dials = self.calls("RasDialW")
         self.assertEqual(len(dials), 1, [d.fields for d in dials])
         return dials[0]
 
@@ -417,10 +422,10 @@ class Session(unittest.TestCase):
         wait_until(self.visible, 10, message="the dialog shown again")
 
     # --- shared paths -------------------------------------------------------
-    def assert_entry(self, phone, device, size=2884, devinfo_size=0):
+    def assert_entry(self, phone, device, size=ENTRY_SIZE, devinfo_size=0):
         """The stored entry is the tabled record and nothing else; its size is
         the one the size query reported."""
-        size_query = [c for c in self.calls("RasGetEntryPropertiesA") if c.get("record") is None][-1]
+        size_query = [c for c in self.calls("RasGetEntryPropertiesW") if c.get("record") is None][-1]
         self.assertEqual(size_query.get("size_out"), size)
         entry = self.ras.entry()
         self.assertIsNotNone(entry, "the entry exists while dialling")
@@ -429,9 +434,9 @@ class Session(unittest.TestCase):
                                                 szDeviceName=device))
         self.assertEqual(self.ras.entry_bytes(), expected.ljust(size, b"\0"), "no other field is set")
         self.assertEqual(self.ras.devinfo(), b"\0" * devinfo_size)
-        [written] = self.calls("RasSetEntryPropertiesA")
+        [written] = self.calls("RasSetEntryPropertiesW")
         self.assertEqual((written["entry"], written["size"], written["devinfo_size"]),
-                         (b"Kivoline", size, devinfo_size))
+                         ("Kivoline", size, devinfo_size))
         self.assertEqual(written["devinfo"] is None, devinfo_size == 0)
 
     def assert_idle_after(self):
@@ -441,7 +446,7 @@ class Session(unittest.TestCase):
 
     def hang_up_with_exit(self, handle):
         self.press_exit()
-        self.wait_calls("RasHangUpA", handle=handle)
+        self.wait_calls("RasHangUpW", handle=handle)
         self.assert_idle_after()
 
     def full_dial(self, final_state, user, password, setup):
@@ -456,7 +461,7 @@ class Session(unittest.TestCase):
         self.wait_inputs(True)
         with StatusRecorder(self.d, self.ctl(IDC_STATUS)) as recorder:
             self.press_connect()
-            [dial] = self.wait_calls("RasDialA")
+            [dial] = self.wait_calls("RasDialW")
             while_dialling = {"inputs": self.inputs(), "entry": self.ras.entry()}
             notes = self.wait_calls("notify", count=len(steps), timeout=len(steps) * STEP_MS / 1000 + 15,
                                     handle=dial["handle"])
@@ -475,34 +480,34 @@ class Session(unittest.TestCase):
     def assert_connected(self, dial, notes, projection_ip):
         """The connected path: IP read, entry deleted, dialog hidden, check timer."""
         connected = notes[-1]
-        [projection] = self.calls("RasGetProjectionInfoA", after=connected.t - 1)
+        [projection] = self.calls("RasGetProjectionInfoW", after=connected.t - 1)
         self.assertEqual((projection["handle"], projection["projection"], projection["dwSize"], projection["size"]),
-                         (dial["handle"], 0x8021, 48, 48))
-        self.assertEqual((projection.result, projection["ip"]), (0, projection_ip.encode()))
-        self.assertEqual([c.result for c in self.calls("RasDeleteEntryA", after=connected.t - 1)], [0])
+                         (dial["handle"], 0x8021, 80, 80))
+        self.assertEqual((projection.result, projection["ip"]), (0, projection_ip))
+        self.assertEqual([c.result for c in self.calls("RasDeleteEntryW", after=connected.t - 1)], [0])
         self.assertIsNone(self.ras.entry())
         self.assertFalse(self.visible())
         # The check: one status query a second on the connection's handle.
-        ticks = self.wait_calls("RasGetConnectStatusA", count=4, after=connected.t, timeout=10,
+        ticks = self.wait_calls("RasGetConnectStatusW", count=4, after=connected.t, timeout=10,
                                 handle=dial["handle"])
         gaps = [b.t - a.t for a, b in zip(ticks, ticks[1:])]
         self.assertTrue(all(0.8 * CHECK_MS <= g <= 1.25 * CHECK_MS for g in gaps), gaps)
         self.assertLess(abs(sum(gaps) / len(gaps) - CHECK_MS), 0.1 * CHECK_MS, gaps)
-        self.assertTrue(all(t["dwSize"] == 288 and t.result == 0 for t in ticks))
+        self.assertTrue(all(t["dwSize"] == 564 and t.result == 0 for t in ticks))
         return ticks
 
     def assert_check_stopped(self, since):
         time.sleep(1.4 * CHECK_MS / 1000)
-        self.assertEqual(self.calls("RasGetConnectStatusA", after=since), [], "the check timer has stopped")
+        self.assertEqual(self.calls("RasGetConnectStatusW", after=since), [], "the check timer has stopped")
 
     def assert_dial_params(self, dial, user, password):
         self.assertEqual((dial["dwSize"], dial["entry"], dial["phone"], dial["callback"], dial["domain"]),
-                         (record_sizes()["RASDIALPARAMSA"], b"Kivoline", b"", b"", b""))
+                         (record_sizes()["RASDIALPARAMSW"], "Kivoline", "", "", ""))
         self.assertEqual((dial["user"], dial["password"]), (user, password))
         # A notifier of type 2, whose callback id is the window the notices go to.
         self.assertEqual((dial["subentry"], dial["callback_id"], dial["notifier_type"]), (0, self.hwnd, 2))
         self.assertIsNone(dial["extensions"])
-        self.assertEqual(dial["phonebook"], self.phonebook.encode(), "the user's own phonebook")
+        self.assertEqual(dial["phonebook"], self.phonebook, "the user's own phonebook")
         self.assertEqual(dial["handle_in"], 0)
 
 
@@ -562,8 +567,8 @@ class ConnectEnglish(Session):
         self.assert_idle_after()
         dial = self.dial()
         self.assertEqual((dial.result, dial.get("handle")), (1234, None))
-        self.assertEqual(self.calls("RasHangUpA"), [], "no handle, no hang-up")
-        self.assertEqual([c.result for c in self.calls("RasDeleteEntryA", after=dial.t)], [0], "entry deleted")
+        self.assertEqual(self.calls("RasHangUpW"), [], "no handle, no hang-up")
+        self.assertEqual([c.result for c in self.calls("RasDeleteEntryW", after=dial.t)], [0], "entry deleted")
         self.assertTrue(self.visible())
 
     def test_04_full_dial_connects_and_hangs_up_from_the_disconnect_face(self):
@@ -571,9 +576,9 @@ class ConnectEnglish(Session):
         password = "".join(str(i % 10) for i in range(300))
         setup = dict(projection_ip="10.77.3.9", stats_bps=1234567, stats_sent=4000000000, stats_received=17)
         dial, notes, during = self.full_dial(RASCS_CONNECTED, user, password, setup)
-        self.assert_dial_params(dial, user[:255].encode(), password[:255].encode())
+        self.assert_dial_params(dial, user[:255], password[:255])
         self.assertEqual(during["inputs"], (False, False, False), "inputs disabled while dialling")
-        self.assertEqual(during["entry"], dict(ENTRY_FIELDS, dwSize=2884, szLocalPhoneNumber=INTELLIGENT,
+        self.assertEqual(during["entry"], dict(ENTRY_FIELDS, dwSize=ENTRY_SIZE, szLocalPhoneNumber=INTELLIGENT,
                                                szDeviceName=DEVICE_ENGLISH))
         self.assert_connected(dial, notes, "10.77.3.9")
         self.assert_tray_tip(tip_text("en", 1234567, 4000000000, 17, "10.77.3.9"))
@@ -583,7 +588,7 @@ class ConnectEnglish(Session):
         self.assertEqual(self.inputs(), (False, False, False))
         self.assert_exit_face(FACE_DISCONNECT["en"])
         self.press_exit()
-        self.wait_calls("RasHangUpA", handle=dial["handle"])
+        self.wait_calls("RasHangUpW", handle=dial["handle"])
         self.assert_idle_after()
         self.assert_exit_face(FACE_EXIT["en"])
         self.assertTrue(self.visible())
@@ -594,7 +599,7 @@ class ConnectEnglish(Session):
         self.ras.configure(states=LONG_DIAL)
         self.fill()
         self.press_connect()
-        [dial] = self.wait_calls("RasDialA")
+        [dial] = self.wait_calls("RasDialW")
         self.wait_status(STATE_TEXTS["en"][0])
         self.assert_entry(INTELLIGENT, DEVICE_ENGLISH)
         self.assert_exit_face(FACE_EXIT["en"])
@@ -602,8 +607,8 @@ class ConnectEnglish(Session):
         self.d.key(self.ctl(IDC_USER), VK_RETURN)
         self.d.command(self.hwnd, IDOK)
         self.round_trip()
-        self.assertEqual(len(self.calls("RasDialA")), 1)
-        self.assertEqual(len(self.calls("RasSetEntryPropertiesA")), 1)
+        self.assertEqual(len(self.calls("RasDialW")), 1)
+        self.assertEqual(len(self.calls("RasSetEntryPropertiesW")), 1)
 
         self.hang_up_with_exit(dial["handle"])
         self.assertTrue(self.visible())
@@ -614,7 +619,7 @@ class ConnectEnglish(Session):
         self.assertEqual(self.inputs(), (True, True, True))
         self.press_exit()
         self.assertEqual(self.app.wait_exit(15), 0)
-        self.assertEqual(self.calls("RasHangUpA"), [])
+        self.assertEqual(self.calls("RasHangUpW"), [])
         self.assertIsNone(self.ras.entry())
 
 
@@ -628,10 +633,12 @@ class ConnectChinese(Session):
 
     def test_01_full_dial_in_chinese(self):
         setup = dict(stats_bps=54000000, stats_sent=2048, stats_received=8192)
-        dial, notes, during = self.full_dial(RASCS_CONNECTED, "张三", "密码1", setup)
-        self.assert_dial_params(dial, "张三".encode("gbk"), "密码1".encode("gbk"))
-        self.assertEqual(during["entry"], dict(ENTRY_FIELDS, dwSize=2884, szLocalPhoneNumber=INTELLIGENT,
-                                               szDeviceName=DEVICE_BIG5))
+        # Credentials reach RAS unchanged: Latin, Pinyin and Han letters that
+        # no single ANSI code page holds together.
+        dial, notes, during = self.full_dial(RASCS_CONNECTED, "zhāng.张", "pässwörd密", setup)
+        self.assert_dial_params(dial, "zhāng.张", "pässwörd密")
+        self.assertEqual(during["entry"], dict(ENTRY_FIELDS, dwSize=ENTRY_SIZE, szLocalPhoneNumber=INTELLIGENT,
+                                               szDeviceName=DEVICE_ZHTW))
         self.assert_connected(dial, notes, "10.8.0.6")
         self.assert_tray_tip(tip_text("zh", 54000000, 2048, 8192, "10.8.0.6"))
         self.show_from_tray()
@@ -644,7 +651,7 @@ class ConnectChinese(Session):
         states = {item["id"]: item["grayed"] for item in menu["items"]}
         self.assertEqual((states[ID_TRAY_DISCONNECT], states[ID_TRAY_EXIT]), (False, True))
         self.d.menu_choose([item["id"] for item in menu["items"]].index(ID_TRAY_DISCONNECT))
-        self.wait_calls("RasHangUpA", handle=dial["handle"])
+        self.wait_calls("RasHangUpW", handle=dial["handle"])
         self.assert_idle_after()
         self.assert_exit_face(FACE_EXIT["zh"])
         self.assert_check_stopped(clock_ms())
@@ -662,7 +669,7 @@ class PhonebookOnConnect(Session):
     device-info size other than the defaults, and CNC1 chosen in its list."""
 
     FLAVOUR = "zhcn"
-    RAS_SETUP = dict(entry_size=2888, devinfo_size=16)
+    RAS_SETUP = dict(entry_size=LARGER_ENTRY_SIZE, devinfo_size=16)
 
     @classmethod
     def setUpClass(cls):
@@ -681,12 +688,12 @@ class PhonebookOnConnect(Session):
         """Connect, dial until hung up; returns the dial."""
         self.ras.configure(states=LONG_DIAL)
         self.press_connect()
-        [dial] = self.wait_calls("RasDialA")
+        [dial] = self.wait_calls("RasDialW")
         self.wait_status(STATE_TEXTS["en"][0])
         if entry:
             entry()
         self.press_exit()
-        self.wait_calls("RasHangUpA", handle=dial["handle"])
+        self.wait_calls("RasHangUpW", handle=dial["handle"])
         self.wait_inputs(True)
         self.wait_status(IDLE["en"])
         return dial
@@ -700,35 +707,38 @@ class PhonebookOnConnect(Session):
         shutil.rmtree(os.path.dirname(os.path.dirname(folder)), ignore_errors=True)  # ...\Microsoft\Network
         self.connect_and_hang_up()
         calls = [c for c in self.ras.calls() if "phonebook" in c.fields]
-        self.assertEqual({c.name for c in calls}, {"RasValidateEntryNameA", "RasGetEntryPropertiesA",
-                                                   "RasSetEntryPropertiesA", "RasDialA", "RasDeleteEntryA"})
-        self.assertEqual({c["phonebook"] for c in calls}, {self.phonebook.encode()})
-        self.assertEqual(self.calls("RasSetEntryPropertiesA")[0].result, 0)
+        self.assertEqual({c.name for c in calls}, {"RasValidateEntryNameW", "RasGetEntryPropertiesW",
+                                                   "RasSetEntryPropertiesW", "RasDialW", "RasDeleteEntryW"})
+        self.assertEqual({c["phonebook"] for c in calls}, {self.phonebook})
+        self.assertEqual(self.calls("RasSetEntryPropertiesW")[0].result, 0)
         self.assertTrue(os.path.isdir(folder), folder)
 
     def test_01_catalogue_server_entry(self):
         self.assertEqual(self.cnc1_item, "CNC1(--Fail)")
-        dial = self.connect_and_hang_up(lambda: self.assert_entry(CNC1, DEVICE_GBK, size=2888, devinfo_size=16))
-        self.assertEqual((dial["entry_phone"], dial["entry_device"]), (CNC1.encode(), DEVICE_GBK))
+        dial = self.connect_and_hang_up(lambda: self.assert_entry(CNC1, DEVICE_ZHCN, size=LARGER_ENTRY_SIZE,
+                                                                  devinfo_size=16))
+        self.assertEqual((dial["entry_phone"], dial["entry_device"]), (CNC1, DEVICE_ZHCN))
         self.assertIsNone(self.ras.entry(), "deleted at the hang-up")
 
     def test_02_stale_entry_is_deleted_and_written_anew(self):
-        self.ras.plant_entry(dwSize=2888, **STALE)
-        dial = self.connect_and_hang_up(lambda: self.assert_entry(CNC1, DEVICE_GBK, size=2888, devinfo_size=16))
+        self.ras.plant_entry(dwSize=LARGER_ENTRY_SIZE, **STALE)
+        dial = self.connect_and_hang_up(lambda: self.assert_entry(CNC1, DEVICE_ZHCN, size=LARGER_ENTRY_SIZE,
+                                                                  devinfo_size=16))
         before = [c for c in self.ras.calls() if c.t < dial.t]
         self.assertEqual([(c.name, c.result) for c in before][:3],
-                         [("RasValidateEntryNameA", 183), ("RasDeleteEntryA", 0), ("RasValidateEntryNameA", 0)])
-        self.assertEqual(dial["entry_phone"], CNC1.encode())
+                         [("RasValidateEntryNameW", 183), ("RasDeleteEntryW", 0), ("RasValidateEntryNameW", 0)])
+        self.assertEqual(dial["entry_phone"], CNC1)
 
     def test_03_entry_that_cannot_be_deleted_is_dialled_unchanged(self):
         self.ras.configure(delete_fails=1)
-        self.ras.plant_entry(dwSize=2888, **STALE)
+        self.ras.plant_entry(dwSize=LARGER_ENTRY_SIZE, **STALE)
         stale = self.ras.entry_bytes()
         dial = self.connect_and_hang_up()
-        self.assertEqual(self.calls("RasSetEntryPropertiesA"), [], "not rewritten")
-        [read] = [c for c in self.calls("RasGetEntryPropertiesA") if c.get("record") is not None]
-        self.assertEqual((read["entry"], read["dwSize"], read["size"], read.result), (b"Kivoline", 2888, 2888, 0))
-        self.assertEqual((dial["entry_phone"], dial["entry_device"]), (b"203.0.113.250", b"Stale device"))
+        self.assertEqual(self.calls("RasSetEntryPropertiesW"), [], "not rewritten")
+        [read] = [c for c in self.calls("RasGetEntryPropertiesW") if c.get("record") is not None]
+        self.assertEqual((read["entry"], read["dwSize"], read["size"], read.result),
+                         ("Kivoline", LARGER_ENTRY_SIZE, LARGER_ENTRY_SIZE, 0))
+        self.assertEqual((dial["entry_phone"], dial["entry_device"]), ("203.0.113.250", "Stale device"))
         self.assertEqual(self.ras.entry_bytes(), stale)
 
     def test_05_phonebook_failures_when_redialling(self):
@@ -745,32 +755,32 @@ class PhonebookOnConnect(Session):
             self.ras.reset()
             self.ras.configure(**dict(self.RAS_SETUP, states=LONG_DIAL, **setup))
             if plant:
-                self.ras.plant_entry(dwSize=2888, **STALE)
+                self.ras.plant_entry(dwSize=LARGER_ENTRY_SIZE, **STALE)
             self.ras.clear_calls()
             self.d.post(self.hwnd, WM_REDIAL)
             if box_text:
                 box = self.wait_box(APP_TITLE, box_text, icon=False)
-                self.assertEqual(self.calls("RasDialA"), [], "no dial while the box is open")
+                self.assertEqual(self.calls("RasDialW"), [], "no dial while the box is open")
                 self.close_box(box)
-            [dial] = self.wait_calls("RasDialA")
+            [dial] = self.wait_calls("RasDialW")
             self.assertEqual((dial["user"], dial["password"]), (connect_dial["user"], connect_dial["password"]))
             self.wait_inputs(False)
             self.wait_status(STATE_TEXTS["en"][0])
             self.press_exit()
-            self.wait_calls("RasHangUpA", handle=dial["handle"])
+            self.wait_calls("RasHangUpW", handle=dial["handle"])
             self.wait_inputs(True)
             self.wait_status(IDLE["en"])
             return dial
 
         with self.subTest("no failure: the entry names the server Connect dialled"):
             attempt({}, False, None)
-            self.assertEqual(self.calls("RasSetEntryPropertiesA")[0]["phone"], CNC1.encode())
+            self.assertEqual(self.calls("RasSetEntryPropertiesW")[0]["phone"], CNC1)
         with self.subTest("entry still present, size query fails: box, dial anyway"):
             dial = attempt(dict(delete_fails=1, size_query_result=5), True, ERR_TEST_PHONEBOOK)
-            self.assertEqual(dial["entry_phone"], b"203.0.113.250")
+            self.assertEqual(dial["entry_phone"], "203.0.113.250")
         with self.subTest("entry still present, reading it fails: box, dial anyway"):
             dial = attempt(dict(delete_fails=1, get_result=5), True, ERR_OPEN_PHONEBOOK)
-            self.assertEqual(dial["entry_phone"], b"203.0.113.250")
+            self.assertEqual(dial["entry_phone"], "203.0.113.250")
         with self.subTest("writing fails: box, dial anyway"):
             dial = attempt(dict(set_result=5, dial_requires_entry=0), False, ERR_SET_PHONEBOOK)
             self.assertIsNone(dial.get("entry_phone"))
@@ -789,23 +799,23 @@ class Redial(Session):
         self.fill()
         self.wait_inputs(True)
         self.d.command(self.hwnd, IDOK, sync=False)
-        [dial] = self.wait_calls("RasDialA")
+        [dial] = self.wait_calls("RasDialW")
         [connected] = self.wait_calls("notify", handle=dial["handle"], state=RASCS_CONNECTED)
         wait_until(lambda: not self.visible(), 10, message="the dialog to hide")
         return dial, connected
 
     def wait_drop(self, handle, **match):
-        return self.wait_calls("RasGetConnectStatusA", handle=handle, timeout=15, **match)[0]
+        return self.wait_calls("RasGetConnectStatusW", handle=handle, timeout=15, **match)[0]
 
     def dials_after(self, t):
-        return self.calls("RasDialA", after=t)
+        return self.calls("RasDialW", after=t)
 
     def test_01_ten_redials_after_a_drop(self):
         dial, _ = self.connect(states=QUICK_CONNECT, drop_after_ms=300, drop_status=6)
         self.assertEqual(dial["entry_device"], DEVICE_ENGLISH)
         self.ras.configure(**QUICK_FAILURE)
         drop = self.wait_drop(dial["handle"], result=6)
-        self.wait_calls("RasHangUpA", after=drop.t - 1, handle=dial["handle"])  # released, though gone
+        self.wait_calls("RasHangUpW", after=drop.t - 1, handle=dial["handle"])  # released, though gone
         self.wait_status(IDLE["en"])
         self.assertEqual(self.inputs(), (False, False, False))
 
@@ -819,11 +829,11 @@ class Redial(Session):
                 self.ras.configure(**QUICK_FAILURE)
             after = dials[-1].t if dials else drop.t
             timeout = (2 if n == 6 else 1) * REDIAL_MS / 1000 + 3
-            dials += self.wait_calls("RasDialA", after=after, timeout=timeout, check=self.assert_no_box)
+            dials += self.wait_calls("RasDialW", after=after, timeout=timeout, check=self.assert_no_box)
         slow_failure = self.calls("notify", handle=dials[4]["handle"], error=678)
         self.assertTrue(slow_failure and slow_failure[0].t - dials[4].t > REDIAL_MS + 300,
                         "the fifth attempt was still dialling at the sixth tick")
-        written = [c for c in self.calls("RasSetEntryPropertiesA", after=dials[4].t) if c.t < dials[5].t - 1000]
+        written = [c for c in self.calls("RasSetEntryPropertiesW", after=dials[4].t) if c.t < dials[5].t - 1000]
         self.assertEqual(written, [], "the sixth attempt wrote no entry")
 
         box = self.wait_box(DIAL_FAILED["en"], "The remote computer did not respond.Error code: 678.", icon=True,
@@ -843,7 +853,7 @@ class Redial(Session):
         for gap, want in zip(gaps, expected):
             self.assertTrue(abs(gap - want) <= 0.1 * REDIAL_MS, f"gaps {gaps}, expected {expected}")
         for d in dials:
-            self.assertEqual((d["user"], d["password"], d["entry_phone"]), (b"alice", b"secret", INTELLIGENT.encode()))
+            self.assertEqual((d["user"], d["password"], d["entry_phone"]), ("alice", "secret", INTELLIGENT))
         print(f"\n  redial gaps {gaps} ms, first {first:.0f} ms after the drop", file=sys.stderr)
 
     def test_03_late_notice_while_a_redial_dials_and_disconnect_ending_the_series(self):
@@ -854,16 +864,16 @@ class Redial(Session):
                                        drop_status=6)
         self.ras.configure(states=LONG_DIAL)
         drop = self.wait_drop(dial["handle"], result=6)
-        [redial] = self.wait_calls("RasDialA", after=drop.t, timeout=REDIAL_MS / 1000 + 3)
+        [redial] = self.wait_calls("RasDialW", after=drop.t, timeout=REDIAL_MS / 1000 + 3)
         [late] = self.wait_calls("notify", after=redial.t, handle=dial["handle"], timeout=late_ms / 1000 + 5)
         self.round_trip()
         time.sleep(1.4 * CHECK_MS / 1000)
-        self.assertEqual(self.calls("RasGetProjectionInfoA", after=late.t), [], "not taken for a connection")
-        self.assertEqual(self.calls("RasGetConnectStatusA", after=late.t), [], "no check started")
+        self.assertEqual(self.calls("RasGetProjectionInfoW", after=late.t), [], "not taken for a connection")
+        self.assertEqual(self.calls("RasGetConnectStatusW", after=late.t), [], "no check started")
         self.assertEqual(self.status(), STATE_TEXTS["en"][0])
         # Disconnect (the tray item's command) while the attempt dials ends the series.
         self.d.command(self.hwnd, IDCANCEL, sync=False)
-        self.wait_calls("RasHangUpA", handle=redial["handle"])
+        self.wait_calls("RasHangUpW", handle=redial["handle"])
         self.assert_idle_after()
         time.sleep(1.5 * REDIAL_MS / 1000)
         self.assertEqual(self.dials_after(redial.t), [], "no attempt after the user's Disconnect")
@@ -876,13 +886,13 @@ class Redial(Session):
         self.fill()
         self.wait_inputs(True)
         self.d.command(self.hwnd, IDOK, sync=False)
-        [dial] = self.wait_calls("RasDialA")
+        [dial] = self.wait_calls("RasDialW")
         self.assertIsNotNone(self.ras.entry())
         self.tray_icon()
         self.assertNotEqual(self.d.send(self.hwnd, WM_QUERYENDSESSION), 0, "the session may end")
-        self.assertEqual(self.calls("RasHangUpA"), [], "asking changes nothing")
+        self.assertEqual(self.calls("RasHangUpW"), [], "asking changes nothing")
         self.d.send(self.hwnd, WM_ENDSESSION, 1, timeout=15000)
-        self.assertEqual([c["handle"] for c in self.calls("RasHangUpA")], [dial["handle"]])
+        self.assertEqual([c["handle"] for c in self.calls("RasHangUpW")], [dial["handle"]])
         self.assertIsNone(self.ras.entry(), "the entry is deleted")
         self.assertEqual([i for i in self.d.tray()["icons"] if (i["tip"] or "").startswith("Kivoline")], [],
                          "the tray icon is gone")

@@ -39,11 +39,11 @@ class SleepAndWake(tc.Session):
     def test_1_suspend_hangs_up_and_the_wake_dials_once_the_route_is_back(self):
         self.ras.configure(states=tc.QUICK_CONNECT)
         self.connect()
-        [dial] = self.wait_calls("RasDialA")
+        [dial] = self.wait_calls("RasDialW")
         self.wait_calls("notify", handle=dial["handle"], state=RASCS_CONNECTED)
         icon = self.tray_icon()
         self.power(PBT_APMSUSPEND)
-        self.assertEqual(len(self.calls("RasHangUpA", handle=dial["handle"])), 1)
+        self.assertEqual(len(self.calls("RasHangUpW", handle=dial["handle"])), 1)
         self.wait_status(tc.IDLE["en"])
         route("del", "default")
         try:
@@ -54,11 +54,11 @@ class SleepAndWake(tc.Session):
             wait_until(lambda: [i["tip"] for i in self.d.tray()["icons"] if i["hwnd"] == icon] == [WAITING], 5,
                        message="the tray tip")
             time.sleep(2)  # two checks of the network
-            self.assertEqual(self.calls("RasDialA", after=dial.t), [], "no dial without a route")
+            self.assertEqual(self.calls("RasDialW", after=dial.t), [], "no dial without a route")
         finally:
             route("replace", "default", "dev", tc.RESPONDER.name)
         restored = clock_ms()
-        [redial] = self.wait_calls("RasDialA", after=dial.t, timeout=10)
+        [redial] = self.wait_calls("RasDialW", after=dial.t, timeout=10)
         self.assertLess(redial.t - restored, 3000, "the dial follows the route within 3 s")
 
     def test_2_failure_box_with_its_advice(self):

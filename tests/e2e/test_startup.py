@@ -519,8 +519,8 @@ class PhonebookAtExit(unittest.TestCase):
     def test_exit_deletes_an_existing_entry(self):
         self.ras.plant_entry(szLocalPhoneNumber="203.0.113.31", dwType=2)
         calls = self.run_and_exit()
-        self.assertEqual(calls, [("RasValidateEntryNameA", b"Kivoline", ERROR_ALREADY_EXISTS),
-                                 ("RasDeleteEntryA", b"Kivoline", 0)])
+        self.assertEqual(calls, [("RasValidateEntryNameW", "Kivoline", ERROR_ALREADY_EXISTS),
+                                 ("RasDeleteEntryW", "Kivoline", 0)])
         self.assertIsNone(self.ras.entry_bytes())
 
     def test_exit_deletes_nothing_when_validation_finds_no_entry(self):
@@ -529,14 +529,14 @@ class PhonebookAtExit(unittest.TestCase):
                 self.ras.clear_calls()
                 self.ras.plant_entry(szLocalPhoneNumber="203.0.113.31", dwType=2)
                 self.ras.configure(validate=validate)
-                self.assertEqual(self.run_and_exit(), [("RasValidateEntryNameA", b"Kivoline", validate)])
+                self.assertEqual(self.run_and_exit(), [("RasValidateEntryNameW", "Kivoline", validate)])
                 self.assertIsNotNone(self.ras.entry_bytes())
 
     def test_exit_ends_even_when_the_deletion_fails(self):
         self.ras.plant_entry(szLocalPhoneNumber="203.0.113.31", dwType=2)
         self.ras.configure(delete_fails=1)
         calls = self.run_and_exit()
-        self.assertEqual([name for name, _, _ in calls], ["RasValidateEntryNameA", "RasDeleteEntryA"])
+        self.assertEqual([name for name, _, _ in calls], ["RasValidateEntryNameW", "RasDeleteEntryW"])
         self.assertNotEqual(calls[-1][2], 0)
         self.assertIsNotNone(self.ras.entry_bytes())
 

@@ -320,8 +320,8 @@ class Tooltip(ClientCase):
         c.hover_tip("Kivoline")
         c.connect()
         # Nothing refreshes the tip but the pointer, not even the link check.
-        checks = len(c.ras.calls("RasGetConnectStatusA"))
-        wait_until(lambda: len(c.ras.calls("RasGetConnectStatusA")) > checks, 5, message="a link check")
+        checks = len(c.ras.calls("RasGetConnectStatusW"))
+        wait_until(lambda: len(c.ras.calls("RasGetConnectStatusW")) > checks, 5, message="a link check")
         self.assertEqual(c.icon()["tip"], "Kivoline")
         c.hover_tip(ENGLISH["tip"])
         # The counters of the moment, unsigned, at every hover.
@@ -417,7 +417,7 @@ class TrayMenu(ClientCase):
         self.assertEqual(menu_items(menu), english_menu(connected=True))
         self.d.menu_choose(1)
         dial = c.ras.dials()[-1]
-        c.ras.wait_call("RasHangUpA", handle=dial["handle"], timeout=5)
+        c.ras.wait_call("RasHangUpW", handle=dial["handle"], timeout=5)
         wait_until(c.idle, 8, message="the idle status")
         self.assertEqual(c.inputs_enabled(), [True, True, True])
         self.assertTrue(c.visible())
@@ -435,12 +435,12 @@ class TrayMenu(ClientCase):
         wait_until(lambda: not c.visible(), 5, message="Minimize to hide the window")
         c.assert_alive()
         # The link check goes on and nothing hung up.
-        checks = len(c.ras.calls("RasGetConnectStatusA"))
-        wait_until(lambda: len(c.ras.calls("RasGetConnectStatusA")) > checks, 5, message="the next link check")
+        checks = len(c.ras.calls("RasGetConnectStatusW"))
+        wait_until(lambda: len(c.ras.calls("RasGetConnectStatusW")) > checks, 5, message="the next link check")
         self.assertEqual(c.hangups(), 0)
         self.assertNotEqual(c.status(), ENGLISH["idle"])
         c.choose(ID_DISCONNECT)
-        c.ras.wait_call("RasHangUpA", handle=c.ras.dials()[-1]["handle"], timeout=5)
+        c.ras.wait_call("RasHangUpW", handle=c.ras.dials()[-1]["handle"], timeout=5)
         wait_until(c.idle, 8, message="the idle status")
         self.assertEqual(c.inputs_enabled(), [True, True, True])
         self.assertFalse(c.visible())

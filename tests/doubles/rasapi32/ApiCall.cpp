@@ -1,5 +1,6 @@
 #include "ApiCall.h"
 
+#include "Utf8.h"
 #include "WinPath.h"
 
 namespace kivo::rasdouble {
@@ -7,20 +8,21 @@ namespace {
 
 HMODULE ThisModule() {
   HMODULE module = nullptr;
-  ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&ThisModule), &module);
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&ThisModule), &module);
   return module;
 }
 
 }  // namespace
 
 std::string RasDirectory() {
-  char buffer[4 * MAX_PATH];
-  DWORD n = ::GetEnvironmentVariableA("KIVO_RAS_DIR", buffer, sizeof buffer);
-  if (n > 0 && n < sizeof buffer) return ToWindowsPath(std::string(buffer, n));
-  n = ::GetModuleFileNameA(ThisModule(), buffer, sizeof buffer);
-  if (n == 0 || n >= sizeof buffer) return ".";
-  std::string path(buffer, n);
+  wchar_t buffer[4 * MAX_PATH];
+  constexpr DWORD kChars = sizeof buffer / sizeof buffer[0];
+  DWORD n = ::GetEnvironmentVariableW(L"KIVO_RAS_DIR", buffer, kChars);
+  if (n > 0 && n < kChars) return ToWindowsPath(Utf8FromWide(std::wstring_view(buffer, n)));
+  n = ::GetModuleFileNameW(ThisModule(), buffer, kChars);
+  if (n == 0 || n >= kChars) return ".";
+  std::string path = Utf8FromWide(std::wstring_view(buffer, n));
   const size_t slash = path.find_last_of("\\/");
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }

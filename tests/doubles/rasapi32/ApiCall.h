@@ -15,7 +15,7 @@
 namespace kivo::rasdouble {
 
 // KIVO_RAS_DIR (a Windows path, or a Unix path that is reached through
-// drive Z:), or else the directory this library was loaded from.
+// drive Z:), or else the directory this library was loaded from; in UTF-8.
 std::string RasDirectory();
 
 class ApiCall {

@@ -1,7 +1,5 @@
 #include "ControlFile.h"
 
-#include <windows.h>
-
 #include "FileIo.h"
 
 namespace kivo::rasdouble {
@@ -25,21 +23,6 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-// UTF-8 to the ANSI code page; characters the code page lacks become '?'.
-std::string Utf8ToAnsi(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  const int n = static_cast<int>(utf8.size());
-  const int wide = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), n, nullptr, 0);
-  if (wide <= 0) return std::string(utf8);
-  std::wstring w(static_cast<size_t>(wide), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), n, w.data(), wide);
-  const int bytes = ::WideCharToMultiByte(CP_ACP, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return std::string(utf8);
-  std::string out(static_cast<size_t>(bytes), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, w.data(), wide, out.data(), bytes, nullptr, nullptr);
-  return out;
-}
-
 }  // namespace
 
 ControlFile ControlFile::Load(const std::string& path) {
@@ -50,8 +33,7 @@ ControlFile ControlFile::Load(const std::string& path) {
 
 ControlFile ControlFile::Parse(std::string_view content) {
   ControlFile control;
-  const bool utf8 = content.substr(0, kUtf8Bom.size()) == kUtf8Bom;
-  if (utf8) content.remove_prefix(kUtf8Bom.size());
+  if (content.substr(0, kUtf8Bom.size()) == kUtf8Bom) content.remove_prefix(kUtf8Bom.size());
   bool inRas = false;
   while (!content.empty()) {
     const size_t end = content.find('\n');
@@ -70,7 +52,7 @@ ControlFile ControlFile::Parse(std::string_view content) {
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
       value = value.substr(1, value.size() - 2);
     if (key.empty()) continue;
-    control.values_.emplace_back(std::string(key), utf8 ? Utf8ToAnsi(value) : std::string(value));
+    control.values_.emplace_back(std::string(key), std::string(value));
   }
   return control;
 }

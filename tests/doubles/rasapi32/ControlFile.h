@@ -13,10 +13,8 @@ namespace kivo::rasdouble {
 class ControlFile {
  public:
   // A missing or unreadable file gives an empty control: every key takes its
-  // default. A file that starts with a UTF-8 byte-order mark holds UTF-8
-  // texts, which are handed out in the process's ANSI code page, the way a
-  // localised system library would hand them out; any other file is taken
-  // byte for byte.
+  // default. The file is UTF-8; a byte-order mark at its start is skipped.
+  // Texts are handed out as UTF-8.
   static ControlFile Load(const std::string& path);
   static ControlFile Parse(std::string_view content);
 

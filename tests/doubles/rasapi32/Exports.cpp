@@ -1,18 +1,23 @@
-// The RAS calls the client makes, answered from the phonebook files, the
-// dial scripts and control.ini. Every call leaves one line in calls.log.
+// The RAS calls the client makes, in their UTF-16 forms, answered from the
+// phonebook files, the dial scripts and control.ini. Every call leaves one
+// line in calls.log, its texts in UTF-8.
 #include "vpn/RasRecords.h"
 #include <windows.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <cwchar>
+#include <iterator>
 #include <string>
 #include <string_view>
 
 #include "ApiCall.h"
 #include "DialScript.h"
+#include "FileIo.h"
 #include "Phonebook.h"
 #include "RasService.h"
+#include "Utf8.h"
 
 using kivo::rasdouble::ApiCall;
 using kivo::rasdouble::DialNotifier;
@@ -24,13 +29,28 @@ using kivo::rasdouble::Notifier;
 using kivo::rasdouble::Phonebook;
 using kivo::rasdouble::RasService;
 using kivo::rasdouble::RunApiCall;
+using kivo::rasdouble::Utf8FromWide;
+using kivo::rasdouble::WideFromUtf8;
 
 namespace {
 
 // Record sizes the dialler accepts: the NT4 layout, ours, and the one with
 // dwIfIndex of later systems.
-constexpr DWORD kDialParamsNt4 = offsetof(RASDIALPARAMSA, dwSubEntry);
-constexpr DWORD kDialParamsVista = sizeof(RASDIALPARAMSA) + sizeof(DWORD);
+constexpr DWORD kDialParamsNt4 = offsetof(RASDIALPARAMSW, dwSubEntry);
+constexpr DWORD kDialParamsVista = sizeof(RASDIALPARAMSW) + sizeof(DWORD);
+
+// The records of the client, as the system of its WINVER lays them out.
+static_assert(sizeof(RASENTRYW) == 5616, "RASENTRYW");
+#ifdef _WIN64
+static_assert(sizeof(RASDIALPARAMSW) == 2108, "RASDIALPARAMSW of a 64-bit caller");
+#else
+static_assert(sizeof(RASDIALPARAMSW) == 2104, "RASDIALPARAMSW of a 32-bit caller");
+#endif
+static_assert(kDialParamsNt4 == 2096, "RASDIALPARAMSW of NT4");
+static_assert(sizeof(RASCONNSTATUSW) == 564, "RASCONNSTATUSW");
+static_assert(sizeof(RASPPPIPW) == 80, "RASPPPIPW");
+static_assert(sizeof(RASCREDENTIALSW) == 1068, "RASCREDENTIALSW");
+static_assert(sizeof(RAS_STATS) == 60, "RAS_STATS");
 
 // A texts table the system would describe; error_texts in control.ini,
 // even an empty one, replaces it.
@@ -45,91 +65,85 @@ constexpr char kDefaultErrorTexts[] =
 constexpr char kDefaultClientIp[] = "10.8.0.6";
 constexpr char kServerIp[] = "10.8.0.1";
 
-// An entry name read no further than one byte past the longest valid name.
-std::string_view BoundedName(const char* name) {
-  if (name == nullptr) return {};
-  return std::string_view(name, strnlen(name, kMaxEntryName + 1));
-}
+// An entry name, in UTF-8, read no further than one character past the
+// longest valid name (so that a longer one stays invalid).
+std::string BoundedName(const wchar_t* name) { return Utf8FromWide(name, kMaxEntryName + 1); }
 
-std::string_view Field(const char* field, size_t size) {
-  return std::string_view(field, strnlen(field, size));
-}
-
-// Fields of a record that are inside the first `available` bytes.
+// Text fields of a record that lie inside its first `available` bytes.
 template <size_t N>
-void LogRecordString(LogLine& line, const char* key, DWORD available, size_t offset, const char (&field)[N]) {
-  if (offset + N <= available) line.Bytes(key, Field(field, N));
+void LogRecordText(LogLine& line, const char* key, DWORD available, size_t offset, const wchar_t (&field)[N]) {
+  if (offset + sizeof field <= available) line.WideText(key, field, N);
 }
 
-void LogEntryFields(LogLine& line, const RASENTRYA* entry, DWORD available) {
-  LogRecordString(line, "phone", available, offsetof(RASENTRYA, szLocalPhoneNumber),
-                  entry->szLocalPhoneNumber);
-  LogRecordString(line, "device_type", available, offsetof(RASENTRYA, szDeviceType), entry->szDeviceType);
-  LogRecordString(line, "device_name", available, offsetof(RASENTRYA, szDeviceName), entry->szDeviceName);
+void LogEntryFields(LogLine& line, const RASENTRYW* entry, DWORD available) {
+  LogRecordText(line, "phone", available, offsetof(RASENTRYW, szLocalPhoneNumber), entry->szLocalPhoneNumber);
+  LogRecordText(line, "device_type", available, offsetof(RASENTRYW, szDeviceType), entry->szDeviceType);
+  LogRecordText(line, "device_name", available, offsetof(RASENTRYW, szDeviceName), entry->szDeviceName);
 }
 
 // The phone number and device of a stored entry, for the dial's line.
 void LogStoredEntry(LogLine& line, const std::string& bytes) {
-  RASENTRYA entry{};
-  std::memcpy(&entry, bytes.data(), std::min(bytes.size(), sizeof entry));
-  const DWORD available = static_cast<DWORD>(std::min(bytes.size(), sizeof entry));
-  LogRecordString(line, "entry_phone", available, offsetof(RASENTRYA, szLocalPhoneNumber),
-                  entry.szLocalPhoneNumber);
-  LogRecordString(line, "entry_device", available, offsetof(RASENTRYA, szDeviceName), entry.szDeviceName);
+  RASENTRYW entry{};
+  const size_t available = std::min(bytes.size(), sizeof entry);
+  std::memcpy(&entry, bytes.data(), available);
+  LogRecordText(line, "entry_phone", static_cast<DWORD>(available), offsetof(RASENTRYW, szLocalPhoneNumber),
+                entry.szLocalPhoneNumber);
+  LogRecordText(line, "entry_device", static_cast<DWORD>(available), offsetof(RASENTRYW, szDeviceName),
+                entry.szDeviceName);
 }
 
 // A phonebook file can be written only into a folder that exists; the
 // default phonebook (null) always can.
-bool PhonebookFolderExists(const char* phonebook) {
+bool PhonebookFolderExists(const wchar_t* phonebook) {
   if (phonebook == nullptr) return true;
-  const std::string path(phonebook, strnlen(phonebook, MAX_PATH));
+  const std::string path = Utf8FromWide(phonebook, MAX_PATH);
   const size_t cut = path.rfind('\\');
   if (cut == std::string::npos) return true;
-  const DWORD attributes = ::GetFileAttributesA(path.substr(0, cut).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  return kivo::rasdouble::DirectoryExists(path.substr(0, cut));
 }
 
-void CopyText(char* destination, size_t size, std::string_view text) {
-  const size_t n = std::min(text.size(), size - 1);
-  std::memcpy(destination, text.data(), n);
-  destination[n] = '\0';
+template <size_t N>
+void CopyText(wchar_t (&destination)[N], std::wstring_view text) {
+  const size_t n = std::min(text.size(), N - 1);
+  std::wmemcpy(destination, text.data(), n);
+  destination[n] = L'\0';
 }
 
 }  // namespace
 
-DWORD WINAPI RasValidateEntryNameA(LPCSTR phonebook, LPCSTR entry) {
-  return RunApiCall("RasValidateEntryNameA", [&](ApiCall& call) -> DWORD {
-    call.Line().String("phonebook", phonebook, MAX_PATH).String("entry", entry, kMaxEntryName + 1);
+DWORD WINAPI RasValidateEntryNameW(LPCWSTR phonebook, LPCWSTR entry) {
+  return RunApiCall("RasValidateEntryNameW", [&](ApiCall& call) -> DWORD {
+    call.Line().WideText("phonebook", phonebook, MAX_PATH).WideText("entry", entry, kMaxEntryName + 1);
     if (auto forced = call.Forced("validate")) return *forced;
-    const std::string_view name = BoundedName(entry);
+    const std::string name = BoundedName(entry);
     if (!Phonebook::IsValidName(name)) return ERROR_INVALID_NAME;
     return call.Book().Contains(name) ? ERROR_ALREADY_EXISTS : 0;
   });
 }
 
-DWORD WINAPI RasDeleteEntryA(LPCSTR phonebook, LPCSTR entry) {
-  return RunApiCall("RasDeleteEntryA", [&](ApiCall& call) -> DWORD {
-    call.Line().String("phonebook", phonebook, MAX_PATH).String("entry", entry, kMaxEntryName + 1);
-    const std::string_view name = BoundedName(entry);
+DWORD WINAPI RasDeleteEntryW(LPCWSTR phonebook, LPCWSTR entry) {
+  return RunApiCall("RasDeleteEntryW", [&](ApiCall& call) -> DWORD {
+    call.Line().WideText("phonebook", phonebook, MAX_PATH).WideText("entry", entry, kMaxEntryName + 1);
+    const std::string name = BoundedName(entry);
     if (!Phonebook::IsValidName(name)) return ERROR_INVALID_NAME;
     if (call.Control().Number("delete_fails", 0) != 0) return ERROR_ACCESS_DENIED;
     return call.Book().Remove(name) ? 0 : ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
   });
 }
 
-DWORD WINAPI RasGetEntryPropertiesA(LPCSTR phonebook, LPCSTR entry, LPRASENTRYA record, LPDWORD recordSize,
+DWORD WINAPI RasGetEntryPropertiesW(LPCWSTR phonebook, LPCWSTR entry, LPRASENTRYW record, LPDWORD recordSize,
                                     LPBYTE deviceInfo, LPDWORD deviceInfoSize) {
-  return RunApiCall("RasGetEntryPropertiesA", [&](ApiCall& call) -> DWORD {
+  return RunApiCall("RasGetEntryPropertiesW", [&](ApiCall& call) -> DWORD {
     LogLine& line = call.Line();
-    line.String("phonebook", phonebook, MAX_PATH)
-        .String("entry", entry, kMaxEntryName + 1)
+    line.WideText("phonebook", phonebook, MAX_PATH)
+        .WideText("entry", entry, kMaxEntryName + 1)
         .Pointer("record", record);
     if (record != nullptr) line.Number("dwSize", record->dwSize);
     if (recordSize != nullptr) line.Number("size", *recordSize);
     line.Pointer("devinfo", deviceInfo);
     if (deviceInfoSize != nullptr) line.Number("devinfo_size", *deviceInfoSize);
 
-    const DWORD entrySize = static_cast<DWORD>(call.Control().Number("entry_size", sizeof(RASENTRYA)));
+    const DWORD entrySize = static_cast<DWORD>(call.Control().Number("entry_size", sizeof(RASENTRYW)));
     if (record == nullptr) {
       // The size query: what size of record and device info the system uses.
       const DWORD result =
@@ -144,7 +158,7 @@ DWORD WINAPI RasGetEntryPropertiesA(LPCSTR phonebook, LPCSTR entry, LPRASENTRYA 
     }
     if (auto forced = call.Forced("get_result")) return *forced;
     if (recordSize == nullptr) return ERROR_INVALID_PARAMETER;
-    const std::string_view name = BoundedName(entry);
+    const std::string name = BoundedName(entry);
     if (!Phonebook::IsValidName(name)) return ERROR_INVALID_NAME;
     if (record->dwSize != entrySize) return ERROR_INVALID_SIZE;
     const Phonebook book = call.Book();
@@ -174,12 +188,12 @@ DWORD WINAPI RasGetEntryPropertiesA(LPCSTR phonebook, LPCSTR entry, LPRASENTRYA 
   });
 }
 
-DWORD WINAPI RasSetEntryPropertiesA(LPCSTR phonebook, LPCSTR entry, LPRASENTRYA record, DWORD recordSize,
+DWORD WINAPI RasSetEntryPropertiesW(LPCWSTR phonebook, LPCWSTR entry, LPRASENTRYW record, DWORD recordSize,
                                     LPBYTE deviceInfo, DWORD deviceInfoSize) {
-  return RunApiCall("RasSetEntryPropertiesA", [&](ApiCall& call) -> DWORD {
+  return RunApiCall("RasSetEntryPropertiesW", [&](ApiCall& call) -> DWORD {
     LogLine& line = call.Line();
-    line.String("phonebook", phonebook, MAX_PATH)
-        .String("entry", entry, kMaxEntryName + 1)
+    line.WideText("phonebook", phonebook, MAX_PATH)
+        .WideText("entry", entry, kMaxEntryName + 1)
         .Pointer("record", record);
     const bool sizeUsable = recordSize >= sizeof(DWORD) && recordSize <= kMaxRecordBytes;
     if (record != nullptr && sizeUsable) line.Number("dwSize", record->dwSize);
@@ -188,14 +202,15 @@ DWORD WINAPI RasSetEntryPropertiesA(LPCSTR phonebook, LPCSTR entry, LPRASENTRYA 
 
     if (auto forced = call.Forced("set_result")) return *forced;
     if (!PhonebookFolderExists(phonebook)) return ERROR_CANNOT_OPEN_PHONEBOOK;
-    const std::string_view name = BoundedName(entry);
+    const std::string name = BoundedName(entry);
     if (!Phonebook::IsValidName(name)) return ERROR_INVALID_NAME;
     if (record == nullptr) return ERROR_BUFFER_INVALID;
-    const DWORD entrySize = static_cast<DWORD>(call.Control().Number("entry_size", sizeof(RASENTRYA)));
+    const DWORD entrySize = static_cast<DWORD>(call.Control().Number("entry_size", sizeof(RASENTRYW)));
     if (!sizeUsable || record->dwSize != entrySize || recordSize < record->dwSize) return ERROR_INVALID_SIZE;
     if (deviceInfoSize > kMaxRecordBytes || (deviceInfo == nullptr && deviceInfoSize != 0)) {
       return ERROR_INVALID_PARAMETER;
     }
+    // Kept whole, as the caller gave it: no more than recordSize bytes are read.
     const std::string_view bytes(reinterpret_cast<const char*>(record), recordSize);
     const std::string_view device(reinterpret_cast<const char*>(deviceInfo), deviceInfo ? deviceInfoSize : 0);
     return call.Book().Write(name, bytes, device) ? 0 : ERROR_CANNOT_OPEN_PHONEBOOK;
@@ -203,42 +218,42 @@ DWORD WINAPI RasSetEntryPropertiesA(LPCSTR phonebook, LPCSTR entry, LPRASENTRYA 
 }
 
 // Only what was stored is logged, never a secret: the mask and the length
-// of the pre-shared key.
-DWORD WINAPI RasSetCredentialsA(LPCSTR phonebook, LPCSTR entry, LPRASCREDENTIALSA credentials,
+// of the pre-shared key in characters.
+DWORD WINAPI RasSetCredentialsW(LPCWSTR phonebook, LPCWSTR entry, LPRASCREDENTIALSW credentials,
                                 WINBOOL clearCredentials) {
-  return RunApiCall("RasSetCredentialsA", [&](ApiCall& call) -> DWORD {
+  return RunApiCall("RasSetCredentialsW", [&](ApiCall& call) -> DWORD {
     LogLine& line = call.Line();
-    line.String("phonebook", phonebook, MAX_PATH).String("entry", entry, kMaxEntryName + 1);
+    line.WideText("phonebook", phonebook, MAX_PATH).WideText("entry", entry, kMaxEntryName + 1);
     line.Number("clear", clearCredentials);
-    if (credentials == nullptr || credentials->dwSize != sizeof(RASCREDENTIALSA))
+    if (credentials == nullptr || credentials->dwSize != sizeof(RASCREDENTIALSW))
       return ERROR_INVALID_PARAMETER;
     line.Number("mask", credentials->dwMask);
     if ((credentials->dwMask & RASCM_PreSharedKey) != 0) {
-      line.Number("key_length", static_cast<long long>(strnlen(credentials->szPassword, PWLEN + 1)));
+      line.Number("key_length", static_cast<long long>(wcsnlen(credentials->szPassword, PWLEN + 1)));
     }
-    const std::string_view name = BoundedName(entry);
+    const std::string name = BoundedName(entry);
     if (!Phonebook::IsValidName(name)) return ERROR_INVALID_NAME;
     return call.Book().Contains(name) ? 0 : ERROR_CANNOT_FIND_PHONEBOOK_ENTRY;
   });
 }
 
-DWORD WINAPI RasDialA(LPRASDIALEXTENSIONS extensions, LPCSTR phonebook, LPRASDIALPARAMSA params,
+DWORD WINAPI RasDialW(LPRASDIALEXTENSIONS extensions, LPCWSTR phonebook, LPRASDIALPARAMSW params,
                       DWORD notifierType, LPVOID notifier, LPHRASCONN connection) {
-  return RunApiCall("RasDialA", [&](ApiCall& call) -> DWORD {
+  return RunApiCall("RasDialW", [&](ApiCall& call) -> DWORD {
     LogLine& line = call.Line();
-    line.Pointer("extensions", extensions).String("phonebook", phonebook, MAX_PATH).Pointer("params", params);
+    line.Pointer("extensions", extensions).WideText("phonebook", phonebook, MAX_PATH).Pointer("params", params);
     const bool sizeKnown =
-        params != nullptr && (params->dwSize == kDialParamsNt4 || params->dwSize == sizeof(RASDIALPARAMSA) ||
+        params != nullptr && (params->dwSize == kDialParamsNt4 || params->dwSize == sizeof(RASDIALPARAMSW) ||
                               params->dwSize == kDialParamsVista);
     if (params != nullptr) line.Number("dwSize", params->dwSize);
     if (sizeKnown) {
-      line.Bytes("entry", Field(params->szEntryName, sizeof params->szEntryName))
-          .Bytes("phone", Field(params->szPhoneNumber, sizeof params->szPhoneNumber))
-          .Bytes("callback", Field(params->szCallbackNumber, sizeof params->szCallbackNumber))
-          .Bytes("user", Field(params->szUserName, sizeof params->szUserName))
-          .Bytes("password", Field(params->szPassword, sizeof params->szPassword))
-          .Bytes("domain", Field(params->szDomain, sizeof params->szDomain));
-      if (params->dwSize >= sizeof(RASDIALPARAMSA)) {
+      line.WideText("entry", params->szEntryName, std::size(params->szEntryName))
+          .WideText("phone", params->szPhoneNumber, std::size(params->szPhoneNumber))
+          .WideText("callback", params->szCallbackNumber, std::size(params->szCallbackNumber))
+          .WideText("user", params->szUserName, std::size(params->szUserName))
+          .WideText("password", params->szPassword, std::size(params->szPassword))
+          .WideText("domain", params->szDomain, std::size(params->szDomain));
+      if (params->dwSize >= sizeof(RASDIALPARAMSW)) {
         line.Number("subentry", params->dwSubEntry).Number("callback_id", params->dwCallbackId);
       }
     }
@@ -257,7 +272,7 @@ DWORD WINAPI RasDialA(LPRASDIALEXTENSIONS extensions, LPCSTR phonebook, LPRASDIA
       reporter.type0 = reinterpret_cast<DialNotifier>(notifier);
     } else {
       reporter.type2 = reinterpret_cast<DialNotifier2>(notifier);
-      if (params->dwSize >= sizeof(RASDIALPARAMSA)) reporter.callbackId = params->dwCallbackId;
+      if (params->dwSize >= sizeof(RASDIALPARAMSW)) reporter.callbackId = params->dwCallbackId;
     }
 
     RasService& service = RasService::Instance();
@@ -268,7 +283,7 @@ DWORD WINAPI RasDialA(LPRASDIALEXTENSIONS extensions, LPCSTR phonebook, LPRASDIA
       }
       return refused;
     }
-    const std::string_view name = Field(params->szEntryName, sizeof params->szEntryName);
+    const std::string name = Utf8FromWide(params->szEntryName, std::size(params->szEntryName));
     const Phonebook book = call.Book();
     auto stored = book.ReadEntry(name);
     if (stored) LogStoredEntry(line, *stored);
@@ -285,55 +300,58 @@ DWORD WINAPI RasDialA(LPRASDIALEXTENSIONS extensions, LPCSTR phonebook, LPRASDIA
   });
 }
 
-DWORD WINAPI RasHangUpA(HRASCONN connection) {
-  return RunApiCall("RasHangUpA", [&](ApiCall& call) -> DWORD {
+DWORD WINAPI RasHangUpW(HRASCONN connection) {
+  return RunApiCall("RasHangUpW", [&](ApiCall& call) -> DWORD {
     call.Line().Hex("handle", reinterpret_cast<uintptr_t>(connection));
     return RasService::Instance().HangUp(connection, call.Source());
   });
 }
 
-DWORD WINAPI RasGetConnectStatusA(HRASCONN connection, LPRASCONNSTATUSA status) {
-  return RunApiCall("RasGetConnectStatusA", [&](ApiCall& call) -> DWORD {
+DWORD WINAPI RasGetConnectStatusW(HRASCONN connection, LPRASCONNSTATUSW status) {
+  return RunApiCall("RasGetConnectStatusW", [&](ApiCall& call) -> DWORD {
     LogLine& line = call.Line();
     line.Hex("handle", reinterpret_cast<uintptr_t>(connection)).Pointer("status", status);
     if (status != nullptr) line.Number("dwSize", status->dwSize);
     if (status == nullptr) return ERROR_INVALID_PARAMETER;
-    if (status->dwSize != sizeof(RASCONNSTATUSA)) return ERROR_INVALID_SIZE;
+    if (status->dwSize != sizeof(RASCONNSTATUSW)) return ERROR_INVALID_SIZE;
     auto link = RasService::Instance().Observe(connection, call.Source());
     if (!link) return ERROR_INVALID_HANDLE;
     status->rasconnstate = static_cast<RASCONNSTATE>(link->state);
     status->dwError = link->error;
-    CopyText(status->szDeviceType, sizeof status->szDeviceType, RASDT_Vpn);
-    status->szDeviceName[0] = '\0';
-    status->szPhoneNumber[0] = '\0';
+    CopyText(status->szDeviceType, L"vpn");
+    status->szDeviceName[0] = L'\0';
+    status->szPhoneNumber[0] = L'\0';
     line.Number("state", link->state).Number("error", link->error);
     return 0;
   });
 }
 
-DWORD WINAPI RasGetErrorStringA(UINT code, LPSTR buffer, DWORD size) {
-  return RunApiCall("RasGetErrorStringA", [&](ApiCall& call) -> DWORD {
+DWORD WINAPI RasGetErrorStringW(UINT code, LPWSTR buffer, DWORD size) {
+  return RunApiCall("RasGetErrorStringW", [&](ApiCall& call) -> DWORD {
     LogLine& line = call.Line();
     line.Number("code", code).Pointer("buffer", buffer).Number("size", size);
     const std::string table = call.Control().Text("error_texts").value_or(kDefaultErrorTexts);
     auto text = kivo::rasdouble::FindErrorText(table, code);
     if (!text || buffer == nullptr) return ERROR_INVALID_PARAMETER;
-    if (size < text->size() + 1) return ERROR_INSUFFICIENT_BUFFER;
-    CopyText(buffer, size, *text);
-    line.Bytes("text", *text);
+    // The size is in characters.
+    const std::wstring wide = WideFromUtf8(*text);
+    if (size < wide.size() + 1) return ERROR_INSUFFICIENT_BUFFER;
+    std::wmemcpy(buffer, wide.data(), wide.size());
+    buffer[wide.size()] = L'\0';
+    line.Text("text", *text);
     return 0;
   });
 }
 
-DWORD WINAPI RasGetProjectionInfoA(HRASCONN connection, RASPROJECTION projection, LPVOID buffer,
+DWORD WINAPI RasGetProjectionInfoW(HRASCONN connection, RASPROJECTION projection, LPVOID buffer,
                                    LPDWORD size) {
-  return RunApiCall("RasGetProjectionInfoA", [&](ApiCall& call) -> DWORD {
+  return RunApiCall("RasGetProjectionInfoW", [&](ApiCall& call) -> DWORD {
     LogLine& line = call.Line();
     line.Hex("handle", reinterpret_cast<uintptr_t>(connection)).Hex("projection", projection);
     line.Pointer("buffer", buffer);
     if (size != nullptr) line.Number("size", *size);
     if (buffer != nullptr && size != nullptr && *size >= sizeof(DWORD)) {
-      line.Number("dwSize", static_cast<RASPPPIPA*>(buffer)->dwSize);
+      line.Number("dwSize", static_cast<RASPPPIPW*>(buffer)->dwSize);
     }
     if (auto forced = call.Forced("projection_result")) return *forced;
     auto link = RasService::Instance().Observe(connection, call.Source());
@@ -341,20 +359,20 @@ DWORD WINAPI RasGetProjectionInfoA(HRASCONN connection, RASPROJECTION projection
     if (projection != RASP_PppIp) return ERROR_PROTOCOL_NOT_CONFIGURED;
     if (!link->connected) return ERROR_PROJECTION_NOT_COMPLETE;
     if (buffer == nullptr || size == nullptr) return ERROR_INVALID_PARAMETER;
-    if (*size < sizeof(RASPPPIPA)) {
-      *size = sizeof(RASPPPIPA);
+    if (*size < sizeof(RASPPPIPW)) {
+      *size = sizeof(RASPPPIPW);
       return ERROR_BUFFER_TOO_SMALL;
     }
-    auto* ip = static_cast<RASPPPIPA*>(buffer);
-    if (ip->dwSize != sizeof(RASPPPIPA)) return ERROR_INVALID_SIZE;
+    auto* ip = static_cast<RASPPPIPW*>(buffer);
+    if (ip->dwSize != sizeof(RASPPPIPW)) return ERROR_INVALID_SIZE;
     const std::string address = call.Control().Text("projection_ip").value_or(kDefaultClientIp);
     ip->dwError = 0;
-    CopyText(ip->szIpAddress, sizeof ip->szIpAddress, address);
-    CopyText(ip->szServerIpAddress, sizeof ip->szServerIpAddress, kServerIp);
+    CopyText(ip->szIpAddress, WideFromUtf8(address));
+    CopyText(ip->szServerIpAddress, WideFromUtf8(kServerIp));
     ip->dwOptions = 0;
     ip->dwServerOptions = 0;
-    *size = sizeof(RASPPPIPA);
-    line.Bytes("ip", Field(ip->szIpAddress, sizeof ip->szIpAddress));
+    *size = sizeof(RASPPPIPW);
+    line.WideText("ip", ip->szIpAddress, std::size(ip->szIpAddress));
     return 0;
   });
 }

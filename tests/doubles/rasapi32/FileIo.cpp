@@ -4,14 +4,22 @@
 
 #include <algorithm>
 
+#include "Utf8.h"
 #include "toolkit/Handle.h"
 
 namespace kivo::rasdouble {
 
 using toolkit::UniqueFileHandle;
 
+namespace {
+
+// Paths are UTF-8 inside the double and reach the system in UTF-16.
+std::wstring W(const std::string& path) { return WideFromUtf8(path); }
+
+}  // namespace
+
 std::optional<std::string> ReadWholeFile(const std::string& path, size_t maxBytes) {
-  UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ,
+  UniqueFileHandle file(::CreateFileW(W(path).c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return std::nullopt;
@@ -41,27 +49,27 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
 
 }  // namespace
 
-bool ReplaceFile(const std::string& path, std::string_view bytes) {
+bool ReplaceWholeFile(const std::string& path, std::string_view bytes) {
   const std::string temporary = path + ".tmp" + std::to_string(::GetCurrentThreadId());
   {
-    UniqueFileHandle file(::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    UniqueFileHandle file(::CreateFileW(W(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
     if (!WriteAll(file.Get(), bytes)) {
       file.Reset();
-      ::DeleteFileA(temporary.c_str());
+      ::DeleteFileW(W(temporary).c_str());
       return false;
     }
   }
-  if (!::MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    ::DeleteFileA(temporary.c_str());
+  if (!::MoveFileExW(W(temporary).c_str(), W(path).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    ::DeleteFileW(W(temporary).c_str());
     return false;
   }
   return true;
 }
 
 bool AppendToFile(const std::string& path, std::string_view bytes) {
-  UniqueFileHandle file(::CreateFileA(path.c_str(), FILE_APPEND_DATA,
+  UniqueFileHandle file(::CreateFileW(W(path).c_str(), FILE_APPEND_DATA,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
@@ -69,18 +77,25 @@ bool AppendToFile(const std::string& path, std::string_view bytes) {
 }
 
 bool FileExists(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(W(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool DirectoryExists(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesW(W(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool RemoveFile(const std::string& path) { return ::DeleteFileW(W(path).c_str()) != 0; }
+
 bool EnsureDirectory(const std::string& path) {
   if (path.empty()) return false;
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(W(path).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   const size_t slash = path.find_last_of('\\');
   // Stop at the drive ("Z:") rather than recursing past it.
   if (slash != std::string::npos && slash > 2) EnsureDirectory(path.substr(0, slash));
-  return ::CreateDirectoryA(path.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+  return ::CreateDirectoryW(W(path).c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
 }  // namespace kivo::rasdouble

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Utf8.h"
+
 namespace kivo::rasdouble {
 
 LogLine::LogLine(std::string_view name) : name_(name) {}
@@ -38,24 +40,29 @@ LogLine& LogLine::Pointer(std::string_view key, const void* value) {
   return Hex(key, reinterpret_cast<uintptr_t>(value));
 }
 
-LogLine& LogLine::Bytes(std::string_view key, std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
+LogLine& LogLine::Text(std::string_view key, std::string_view utf8) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
   Key(key);
-  fields_ += "b:";
-  for (unsigned char c : bytes) {
-    fields_ += kDigits[c >> 4];
-    fields_ += kDigits[c & 15];
+  fields_ += "t:";
+  for (unsigned char c : utf8) {
+    if (c <= 0x20 || c == 0x7F || c == '%') {
+      fields_ += '%';
+      fields_ += kDigits[c >> 4];
+      fields_ += kDigits[c & 15];
+    } else {
+      fields_ += static_cast<char>(c);
+    }
   }
   return *this;
 }
 
-LogLine& LogLine::String(std::string_view key, const char* text, size_t maxBytes) {
+LogLine& LogLine::WideText(std::string_view key, const wchar_t* text, size_t maxChars) {
   if (text == nullptr) {
     Key(key);
     fields_ += "null";
     return *this;
   }
-  return Bytes(key, std::string_view(text, strnlen(text, maxBytes)));
+  return Text(key, Utf8FromWide(text, maxChars));
 }
 
 std::string LogLine::Stamped(double milliseconds) const {

@@ -2,7 +2,8 @@
 // fields. Values never contain blanks:
 //   decimal integers       result=603
 //   hexadecimal values     handle=0x5a0010 (handles and pointers)
-//   byte strings as hex    user=b:616c696365 (empty: "b:")
+//   texts in UTF-8         user=t:zhāng.张, password=t:pa%20ss (blanks, control
+//                          characters and '%' as %XX; empty: "t:")
 //   null pointers          phonebook=null
 #pragma once
 
@@ -20,9 +21,10 @@ class LogLine {
   LogLine& Number(std::string_view key, long long value);
   LogLine& Hex(std::string_view key, unsigned long long value);
   LogLine& Pointer(std::string_view key, const void* value);
-  LogLine& Bytes(std::string_view key, std::string_view bytes);
-  // A NUL-terminated string read no further than `maxBytes`; null gives "null".
-  LogLine& String(std::string_view key, const char* text, size_t maxBytes);
+  LogLine& Text(std::string_view key, std::string_view utf8);
+  // A NUL-terminated UTF-16 text read no further than `maxChars`, written as
+  // UTF-8; null gives "null".
+  LogLine& WideText(std::string_view key, const wchar_t* text, size_t maxChars);
 
   // The finished line, stamped with the monotonic clock in milliseconds (under
   // Wine the same clock as Linux's CLOCK_MONOTONIC_RAW) and the calling thread.

@@ -1,7 +1,5 @@
 #include "Phonebook.h"
 
-#include <windows.h>
-
 #include "FileIo.h"
 
 namespace kivo::rasdouble {
@@ -9,7 +7,11 @@ namespace kivo::rasdouble {
 Phonebook::Phonebook(const std::string& rasDir) : dir_(rasDir + "\\phonebook") {}
 
 bool Phonebook::IsValidName(std::string_view name) {
-  if (name.empty() || name.size() > kMaxEntryName) return false;
+  // UTF-16 characters, as the system counts them: a UTF-8 sequence of four
+  // bytes is a surrogate pair, continuation bytes add nothing.
+  size_t characters = 0;
+  for (unsigned char c : name) characters += (c & 0xC0) == 0x80 ? 0 : (c >= 0xF0 ? 2 : 1);
+  if (name.empty() || characters > kMaxEntryName) return false;
   if (name.front() == '.' || name.back() == ' ' || name.back() == '.') return false;
   for (unsigned char c : name) {
     if (c < 0x20 || std::string_view("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos) {
@@ -44,13 +46,13 @@ std::optional<std::string> Phonebook::ReadDeviceInfo(std::string_view name) cons
 bool Phonebook::Write(std::string_view name, std::string_view entry, std::string_view deviceInfo) {
   if (!IsValidName(name) || !EnsureDirectory(dir_)) return false;
   // The device info first: a reader that sees the entry sees its device info.
-  return ReplaceFile(PathOf(name, ".devinfo"), deviceInfo) && ReplaceFile(PathOf(name, ".entry"), entry);
+  return ReplaceWholeFile(PathOf(name, ".devinfo"), deviceInfo) && ReplaceWholeFile(PathOf(name, ".entry"), entry);
 }
 
 bool Phonebook::Remove(std::string_view name) {
   if (!Contains(name)) return false;
-  const bool removed = ::DeleteFileA(PathOf(name, ".entry").c_str()) != 0;
-  ::DeleteFileA(PathOf(name, ".devinfo").c_str());
+  const bool removed = RemoveFile(PathOf(name, ".entry"));
+  RemoveFile(PathOf(name, ".devinfo"));
   return removed;
 }
 

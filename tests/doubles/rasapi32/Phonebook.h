@@ -1,5 +1,5 @@
 // The default phonebook: one pair of files per entry under <dir>\phonebook,
-// "<name>.entry" with the exact bytes of the RASENTRYA record as it was
+// "<name>.entry" with the exact bytes of the RASENTRYW record as it was
 // written and "<name>.devinfo" with the device-specific bytes. A test may
 // plant or inspect them directly.
 #pragma once
@@ -19,8 +19,9 @@ class Phonebook {
  public:
   explicit Phonebook(const std::string& rasDir);
 
-  // A usable entry name: 1 to 256 bytes, no control characters, none of
-  // \ / : * ? " < > |, not starting with '.' and not ending in a blank or '.'.
+  // Names are UTF-8 here. A usable entry name: 1 to 256 UTF-16 characters,
+  // no control characters, none of \ / : * ? " < > |, not starting with '.'
+  // and not ending in a blank or '.'.
   static bool IsValidName(std::string_view name);
 
   bool Contains(std::string_view name) const;

@@ -56,7 +56,7 @@ class RasDoubleAgainstLibrary(unittest.TestCase):
 
     def test_layout_matches_the_compiler(self):
         layout = run_selftest("--layout")
-        entry = layout.pop("RASENTRYA")
+        entry = layout.pop("RASENTRYW")
         self.assertEqual(ras_double.ENTRY_SIZE, entry.pop("size"))
         self.assertEqual({k: tuple(v) for k, v in entry.items()}, ras_double.ENTRY_LAYOUT)
         self.assertEqual(ras_double.record_sizes(), layout)
@@ -77,14 +77,15 @@ class RasDoubleAgainstLibrary(unittest.TestCase):
         self.assertEqual(bytes.fromhex(out["ip"]), b"10.9.8.7")
         self.assertEqual((1000, 2**32 - 1, 12345678), (out["sent"], out["received"], out["bps"]))
         self.assertEqual(0, out["text_result"])
-        # The UTF-8 text arrives in the program's ANSI code page (1252 under en_US).
-        self.assertIn(bytes.fromhex(out["text"]), ("Accès refusé".encode("cp1252"), b"Acc?s refus?"))
+        # The UTF-8 text arrives in UTF-16 (the probe prints it as UTF-8) and is logged in UTF-8.
+        self.assertEqual("Accès refusé", bytes.fromhex(out["text"]).decode("utf-8"))
+        self.assertEqual("Accès refusé", ras.wait_call("RasGetErrorStringW", timeout=0)["text"])
 
         entry = ras.entry()
         self.assertEqual({
-            "dwSize": 2884, "dwfOptions": 0x38001010, "dwCountryID": 86, "dwCountryCode": 86,
+            "dwSize": 5616, "dwfOptions": 0x38001010, "dwCountryID": 86, "dwCountryCode": 86,
             "szLocalPhoneNumber": "vpn.kivoline.example", "dwfNetProtocols": 4, "dwFramingProtocol": 1,
-            "szDeviceType": "vpn", "szDeviceName": b"WAN Miniport (L2TP)", "dwType": 2, "dwEncryptionType": 3,
+            "szDeviceType": "vpn", "szDeviceName": "WAN Miniport (L2TP)", "dwType": 2, "dwEncryptionType": 3,
             "dwVpnStrategy": 2}, entry)
         self.assertEqual(b"", ras.devinfo())
 
@@ -93,10 +94,10 @@ class RasDoubleAgainstLibrary(unittest.TestCase):
         dial = dials[0]
         self.assertEqual(0, dial["result"])
         self.assertEqual(out["handle"], dial["handle"])
-        self.assertEqual((ras_double.record_sizes()["RASDIALPARAMSA"], b"Kivoline", b"", b"alice", b"pa ss", 0),
+        self.assertEqual((ras_double.record_sizes()["RASDIALPARAMSW"], "Kivoline", "", "alice", "pa ss", 0),
                          (dial["dwSize"], dial["entry"], dial["phone"], dial["user"], dial["password"],
                           dial["notifier_type"]))
-        self.assertEqual(b"vpn.kivoline.example", dial["entry_phone"])
+        self.assertEqual("vpn.kivoline.example", dial["entry_phone"])
         self.assertEqual([(0, 0), (1, 0), (5, 0), (8192, 0)], [(s, e) for _, s, e in dial["notifications"]])
         self.assertEqual(1, len(dial["hangups"]))
         self.assertIsNone(dial["drop"])
@@ -107,13 +108,13 @@ class RasDoubleAgainstLibrary(unittest.TestCase):
         # The log's clock is the one clock_ms() reads.
         self.assertGreaterEqual(stamps[0], before - 50)
         self.assertLessEqual(stamps[-1], after + 50)
-        statuses = ras.calls("RasGetConnectStatusA")
+        statuses = ras.calls("RasGetConnectStatusW")
         self.assertEqual(ras_double.ERROR_INVALID_HANDLE, statuses[-1].result)
         self.assertTrue(all(c.result == 0 for c in statuses[:-1]))
         # Confirmed 50 ms after the hang-up: the probe's stamp and the log's
         # are taken at different points of the two calls, a few ms apart.
         self.assertGreaterEqual(statuses[-1].t - dial["hangups"][0], 45)
-        self.assertEqual(dial["handle"], ras.wait_call("RasHangUpA", timeout=0).get("handle"))
+        self.assertEqual(dial["handle"], ras.wait_call("RasHangUpW", timeout=0).get("handle"))
 
     def test_failed_dial_is_recorded(self):
         ras = self.double("fail")
@@ -126,7 +127,7 @@ class RasDoubleAgainstLibrary(unittest.TestCase):
     def test_planted_entry_is_read_back(self):
         ras = self.double("planted")
         ras.plant_entry(devinfo=b"\x01\x02\x03", szLocalPhoneNumber="198.51.100.99",
-                        szDeviceName=b"WAN \xce\xa2\xd0\xcd\xb6\xcb\xbf\xda (L2TP)", dwType=2)
+                        szDeviceName="WAN 微型端口 (L2TP)", dwType=2)
         ras.configure(devinfo_size=3)
         out = run_selftest("--probe", os.path.dirname(ARGS.dll), ras.dir, "read")
         self.assertEqual((183, 603, 0), (out["validate"], out["query"], out["get"]))
@@ -134,7 +135,7 @@ class RasDoubleAgainstLibrary(unittest.TestCase):
         self.assertEqual(b"\x01\x02\x03", bytes.fromhex(out["devinfo"]))
         entry = ras.entry()
         self.assertEqual("198.51.100.99", entry["szLocalPhoneNumber"])
-        self.assertEqual(b"WAN \xce\xa2\xd0\xcd\xb6\xcb\xbf\xda (L2TP)", entry["szDeviceName"])
+        self.assertEqual("WAN 微型端口 (L2TP)", entry["szDeviceName"])
 
         ras.configure(validate=0, devinfo_size=None)
         out = run_selftest("--probe", os.path.dirname(ARGS.dll), ras.dir, "read")

@@ -1,6 +1,7 @@
 // Self-test of the RAS double: loads every flavour of rasapi32.dll the way the
 // client gets it (by LoadLibrary, with WINEDLLOVERRIDES=rasapi32=n) and plays
-// the service's behaviours against the "en" flavour.
+// the service's behaviours against the "en" flavour, through the UTF-16 calls
+// the client makes.
 //
 //   kivo_ras_selftest [gtest flags] <en dir> <zhcn dir> <zhtw dir> <none dir> <work dir>
 //   kivo_ras_selftest --layout                 record layout as JSON, for ras_double.py
@@ -8,12 +9,16 @@
 #include <gtest/gtest.h>
 #include "vpn/RasRecords.h"
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
+#include <iterator>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,42 +47,43 @@ F Resolve(HMODULE module, const char* name) {
 
 struct RasApi {
   HMODULE module = nullptr;
-  decltype(&::RasValidateEntryNameA) ValidateEntryName = nullptr;
-  decltype(&::RasDeleteEntryA) DeleteEntry = nullptr;
-  decltype(&::RasGetEntryPropertiesA) GetEntryProperties = nullptr;
-  decltype(&::RasSetEntryPropertiesA) SetEntryProperties = nullptr;
-  decltype(&::RasDialA) Dial = nullptr;
-  decltype(&::RasHangUpA) HangUp = nullptr;
-  decltype(&::RasGetConnectStatusA) GetConnectStatus = nullptr;
-  decltype(&::RasGetErrorStringA) GetErrorString = nullptr;
-  decltype(&::RasGetProjectionInfoA) GetProjectionInfo = nullptr;
+  decltype(&::RasValidateEntryNameW) ValidateEntryName = nullptr;
+  decltype(&::RasDeleteEntryW) DeleteEntry = nullptr;
+  decltype(&::RasGetEntryPropertiesW) GetEntryProperties = nullptr;
+  decltype(&::RasSetEntryPropertiesW) SetEntryProperties = nullptr;
+  decltype(&::RasDialW) Dial = nullptr;
+  decltype(&::RasHangUpW) HangUp = nullptr;
+  decltype(&::RasGetConnectStatusW) GetConnectStatus = nullptr;
+  decltype(&::RasGetErrorStringW) GetErrorString = nullptr;
+  decltype(&::RasGetProjectionInfoW) GetProjectionInfo = nullptr;
   decltype(&::RasGetConnectionStatistics) GetConnectionStatistics = nullptr;
-  decltype(&::RasEnumDevicesA) EnumDevices = nullptr;
+  // The ANSI form of a call the client makes: the double only logs it.
+  decltype(&::RasDialA) DialA = nullptr;
 
   static RasApi Load(const std::string& dllDir) {
     RasApi api;
     const std::string path = ToWindowsPath(dllDir) + "\\rasapi32.dll";
     api.module = ::LoadLibraryA(path.c_str());
     if (api.module == nullptr) return api;
-    api.ValidateEntryName = Resolve<decltype(api.ValidateEntryName)>(api.module, "RasValidateEntryNameA");
-    api.DeleteEntry = Resolve<decltype(api.DeleteEntry)>(api.module, "RasDeleteEntryA");
-    api.GetEntryProperties = Resolve<decltype(api.GetEntryProperties)>(api.module, "RasGetEntryPropertiesA");
-    api.SetEntryProperties = Resolve<decltype(api.SetEntryProperties)>(api.module, "RasSetEntryPropertiesA");
-    api.Dial = Resolve<decltype(api.Dial)>(api.module, "RasDialA");
-    api.HangUp = Resolve<decltype(api.HangUp)>(api.module, "RasHangUpA");
-    api.GetConnectStatus = Resolve<decltype(api.GetConnectStatus)>(api.module, "RasGetConnectStatusA");
-    api.GetErrorString = Resolve<decltype(api.GetErrorString)>(api.module, "RasGetErrorStringA");
-    api.GetProjectionInfo = Resolve<decltype(api.GetProjectionInfo)>(api.module, "RasGetProjectionInfoA");
+    api.ValidateEntryName = Resolve<decltype(api.ValidateEntryName)>(api.module, "RasValidateEntryNameW");
+    api.DeleteEntry = Resolve<decltype(api.DeleteEntry)>(api.module, "RasDeleteEntryW");
+    api.GetEntryProperties = Resolve<decltype(api.GetEntryProperties)>(api.module, "RasGetEntryPropertiesW");
+    api.SetEntryProperties = Resolve<decltype(api.SetEntryProperties)>(api.module, "RasSetEntryPropertiesW");
+    api.Dial = Resolve<decltype(api.Dial)>(api.module, "RasDialW");
+    api.HangUp = Resolve<decltype(api.HangUp)>(api.module, "RasHangUpW");
+    api.GetConnectStatus = Resolve<decltype(api.GetConnectStatus)>(api.module, "RasGetConnectStatusW");
+    api.GetErrorString = Resolve<decltype(api.GetErrorString)>(api.module, "RasGetErrorStringW");
+    api.GetProjectionInfo = Resolve<decltype(api.GetProjectionInfo)>(api.module, "RasGetProjectionInfoW");
     api.GetConnectionStatistics =
         Resolve<decltype(api.GetConnectionStatistics)>(api.module, "RasGetConnectionStatistics");
-    api.EnumDevices = Resolve<decltype(api.EnumDevices)>(api.module, "RasEnumDevicesA");
+    api.DialA = Resolve<decltype(api.DialA)>(api.module, "RasDialA");
     return api;
   }
 
   bool Complete() const {
     return module && ValidateEntryName && DeleteEntry && GetEntryProperties && SetEntryProperties && Dial &&
            HangUp && GetConnectStatus && GetErrorString && GetProjectionInfo && GetConnectionStatistics &&
-           EnumDevices;
+           DialA;
   }
 };
 
@@ -160,6 +166,24 @@ std::string Hex(const std::string& bytes) {
   return out;
 }
 
+// UTF-8 and UTF-16, converted here on their own so that the self-test
+// shares no code with the library it checks.
+std::wstring Wide(const std::string& utf8) {
+  std::wstring out(utf8.size(), L'\0');
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(),
+                                      static_cast<int>(out.size()));
+  out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return out;
+}
+
+std::string Utf8(const wchar_t* text) {
+  std::string out(std::wcslen(text) * 3, '\0');
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(std::wcslen(text)), out.data(),
+                                      static_cast<int>(out.size()), nullptr, nullptr);
+  out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return out;
+}
+
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   size_t start = 0;
@@ -187,34 +211,34 @@ bool HasField(const std::string& line, const std::string& field) {
 // ---------------------------------------------------------------------------
 // Records the way the client fills them.
 
-RASENTRYA ClientEntry(const char* phone) {
-  RASENTRYA entry{};
+RASENTRYW ClientEntry(const wchar_t* phone) {
+  RASENTRYW entry{};
   entry.dwSize = sizeof entry;
   entry.dwfOptions = 0x38001010;
   entry.dwCountryID = 86;
   entry.dwCountryCode = 86;
-  std::strncpy(entry.szLocalPhoneNumber, phone, RAS_MaxPhoneNumber);
+  std::wcsncpy(entry.szLocalPhoneNumber, phone, RAS_MaxPhoneNumber);
   entry.dwfNetProtocols = RASNP_Ip;
   entry.dwFramingProtocol = RASFP_Ppp;
-  std::strcpy(entry.szDeviceType, RASDT_Vpn);
-  std::strcpy(entry.szDeviceName, "WAN Miniport (L2TP)");
+  std::wcscpy(entry.szDeviceType, L"vpn");
+  std::wcscpy(entry.szDeviceName, L"WAN Miniport (L2TP)");
   entry.dwType = RASET_Vpn;
   entry.dwVpnStrategy = VS_PptpFirst;
   entry.dwEncryptionType = ET_Optional;
   return entry;
 }
 
-RASDIALPARAMSA ClientDialParams(const char* user, const char* password) {
-  RASDIALPARAMSA params{};
+RASDIALPARAMSW ClientDialParams(const wchar_t* user, const wchar_t* password) {
+  RASDIALPARAMSW params{};
   params.dwSize = sizeof params;
-  std::strcpy(params.szEntryName, "Kivoline");
-  std::strncpy(params.szUserName, user, UNLEN);
-  std::strncpy(params.szPassword, password, PWLEN);
+  std::wcscpy(params.szEntryName, L"Kivoline");
+  std::wcsncpy(params.szUserName, user, UNLEN);
+  std::wcsncpy(params.szPassword, password, PWLEN);
   return params;
 }
 
-RASCONNSTATUSA StatusRecord() {
-  RASCONNSTATUSA status{};
+RASCONNSTATUSW StatusRecord() {
+  RASCONNSTATUSW status{};
   status.dwSize = sizeof status;
   return status;
 }
@@ -319,14 +343,14 @@ class RasDoubleTest : public ::testing::Test {
     return matching;
   }
 
-  void WriteEntry(const char* phone = "192.0.2.11") {
-    RASENTRYA entry = ClientEntry(phone);
-    ASSERT_EQ(0u, api().SetEntryProperties(nullptr, "Kivoline", &entry, sizeof entry, nullptr, 0));
+  void WriteEntry(const wchar_t* phone = L"192.0.2.11") {
+    RASENTRYW entry = ClientEntry(phone);
+    ASSERT_EQ(0u, api().SetEntryProperties(nullptr, L"Kivoline", &entry, sizeof entry, nullptr, 0));
   }
 
   // Dials with the client's records; the handle is hung up after the test.
-  DWORD Dial(HRASCONN* handle, const char* user = "alice", const char* password = "s3cret") {
-    RASDIALPARAMSA params = ClientDialParams(user, password);
+  DWORD Dial(HRASCONN* handle, const wchar_t* user = L"alice", const wchar_t* password = L"s3cret") {
+    RASDIALPARAMSW params = ClientDialParams(user, password);
     *handle = nullptr;
     const DWORD result =
         api().Dial(nullptr, nullptr, &params, 0, reinterpret_cast<LPVOID>(&Notifications::Callback), handle);
@@ -343,7 +367,7 @@ class RasDoubleTest : public ::testing::Test {
     return handle;
   }
 
-  DWORD Status(HRASCONN handle, RASCONNSTATUSA* status) {
+  DWORD Status(HRASCONN handle, RASCONNSTATUSW* status) {
     *status = StatusRecord();
     return api().GetConnectStatus(handle, status);
   }
@@ -351,7 +375,7 @@ class RasDoubleTest : public ::testing::Test {
   // Polls until the status call answers ERROR_INVALID_HANDLE; the time it
   // took, or a negative value when it never did.
   double MsUntilGone(HRASCONN handle, double start, DWORD timeoutMs) {
-    RASCONNSTATUSA status;
+    RASCONNSTATUSW status;
     while (NowMs() - start < timeoutMs) {
       if (Status(handle, &status) == ERROR_INVALID_HANDLE) return NowMs() - start;
       ::Sleep(5);
@@ -368,105 +392,105 @@ class RasDoubleTest : public ::testing::Test {
 // Phonebook
 
 TEST_F(RasDoubleTest, PhonebookRoundTripKeepsTheExactRecord) {
-  EXPECT_EQ(0u, api().ValidateEntryName(nullptr, "Kivoline"));
+  EXPECT_EQ(0u, api().ValidateEntryName(nullptr, L"Kivoline"));
 
   DWORD entrySize = 0, deviceSize = 77;
   EXPECT_EQ(static_cast<DWORD>(ERROR_BUFFER_TOO_SMALL),
-            api().GetEntryProperties(nullptr, "", nullptr, &entrySize, nullptr, &deviceSize));
-  EXPECT_EQ(sizeof(RASENTRYA), entrySize);
+            api().GetEntryProperties(nullptr, L"", nullptr, &entrySize, nullptr, &deviceSize));
+  EXPECT_EQ(sizeof(RASENTRYW), entrySize);
   EXPECT_EQ(0u, deviceSize);
 
-  RASENTRYA written = ClientEntry("vpn.kivoline.example");
-  ASSERT_EQ(0u, api().SetEntryProperties(nullptr, "Kivoline", &written, sizeof written, nullptr, 0));
+  RASENTRYW written = ClientEntry(L"vpn.kivoline.example");
+  ASSERT_EQ(0u, api().SetEntryProperties(nullptr, L"Kivoline", &written, sizeof written, nullptr, 0));
   const std::string stored = ReadFileBytes(EntryFile());
   ASSERT_EQ(sizeof written, stored.size());
   EXPECT_EQ(0, std::memcmp(stored.data(), &written, sizeof written));
   EXPECT_EQ("", ReadFileBytes(dir_ + "\\phonebook\\Kivoline.devinfo"));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), api().ValidateEntryName(nullptr, "Kivoline"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), api().ValidateEntryName(nullptr, L"Kivoline"));
 
-  RASENTRYA read{};
+  RASENTRYW read{};
   read.dwSize = sizeof read;
   DWORD readSize = sizeof read;
-  ASSERT_EQ(0u, api().GetEntryProperties(nullptr, "Kivoline", &read, &readSize, nullptr, nullptr));
+  ASSERT_EQ(0u, api().GetEntryProperties(nullptr, L"Kivoline", &read, &readSize, nullptr, nullptr));
   EXPECT_EQ(sizeof read, readSize);
   EXPECT_EQ(0, std::memcmp(&read, &written, sizeof read));
 
-  EXPECT_EQ(0u, api().DeleteEntry(nullptr, "Kivoline"));
+  EXPECT_EQ(0u, api().DeleteEntry(nullptr, L"Kivoline"));
   EXPECT_FALSE(Exists(EntryFile()));
-  EXPECT_EQ(0u, api().ValidateEntryName(nullptr, "Kivoline"));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_CANNOT_FIND_PHONEBOOK_ENTRY), api().DeleteEntry(nullptr, "Kivoline"));
+  EXPECT_EQ(0u, api().ValidateEntryName(nullptr, L"Kivoline"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_CANNOT_FIND_PHONEBOOK_ENTRY), api().DeleteEntry(nullptr, L"Kivoline"));
 }
 
 TEST_F(RasDoubleTest, PhonebookFollowsTheControlFile) {
   WriteEntry();
   Configure({{"delete_fails", "1"}});
-  EXPECT_NE(0u, api().DeleteEntry(nullptr, "Kivoline"));
+  EXPECT_NE(0u, api().DeleteEntry(nullptr, L"Kivoline"));
   EXPECT_TRUE(Exists(EntryFile()));
 
   Configure({{"validate", "621"}});
-  EXPECT_EQ(621u, api().ValidateEntryName(nullptr, "Kivoline"));
+  EXPECT_EQ(621u, api().ValidateEntryName(nullptr, L"Kivoline"));
 
   Configure({{"size_query_result", "0"}, {"entry_size", "3000"}, {"devinfo_size", "16"}});
   DWORD entrySize = 0, deviceSize = 0;
-  EXPECT_EQ(0u, api().GetEntryProperties(nullptr, "", nullptr, &entrySize, nullptr, &deviceSize));
+  EXPECT_EQ(0u, api().GetEntryProperties(nullptr, L"", nullptr, &entrySize, nullptr, &deviceSize));
   EXPECT_EQ(3000u, entrySize);
   EXPECT_EQ(16u, deviceSize);
 
   // A record of the reported size with its device info is stored whole.
   std::vector<char> big(3000, 'x');
-  reinterpret_cast<RASENTRYA*>(big.data())->dwSize = 3000;
+  reinterpret_cast<RASENTRYW*>(big.data())->dwSize = 3000;
   BYTE device[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-  ASSERT_EQ(0u, api().SetEntryProperties(nullptr, "Kivoline", reinterpret_cast<RASENTRYA*>(big.data()), 3000,
+  ASSERT_EQ(0u, api().SetEntryProperties(nullptr, L"Kivoline", reinterpret_cast<RASENTRYW*>(big.data()), 3000,
                                          device, sizeof device));
   EXPECT_EQ(std::string(big.data(), big.size()), ReadFileBytes(EntryFile()));
   EXPECT_EQ(std::string(reinterpret_cast<char*>(device), sizeof device),
             ReadFileBytes(dir_ + "\\phonebook\\Kivoline.devinfo"));
   // A record whose dwSize is not the reported size is refused.
-  RASENTRYA small = ClientEntry("192.0.2.12");
+  RASENTRYW small = ClientEntry(L"192.0.2.12");
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_SIZE),
-            api().SetEntryProperties(nullptr, "Kivoline", &small, sizeof small, nullptr, 0));
+            api().SetEntryProperties(nullptr, L"Kivoline", &small, sizeof small, nullptr, 0));
 
   Configure({{"size_query_result", "5"}});
   entrySize = deviceSize = 1234;
-  EXPECT_EQ(5u, api().GetEntryProperties(nullptr, "", nullptr, &entrySize, nullptr, &deviceSize));
+  EXPECT_EQ(5u, api().GetEntryProperties(nullptr, L"", nullptr, &entrySize, nullptr, &deviceSize));
   EXPECT_EQ(1234u, entrySize);
 
   Configure({{"get_result", "13"}, {"set_result", "31"}});
-  RASENTRYA record = ClientEntry("203.0.113.31");
+  RASENTRYW record = ClientEntry(L"203.0.113.31");
   DWORD size = sizeof record;
-  EXPECT_EQ(13u, api().GetEntryProperties(nullptr, "Kivoline", &record, &size, nullptr, nullptr));
-  ASSERT_EQ(0u, api().DeleteEntry(nullptr, "Kivoline"));
-  EXPECT_EQ(31u, api().SetEntryProperties(nullptr, "Kivoline", &record, sizeof record, nullptr, 0));
+  EXPECT_EQ(13u, api().GetEntryProperties(nullptr, L"Kivoline", &record, &size, nullptr, nullptr));
+  ASSERT_EQ(0u, api().DeleteEntry(nullptr, L"Kivoline"));
+  EXPECT_EQ(31u, api().SetEntryProperties(nullptr, L"Kivoline", &record, sizeof record, nullptr, 0));
   EXPECT_FALSE(Exists(EntryFile()));
 }
 
 TEST_F(RasDoubleTest, PhonebookReadsAPlantedStaleEntry) {
   // A shorter record left by someone else is handed back as it is.
   ASSERT_TRUE(::CreateDirectoryA((dir_ + "\\phonebook").c_str(), nullptr));
-  RASENTRYA stale = ClientEntry("198.51.100.99");
+  RASENTRYW stale = ClientEntry(L"198.51.100.99");
   const std::string planted(reinterpret_cast<const char*>(&stale), 900);
   ASSERT_TRUE(WriteFileBytes(EntryFile(), planted));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), api().ValidateEntryName(nullptr, "Kivoline"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), api().ValidateEntryName(nullptr, L"Kivoline"));
 
-  RASENTRYA read{};
+  RASENTRYW read{};
   read.dwSize = sizeof read;
   DWORD size = sizeof read;
-  ASSERT_EQ(0u, api().GetEntryProperties(nullptr, "Kivoline", &read, &size, nullptr, nullptr));
+  ASSERT_EQ(0u, api().GetEntryProperties(nullptr, L"Kivoline", &read, &size, nullptr, nullptr));
   EXPECT_EQ(900u, size);
-  EXPECT_STREQ("198.51.100.99", read.szLocalPhoneNumber);
+  EXPECT_STREQ(L"198.51.100.99", read.szLocalPhoneNumber);
   EXPECT_EQ(0, read.szDeviceName[0]) << "bytes past the planted record stay as they were";
 
   // A buffer smaller than the stored record learns the size it needs.
   size = 100;
   EXPECT_EQ(static_cast<DWORD>(ERROR_BUFFER_TOO_SMALL),
-            api().GetEntryProperties(nullptr, "Kivoline", &read, &size, nullptr, nullptr));
+            api().GetEntryProperties(nullptr, L"Kivoline", &read, &size, nullptr, nullptr));
   EXPECT_EQ(900u, size);
 }
 
 TEST_F(RasDoubleTest, PhonebookRejectsBadNamesAndSizes) {
-  RASENTRYA entry = ClientEntry("192.0.2.11");
-  const std::string tooLong(300, 'k');
-  for (const char* name : {"", ".hidden", "a/b", "a\\b", "c:d", "trailing.", tooLong.c_str()}) {
+  RASENTRYW entry = ClientEntry(L"192.0.2.11");
+  const std::wstring tooLong(300, L'k');
+  for (const wchar_t* name : {L"", L".hidden", L"a/b", L"a\\b", L"c:d", L"trailing.", tooLong.c_str()}) {
     SCOPED_TRACE(name);
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_NAME), api().ValidateEntryName(nullptr, name));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_NAME), api().DeleteEntry(nullptr, name));
@@ -475,37 +499,37 @@ TEST_F(RasDoubleTest, PhonebookRejectsBadNamesAndSizes) {
   }
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_NAME), api().ValidateEntryName(nullptr, nullptr));
   EXPECT_EQ(static_cast<DWORD>(ERROR_BUFFER_INVALID),
-            api().SetEntryProperties(nullptr, "Kivoline", nullptr, sizeof entry, nullptr, 0));
+            api().SetEntryProperties(nullptr, L"Kivoline", nullptr, sizeof entry, nullptr, 0));
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_SIZE),
-            api().SetEntryProperties(nullptr, "Kivoline", &entry, 2, nullptr, 0));
+            api().SetEntryProperties(nullptr, L"Kivoline", &entry, 2, nullptr, 0));
   // A size far beyond the record is refused before a byte of it is read.
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_SIZE),
-            api().SetEntryProperties(nullptr, "Kivoline", &entry, 0x40000000, nullptr, 0));
+            api().SetEntryProperties(nullptr, L"Kivoline", &entry, 0x40000000, nullptr, 0));
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
-            api().SetEntryProperties(nullptr, "Kivoline", &entry, sizeof entry, nullptr, 8));
+            api().SetEntryProperties(nullptr, L"Kivoline", &entry, sizeof entry, nullptr, 8));
   EXPECT_FALSE(Exists(EntryFile()));
 
-  RASENTRYA read{};
+  RASENTRYW read{};
   read.dwSize = 1234;
   DWORD size = sizeof read;
   WriteEntry();
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_SIZE),
-            api().GetEntryProperties(nullptr, "Kivoline", &read, &size, nullptr, nullptr));
+            api().GetEntryProperties(nullptr, L"Kivoline", &read, &size, nullptr, nullptr));
   read.dwSize = sizeof read;
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
-            api().GetEntryProperties(nullptr, "Kivoline", &read, nullptr, nullptr, nullptr));
+            api().GetEntryProperties(nullptr, L"Kivoline", &read, nullptr, nullptr, nullptr));
   EXPECT_EQ(static_cast<DWORD>(ERROR_CANNOT_FIND_PHONEBOOK_ENTRY),
-            api().GetEntryProperties(nullptr, "Other", &read, &size, nullptr, nullptr));
+            api().GetEntryProperties(nullptr, L"Other", &read, &size, nullptr, nullptr));
 }
 
 TEST_F(RasDoubleTest, PhonebookFileIsWrittenOnlyIntoAFolderThatExists) {
-  RASENTRYA entry = ClientEntry("192.0.2.11");
-  const std::string missing = dir_ + "\\no such folder\\rasphone.pbk";
+  RASENTRYW entry = ClientEntry(L"192.0.2.11");
+  const std::wstring missing = Wide(dir_ + "\\no such folder\\rasphone.pbk");
   EXPECT_EQ(static_cast<DWORD>(ERROR_CANNOT_OPEN_PHONEBOOK),
-            api().SetEntryProperties(missing.c_str(), "Kivoline", &entry, sizeof entry, nullptr, 0));
+            api().SetEntryProperties(missing.c_str(), L"Kivoline", &entry, sizeof entry, nullptr, 0));
   EXPECT_FALSE(Exists(EntryFile()));
-  const std::string present = dir_ + "\\rasphone.pbk";
-  EXPECT_EQ(0u, api().SetEntryProperties(present.c_str(), "Kivoline", &entry, sizeof entry, nullptr, 0));
+  const std::wstring present = Wide(dir_ + "\\rasphone.pbk");
+  EXPECT_EQ(0u, api().SetEntryProperties(present.c_str(), L"Kivoline", &entry, sizeof entry, nullptr, 0));
   EXPECT_TRUE(Exists(EntryFile()));
 }
 
@@ -528,11 +552,11 @@ TEST_F(RasDoubleTest, DialDeliversTheScriptInOrderThroughTheNotifier) {
     EXPECT_NE(::GetCurrentThreadId(), n.thread) << "notifications come from a thread of the library";
     EXPECT_EQ(received.front().thread, n.thread);
   }
-  RASCONNSTATUSA status;
+  RASCONNSTATUSW status;
   ASSERT_EQ(0u, Status(handle, &status));
   EXPECT_EQ(RASCS_Connected, status.rasconnstate);
   EXPECT_EQ(0u, status.dwError);
-  EXPECT_STREQ(RASDT_Vpn, status.szDeviceType);
+  EXPECT_STREQ(L"vpn", status.szDeviceType);
 }
 
 TEST_F(RasDoubleTest, DialWithoutScriptFollowsTheDefaultSequence) {
@@ -554,7 +578,7 @@ TEST_F(RasDoubleTest, DialFailsAtTheErrorStateAndStops) {
   ASSERT_EQ((std::vector<DWORD>{0, 1, 5}), StatesOf(received));
   EXPECT_EQ(0u, received[1].error);
   EXPECT_EQ(691u, received[2].error);
-  RASCONNSTATUSA status;
+  RASCONNSTATUSW status;
   ASSERT_EQ(0u, Status(handle, &status));
   EXPECT_EQ(5, status.rasconnstate);
   EXPECT_EQ(691u, status.dwError);
@@ -590,7 +614,7 @@ TEST_F(RasDoubleTest, RefusedDialStoresAHandleOnlyWhenTold) {
   Configure({{"dial_result", "800"}, {"dial_stores_handle", "1"}, {"hangup_confirm_ms", "0"}});
   EXPECT_EQ(800u, Dial(&handle));
   ASSERT_NE(nullptr, handle);
-  RASCONNSTATUSA status;
+  RASCONNSTATUSW status;
   ASSERT_EQ(0u, Status(handle, &status));
   EXPECT_EQ(RASCS_Disconnected, status.rasconnstate);
   EXPECT_EQ(800u, status.dwError);
@@ -607,7 +631,7 @@ TEST_F(RasDoubleTest, DialNeedsTheEntryAndTheClientsRecords) {
   EXPECT_EQ(nullptr, handle);
 
   WriteEntry();
-  RASDIALPARAMSA params = ClientDialParams("alice", "pw");
+  RASDIALPARAMSW params = ClientDialParams(L"alice", L"pw");
   const auto callback = reinterpret_cast<LPVOID>(&Notifications::Callback);
   params.dwSize = 1000;
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_SIZE),
@@ -627,7 +651,7 @@ TEST_F(RasDoubleTest, DialNeedsTheEntryAndTheClientsRecords) {
   EXPECT_TRUE(Notifications::Instance().Snapshot().empty());
 
   Configure({{"dial_requires_entry", "0"}, {"states", "8192:0"}});
-  ASSERT_EQ(0u, api().DeleteEntry(nullptr, "Kivoline"));
+  ASSERT_EQ(0u, api().DeleteEntry(nullptr, L"Kivoline"));
   EXPECT_EQ(0u, Dial(&handle));
 }
 
@@ -654,7 +678,7 @@ DWORD WINAPI Type2Callback(ULONG_PTR callbackId, DWORD subEntry, HRASCONN handle
 TEST_F(RasDoubleTest, NotifierOfType2GetsTheCallbackIdAndTheHandle) {
   WriteEntry();
   Configure({{"states", "0:0,1:0,5:0,8192:0"}});
-  RASDIALPARAMSA params = ClientDialParams("alice", "pw");
+  RASDIALPARAMSW params = ClientDialParams(L"alice", L"pw");
   params.dwCallbackId = static_cast<ULONG_PTR>(0xC0FFEE);
   HRASCONN handle = nullptr;
   ASSERT_EQ(0u, api().Dial(nullptr, nullptr, &params, 2, reinterpret_cast<LPVOID>(&Type2Callback), &handle));
@@ -673,7 +697,7 @@ TEST_F(RasDoubleTest, NotifierOfType2GetsTheCallbackIdAndTheHandle) {
     EXPECT_EQ(n.message, 0xCCCDu);
   }
   EXPECT_EQ(heard[2].state, static_cast<DWORD>(RASCS_Authenticate));
-  EXPECT_NE(LogLinesOf("RasDialA")[0].find("notifier_type=2"), std::string::npos);
+  EXPECT_NE(LogLinesOf("RasDialW")[0].find("notifier_type=2"), std::string::npos);
   EXPECT_EQ(LogLinesOf("notify").size(), 3u);
 }
 
@@ -685,7 +709,7 @@ TEST_F(RasDoubleTest, HangUpIsConfirmedAfterTheConfiguredDelay) {
   HRASCONN handle = Connect();
   const double start = NowMs();
   ASSERT_EQ(0u, api().HangUp(handle));
-  RASCONNSTATUSA status;
+  RASCONNSTATUSW status;
   EXPECT_EQ(0u, Status(handle, &status));
   EXPECT_EQ(0u, api().HangUp(handle)) << "a second hang-up before the confirmation is accepted";
   const double gone = MsUntilGone(handle, start, 3000);
@@ -699,7 +723,7 @@ TEST_F(RasDoubleTest, HangUpThatNeverConfirms) {
   const double start = NowMs();
   ASSERT_EQ(0u, api().HangUp(handle));
   EXPECT_LT(MsUntilGone(handle, start, 500), 0.0);
-  RASCONNSTATUSA status;
+  RASCONNSTATUSW status;
   ASSERT_EQ(0u, Status(handle, &status));
   EXPECT_EQ(RASCS_Connected, status.rasconnstate);
 }
@@ -722,7 +746,7 @@ TEST_F(RasDoubleTest, LinkDropInvalidatesTheHandle) {
   Configure({{"states", "8192:0"}, {"drop_after_ms", "150"}});
   HRASCONN handle = Connect();
   const double connected = NowMs();
-  RASCONNSTATUSA status;
+  RASCONNSTATUSW status;
   ASSERT_EQ(0u, Status(handle, &status));
   EXPECT_EQ(RASCS_Connected, status.rasconnstate);
   EXPECT_GE(MsUntilGone(handle, connected, 3000), 140.0);
@@ -733,7 +757,7 @@ TEST_F(RasDoubleTest, LinkDropCanReportDisconnected) {
   Configure({{"states", "8192:0"}, {"drop_after_ms", "100"}, {"drop_status", "8193"}});
   HRASCONN handle = Connect();
   ::Sleep(200);
-  RASCONNSTATUSA status;
+  RASCONNSTATUSW status;
   ASSERT_EQ(0u, Status(handle, &status));
   EXPECT_EQ(RASCS_Disconnected, status.rasconnstate);
   EXPECT_EQ(0u, status.dwError);
@@ -744,7 +768,7 @@ TEST_F(RasDoubleTest, LinkDropCanBeOrderedWhileConnected) {
   Configure({{"states", "8192:0"}});
   HRASCONN handle = Connect();
   ::Sleep(50);
-  RASCONNSTATUSA status;
+  RASCONNSTATUSW status;
   ASSERT_EQ(0u, Status(handle, &status));
   Configure({{"drop_after_ms", "1"}});
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), Status(handle, &status));
@@ -756,7 +780,7 @@ TEST_F(RasDoubleTest, LinkDropCanBeOrderedWhileConnected) {
 TEST_F(RasDoubleTest, StatusChecksItsRecord) {
   Configure({{"states", "8192:0"}});
   HRASCONN handle = Connect();
-  RASCONNSTATUSA status = StatusRecord();
+  RASCONNSTATUSW status = StatusRecord();
   status.dwSize = 160;
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_SIZE), api().GetConnectStatus(handle, &status));
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), api().GetConnectStatus(handle, nullptr));
@@ -770,33 +794,34 @@ TEST_F(RasDoubleTest, StatusChecksItsRecord) {
 
 TEST_F(RasDoubleTest, ErrorStringsComeFromTheTable) {
   Configure({{"error_texts", "691=Access denied.;800=No VPN.;bad;5"}});
-  char text[256] = {};
-  ASSERT_EQ(0u, api().GetErrorString(691, text, sizeof text));
-  EXPECT_STREQ("Access denied.", text);
-  ASSERT_EQ(0u, api().GetErrorString(800, text, sizeof text));
-  EXPECT_STREQ("No VPN.", text);
-  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), api().GetErrorString(629, text, sizeof text));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), api().GetErrorString(5, text, sizeof text));
+  wchar_t text[256] = {};
+  ASSERT_EQ(0u, api().GetErrorString(691, text, std::size(text)));
+  EXPECT_STREQ(L"Access denied.", text);
+  ASSERT_EQ(0u, api().GetErrorString(800, text, std::size(text)));
+  EXPECT_STREQ(L"No VPN.", text);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), api().GetErrorString(629, text, std::size(text)));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), api().GetErrorString(5, text, std::size(text)));
   EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), api().GetErrorString(691, text, 5));
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), api().GetErrorString(691, nullptr, 256));
 
   Configure({});
-  ASSERT_EQ(0u, api().GetErrorString(691, text, sizeof text)) << "the default table knows 691";
-  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), api().GetErrorString(12345, text, sizeof text));
+  ASSERT_EQ(0u, api().GetErrorString(691, text, std::size(text))) << "the default table knows 691";
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), api().GetErrorString(12345, text, std::size(text)));
   Configure({{"error_texts", ""}});
-  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), api().GetErrorString(691, text, sizeof text));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), api().GetErrorString(691, text, std::size(text)));
 }
 
-TEST_F(RasDoubleTest, Utf8ControlTextsArriveInTheAnsiCodePage) {
-  // "Accès refusé" written as UTF-8 after a byte-order mark.
-  ASSERT_TRUE(WriteFileBytes(dir_ + "\\control.ini",
-                             "\xEF\xBB\xBF[ras]\r\nerror_texts=691=Acc\xC3\xA8s refus\xC3\xA9\r\n"));
-  char expected[64] = {};
-  ::WideCharToMultiByte(CP_ACP, 0, L"Acc\u00e8s refus\u00e9", -1, expected, sizeof expected, nullptr,
-                        nullptr);
-  char text[256] = {};
-  ASSERT_EQ(0u, api().GetErrorString(691, text, sizeof text));
-  EXPECT_STREQ(expected, text);
+TEST_F(RasDoubleTest, Utf8ControlTextsArriveInUtf16) {
+  // UTF-8 after a byte-order mark, or without one; the size is in characters.
+  ASSERT_TRUE(WriteFileBytes(dir_ + "\\control.ini", "\xEF\xBB\xBF[ras]\r\nerror_texts=691=Accès refusé\r\n"));
+  wchar_t text[256] = {};
+  ASSERT_EQ(0u, api().GetErrorString(691, text, std::size(text)));
+  EXPECT_STREQ(L"Accès refusé", text);
+  ASSERT_TRUE(WriteFileBytes(dir_ + "\\control.ini", "[ras]\r\nerror_texts=800=拒绝访问\r\n"));
+  ASSERT_EQ(0u, api().GetErrorString(800, text, 5));
+  EXPECT_STREQ(L"拒绝访问", text);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), api().GetErrorString(800, text, 4));
+  EXPECT_TRUE(HasField(LogLinesOf("RasGetErrorStringW")[1], "text=t:拒绝访问"));
 }
 
 TEST_F(RasDoubleTest, ProjectionOnceConnected) {
@@ -804,7 +829,7 @@ TEST_F(RasDoubleTest, ProjectionOnceConnected) {
   WriteEntry();
   HRASCONN handle = nullptr;
   ASSERT_EQ(0u, Dial(&handle));
-  RASPPPIPA ip{};
+  RASPPPIPW ip{};
   ip.dwSize = sizeof ip;
   DWORD size = sizeof ip;
   EXPECT_EQ(static_cast<DWORD>(ERROR_PROJECTION_NOT_COMPLETE),
@@ -812,7 +837,7 @@ TEST_F(RasDoubleTest, ProjectionOnceConnected) {
   ASSERT_TRUE(Notifications::Instance().WaitForEnd(RASCS_Connected, 5000));
 
   ASSERT_EQ(0u, api().GetProjectionInfo(handle, RASP_PppIp, &ip, &size));
-  EXPECT_STREQ("172.16.5.9", ip.szIpAddress);
+  EXPECT_STREQ(L"172.16.5.9", ip.szIpAddress);
   EXPECT_EQ(0u, ip.dwError);
   EXPECT_EQ(static_cast<DWORD>(ERROR_PROTOCOL_NOT_CONFIGURED),
             api().GetProjectionInfo(handle, RASP_PppIpx, &ip, &size));
@@ -830,7 +855,7 @@ TEST_F(RasDoubleTest, ProjectionOnceConnected) {
   EXPECT_EQ(731u, api().GetProjectionInfo(handle, RASP_PppIp, &ip, &size));
   Configure({});
   ASSERT_EQ(0u, api().GetProjectionInfo(handle, RASP_PppIp, &ip, &size));
-  EXPECT_STREQ("10.8.0.6", ip.szIpAddress);
+  EXPECT_STREQ(L"10.8.0.6", ip.szIpAddress);
 }
 
 TEST_F(RasDoubleTest, StatisticsFixedOrGrowing) {
@@ -865,13 +890,19 @@ TEST_F(RasDoubleTest, StatisticsFixedOrGrowing) {
 
 TEST_F(RasDoubleTest, CallsLogRecordsEveryCallInTimeOrder) {
   Configure({{"states", "1:0,8192:5"}});
-  WriteEntry("vpn.kivoline.example");
+  WriteEntry(L"vpn.kivoline.example");
   HRASCONN handle = nullptr;
-  ASSERT_EQ(0u, Dial(&handle, "al ice", "p\xE4ss"));
+  ASSERT_EQ(0u, Dial(&handle, L"al ice", L"p\u00e4ss"));
   ASSERT_TRUE(Notifications::Instance().WaitForEnd(RASCS_Connected, 5000));
   ASSERT_EQ(0u, api().HangUp(handle));
-  DWORD count = 0, size = 0;
-  EXPECT_EQ(static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED), api().EnumDevices(nullptr, &size, &count));
+  // A dial through the ANSI form is only logged.
+  RASDIALPARAMSA ansi{};
+  ansi.dwSize = sizeof ansi;
+  HRASCONN ansiHandle = nullptr;
+  EXPECT_EQ(static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED),
+            api().DialA(nullptr, nullptr, &ansi, 0, reinterpret_cast<LPVOID>(&Notifications::Callback),
+                        &ansiHandle));
+  EXPECT_EQ(nullptr, ansiHandle);
 
   const auto lines = LogLines();
   std::vector<std::string> names;
@@ -882,16 +913,16 @@ TEST_F(RasDoubleTest, CallsLogRecordsEveryCallInTimeOrder) {
     EXPECT_GE(stamp, previous) << line;
     previous = stamp;
   }
-  EXPECT_EQ((std::vector<std::string>{"RasSetEntryPropertiesA", "RasDialA", "notify", "notify", "RasHangUpA",
-                                      "RasEnumDevicesA"}),
+  EXPECT_EQ((std::vector<std::string>{"RasSetEntryPropertiesW", "RasDialW", "notify", "notify", "RasHangUpW",
+                                      "RasDialA"}),
             names);
   const std::string& dial = lines[1];
-  EXPECT_TRUE(HasField(dial, "dwSize=" + std::to_string(sizeof(RASDIALPARAMSA)))) << dial;
-  EXPECT_TRUE(HasField(dial, "entry=b:" + Hex("Kivoline"))) << dial;
-  EXPECT_TRUE(HasField(dial, "user=b:" + Hex("al ice"))) << dial;
-  EXPECT_TRUE(HasField(dial, "password=b:" + Hex("p\xE4ss"))) << dial;
-  EXPECT_TRUE(HasField(dial, "phone=b:")) << dial;
-  EXPECT_TRUE(HasField(dial, "entry_phone=b:" + Hex("vpn.kivoline.example"))) << dial;
+  EXPECT_TRUE(HasField(dial, "dwSize=" + std::to_string(sizeof(RASDIALPARAMSW)))) << dial;
+  EXPECT_TRUE(HasField(dial, "entry=t:Kivoline")) << dial;
+  EXPECT_TRUE(HasField(dial, "user=t:al%20ice")) << dial;
+  EXPECT_TRUE(HasField(dial, "password=t:p\xC3\xA4ss")) << dial;
+  EXPECT_TRUE(HasField(dial, "phone=t:")) << dial;
+  EXPECT_TRUE(HasField(dial, "entry_phone=t:vpn.kivoline.example")) << dial;
   EXPECT_TRUE(HasField(dial, "phonebook=null")) << dial;
   EXPECT_TRUE(HasField(dial, "result=0")) << dial;
   char handleField[32];
@@ -903,6 +934,17 @@ TEST_F(RasDoubleTest, CallsLogRecordsEveryCallInTimeOrder) {
   EXPECT_TRUE(HasField(lines[5], "result=120")) << lines[5];
 }
 
+TEST_F(RasDoubleTest, DialLineCarriesUnicodeCredentialsAsUtf8) {
+  Configure({{"states", "8192:0"}});
+  WriteEntry();
+  HRASCONN handle = nullptr;
+  ASSERT_EQ(0u, Dial(&handle, L"zh\u0101ng.\u5f20", L"p\u00e4ssw\u00f6rd\u5bc6"));
+  const auto dials = LogLinesOf("RasDialW");
+  ASSERT_EQ(1u, dials.size());
+  EXPECT_TRUE(HasField(dials[0], "user=t:zhāng.张")) << dials[0];
+  EXPECT_TRUE(HasField(dials[0], "password=t:pässwörd密")) << dials[0];
+}
+
 TEST_F(RasDoubleTest, CallsLogIsAppendSafeAcrossThreads) {
   constexpr int kThreads = 4;
   constexpr int kCalls = 150;
@@ -910,26 +952,26 @@ TEST_F(RasDoubleTest, CallsLogIsAppendSafeAcrossThreads) {
     WorkerThread workers[kThreads];
     for (WorkerThread& worker : workers) {
       ASSERT_TRUE(worker.Start([] {
-        for (int i = 0; i < kCalls; ++i) api().ValidateEntryName(nullptr, "Kivoline");
+        for (int i = 0; i < kCalls; ++i) api().ValidateEntryName(nullptr, L"Kivoline");
       }));
     }
   }
-  const auto lines = LogLinesOf("RasValidateEntryNameA");
+  const auto lines = LogLinesOf("RasValidateEntryNameW");
   ASSERT_EQ(static_cast<size_t>(kThreads * kCalls), lines.size());
   for (const std::string& line : lines) EXPECT_TRUE(HasField(line, "result=0")) << line;
 }
 
 TEST_F(RasDoubleTest, DirectoryMayBeGivenInWindowsForm) {
   UseDirectory(dir_ + "\\");
-  EXPECT_EQ(0u, api().ValidateEntryName(nullptr, "Kivoline"));
-  EXPECT_EQ(1u, LogLinesOf("RasValidateEntryNameA").size());
+  EXPECT_EQ(0u, api().ValidateEntryName(nullptr, L"Kivoline"));
+  EXPECT_EQ(1u, LogLinesOf("RasValidateEntryNameW").size());
 }
 
 TEST_F(RasDoubleTest, MissingDirectoryIsMadeOnFirstUse) {
   dir_ += "\\not\\yet";
   UseDirectory(dir_);
-  EXPECT_EQ(0u, api().ValidateEntryName(nullptr, "Kivoline"));
-  EXPECT_EQ(1u, LogLinesOf("RasValidateEntryNameA").size());
+  EXPECT_EQ(0u, api().ValidateEntryName(nullptr, L"Kivoline"));
+  EXPECT_EQ(1u, LogLinesOf("RasValidateEntryNameW").size());
 }
 
 // ---------------------------------------------------------------------------
@@ -940,21 +982,22 @@ struct StringResources {
   std::vector<WORD> languages;
 };
 
-BOOL CALLBACK OnStringLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR param) {
+BOOL CALLBACK OnStringLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR param) {
   reinterpret_cast<StringResources*>(param)->languages.push_back(language);
   return TRUE;
 }
 
-BOOL CALLBACK OnStringName(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR param) {
+BOOL CALLBACK OnStringName(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR param) {
   reinterpret_cast<StringResources*>(param)->names++;
-  ::EnumResourceLanguagesA(module, type, name, OnStringLanguage, param);
+  ::EnumResourceLanguagesW(module, type, name, OnStringLanguage, param);
   return TRUE;
 }
 
 // What a program sees when it asks the library in which language it is.
 StringResources EnumerateStrings(HMODULE module) {
   StringResources found;
-  ::EnumResourceNamesA(module, RT_STRING, OnStringName, reinterpret_cast<LONG_PTR>(&found));
+  ::EnumResourceNamesW(module, MAKEINTRESOURCEW(6) /* RT_STRING */, OnStringName,
+                       reinterpret_cast<LONG_PTR>(&found));
   return found;
 }
 
@@ -990,7 +1033,7 @@ TEST(RasDoubleFlavours, EveryFlavourBehavesAlike) {
   for (const char* flavour : {"en", "zhcn", "zhtw", "none"}) {
     SCOPED_TRACE(flavour);
     ASSERT_TRUE(Flavour(flavour).Complete());
-    EXPECT_EQ(4321u, Flavour(flavour).ValidateEntryName(nullptr, "Kivoline"));
+    EXPECT_EQ(4321u, Flavour(flavour).ValidateEntryName(nullptr, L"Kivoline"));
   }
   EXPECT_EQ(4u, Lines(ReadFileBytes(dir + "\\calls.log")).size());
 }
@@ -999,8 +1042,8 @@ TEST(RasDoubleFlavours, EveryFlavourBehavesAlike) {
 // --layout: the offsets the Python side reads records with.
 
 int PrintLayout() {
-  using Entry = RASENTRYA;  // a type name, where ras.h has a macro
-  std::printf("{\"RASENTRYA\": {\"size\": %u", static_cast<unsigned>(sizeof(Entry)));
+  using Entry = RASENTRYW;  // a type name, where ras.h has a macro
+  std::printf("{\"RASENTRYW\": {\"size\": %u", static_cast<unsigned>(sizeof(Entry)));
 #define KIVO_FIELD(record, field)                                                           \
   std::printf(", \"%s\": [%u, %u]", #field, static_cast<unsigned>(offsetof(record, field)), \
               static_cast<unsigned>(sizeof(record{}.field)))
@@ -1017,9 +1060,12 @@ int PrintLayout() {
   KIVO_FIELD(Entry, dwEncryptionType);
   KIVO_FIELD(Entry, dwVpnStrategy);
 #undef KIVO_FIELD
-  std::printf("}, \"RASDIALPARAMSA\": %u, \"RASCONNSTATUSA\": %u, \"RASPPPIPA\": %u, \"RAS_STATS\": %u}\n",
-              static_cast<unsigned>(sizeof(RASDIALPARAMSA)), static_cast<unsigned>(sizeof(RASCONNSTATUSA)),
-              static_cast<unsigned>(sizeof(RASPPPIPA)), static_cast<unsigned>(sizeof(RAS_STATS)));
+  std::printf(
+      "}, \"RASDIALPARAMSW\": %u, \"RASCONNSTATUSW\": %u, \"RASPPPIPW\": %u, \"RASCREDENTIALSW\": %u, "
+      "\"RAS_STATS\": %u}\n",
+      static_cast<unsigned>(sizeof(RASDIALPARAMSW)), static_cast<unsigned>(sizeof(RASCONNSTATUSW)),
+      static_cast<unsigned>(sizeof(RASPPPIPW)), static_cast<unsigned>(sizeof(RASCREDENTIALSW)),
+      static_cast<unsigned>(sizeof(RAS_STATS)));
   return 0;
 }
 
@@ -1031,22 +1077,29 @@ int PrintLayout() {
 //       write the entry as the client does, dial, wait for the end of the
 //       script, read status, projection, statistics and an error text, hang
 //       up and wait for the confirmation
+// The arguments are read in UTF-16; texts are printed as the hex of their UTF-8.
 
 int RunProbe(int argc, char** argv) {
   if (argc < 5) return 2;
+  // The texts as they were given, whatever the ANSI code page.
+  int wideCount = 0;
+  std::unique_ptr<LPWSTR, decltype(&::LocalFree)> wideArgs(::CommandLineToArgvW(::GetCommandLineW(), &wideCount),
+                                                           &::LocalFree);
+  if (!wideArgs || wideCount != argc) return 2;
+  const auto wideArg = [&](int i) { return static_cast<const wchar_t*>(wideArgs.get()[i]); };
   const RasApi api = RasApi::Load(argv[2]);
   if (!api.Complete()) return 3;
   ::SetEnvironmentVariableA("KIVO_RAS_DIR", argv[3]);
   const std::string scenario = argv[4];
   if (scenario == "read") {
-    const DWORD validate = api.ValidateEntryName(nullptr, "Kivoline");
+    const DWORD validate = api.ValidateEntryName(nullptr, L"Kivoline");
     DWORD entrySize = 0, deviceSize = 0;
-    const DWORD query = api.GetEntryProperties(nullptr, "", nullptr, &entrySize, nullptr, &deviceSize);
-    std::vector<char> record(std::max<DWORD>(entrySize, sizeof(RASENTRYA)) + 64, '\0');
-    reinterpret_cast<RASENTRYA*>(record.data())->dwSize = entrySize;
+    const DWORD query = api.GetEntryProperties(nullptr, L"", nullptr, &entrySize, nullptr, &deviceSize);
+    std::vector<char> record(std::max<DWORD>(entrySize, sizeof(RASENTRYW)) + 64, '\0');
+    reinterpret_cast<RASENTRYW*>(record.data())->dwSize = entrySize;
     DWORD size = entrySize;
     std::vector<BYTE> device(deviceSize + 1);
-    const DWORD get = api.GetEntryProperties(nullptr, "Kivoline", reinterpret_cast<RASENTRYA*>(record.data()),
+    const DWORD get = api.GetEntryProperties(nullptr, L"Kivoline", reinterpret_cast<RASENTRYW*>(record.data()),
                                              &size, device.data(), &deviceSize);
     std::printf("{\"validate\": %lu, \"query\": %lu, \"get\": %lu, \"entry\": \"%s\", \"devinfo\": \"%s\"}\n",
                 validate, query, get, get == 0 ? Hex(std::string(record.data(), size)).c_str() : "",
@@ -1054,25 +1107,25 @@ int RunProbe(int argc, char** argv) {
     return 0;
   }
   if (scenario != "connect" || argc < 9) return 2;
-  if (api.ValidateEntryName(nullptr, "Kivoline") != 0) api.DeleteEntry(nullptr, "Kivoline");
-  RASENTRYA entry = ClientEntry(argv[5]);
-  const DWORD set = api.SetEntryProperties(nullptr, "Kivoline", &entry, sizeof entry, nullptr, 0);
-  RASDIALPARAMSA params = ClientDialParams(argv[6], argv[7]);
+  if (api.ValidateEntryName(nullptr, L"Kivoline") != 0) api.DeleteEntry(nullptr, L"Kivoline");
+  RASENTRYW entry = ClientEntry(wideArg(5));
+  const DWORD set = api.SetEntryProperties(nullptr, L"Kivoline", &entry, sizeof entry, nullptr, 0);
+  RASDIALPARAMSW params = ClientDialParams(wideArg(6), wideArg(7));
   HRASCONN handle = nullptr;
   const DWORD dial =
       api.Dial(nullptr, nullptr, &params, 0, reinterpret_cast<LPVOID>(&Notifications::Callback), &handle);
   if (dial == 0) Notifications::Instance().WaitForEnd(RASCS_Connected, 15000);
-  RASCONNSTATUSA status = StatusRecord();
+  RASCONNSTATUSW status = StatusRecord();
   const DWORD statusResult = api.GetConnectStatus(handle, &status);
-  RASPPPIPA ip{};
+  RASPPPIPW ip{};
   ip.dwSize = sizeof ip;
   DWORD ipSize = sizeof ip;
   const DWORD projection = api.GetProjectionInfo(handle, RASP_PppIp, &ip, &ipSize);
   RAS_STATS stats{};
   stats.dwSize = sizeof stats;
   const DWORD statistics = api.GetConnectionStatistics(handle, &stats);
-  char text[256] = {};
-  const DWORD textResult = api.GetErrorString(std::strtoul(argv[8], nullptr, 10), text, sizeof text);
+  wchar_t text[256] = {};
+  const DWORD textResult = api.GetErrorString(std::strtoul(argv[8], nullptr, 10), text, std::size(text));
   const DWORD hangUp = handle ? api.HangUp(handle) : 0;
   const double start = NowMs();
   while (handle && NowMs() - start < 5000 && api.GetConnectStatus(handle, &status) != ERROR_INVALID_HANDLE) {
@@ -1087,8 +1140,8 @@ int RunProbe(int argc, char** argv) {
   std::printf(
       "], \"status\": %lu, \"ip_result\": %lu, \"ip\": \"%s\", \"stats_result\": %lu, \"sent\": %lu, "
       "\"received\": %lu, \"bps\": %lu, \"text_result\": %lu, \"text\": \"%s\", \"hangup\": %lu}\n",
-      statusResult, projection, Hex(ip.szIpAddress).c_str(), statistics, stats.dwBytesXmited,
-      stats.dwBytesRcved, stats.dwBps, textResult, Hex(text).c_str(), hangUp);
+      statusResult, projection, Hex(Utf8(ip.szIpAddress)).c_str(), statistics, stats.dwBytesXmited,
+      stats.dwBytesRcved, stats.dwBps, textResult, Hex(Utf8(text)).c_str(), hangUp);
   return 0;
 }
 

@@ -35,7 +35,7 @@ class Arch:
     winearch: str      # WINEARCH of its prefixes
     loader: str        # the Wine loader of that bitness, called by its path
     mingw: str         # the cross compiler's target triplet
-    dial_params_size: int  # sizeof(RASDIALPARAMSA): ends with a ULONG_PTR
+    dial_params_size: int  # sizeof(RASDIALPARAMSW): ends with a ULONG_PTR
 
     @property
     def pointer_bytes(self):
@@ -43,9 +43,9 @@ class Arch:
 
 
 ARCHES = {
-    "i686": Arch("i686", "windows", "build", "win32", "/usr/lib/wine/wine", "i686-w64-mingw32", 1060),
+    "i686": Arch("i686", "windows", "build", "win32", "/usr/lib/wine/wine", "i686-w64-mingw32", 2104),
     "x86_64": Arch("x86_64", "windows-x64", "build-x64", "win64", "/usr/lib/wine/wine64", "x86_64-w64-mingw32",
-                   1064),
+                   2108),
 }
 
 

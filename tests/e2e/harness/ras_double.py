@@ -7,12 +7,14 @@ program did from the phonebook files and calls.log.
                   error_texts={691: "Access was denied."}, hangup_confirm_ms=-1)
     ...
     ras.entry()["szLocalPhoneNumber"]     # what the program wrote
-    ras.dials()[-1]["user"]               # b"alice"
-    ras.wait_call("RasHangUpA", timeout=10)
+    ras.dials()[-1]["user"]               # "alice"
+    ras.wait_call("RasHangUpW", timeout=10)
 
 The library reads control.ini afresh on every call, so configure() may be
 called while the program runs. Texts are written as UTF-8 behind a byte-order
-mark; the library hands them out in the program's ANSI code page.
+mark; the library hands them out in UTF-16. The program talks to it through
+the UTF-16 (W) calls; the texts it passes are logged in UTF-8 and read back
+here as str. A call of an ANSI (A) form is logged too, answered with 120.
 
 Timestamps in calls.log are milliseconds of Wine's performance counter, which
 is Linux's CLOCK_MONOTONIC_RAW (not time.monotonic()): compare them with
@@ -22,6 +24,7 @@ clock_ms().
 import os
 import struct
 import time
+import urllib.parse
 from dataclasses import dataclass, field
 
 try:
@@ -53,35 +56,31 @@ DEFAULT_STATES = [(0, 250), (1, 200), (2, 300), (3, 250), (4, 200), (5, 400), (1
 
 ENTRY_NAME = "Kivoline"
 
-# RASENTRYA as mingw's ras.h lays it out for 32-bit Windows with WINVER
-# 0x0501: field -> (offset, size). check_ras_double.py compares it with the
-# compiler's offsetof values.
-ENTRY_SIZE = 2884
+# RASENTRYW as mingw's ras.h lays it out with WINVER 0x0501 (the same for
+# both architectures): field -> (offset, size in bytes); text fields hold
+# UTF-16LE. check_ras_double.py compares it with the compiler's offsetof values.
+ENTRY_SIZE = 5616
 ENTRY_LAYOUT = {
     "dwSize": (0, 4),
     "dwfOptions": (4, 4),
     "dwCountryID": (8, 4),
     "dwCountryCode": (12, 4),
-    "szLocalPhoneNumber": (27, 129),
-    "dwfNetProtocols": (184, 4),
-    "dwFramingProtocol": (188, 4),
-    "szDeviceType": (972, 17),
-    "szDeviceName": (989, 129),
-    "dwType": (1796, 4),
-    "dwEncryptionType": (1800, 4),
-    "dwVpnStrategy": (2084, 4),
+    "szLocalPhoneNumber": (38, 258),
+    "dwfNetProtocols": (324, 4),
+    "dwFramingProtocol": (328, 4),
+    "szDeviceType": (1892, 34),
+    "szDeviceName": (1926, 258),
+    "dwType": (3496, 4),
+    "dwEncryptionType": (3500, 4),
+    "dwVpnStrategy": (4044, 4),
 }
 
 
 def record_sizes():
     """The sizes of the other records the client hands the library, in the
-    build's architecture (RASDIALPARAMSA ends with a ULONG_PTR)."""
-    return {"RASDIALPARAMSA": arch.current().dial_params_size, "RASCONNSTATUSA": 288, "RASPPPIPA": 48,
-            "RAS_STATS": 60}
-
-
-# Text fields that entry() returns as bytes rather than str.
-_BYTE_FIELDS = {"szDeviceName"}
+    build's architecture (RASDIALPARAMSW ends with a ULONG_PTR)."""
+    return {"RASDIALPARAMSW": arch.current().dial_params_size, "RASCONNSTATUSW": 564, "RASPPPIPW": 80,
+            "RASCREDENTIALSW": 1068, "RAS_STATS": 60}
 
 # Every key the library reads; configure() refuses others, so that a typo
 # cannot silently leave a default in force.
@@ -121,8 +120,9 @@ class Call:
 def _parse_value(text):
     if text == "null":
         return None
-    if text.startswith("b:"):
-        return bytes.fromhex(text[2:])
+    if text.startswith("t:"):
+        # UTF-8, with blanks, control characters and '%' as %XX.
+        return urllib.parse.unquote(text[2:], encoding="utf-8", errors="strict")
     if text.startswith("0x"):
         return int(text, 16)
     try:
@@ -170,9 +170,11 @@ def _format_value(key, value):
     return text
 
 
-def _cstring(raw):
-    end = raw.find(b"\0")
-    return raw if end < 0 else raw[:end]
+def _wide_string(raw):
+    """The UTF-16LE text of a record's field, up to its first NUL character."""
+    text = raw[:len(raw) // 2 * 2].decode("utf-16-le", errors="replace")
+    end = text.find("\0")
+    return text if end < 0 else text[:end]
 
 
 class RasDouble:
@@ -232,18 +234,20 @@ class RasDouble:
     # --- phonebook ----------------------------------------------------------
     @staticmethod
     def build_entry(**fields):
-        """A RASENTRYA record of ENTRY_SIZE bytes, zero but for `fields`
-        (dwSize defaults to ENTRY_SIZE). Text fields take str (Latin-1) or bytes."""
+        """A RASENTRYW record of ENTRY_SIZE bytes, zero but for `fields`
+        (dwSize defaults to ENTRY_SIZE). Text fields take str, written as UTF-16LE."""
         record = bytearray(ENTRY_SIZE)
         fields.setdefault("dwSize", ENTRY_SIZE)
         for name, value in fields.items():
             if name not in ENTRY_LAYOUT:
-                raise KeyError(f"RASENTRYA has no field {name!r} here")
+                raise KeyError(f"RASENTRYW has no field {name!r} here")
             offset, size = ENTRY_LAYOUT[name]
             if name.startswith("sz"):
-                raw = value.encode("latin-1") if isinstance(value, str) else bytes(value)
+                if not isinstance(value, str):
+                    raise TypeError(f"{name} takes a str, not {type(value).__name__}")
+                raw = value.encode("utf-16-le")
                 if len(raw) >= size:
-                    raise ValueError(f"{name} holds at most {size - 1} bytes")
+                    raise ValueError(f"{name} holds at most {size // 2 - 1} UTF-16 characters")
                 record[offset:offset + len(raw)] = raw
             else:
                 struct.pack_into("<I", record, offset, value & 0xFFFFFFFF)
@@ -280,9 +284,8 @@ class RasDouble:
 
     def entry(self, name=ENTRY_NAME):
         """The fields of ENTRY_LAYOUT of the stored entry, or None when there
-        is none. Numbers as int, szDeviceName as bytes (it is written in the
-        ANSI code page of the RAS library's language), other texts as str.
-        Fields beyond the end of a short record are left out."""
+        is none. Numbers as int, texts as str. Fields beyond the end of a short
+        record are left out."""
         raw = self.entry_bytes(name)
         if raw is None:
             return None
@@ -292,8 +295,7 @@ class RasDouble:
                 continue
             chunk = raw[offset:offset + size]
             if key.startswith("sz"):
-                text = _cstring(chunk)
-                result[key] = text if key in _BYTE_FIELDS else text.decode("latin-1")
+                result[key] = _wide_string(chunk)
             else:
                 result[key] = struct.unpack_from("<I", chunk)[0]
         return result
@@ -302,7 +304,7 @@ class RasDouble:
     def calls(self, name=None):
         """Every call and event so far, in order; only those named `name` if given."""
         try:
-            with open(self.log_path, "r", encoding="ascii", errors="replace") as f:
+            with open(self.log_path, "r", encoding="utf-8", errors="replace") as f:
                 text = f.read()
         except FileNotFoundError:
             return []
@@ -319,8 +321,8 @@ class RasDouble:
             pass
 
     def dials(self):
-        """One record per RasDialA call: its time, result and handle, the dial
-        parameters (entry, phone, callback, user, password, domain as bytes;
+        """One record per RasDialW call: its time, result and handle, the dial
+        parameters (entry, phone, callback, user, password, domain as str;
         dwSize, notifier_type), the stored entry's entry_phone and entry_device,
         and what became of the handle: notifications [(t, state, error)],
         hangups [t] and drop (t or None)."""
@@ -328,7 +330,7 @@ class RasDouble:
         records = []
         by_handle = {}
         for call in calls:
-            if call.name == "RasDialA":
+            if call.name == "RasDialW":
                 record = dict(call.fields)
                 record.update(t=call.t, handle=call.get("handle"), notifications=[], hangups=[], drop=None)
                 records.append(record)
@@ -336,7 +338,7 @@ class RasDouble:
                     by_handle[record["handle"]] = record
             elif call.name == "notify" and call.get("handle") in by_handle:
                 by_handle[call["handle"]]["notifications"].append((call.t, call["state"], call["error"]))
-            elif call.name == "RasHangUpA" and call.get("handle") in by_handle:
+            elif call.name == "RasHangUpW" and call.get("handle") in by_handle:
                 by_handle[call["handle"]]["hangups"].append(call.t)
             elif call.name == "drop" and call.get("handle") in by_handle:
                 by_handle[call["handle"]]["drop"] = call.t
