@@ -36,7 +36,7 @@ TEST(SingleInstance, TheRunningCopyIsFoundByItsInstanceWindow) {
       return kivo::toolkit::Window::WindowProc(msg, wp, lp);
     }
   } main;
-  ASSERT_TRUE(main.Create(0, "any title", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr));
+  ASSERT_TRUE(main.Create(0, L"any title", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr));
   EXPECT_EQ(CInstanceWindow::FindRunning(), nullptr) << "no copy runs yet";
   {
     CInstanceWindow instance;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cwchar>
 
 #include <vector>
 
@@ -15,26 +16,26 @@
 namespace {
 
 // The shell's version 2 record: without the item GUID, with the balloon.
-constexpr DWORD kRecordSize = sizeof(void*) == 8 ? 504u : 488u;
+constexpr DWORD kRecordSize = sizeof(void*) == 8 ? 952u : 936u;
 
 struct ShellCall {
   DWORD message;
-  NOTIFYICONDATAA record;
+  NOTIFYICONDATAW record;
 };
 
 // The main window as the tray sees it: statistics on demand.
 class FakeOwner : public kivo::toolkit::Window, public CTrayOwner {
  public:
   bool connected = false;
-  std::string stats;
-  FakeOwner() { Create(0, "Kivoline", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr); }
-  bool BuildStatusText(std::string& text) override {
+  std::wstring stats;
+  FakeOwner() { Create(0, L"Kivoline", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr); }
+  bool BuildStatusText(std::wstring& text) override {
     if (stats.empty()) return false;
     text = stats;
     return true;
   }
   bool IsConnected() const override { return connected; }
-  std::string GetShowWindowText() const override { return "Show..."; }
+  std::wstring GetShowWindowText() const override { return L"Show..."; }
   HWND OwnerWindow() const override { return Hwnd(); }
 };
 
@@ -46,7 +47,7 @@ class RecordingTray : public CSystemTray {
   ~RecordingTray() override { Remove(); }
 
  protected:
-  BOOL NotifyShell(DWORD message, NOTIFYICONDATAA& record) override {
+  BOOL NotifyShell(DWORD message, NOTIFYICONDATAW& record) override {
     calls.push_back({message, record});
     return answer;
   }
@@ -55,8 +56,8 @@ class RecordingTray : public CSystemTray {
 TEST(Tray, CreateAddsTheIconWithItsCallbackAndTip) {
   FakeOwner owner;
   RecordingTray tray(owner);
-  HICON icon = ::LoadIconA(nullptr, MAKEINTRESOURCEA(32512));
-  ASSERT_TRUE(tray.Create(1135, "Kivoline", icon, 530));
+  HICON icon = ::LoadIconW(nullptr, MAKEINTRESOURCEW(32512));
+  ASSERT_TRUE(tray.Create(1135, L"Kivoline", icon, 530));
   ASSERT_EQ(tray.calls.size(), 1u);
   const ShellCall& add = tray.calls[0];
   EXPECT_EQ(add.message, static_cast<DWORD>(NIM_ADD));
@@ -66,22 +67,22 @@ TEST(Tray, CreateAddsTheIconWithItsCallbackAndTip) {
   EXPECT_EQ(add.record.uCallbackMessage, 1135u);
   EXPECT_EQ(add.record.hIcon, icon);
   EXPECT_EQ(add.record.hWnd, tray.Hwnd());
-  EXPECT_STREQ(add.record.szTip, "Kivoline");
-  char title[32] = {};
-  ::GetWindowTextA(tray.Hwnd(), title, sizeof(title));
-  EXPECT_STREQ(title, "KIVO VPN");
+  EXPECT_STREQ(add.record.szTip, L"Kivoline");
+  wchar_t title[32] = {};
+  ::GetWindowTextW(tray.Hwnd(), title, 32);
+  EXPECT_STREQ(title, L"KIVO VPN");
   EXPECT_FALSE(::IsWindowVisible(tray.Hwnd()));
 }
 
 TEST(Tray, TheIconIsLoadedAgainAtTheShellsSizeWhenTheDpiChanges) {
   FakeOwner owner;
   RecordingTray tray(owner);
-  ASSERT_TRUE(tray.CreateFromResource(1135, "Kivoline", IDI_KIVO, 530));
+  ASSERT_TRUE(tray.CreateFromResource(1135, L"Kivoline", IDI_KIVO, 530));
   auto iconWidth = [](HICON icon) {
     ICONINFO info{};
     if (!::GetIconInfo(icon, &info)) return 0;
     BITMAP bits{};
-    ::GetObjectA(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof(bits), &bits);
+    ::GetObjectW(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof(bits), &bits);
     if (info.hbmColor != nullptr) ::DeleteObject(info.hbmColor);
     ::DeleteObject(info.hbmMask);
     return static_cast<int>(bits.bmWidth);
@@ -92,14 +93,14 @@ TEST(Tray, TheIconIsLoadedAgainAtTheShellsSizeWhenTheDpiChanges) {
   // The monitor of the tray goes to 150%: the shell is told of the 24-pixel
   // picture, and the same DPI again changes nothing.
   const UINT other = dpi == 144 ? 192 : 144;
-  ::SendMessageA(tray.Hwnd(), WM_DPICHANGED, MAKEWPARAM(other, other), 0);
+  ::SendMessageW(tray.Hwnd(), WM_DPICHANGED, MAKEWPARAM(other, other), 0);
   const ShellCall& modify = tray.calls.back();
   EXPECT_EQ(modify.message, static_cast<DWORD>(NIM_MODIFY));
   EXPECT_EQ(modify.record.uFlags, static_cast<UINT>(NIF_ICON));
   EXPECT_EQ(iconWidth(modify.record.hIcon), kivo::toolkit::SystemMetricForDpi(SM_CXSMICON, other));
   EXPECT_EQ(iconWidth(modify.record.hIcon), other == 144 ? 24 : 32);
   const size_t calls = tray.calls.size();
-  ::SendMessageA(tray.Hwnd(), WM_DPICHANGED, MAKEWPARAM(other, other), 0);
+  ::SendMessageW(tray.Hwnd(), WM_DPICHANGED, MAKEWPARAM(other, other), 0);
   EXPECT_EQ(tray.calls.size(), calls);
 }
 
@@ -107,78 +108,78 @@ TEST(Tray, RefusedIconFailsCreation) {
   FakeOwner owner;
   RecordingTray tray(owner);
   tray.answer = FALSE;
-  EXPECT_FALSE(tray.Create(1135, "Kivoline", nullptr, 529));
+  EXPECT_FALSE(tray.Create(1135, L"Kivoline", nullptr, 529));
 }
 
 TEST(Tray, HoverRefreshesTheTipFromTheStatistics) {
   FakeOwner owner;
   RecordingTray tray(owner);
-  ASSERT_TRUE(tray.Create(1135, "Kivoline", nullptr, 529));
+  ASSERT_TRUE(tray.Create(1135, L"Kivoline", nullptr, 529));
 
-  EXPECT_EQ(::SendMessageA(tray.Hwnd(), 1135, 529, WM_MOUSEMOVE), 1);
+  EXPECT_EQ(::SendMessageW(tray.Hwnd(), 1135, 529, WM_MOUSEMOVE), 1);
   ASSERT_EQ(tray.calls.back().message, static_cast<DWORD>(NIM_MODIFY));
   EXPECT_EQ(tray.calls.back().record.uFlags, static_cast<UINT>(NIF_TIP));
-  EXPECT_STREQ(tray.calls.back().record.szTip, "Kivoline") << "no statistics: the plain name";
+  EXPECT_STREQ(tray.calls.back().record.szTip, L"Kivoline") << "no statistics: the plain name";
 
-  owner.stats = "Kivoline Connection\nSpeed: 1.00 Mbps\n";
-  ::SendMessageA(tray.Hwnd(), 1135, 529, WM_MOUSEMOVE);
-  EXPECT_EQ(std::string(tray.calls.back().record.szTip), owner.stats);
+  owner.stats = L"Kivoline Connection\nSpeed: 1.00 Mbps\n";
+  ::SendMessageW(tray.Hwnd(), 1135, 529, WM_MOUSEMOVE);
+  EXPECT_EQ(std::wstring(tray.calls.back().record.szTip), owner.stats);
 
-  owner.stats = std::string(300, 's');
-  ::SendMessageA(tray.Hwnd(), 1135, 529, WM_MOUSEMOVE);
-  EXPECT_EQ(std::strlen(tray.calls.back().record.szTip), 127u) << "cut to the tip's 127 bytes";
+  owner.stats = std::wstring(300, L's');
+  ::SendMessageW(tray.Hwnd(), 1135, 529, WM_MOUSEMOVE);
+  EXPECT_EQ(std::wcslen(tray.calls.back().record.szTip), 127u) << "cut to the tip's 127 characters";
 }
 
 TEST(Tray, CallbacksForAnotherIconOrPressesAlone) {
   FakeOwner owner;
   RecordingTray tray(owner);
-  ASSERT_TRUE(tray.Create(1135, "Kivoline", nullptr, 529));
+  ASSERT_TRUE(tray.Create(1135, L"Kivoline", nullptr, 529));
   const size_t before = tray.calls.size();
-  EXPECT_EQ(::SendMessageA(tray.Hwnd(), 1135, 530, WM_MOUSEMOVE), 0) << "another icon id is not ours";
-  EXPECT_EQ(::SendMessageA(tray.Hwnd(), 1135, 529, WM_LBUTTONDOWN), 1);
-  EXPECT_EQ(::SendMessageA(tray.Hwnd(), 1135, 529, WM_RBUTTONDOWN), 1);
+  EXPECT_EQ(::SendMessageW(tray.Hwnd(), 1135, 530, WM_MOUSEMOVE), 0) << "another icon id is not ours";
+  EXPECT_EQ(::SendMessageW(tray.Hwnd(), 1135, 529, WM_LBUTTONDOWN), 1);
+  EXPECT_EQ(::SendMessageW(tray.Hwnd(), 1135, 529, WM_RBUTTONDOWN), 1);
   EXPECT_EQ(tray.calls.size(), before);
   EXPECT_FALSE(::IsWindowVisible(owner.Hwnd())) << "a press alone shows nothing";
-  EXPECT_EQ(::SendMessageA(tray.Hwnd(), 1135, 529, WM_LBUTTONUP), 1);
+  EXPECT_EQ(::SendMessageW(tray.Hwnd(), 1135, 529, WM_LBUTTONUP), 1);
   EXPECT_TRUE(::IsWindowVisible(owner.Hwnd())) << "a release shows the main window";
 }
 
 TEST(Tray, BalloonCarriesTitleAndTheTextOfTheMoment) {
   FakeOwner owner;
   RecordingTray tray(owner);
-  ASSERT_TRUE(tray.Create(1135, "Kivoline", nullptr, 530));
-  tray.ShowBalloon("Alreadly Running");
+  ASSERT_TRUE(tray.Create(1135, L"Kivoline", nullptr, 530));
+  tray.ShowBalloon(L"Already Running");
   const ShellCall& idle = tray.calls.back();
   EXPECT_EQ(idle.message, static_cast<DWORD>(NIM_MODIFY));
   EXPECT_EQ(idle.record.cbSize, kRecordSize);
   EXPECT_EQ(idle.record.uFlags, static_cast<UINT>(NIF_INFO));
-  EXPECT_STREQ(idle.record.szInfoTitle, "Alreadly Running");
-  EXPECT_STREQ(idle.record.szInfo, "Kivoline");
+  EXPECT_STREQ(idle.record.szInfoTitle, L"Alreadly Running");
+  EXPECT_STREQ(idle.record.szInfo, L"Kivoline");
   EXPECT_EQ(idle.record.uTimeout, 5000u);
   EXPECT_EQ(idle.record.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
 
-  owner.stats = "Kivoline Connection\nIP:   10.0.0.2\n";
-  tray.ShowBalloon(std::string(100, 'T'));
-  EXPECT_EQ(std::string(tray.calls.back().record.szInfo), owner.stats);
-  EXPECT_EQ(std::strlen(tray.calls.back().record.szInfoTitle), 63u);
+  owner.stats = L"Kivoline Connection\nIP:   10.0.0.2\n";
+  tray.ShowBalloon(std::wstring(100, L'T'));
+  EXPECT_EQ(std::wstring(tray.calls.back().record.szInfo), owner.stats);
+  EXPECT_EQ(std::wcslen(tray.calls.back().record.szInfoTitle), 63u);
 
-  owner.stats = std::string(400, 'b');
-  tray.ShowBalloon("Connected");
-  EXPECT_EQ(std::strlen(tray.calls.back().record.szInfo), 255u) << "cut to the balloon text's 255 bytes";
-  EXPECT_STREQ(tray.calls.back().record.szInfoTitle, "Connected") << "a shorter title leaves nothing behind";
+  owner.stats = std::wstring(400, L'b');
+  tray.ShowBalloon(L"Connected");
+  EXPECT_EQ(std::wcslen(tray.calls.back().record.szInfo), 255u) << "cut to the balloon text's 255 characters";
+  EXPECT_STREQ(tray.calls.back().record.szInfoTitle, L"Connected") << "a shorter title leaves nothing behind";
 }
 
 TEST(Tray, RestartedShellGetsTheIconAgainAndDestructionRemovesIt) {
   FakeOwner owner;
   RecordingTray tray(owner);
-  ASSERT_TRUE(tray.Create(1135, "Kivoline", nullptr, 529));
-  ::SendMessageA(tray.Hwnd(), ::RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+  ASSERT_TRUE(tray.Create(1135, L"Kivoline", nullptr, 529));
+  ::SendMessageW(tray.Hwnd(), ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
   ASSERT_EQ(tray.calls.size(), 2u);
   EXPECT_EQ(tray.calls[1].message, static_cast<DWORD>(NIM_ADD));
   EXPECT_EQ(tray.calls[1].record.uID, 529u);
   EXPECT_EQ(tray.calls[1].record.uCallbackMessage, 1135u);
   EXPECT_EQ(tray.calls[1].record.uFlags, 7u);
-  EXPECT_STREQ(tray.calls[1].record.szTip, "Kivoline");
+  EXPECT_STREQ(tray.calls[1].record.szTip, L"Kivoline");
 
   tray.Remove();
   EXPECT_EQ(tray.calls.back().message, static_cast<DWORD>(NIM_DELETE));

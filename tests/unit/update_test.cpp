@@ -13,6 +13,7 @@
 #include "app/UpdateDownloader.h"
 #include "app/UpdatePaths.h"
 #include "app/UpdaterGate.h"
+#include "toolkit/Strings.h"
 #include "KivoVersion.h"
 #include "toolkit/Handle.h"
 #include "toolkit/Thread.h"
@@ -126,40 +127,40 @@ TEST(UpdateContentLength, LargeValuesNeitherWrapNorOverflow) {
 // ----------------------------------------------------------------- paths
 
 TEST(UpdatePaths, SplitsAtTheLastBackslash) {
-  ModulePathParts parts = SplitModulePath("C:\\Program Files\\Kivoline\\KivoVpn.exe");
-  EXPECT_EQ(parts.directory, "C:\\Program Files\\Kivoline\\");
-  EXPECT_EQ(parts.fileName, "KivoVpn.exe");
+  ModulePathParts parts = SplitModulePath(L"C:\\Program Files\\Kivoline\\KivoVpn.exe");
+  EXPECT_EQ(parts.directory, L"C:\\Program Files\\Kivoline\\");
+  EXPECT_EQ(parts.fileName, L"KivoVpn.exe");
 
-  parts = SplitModulePath("\\\\server\\share\\KivoVpn.exe");
-  EXPECT_EQ(parts.directory, "\\\\server\\share\\");
-  EXPECT_EQ(parts.fileName, "KivoVpn.exe");
+  parts = SplitModulePath(L"\\\\server\\share\\KivoVpn.exe");
+  EXPECT_EQ(parts.directory, L"\\\\server\\share\\");
+  EXPECT_EQ(parts.fileName, L"KivoVpn.exe");
 
-  parts = SplitModulePath("KivoVpn.exe");
-  EXPECT_EQ(parts.directory, "");
-  EXPECT_EQ(parts.fileName, "KivoVpn.exe");
+  parts = SplitModulePath(L"KivoVpn.exe");
+  EXPECT_EQ(parts.directory, L"");
+  EXPECT_EQ(parts.fileName, L"KivoVpn.exe");
 
-  parts = SplitModulePath("C:\\dir/sub/KivoVpn.exe");  // only backslashes separate
-  EXPECT_EQ(parts.directory, "C:\\");
-  EXPECT_EQ(parts.fileName, "dir/sub/KivoVpn.exe");
+  parts = SplitModulePath(L"C:\\dir/sub/KivoVpn.exe");  // only backslashes separate
+  EXPECT_EQ(parts.directory, L"C:\\");
+  EXPECT_EQ(parts.fileName, L"dir/sub/KivoVpn.exe");
 
-  parts = SplitModulePath("C:\\dir\\");
-  EXPECT_EQ(parts.directory, "C:\\dir\\");
-  EXPECT_EQ(parts.fileName, "");
+  parts = SplitModulePath(L"C:\\dir\\");
+  EXPECT_EQ(parts.directory, L"C:\\dir\\");
+  EXPECT_EQ(parts.fileName, L"");
 
-  parts = SplitModulePath("");
-  EXPECT_EQ(parts.directory, "");
-  EXPECT_EQ(parts.fileName, "");
+  parts = SplitModulePath(L"");
+  EXPECT_EQ(parts.directory, L"");
+  EXPECT_EQ(parts.fileName, L"");
 }
 
 TEST(UpdatePaths, UpdaterSitsBesideTheRunningProgram) {
-  std::string module, updater, exe;
+  std::wstring module, updater, exe;
   ASSERT_TRUE(GetRunningModulePath(module));
   ASSERT_TRUE(GetLocalUpdaterPath(updater, exe));
-  const std::string::size_type slash = module.rfind('\\');
-  ASSERT_NE(slash, std::string::npos);
-  EXPECT_EQ(updater, module.substr(0, slash + 1) + "KivoUpdate.exe");
+  const std::wstring::size_type slash = module.rfind(L'\\');
+  ASSERT_NE(slash, std::wstring::npos);
+  EXPECT_EQ(updater, module.substr(0, slash + 1) + L"KivoUpdate.exe");
   EXPECT_EQ(exe, module.substr(slash + 1));
-  EXPECT_EQ(exe.find('\\'), std::string::npos);
+  EXPECT_EQ(exe.find(L'\\'), std::wstring::npos);
 }
 
 // ------------------------------------------------------------------ gate
@@ -185,15 +186,16 @@ TEST(UpdaterGate, ThumbprintComparison) {
   EXPECT_TRUE(ThumbprintMatches(zero, std::string(40, '0')));
 }
 
-std::string TempFile(const char* name, const std::string& content) {
-  char dir[MAX_PATH] = {};
-  ::GetTempPathA(MAX_PATH, dir);
-  const std::string path = std::string(dir) + name;
-  std::ofstream(path, std::ios::binary) << content;
+// A file in the temporary folder (an ASCII path here) holding `content`.
+std::wstring TempFile(const wchar_t* name, const std::string& content) {
+  wchar_t dir[MAX_PATH] = {};
+  ::GetTempPathW(MAX_PATH, dir);
+  const std::wstring path = std::wstring(dir) + name;
+  std::ofstream(kivo::toolkit::ToUtf8(path), std::ios::binary) << content;
   return path;
 }
 
-bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 TEST(UpdaterGate, ThumbprintListMatchesAnyOfItsPins) {
   const std::string mine = "63DC8EA9D237417143F035AC4300D6088B916533";
@@ -212,29 +214,29 @@ TEST(UpdaterGate, ThumbprintListMatchesAnyOfItsPins) {
 TEST(UpdaterGate, RefusedFilesAreDeleted) {
   const std::string pin = "63DC8EA9D237417143F035AC4300D6088B916533";
   // Not a program at all.
-  std::string path = TempFile("kivo_gate_text.exe", "MZ but nothing else");
-  EXPECT_EQ(StartTrustedUpdater(path, "KivoVpn.exe", "3.0.8", pin), UpdaterStart::kRefused);
+  std::wstring path = TempFile(L"kivo_gate_text.exe", "MZ but nothing else");
+  EXPECT_EQ(StartTrustedUpdater(path, L"KivoVpn.exe", "3.0.8", pin), UpdaterStart::kRefused);
   EXPECT_FALSE(Exists(path));
   // No pin: nothing is trusted, whatever the file.
-  path = TempFile("kivo_gate_nopin.exe", "x");
-  EXPECT_EQ(StartTrustedUpdater(path, "KivoVpn.exe", "3.0.8", ""), UpdaterStart::kRefused);
+  path = TempFile(L"kivo_gate_nopin.exe", "x");
+  EXPECT_EQ(StartTrustedUpdater(path, L"KivoVpn.exe", "3.0.8", ""), UpdaterStart::kRefused);
   EXPECT_FALSE(Exists(path));
   // The build's own pin is empty by default.
-  path = TempFile("kivo_gate_default.exe", "x");
-  EXPECT_EQ(StartTrustedUpdater(path, "KivoVpn.exe", "3.0.8"), UpdaterStart::kRefused);
+  path = TempFile(L"kivo_gate_default.exe", "x");
+  EXPECT_EQ(StartTrustedUpdater(path, L"KivoVpn.exe", "3.0.8"), UpdaterStart::kRefused);
   EXPECT_FALSE(Exists(path));
   // A missing file or an empty path is simply not trusted.
-  EXPECT_EQ(StartTrustedUpdater(path, "KivoVpn.exe", "3.0.8", pin), UpdaterStart::kRefused);
-  EXPECT_EQ(StartTrustedUpdater("", "KivoVpn.exe", "3.0.8", pin), UpdaterStart::kRefused);
+  EXPECT_EQ(StartTrustedUpdater(path, L"KivoVpn.exe", "3.0.8", pin), UpdaterStart::kRefused);
+  EXPECT_EQ(StartTrustedUpdater(L"", L"KivoVpn.exe", "3.0.8", pin), UpdaterStart::kRefused);
   const CHeldFile missing(path);
   EXPECT_FALSE(missing.IsOpen());
   EXPECT_FALSE(CheckSignature(missing).verified);
-  EXPECT_EQ(ReadProductVersion(missing), "");
+  EXPECT_EQ(ReadProductVersion(missing), L"");
 }
 
 TEST(UpdaterGate, UnsignedProgramHasNoSigner) {
   // The test program itself carries no signature.
-  std::string module;
+  std::wstring module;
   ASSERT_TRUE(GetRunningModulePath(module));
   const CHeldFile self(module);
   ASSERT_TRUE(self.IsOpen());
@@ -246,44 +248,44 @@ TEST(UpdaterGate, UnsignedProgramHasNoSigner) {
 
 TEST(UpdaterGate, VersionResourceNamesTheBuildsVersion) {
   // The test program carries the client's resources, version included.
-  std::string module;
+  std::wstring module;
   ASSERT_TRUE(GetRunningModulePath(module));
-  EXPECT_EQ(ReadProductVersion(CHeldFile(module)), KIVO_VERSION_TEXT);
+  EXPECT_EQ(ReadProductVersion(CHeldFile(module)), kivo::toolkit::WidenAscii(KIVO_VERSION_TEXT));
   EXPECT_EQ(std::string(KIVO_VERSION_TEXT).size(), 5u);
-  const std::string plain = TempFile("kivo_gate_noversion.exe", "MZ and no resources");
-  EXPECT_EQ(ReadProductVersion(CHeldFile(plain)), "");
-  ::DeleteFileA(plain.c_str());
+  const std::wstring plain = TempFile(L"kivo_gate_noversion.exe", "MZ and no resources");
+  EXPECT_EQ(ReadProductVersion(CHeldFile(plain)), L"");
+  ::DeleteFileW(plain.c_str());
 }
 
 TEST(UpdaterGate, HeldFileCannotBeChangedRenamedOrDeleted) {
-  const std::string path = TempFile("kivo_gate_held.exe", "verified bytes");
-  const std::string moved = path + ".moved";
-  ::DeleteFileA(moved.c_str());
+  const std::wstring path = TempFile(L"kivo_gate_held.exe", "verified bytes");
+  const std::wstring moved = path + L".moved";
+  ::DeleteFileW(moved.c_str());
   {
     const CHeldFile held(path);
     ASSERT_TRUE(held.IsOpen());
     kivo::toolkit::UniqueFileHandle writer(
-        ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     EXPECT_FALSE(writer.Valid()) << "another writer while held";
-    EXPECT_FALSE(::DeleteFileA(path.c_str())) << "deleted while held";
-    EXPECT_FALSE(::MoveFileA(path.c_str(), moved.c_str())) << "renamed while held";
-    EXPECT_FALSE(::MoveFileExA(TempFile("kivo_gate_swap.exe", "other bytes").c_str(), path.c_str(),
+    EXPECT_FALSE(::DeleteFileW(path.c_str())) << "deleted while held";
+    EXPECT_FALSE(::MoveFileW(path.c_str(), moved.c_str())) << "renamed while held";
+    EXPECT_FALSE(::MoveFileExW(TempFile(L"kivo_gate_swap.exe", "other bytes").c_str(), path.c_str(),
                                MOVEFILE_REPLACE_EXISTING))
         << "replaced while held";
     // Reading stays possible, as starting the program needs.
-    kivo::toolkit::UniqueFileHandle reader(::CreateFileA(path.c_str(), GENERIC_READ,
+    kivo::toolkit::UniqueFileHandle reader(::CreateFileW(path.c_str(), GENERIC_READ,
                                                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     EXPECT_TRUE(reader.Valid());
   }
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(kivo::toolkit::ToUtf8(path), std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
             "verified bytes");
   in.close();
   // Let go, the file is free again.
-  EXPECT_TRUE(::DeleteFileA(path.c_str()));
-  ::DeleteFileA(TempFile("kivo_gate_swap.exe", "").c_str());
+  EXPECT_TRUE(::DeleteFileW(path.c_str()));
+  ::DeleteFileW(TempFile(L"kivo_gate_swap.exe", "").c_str());
 }
 
 // ------------------------------------------------- one-shot loopback host
@@ -392,13 +394,13 @@ class UpdateDownload : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(GetLocalUpdaterPath(updater_, ownName_));
-    ::DeleteFileA(updater_.c_str());
+    ::DeleteFileW(updater_.c_str());
   }
-  void TearDown() override { ::DeleteFileA(updater_.c_str()); }
+  void TearDown() override { ::DeleteFileW(updater_.c_str()); }
 
   int Run(const std::string& answer, DWORD dripMs = 0, DWORD boundMs = kDownloadBoundMs) {
     OneShotHost host(answer, dripMs);
-    path_ = "stale";
+    path_ = L"stale";
     exe_.clear();
     const int result =
         DownloadUpdater({"127.0.0.1", host.Port(), "/Velmar/KivoUpdate.exe", boundMs}, path_, exe_);
@@ -406,11 +408,12 @@ class UpdateDownload : public ::testing::Test {
     return result;
   }
   std::string Written() const {
-    std::ifstream in(updater_, std::ios::binary);
+    std::ifstream in(kivo::toolkit::ToUtf8(updater_), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
-  std::string updater_, ownName_, path_, exe_, head_;
+  std::wstring updater_, ownName_, path_, exe_;
+  std::string head_;
 };
 
 TEST_F(UpdateDownload, CompleteBodyIsWrittenBesideTheProgram) {
@@ -427,7 +430,7 @@ TEST_F(UpdateDownload, CompleteBodyIsWrittenBesideTheProgram) {
 
 TEST_F(UpdateDownload, LengthMismatchFailsAndLeavesTheFile) {
   EXPECT_EQ(Run("HTTP/1.1 200 OK\r\nContent-Length: 4\r\nConnection: close\r\n\r\nabc"), 0);
-  EXPECT_EQ(path_, "");
+  EXPECT_EQ(path_, L"");
   EXPECT_EQ(exe_, ownName_) << "status 200 names the executable whatever follows";
   EXPECT_EQ(Written(), "abc");
 }
@@ -438,7 +441,7 @@ TEST_F(UpdateDownload, MissingOrOversizedContentLengthIsRefusedBeforeWriting) {
                            "HTTP/1.1 200 OK\r\nContent-Length: many\r\nConnection: close\r\n\r\n",
                            "HTTP/1.1 200 OK\r\nContent-Length: 67108865\r\nConnection: close\r\n\r\n"}) {
     EXPECT_EQ(Run(std::string(head) + "body"), 0) << head;
-    EXPECT_EQ(path_, "");
+    EXPECT_EQ(path_, L"");
     EXPECT_EQ(exe_, ownName_);
     EXPECT_FALSE(Exists(updater_)) << head;
   }
@@ -451,35 +454,35 @@ TEST_F(UpdateDownload, DrippingHostIsGivenUpAtTheBound) {
   // 40 bytes, one every 100 ms, against a bound of one second.
   const std::string body(40, 'd');
   EXPECT_EQ(Run("HTTP/1.1 200 OK\r\nContent-Length: 40\r\nConnection: close\r\n\r\n" + body, 100, 1000), 0);
-  EXPECT_EQ(path_, "");
+  EXPECT_EQ(path_, L"");
   EXPECT_LT(Written().size(), body.size());
 }
 
 TEST_F(UpdateDownload, OtherStatusFailsWithoutNamingTheProgram) {
   EXPECT_EQ(Run("HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\nConnection: close\r\n\r\nabc"), 0);
-  EXPECT_EQ(path_, "");
-  EXPECT_EQ(exe_, "");
+  EXPECT_EQ(path_, L"");
+  EXPECT_EQ(exe_, L"");
   EXPECT_FALSE(Exists(updater_));
 }
 
 TEST_F(UpdateDownload, UnwritableTargetFails) {
   // A directory where the file should go cannot be opened for writing.
-  ASSERT_TRUE(::CreateDirectoryA(updater_.c_str(), nullptr));
+  ASSERT_TRUE(::CreateDirectoryW(updater_.c_str(), nullptr));
   EXPECT_EQ(Run("HTTP/1.1 200 OK\r\nContent-Length: 3\r\nConnection: close\r\n\r\nabc"), 0);
-  EXPECT_EQ(path_, "");
-  ::RemoveDirectoryA(updater_.c_str());
+  EXPECT_EQ(path_, L"");
+  ::RemoveDirectoryW(updater_.c_str());
 }
 
 TEST_F(UpdateDownload, NoHostFails) {
-  std::string path = "stale", exe;
+  std::wstring path = L"stale", exe;
   // Port 1 on loopback refuses at once.
   EXPECT_EQ(DownloadUpdater({"127.0.0.1", 1, "/Velmar/KivoUpdate.exe"}, path, exe), 0);
-  EXPECT_EQ(path, "");
-  EXPECT_EQ(exe, "");
+  EXPECT_EQ(path, L"");
+  EXPECT_EQ(exe, L"");
   CUpdateDownloader downloader;
-  path = "stale";
+  path = L"stale";
   EXPECT_EQ(downloader.Download(path, exe), 0);  // the update host does not resolve here
-  EXPECT_EQ(path, "");
+  EXPECT_EQ(path, L"");
 }
 
 }  // namespace

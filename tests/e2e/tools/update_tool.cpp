@@ -24,6 +24,7 @@
 #include "app/UpdatePaths.h"
 #include "app/UpdaterGate.h"
 #include "ServiceEndpoints.h"
+#include "toolkit/Strings.h"
 
 namespace {
 
@@ -46,10 +47,31 @@ std::string Json(const std::string& bytes) {
   return out + "\"";
 }
 
+// Text as a JSON string: every UTF-16 unit outside printable ASCII as \uXXXX.
+std::string Json(const std::wstring& text) {
+  std::string out = "\"";
+  for (const wchar_t c : text) {
+    if (c == L'"' || c == L'\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7f) {
+      char escape[8];
+      std::snprintf(escape, sizeof(escape), "\\u%04x", static_cast<unsigned>(c));
+      out += escape;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
 const char* Bool(bool value) { return value ? "true" : "false"; }
 
-bool FileExists(const std::string& path) {
-  return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+// An argument as the program's text (the tests pass ASCII or UTF-8).
+std::wstring Wide(const char* argument) { return kivo::toolkit::FromUtf8(argument); }
+
+bool FileExists(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::string Hex(const unsigned char (&bytes)[20]) {
@@ -68,13 +90,14 @@ int Usage() {
 }
 
 int Startup(const std::string& runningVersion, const std::string* pin) {
-  std::string leftover, ownName;
+  std::wstring leftover, ownName;
   const bool located = kivo::app::GetLocalUpdaterPath(leftover, ownName);
   const bool hadLeftover = located && FileExists(leftover);
-  if (located) ::DeleteFileA(leftover.c_str());
+  if (located) ::DeleteFileW(leftover.c_str());
   const bool leftoverGone = !located || !FileExists(leftover);
 
-  std::string path, exe, latest;
+  std::wstring path, exe;
+  std::string latest;
   int upToDate = 1, downloaded = -1;
   bool trusted = false, started = false;
   kivo::app::CUpdateChecker checker;
@@ -114,30 +137,30 @@ int Run(int argc, char** argv) {
     const std::string latest = kivo::app::FetchVersionPage(argv[2]);
     std::printf("{\"latest\":%s,\"ms\":%lu}\n", Json(latest).c_str(), ::GetTickCount() - start);
   } else if (command == "download" && argc == 2) {
-    std::string path, exe;
+    std::wstring path, exe;
     kivo::app::CUpdateDownloader downloader;
     const int result = downloader.Download(path, exe);
-    std::string expectedPath, ownName;
+    std::wstring expectedPath, ownName;
     kivo::app::GetLocalUpdaterPath(expectedPath, ownName);
     std::printf("{\"result\":%d,\"path\":%s,\"exe\":%s,\"target\":%s,\"ms\":%lu}\n", result,
                 Json(path).c_str(), Json(exe).c_str(), Json(expectedPath).c_str(), ::GetTickCount() - start);
   } else if (command == "gate" && (argc == 4 || argc == 5)) {
     bool trusted = false;
     {
-      const kivo::app::CHeldFile file(argv[2]);
+      const kivo::app::CHeldFile file(Wide(argv[2]));
       trusted = kivo::app::IsTrustedUpdater(
           file, argc == 5 ? std::string(argv[4]) : std::string(kivo::endpoints::kUpdaterThumbprint), argv[3]);
     }
-    if (!trusted) ::DeleteFileA(argv[2]);
-    std::printf("{\"trusted\":%s,\"exists\":%s}\n", Bool(trusted), Bool(FileExists(argv[2])));
+    if (!trusted) ::DeleteFileW(Wide(argv[2]).c_str());
+    std::printf("{\"trusted\":%s,\"exists\":%s}\n", Bool(trusted), Bool(FileExists(Wide(argv[2]))));
   } else if (command == "signer" && argc == 3) {
-    const kivo::app::CHeldFile file(argv[2]);
+    const kivo::app::CHeldFile file(Wide(argv[2]));
     const kivo::app::SignatureCheck check = kivo::app::CheckSignature(file);
     std::printf("{\"signed\":%s,\"sha1\":%s,\"verified\":%s}\n", Bool(check.signerKnown),
                 Json(check.signerKnown ? Hex(check.signerSha1) : std::string()).c_str(),
                 Bool(check.verified));
   } else if (command == "version" && argc == 3) {
-    const kivo::app::CHeldFile file(argv[2]);
+    const kivo::app::CHeldFile file(Wide(argv[2]));
     std::printf("{\"version\":%s}\n", Json(kivo::app::ReadProductVersion(file)).c_str());
   } else if (command == "startup" && (argc == 3 || argc == 4)) {
     const std::string pin = argc == 4 ? argv[3] : std::string();
