@@ -49,10 +49,16 @@ function(kivo_l2tp_psk bytes_var has_var)
                         "for RasSetCredentialsW; give it in UTF-8.")
   endif()
 
+  # Windows counts UTF-16 units: a character beyond U+FFFF (four bytes of
+  # UTF-8) takes two of the 256.
   list(LENGTH chars length)
+  set(beyond ${chars})
+  list(FILTER beyond INCLUDE REGEX "^f")
+  list(LENGTH beyond pairs)
+  math(EXPR length "${length} + ${pairs}")
   if(length GREATER kivo_l2tp_psk_max)
-    message(FATAL_ERROR "${refused} it is ${length} characters long; Windows keeps at most "
-                        "${kivo_l2tp_psk_max} characters of a pre-shared key.")
+    message(FATAL_ERROR "${refused} it is ${length} characters long (a character beyond U+FFFF counts as two); "
+                        "Windows keeps at most ${kivo_l2tp_psk_max} characters of a pre-shared key.")
   endif()
 
   # C0 controls, DEL and the C1 controls (U+0080-U+009F: C2 80 to C2 9F).

@@ -138,6 +138,8 @@ bool CIcmpPinger::Resolve(const std::string& host) {
   if (host.empty() || host.size() > kMaxHostLength || host.find('\0') != std::string::npos) return false;
 
   m_addrDest.sin_family = AF_INET;
+  // The catalogue's hosts are ASCII; gethostbyname and inet_addr have no W
+  // form (they take bytes).
   if (const hostent* entry = ::gethostbyname(host.c_str())) {
     if (entry->h_addrtype != AF_INET || entry->h_length != sizeof(m_addrDest.sin_addr) ||
         entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr) {

@@ -7,6 +7,7 @@ namespace {
 // A function of user32.dll that older systems lack, or null.
 template <typename Function>
 Function User32Function(const char* name) {
+  // GetProcAddress has no W form: export names are bytes.
   FARPROC proc = ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name);
   return reinterpret_cast<Function>(reinterpret_cast<void*>(proc));
 }
@@ -17,6 +18,7 @@ UINT MonitorDpi(HWND hwnd) {
   using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
   static const auto getDpiForMonitor = []() -> GetDpiForMonitorFn {
     HMODULE shcore = ::LoadLibraryW(L"shcore.dll");  // stays loaded for the process
+    // GetProcAddress has no W form: export names are bytes.
     FARPROC proc = shcore != nullptr ? ::GetProcAddress(shcore, "GetDpiForMonitor") : nullptr;
     return reinterpret_cast<GetDpiForMonitorFn>(reinterpret_cast<void*>(proc));
   }();

@@ -143,6 +143,7 @@ bool AcceptFromLowerIntegrity(HWND hwnd, UINT message) {
   // Windows 7 and later; looked up so that the program still starts without it.
   using FilterFunction = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
   constexpr DWORD kAllow = 1;  // MSGFLT_ALLOW
+  // GetProcAddress has no W form: export names are bytes.
   FARPROC proc = ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "ChangeWindowMessageFilterEx");
   if (proc == nullptr) return false;
   auto filter = reinterpret_cast<FilterFunction>(reinterpret_cast<void*>(proc));

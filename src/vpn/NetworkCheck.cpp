@@ -55,6 +55,7 @@ bool HasRouteTo(IPAddr address) {
 
 bool RouteCheck::RouteTo(const std::string& server) {
   if (!server.empty()) {
+    // inet_addr has no W form: the address is ASCII bytes.
     const IPAddr address = ::inet_addr(server.c_str());
     if (address != INADDR_NONE) return HasRouteTo(address);
     if (auto cached = CachedAddress(server)) return HasRouteTo(*cached);

@@ -2,7 +2,7 @@
 """Benchmark of the connection: prints figures, asserts nothing.
 
 - the redial cadence after a drop: the intervals between the ten attempts'
-  RasDialA calls (the double's clock), mean and worst against 3000 ms;
+  RasDialW calls (the double's clock), mean and worst against 3000 ms;
 - the time from a hang-up to the controls being enabled again, with the RAS
   double confirming the hang-up at once;
 - how long the user-interface thread stops answering: round trips of WM_NULL
@@ -56,10 +56,10 @@ class Client:
         return self.d.enabled(self.ids[IDC_USER])
 
     def dial(self):
-        """Connect; returns the dial's RasDialA call."""
-        count = len(self.ras.calls("RasDialA"))
+        """Connect; returns the dial's RasDialW call."""
+        count = len(self.ras.calls("RasDialW"))
         self.d.command(self.hwnd, IDOK, sync=False)
-        return self.ras.wait_call("RasDialA", count=count + 1)
+        return self.ras.wait_call("RasDialW", count=count + 1)
 
     def close(self):
         if self.app.running() and self.enabled():
@@ -111,15 +111,15 @@ def redial_cadence(client):
     ras.configure(states=[(0, 50), (RASCS_CONNECTED, 50)], drop_after_ms=200, drop_status=6)
     first = client.dial()
     ras.configure(states=[(0, 60), (5, 60)], error_state=5, error_code=678)
-    drop = wait_until(lambda: [c for c in ras.calls("RasGetConnectStatusA")
+    drop = wait_until(lambda: [c for c in ras.calls("RasGetConnectStatusW")
                                if c.get("handle") == first["handle"] and c.result == 6], 15)[0]
     dials = wait_until(lambda: (lambda d: d if len(d) >= 10 else None)(
-        [c for c in ras.calls("RasDialA") if c.t > drop.t]), 10 * REDIAL_MS / 1000 + 10)
+        [c for c in ras.calls("RasDialW") if c.t > drop.t]), 10 * REDIAL_MS / 1000 + 10)
     box = wait_until(client.app.message_boxes, 10)[0]
     client.d.click(box["buttons"][0]["hwnd"])
     wait_until(client.enabled, 15)
     gaps = [b.t - a.t for a, b in zip(dials, dials[1:])]
-    print("Redial cadence (RasDialA of each attempt, the double's clock):")
+    print("Redial cadence (RasDialW of each attempt, the double's clock):")
     print(f"  first attempt {dials[0].t - drop.t:.1f} ms after the drop was seen")
     print(f"  intervals: {', '.join(f'{g:.0f}' for g in gaps)} ms")
     print(f"  mean {statistics.mean(gaps):.1f} ms (target {REDIAL_MS}), worst deviation "
@@ -139,13 +139,13 @@ def hang_up_to_enabled(client):
         while not client.enabled():
             pass
         to_enabled.append(clock_ms() - started)
-        hangup = ras.wait_call("RasHangUpA", handle=dial["handle"])
-        polls = [c for c in ras.calls("RasGetConnectStatusA") if c.get("handle") == dial["handle"] and c.t >= hangup.t]
+        hangup = ras.wait_call("RasHangUpW", handle=dial["handle"])
+        polls = [c for c in ras.calls("RasGetConnectStatusW") if c.get("handle") == dial["handle"] and c.t >= hangup.t]
         waits.append(polls[-1].t - hangup.t if polls else float("nan"))
     print(f"Hang-up, confirmed at once ({HANG_UPS} times):")
     print(f"  Exit pressed to controls enabled (driver polling): median {statistics.median(to_enabled):.1f} ms, "
           f"longest {max(to_enabled):.1f} ms")
-    print(f"  RasHangUpA to the wait's last status poll: median {statistics.median(waits):.2f} ms, "
+    print(f"  RasHangUpW to the wait's last status poll: median {statistics.median(waits):.2f} ms, "
           f"longest {max(waits):.2f} ms")
 
 
@@ -180,7 +180,7 @@ def ui_stalls(client):
         d.command(client.hwnd, IDCANCEL, sync=False)
         wait_until(client.enabled, 15)
         time.sleep(0.5)
-    hangup = ras.wait_call("RasHangUpA", handle=dial["handle"])
+    hangup = ras.wait_call("RasHangUpW", handle=dial["handle"])
     describe("across a hang-up that is never confirmed", sampler.between(hangup.t - 500, clock_ms()))
 
 
