@@ -7,7 +7,6 @@
 #include "toolkit/Dpi.h"
 #include "toolkit/Handle.h"
 #include "toolkit/Strings.h"
-#include "tray/TrayOwner.h"
 
 // The shell's record with the balloon fields and without the item GUID:
 // 936 bytes in the 32-bit build, 952 in the 64-bit one (pointer-sized
@@ -23,7 +22,14 @@ constexpr DWORD kRecordSize = NOTIFYICONDATAW_V2_SIZE;
 constexpr const wchar_t* kIdleText = L"Kivoline";
 }  // namespace
 
-CSystemTray::CSystemTray(CTrayOwner& owner) noexcept : owner_(owner) { std::memset(&nid, 0, sizeof(nid)); }
+CSystemTray::CSystemTray() noexcept { std::memset(&nid, 0, sizeof(nid)); }
+
+void CSystemTray::SetOwner(HWND owner, std::wstring showWindowText) {
+  owner_ = owner;
+  showWindowText_ = std::move(showWindowText);
+}
+
+void CSystemTray::SetStatusText(std::wstring text) { statusText_ = std::move(text); }
 
 CSystemTray::~CSystemTray() { Remove(); }
 
@@ -109,7 +115,7 @@ void CSystemTray::ReAdd() {
 
 LRESULT CSystemTray::OnTrayNotification(WPARAM wp, LPARAM lp) {
   if (static_cast<UINT>(wp) != nid.uID) return 0;
-  HWND main = owner_.OwnerWindow();
+  HWND main = owner_;
 
   switch (LOWORD(lp)) {
     case WM_MOUSEMOVE:
@@ -130,10 +136,8 @@ LRESULT CSystemTray::OnTrayNotification(WPARAM wp, LPARAM lp) {
 }
 
 void CSystemTray::RefreshTip() {
-  std::wstring text;
-  if (!owner_.BuildStatusText(text)) text = kIdleText;
   nid.uFlags = NIF_TIP;
-  kivo::toolkit::CopyTruncated(nid.szTip, text);
+  kivo::toolkit::CopyTruncated(nid.szTip, statusText_.empty() ? std::wstring(kIdleText) : statusText_);
   NotifyShell(NIM_MODIFY, nid);
 }
 
@@ -145,14 +149,13 @@ LRESULT CSystemTray::ShowMenu() {
 
   POINT pt{};
   ::GetCursorPos(&pt);
-  HWND main = owner_.OwnerWindow();
-  const bool connected = owner_.IsConnected();
+  HWND main = owner_;
+  const bool connected = connectionActive_;
   constexpr UINT kGrey = MF_GRAYED | MF_DISABLED;
   ::EnableMenuItem(popup, ID_TRAY_DISCONNECT, MF_BYCOMMAND | (connected ? MF_ENABLED : kGrey));
   ::EnableMenuItem(popup, ID_TRAY_EXIT, MF_BYCOMMAND | (connected ? kGrey : MF_ENABLED));
   if (main != nullptr && !::IsWindowVisible(main)) {
-    std::wstring show = owner_.GetShowWindowText();
-    ::ModifyMenuW(popup, ID_TRAY_MINIMIZE, MF_BYCOMMAND | MF_STRING, ID_TRAY_MINIMIZE, show.c_str());
+    ::ModifyMenuW(popup, ID_TRAY_MINIMIZE, MF_BYCOMMAND | MF_STRING, ID_TRAY_MINIMIZE, showWindowText_.c_str());
   }
   ::EnableMenuItem(popup, ID_TRAY_MINIMIZE, MF_BYCOMMAND | MF_ENABLED);
   ::EnableMenuItem(popup, ID_TRAY_ABOUT, MF_BYCOMMAND | MF_ENABLED);
@@ -186,8 +189,7 @@ LRESULT CSystemTray::ShowMenu() {
 }
 
 void CSystemTray::ShowBalloon(const std::wstring& title) {
-  std::wstring body;
-  if (!owner_.BuildStatusText(body)) body = kIdleText;
+  const std::wstring body = statusText_.empty() ? std::wstring(kIdleText) : statusText_;
   nid.cbSize = kRecordSize;
   nid.uFlags = NIF_INFO;
   kivo::toolkit::CopyTruncated(nid.szInfo, body);

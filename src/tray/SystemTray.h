@@ -10,13 +10,20 @@
 #include "toolkit/Handle.h"
 #include "toolkit/Window.h"
 
-class CTrayOwner;
-
 class CSystemTray : public kivo::toolkit::Window {
  public:
-  // The icon of `owner`, which outlives the tray.
-  explicit CSystemTray(CTrayOwner& owner) noexcept;
+  CSystemTray() noexcept;
   ~CSystemTray() override;
+
+  // The window that the icon shows and hides, that owns the menu and that
+  // receives its commands (WM_COMMAND IDCANCEL, WM_SYSCOMMAND), and the
+  // label of the menu item that shows it while hidden.
+  void SetOwner(HWND owner, std::wstring showWindowText);
+  // What the tray is told of the connection: the text of the tip and the
+  // balloons (empty: the plain name), and whether a link is held or wanted
+  // (the menu offers Disconnect, else Exit).
+  void SetStatusText(std::wstring text);
+  void SetConnectionActive(bool active) noexcept { connectionActive_ = active; }
 
   // Creates the hidden window "KIVO VPN" and adds the icon. False when the
   // window cannot be created or the shell refuses the icon.
@@ -32,7 +39,7 @@ class CSystemTray : public kivo::toolkit::Window {
   // Removes the icon and destroys the hidden window; once only.
   void Remove();
 
-  // Shows a balloon with `title` and the statistics text of the moment.
+  // Shows a balloon with `title` and the status text of the moment.
   void ShowBalloon(const std::wstring& title);
 
   // Handles one shell callback; 1 when handled, 0 otherwise.
@@ -51,7 +58,10 @@ class CSystemTray : public kivo::toolkit::Window {
   void ReAdd();
   HICON LoadIconForDpi(UINT dpi) const;
 
-  CTrayOwner& owner_;
+  HWND owner_ = nullptr;
+  std::wstring showWindowText_;
+  std::wstring statusText_;
+  bool connectionActive_ = false;
   NOTIFYICONDATAW nid;
   UINT taskbarCreated_ = 0;
   UINT iconId_ = 0;  // 0: the icon was given, not loaded here

@@ -41,7 +41,6 @@ const kivo::toolkit::MessageMap<CMainDlg>& CMainDlg::GetMessageMap() {
                              .Command(IDC_ACCOUNT_REGISTER, BN_CLICKED, &CMainDlg::OnAccountPage)
                              .Command(IDC_ABOUT, BN_CLICKED, &CMainDlg::OnAbout)
                              .Message(kivo::vpn::kDialEventMessage, &CMainDlg::OnDialEvent)
-                             .Message(kivo::vpn::kRedialMessage, &CMainDlg::OnRedialRequest)
                              .Message(kRetryResultMessage, &CMainDlg::OnRetryResult)
                              .Message(WM_ENDSESSION, &CMainDlg::OnEndSession)
                              .Message(WM_POWERBROADCAST, &CMainDlg::OnPowerBroadcast)
@@ -53,7 +52,6 @@ const kivo::toolkit::MessageMap<CMainDlg>& CMainDlg::GetMessageMap() {
 CMainDlg::CMainDlg(const kivo::toolkit::TextSet& texts, HWND parent)
     : kivo::toolkit::Dialog(IDD_MAIN, parent),
       m_textSet(texts),
-      m_tray(*this),
       m_rasLibrary(kivo::vpn::Phonebook::OfCurrentUser()),
       m_connection(m_rasLibrary, m_clock, m_network, *this, texts) {
   m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_KIVO));
@@ -85,7 +83,7 @@ BOOL CMainDlg::OnInitDialog() {
 
   m_texts = MainTexts::Load(m_textSet);
   for (const auto& [id, text] : m_texts.controls) SetItemText(id, text);
-  ShowStatus(kivo::vpn::Connection::kIdleTextId);
+  OnStatus(kivo::vpn::Connection::kIdleTextId);
 
   const std::wstring about = m_textSet.Text(IDS_ABOUTBOX);
   if (!about.empty()) {
@@ -98,6 +96,7 @@ BOOL CMainDlg::OnInitDialog() {
   // A shell that refuses the icon (a start at logon before the taskbar
   // exists) does not stop the rest: the icon comes back once the taskbar
   // announces itself.
+  m_tray.SetOwner(Hwnd(), m_texts.showWindow);
   m_tray.CreateFromResource(kTrayCallbackMessage, L"Kivoline", IDI_KIVO, m_texts.trayMenuId);
 
   ::SendMessageW(Hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));

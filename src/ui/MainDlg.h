@@ -15,7 +15,6 @@
 #include "toolkit/MessageMap.h"
 #include "toolkit/StringMap.h"
 #include "tray/SystemTray.h"
-#include "tray/TrayOwner.h"
 #include "ui/ButtonFaces.h"
 #include "ui/ImageButton.h"
 #include "ui/InstanceWindow.h"
@@ -27,19 +26,13 @@
 #include "vpn/NetworkCheck.h"
 #include "vpn/RasDialLibrary.h"
 
-class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::vpn::ConnectionEvents {
+class CMainDlg : public kivo::toolkit::Dialog, private kivo::vpn::ConnectionObserver {
  public:
   // `texts` is the text set the program chose at start; it outlives the dialog.
   explicit CMainDlg(const kivo::toolkit::TextSet& texts, HWND parent = nullptr);
 
-  void SetRasLanguage(WORD langId) noexcept { m_connection.SetRasLanguage(langId); }
-
-  // CTrayOwner
-  bool BuildStatusText(std::wstring& text) override;
-  // A wait for the network too: the tray's Disconnect ends it.
-  bool IsConnected() const override { return m_connection.Held() || m_connection.WaitingForNetwork(); }
-  std::wstring GetShowWindowText() const override { return m_texts.showWindow; }
-  HWND OwnerWindow() const override { return Hwnd(); }
+  // The language of the system's RAS library, for the entries it writes.
+  void SetRasLanguage(WORD langId) noexcept { m_rasLibrary.SetRasLanguage(langId); }
 
  protected:
   void DoDataExchange() override;
@@ -70,25 +63,23 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   void OnAccountPage(int buttonId);
   void OnAbout();
 
-  // Connection: the handlers hand over to m_connection, whose events
-  // change the window.
+  // Connection: the handlers hand over to m_connection, which tells the
+  // window each change.
   void UpdateConnectButton();
   LRESULT OnDialEvent(WPARAM notice, LPARAM error);
-  LRESULT OnRedialRequest(WPARAM, LPARAM);
   void OnTimer(UINT_PTR id);
   // Logoff or shutdown: the process may be ended any time after this
   // returns, so the link, the entry and the tray icon go now.
   LRESULT OnEndSession(WPARAM ending, LPARAM flags);
   // Sleep and wake of the system.
   LRESULT OnPowerBroadcast(WPARAM event, LPARAM data);
-  // kivo::vpn::ConnectionEvents
-  void ShowStatus(UINT textId) override;
-  void SetExitFace(kivo::vpn::ExitFace face) override;
-  void EnableInputs(bool enable) override;
-  void ShowConnected() override;
+  // kivo::vpn::ConnectionObserver: the Exit/Disconnect face, the inputs
+  // and the tray's menu all follow the one state.
+  void OnState(kivo::vpn::ConnectionState state) override;
+  void OnStatus(UINT textId) override;
+  void OnStatistics(const std::wstring& text) override;
   void ReportDialFailure(DWORD code) override;
   void ReportPhonebookFailure(kivo::vpn::PhonebookFailure failure) override;
-  void ReadCredentials(std::wstring& user, std::wstring& password) override;
   bool Ending() const override { return kivo::toolkit::Dialog::Ending(); }
 
   // Servers.

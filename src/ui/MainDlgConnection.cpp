@@ -4,6 +4,8 @@
 #include "toolkit/Application.h"
 #include "toolkit/Strings.h"
 #include "ui/MainDlg.h"
+
+#include <utility>
 #include "vpn/DialTexts.h"
 #include "vpn/RasRecords.h"
 
@@ -22,21 +24,20 @@ void CMainDlg::OnOK() {
   // disabled (fields empty, or a dial already under way): only a usable
   // Connect button dials.
   if (!::IsWindowEnabled(Item(IDOK)) || Ending()) return;
-  m_connection.Connect(GetDialTarget());
+  kivo::vpn::Credentials credentials;
+  credentials.user = ItemText(IDC_USER);
+  kivo::toolkit::ReadSecretText(Item(IDC_PASSWORD), credentials.password);
+  m_connection.Connect(std::move(credentials), GetDialTarget());
 }
 
 void CMainDlg::OnCancel() {
-  // Without a dial or a link, Exit ends the program.
+  // Idle, Exit ends the program; in any other state Disconnect ends the
+  // link, the dial or the series.
   if (!m_connection.Cancel()) kivo::toolkit::Dialog::OnCancel();
 }
 
 LRESULT CMainDlg::OnDialEvent(WPARAM notice, LPARAM error) {
   m_connection.OnNotice(kivo::vpn::UnpackDialNotice(notice), static_cast<DWORD>(error));
-  return 0;
-}
-
-LRESULT CMainDlg::OnRedialRequest(WPARAM, LPARAM) {
-  m_connection.Redial();
   return 0;
 }
 
@@ -59,30 +60,36 @@ LRESULT CMainDlg::OnPowerBroadcast(WPARAM event, LPARAM) {
   return TRUE;
 }
 
-bool CMainDlg::BuildStatusText(std::wstring& text) {
-  return m_connection.StatusText(m_texts.trayTipFormat, text);
-}
-
 // --- Connection events ------------------------------------------------------
 
-void CMainDlg::ShowStatus(UINT textId) { SetStatus(m_textSet.Text(textId)); }
-
-void CMainDlg::SetExitFace(kivo::vpn::ExitFace face) {
-  SetButtonFace(m_btnExit, face == kivo::vpn::ExitFace::Exit ? kExitFaces : kDisconnectFaces);
+void CMainDlg::OnState(kivo::vpn::ConnectionState state) {
+  using kivo::vpn::ConnectionState;
+  const bool idle = state == ConnectionState::Idle;
+  SetButtonFace(m_btnExit, idle ? kExitFaces : kDisconnectFaces);
   ::InvalidateRect(m_btnExit.Hwnd(), nullptr, FALSE);
   ::UpdateWindow(m_btnExit.Hwnd());
+  EnableItem(IDC_USER, idle);
+  EnableItem(IDC_PASSWORD, idle);
+  if (idle) {
+    UpdateConnectButton();
+  } else {
+    EnableItem(IDOK, false);
+  }
+  m_tray.SetConnectionActive(!idle);
+  if (state == ConnectionState::Connected) {
+    // The statistics came just before: the balloon carries them.
+    ::ShowWindow(Hwnd(), SW_HIDE);
+    m_tray.ShowBalloon(m_texts.connected);
+  } else {
+    m_tray.SetStatusText(state == ConnectionState::WaitingForNetwork
+                             ? m_textSet.Text(kivo::vpn::Connection::kWaitingTextId)
+                             : std::wstring());
+  }
 }
 
-void CMainDlg::EnableInputs(bool enable) {
-  EnableItem(IDOK, enable);
-  EnableItem(IDC_USER, enable);
-  EnableItem(IDC_PASSWORD, enable);
-}
+void CMainDlg::OnStatus(UINT textId) { SetStatus(m_textSet.Text(textId)); }
 
-void CMainDlg::ShowConnected() {
-  ::ShowWindow(Hwnd(), SW_HIDE);
-  m_tray.ShowBalloon(m_texts.connected);
-}
+void CMainDlg::OnStatistics(const std::wstring& text) { m_tray.SetStatusText(text); }
 
 void CMainDlg::ReportDialFailure(DWORD code) {
   const std::wstring text = kivo::vpn::FormatDialFailure(code, m_textSet);
@@ -95,9 +102,4 @@ void CMainDlg::ReportPhonebookFailure(kivo::vpn::PhonebookFailure failure) {
                             : failure == PhonebookFailure::Open ? m_texts.errOpenPhonebook
                                                                 : m_texts.errSetPhonebook;
   ::MessageBoxW(Hwnd(), text.c_str(), kivo::toolkit::Application::Title().c_str(), MB_OK);
-}
-
-void CMainDlg::ReadCredentials(std::wstring& user, std::wstring& password) {
-  user = ItemText(IDC_USER);
-  kivo::toolkit::ReadSecretText(Item(IDC_PASSWORD), password);
 }

@@ -1,5 +1,7 @@
 #include "vpn/Connection.h"
 
+#include <utility>
+
 #include "toolkit/Strings.h"
 #include "vpn/DialTexts.h"
 #include "vpn/Phonebook.h"
@@ -7,74 +9,98 @@
 
 namespace kivo::vpn {
 
+using Timer = ConnectionClock::Timer;
+
 Connection::~Connection() {
   // The system keeps the connection object of a dial still held (the modal
-  // run ended by a quit message) until it is hung up.
-  HangUp();
+  // run ended by a quit message) until it is hung up. The observer may be
+  // half gone: it is told nothing.
+  if (handle_ != nullptr) {
+    library_.HangUp(handle_);
+    WaitForHangUp();
+  }
   library_.DeleteEntryIfPresent();
   // The password is not left behind in freed memory.
-  toolkit::WipeString(password_);
+  toolkit::WipeString(credentials_.password);
 }
 
-Connection::State Connection::Current() const noexcept {
-  if (handle_ == nullptr) {
-    if (networkWait_) return State::WaitingForNetwork;
-    return redialRunning_ ? State::WaitingToRedial : State::Idle;
+// --- The state and its timers -------------------------------------------------
+
+bool Connection::RedialTimerWanted(State state) const noexcept {
+  // A series with attempts left: between attempts, and while one dials or
+  // hangs up (a tick then only counts). The tenth attempt stops the timer
+  // before its boxes.
+  if (retryCount_ >= kMaxRedials) return false;
+  if (state == State::WaitingToRedial) return true;
+  return (state == State::Dialling || state == State::HangingUp) && retryCount_ > 0;
+}
+
+void Connection::Enter(State next) { SetState(next, retryCount_); }
+
+bool Connection::SetState(State next, int retries) {
+  const State before = state_;
+  const bool redialBefore = RedialTimerWanted(before);
+  state_ = next;
+  retryCount_ = retries;
+  const bool redialAfter = RedialTimerWanted(next);
+
+  bool started = true;
+  if (redialBefore && !redialAfter) clock_.StopTimer(Timer::Redial);
+  if (!redialBefore && redialAfter) started = clock_.StartTimer(Timer::Redial, kRedialPeriodMs) && started;
+  if (before == State::Connected && next != State::Connected) clock_.StopTimer(Timer::Check);
+  if (before != State::Connected && next == State::Connected) {
+    started = clock_.StartTimer(Timer::Check, kCheckPeriodMs) && started;
   }
-  if (checkRunning_) return State::Connected;
-  return redialRunning_ ? State::Redialling : State::Dialling;
+  if (before == State::WaitingForNetwork && next != State::WaitingForNetwork) clock_.StopTimer(Timer::Network);
+  if (before != State::WaitingForNetwork && next == State::WaitingForNetwork) {
+    started = clock_.StartTimer(Timer::Network, kNetworkCheckPeriodMs) && started;
+  }
+  if (next != before) observer_.OnState(next);
+  return started;
 }
 
 // --- Connect and redial -----------------------------------------------------
 
-void Connection::Connect(const std::string& server) {
-  if (events_.Ending()) return;
-  // The user's Connect: the system is awake, and this is the link wanted.
-  suspended_ = false;
+void Connection::Connect(Credentials credentials, const std::string& server) {
+  if (state_ != State::Idle || observer_.Ending()) return;
+  // The user's Connect: this is the link wanted.
   wantedAtWake_ = false;
+  toolkit::WipeString(credentials_.password);
+  credentials_ = std::move(credentials);
   server_ = server;
   if (!PrepareEntry(EntryMode::Connect)) return;
-  // A phonebook message box runs its own message loop, in which a redial
-  // attempt may have started a dial (that one is not dialled over), or the
-  // tray's Exit may have ended the dialog (nothing dials any more).
-  if (handle_ != nullptr || events_.Ending()) return;
-
-  events_.ReadCredentials(user_, password_);
+  // A phonebook box runs its own message loop, in which the tray's Exit may
+  // have ended the dialog (nothing dials any more).
+  if (state_ != State::Idle || observer_.Ending()) return;
   if (Attempt()) return;
-  events_.EnableInputs(true);
+  if (state_ != State::Idle) return;
   library_.DeleteEntryIfPresent();
-  ShowIdle();
+  observer_.OnStatus(kIdleTextId);
 }
 
 void Connection::Redial() {
-  // Nothing dials while the system sleeps, nor while the network is awaited
-  // (a request the timer posted before the wait began).
-  if (events_.Ending() || suspended_ || networkWait_) return;
-  if (handle_ == nullptr && !network_.RouteTo(server_)) {
+  if (observer_.Ending()) return;
+  if (state_ == State::Dialling) {
+    // The previous attempt still dials: this one only counts.
+    SetState(State::Dialling, retryCount_ + 1);
+    return;
+  }
+  if (!network_.RouteTo(server_)) {
     WaitForNetwork();
     return;
   }
-  ++retryCount_;
-  // The tenth attempt is the last one. The timer stops before the attempt,
-  // whose message boxes run message loops in which a further tick would
-  // start an eleventh attempt.
-  if (retryCount_ >= kMaxRedials && redialRunning_) {
-    clock_.StopTimer(ConnectionClock::Timer::Redial);
-    redialRunning_ = false;
-  }
-  if (handle_ == nullptr) PrepareEntry(EntryMode::Redial);
-  // A phonebook message box runs its own message loop, in which the next
-  // tick's attempt may have started a dial (this attempt then only counts),
-  // the user may have ended the series (the count is back at 0), or the
-  // dialog may be ending.
-  if (handle_ != nullptr || retryCount_ == 0 || events_.Ending()) return;
-
+  const int attempt = retryCount_ + 1;
+  SetState(State::WaitingToRedial, attempt);
+  PrepareEntry(EntryMode::Redial);
+  // A phonebook box runs its own message loop, in which the user may have
+  // ended the series, or the dialog may be ending.
+  if (state_ != State::WaitingToRedial || retryCount_ != attempt || observer_.Ending()) return;
   if (Attempt()) return;
+  if (state_ != State::WaitingToRedial || retryCount_ != attempt) return;
   library_.DeleteEntryIfPresent();
-  ShowIdle();
-  // The budget is spent and nothing will dial again: give the user the
-  // controls back, as a failed asynchronous attempt does.
-  if (retryCount_ >= kMaxRedials) events_.EnableInputs(true);
+  observer_.OnStatus(kIdleTextId);
+  // The budget is spent and nothing will dial again.
+  if (attempt >= kMaxRedials) SetState(State::Idle, 0);
 }
 
 bool Connection::PrepareEntry(EntryMode mode) {
@@ -85,39 +111,38 @@ bool Connection::PrepareEntry(EntryMode mode) {
   if (IsEntryPresent(library_.ValidateEntry())) {
     // The entry could not be deleted: dial it as it is.
     if (!library_.QueryEntrySizes(sizes)) {
-      events_.ReportPhonebookFailure(PhonebookFailure::Test);
+      ReportPhonebookFailure(PhonebookFailure::Test);
       return true;
     }
     if (!library_.ReadEntry(sizes)) {
-      events_.ReportPhonebookFailure(PhonebookFailure::Open);
+      ReportPhonebookFailure(PhonebookFailure::Open);
       return !connect;
     }
     return true;
   }
 
   if (!library_.QueryEntrySizes(sizes)) return !connect;
-  if (!library_.WriteEntry(sizes, server_, rasLangId_)) {
-    events_.ReportPhonebookFailure(PhonebookFailure::Set);
+  if (!library_.WriteEntry(sizes, server_)) {
+    ReportPhonebookFailure(PhonebookFailure::Set);
     return !connect;
   }
   return true;
 }
 
 bool Connection::Attempt() {
-  events_.EnableInputs(false);
   const DWORD error = StartDial();
   if (error == 0) {
-    events_.SetExitFace(ExitFace::Exit);
+    Enter(State::Dialling);
     return true;
   }
-  events_.ReportDialFailure(error);
+  ReportDialFailure(error);
   return false;
 }
 
 DWORD Connection::StartDial() {
   const unsigned slot = dials_.Next();
   handle_ = nullptr;
-  const DWORD result = library_.Dial(user_, password_, slot, handle_);
+  const DWORD result = library_.Dial(credentials_.user, credentials_.password, slot, handle_);
   if (result != 0) {
     // A refused dial may still have stored a handle, which the system wants
     // hung up before it is dropped.
@@ -133,64 +158,74 @@ void Connection::OnNotice(const DialNotice& notice, DWORD error) {
   // A notice of a dial that was already hung up or failed, or of an earlier
   // dial than the one held, handled late: it must not hide the window,
   // start the check or hang up the dial now held.
-  if (handle_ == nullptr || !dials_.IsCurrent(notice)) return;
+  if (state_ != State::Dialling || handle_ == nullptr || !dials_.IsCurrent(notice)) return;
 
-  events_.ShowStatus(StateTextId(notice.state));
+  observer_.OnStatus(StateTextId(notice.state));
 
   if (error != 0) {
-    if (!redialRunning_) events_.ReportDialFailure(error);
-    // A box runs its own message loop: the dial may have been hung up
-    // meanwhile, or another one started, which this failure must not touch.
-    if (handle_ != nullptr && !dials_.IsCurrent(notice)) return;
-    if (handle_ != nullptr) {
-      events_.SetExitFace(ExitFace::Exit);
-      HangUp();
+    const bool lastOfSeries = retryCount_ == 0 || retryCount_ >= kMaxRedials;
+    if (lastOfSeries) {
+      ReportDialFailure(error);
+      // The box runs its own message loop: the dial may have been hung up
+      // meanwhile, or another one started, which this failure must not touch.
+      if (state_ != State::Dialling || !dials_.IsCurrent(notice)) return;
     }
-    if (!redialRunning_ || retryCount_ == kMaxRedials) events_.EnableInputs(true);
+    HangUp();
     library_.DeleteEntryIfPresent();
-    StopCheck();
-    ShowIdle();
+    observer_.OnStatus(kIdleTextId);
+    if (lastOfSeries) {
+      SetState(State::Idle, 0);
+    } else {
+      Enter(State::WaitingToRedial);
+    }
     return;
   }
 
   if ((notice.state & RASCS_DONE) != 0) {
-    events_.SetExitFace(ExitFace::Disconnect);
     std::wstring address;
     if (library_.ProjectedAddress(handle_, address)) ipAddress_ = address;
     library_.DeleteEntryIfPresent();
-    events_.ShowConnected();
-    StopRedial();
-    if (!checkRunning_) checkRunning_ = clock_.StartTimer(ConnectionClock::Timer::Check, kCheckPeriodMs);
+    // The statistics first: the window announces the link with them.
+    PushStatistics();
+    SetState(State::Connected, 0);
   }
 }
 
-void Connection::OnTimer(ConnectionClock::Timer timer) {
-  if (timer == ConnectionClock::Timer::Redial) {
-    if (redialRunning_) clock_.PostRedial();
-    return;
+void Connection::OnTimer(Timer timer) {
+  switch (timer) {
+    case Timer::Redial:
+      // No tick dials while a failure box is open; the next one after it does.
+      if (openBoxes_ > 0) return;
+      if (state_ == State::WaitingToRedial || (state_ == State::Dialling && retryCount_ > 0)) Redial();
+      return;
+    case Timer::Network:
+      if (openBoxes_ > 0 || state_ != State::WaitingForNetwork) return;
+      CheckNetwork();
+      return;
+    case Timer::Check:
+      if (state_ == State::Connected) CheckLink();
+      return;
   }
-  if (timer == ConnectionClock::Timer::Network) {
-    CheckNetwork();
-    return;
-  }
+}
+
+void Connection::CheckLink() {
   DWORD state = 0;
   const DWORD result = library_.ConnectStatus(handle_, state);
   const bool dropped = result == ERROR_INVALID_HANDLE || (result == 0 && state == RASCS_Disconnected);
-  if (!dropped) return;
+  if (!dropped) {
+    PushStatistics();
+    return;
+  }
   // The system keeps a dropped link's connection object and port until its
   // handle is hung up.
   HangUp();
-  ShowIdle();
-  if (checkRunning_) {
-    clock_.StopTimer(ConnectionClock::Timer::Check);
-    checkRunning_ = false;
-    retryCount_ = 0;
-    redialRunning_ = clock_.StartTimer(ConnectionClock::Timer::Redial, kRedialPeriodMs);
-  }
+  observer_.OnStatus(kIdleTextId);
+  SetState(State::WaitingToRedial, 0);
 }
 
 void Connection::HangUp() {
   if (handle_ == nullptr) return;
+  Enter(State::HangingUp);
   library_.HangUp(handle_);
   WaitForHangUp();
   handle_ = nullptr;
@@ -209,67 +244,26 @@ void Connection::WaitForHangUp() {
 
 bool Connection::Cancel() {
   wantedAtWake_ = false;
-  if (networkWait_) {
-    StopNetworkWait();
-    StopRedial();
-    events_.SetExitFace(ExitFace::Exit);
-    events_.EnableInputs(true);
-    ShowIdle();
-    return true;
-  }
-  if (handle_ == nullptr) return false;
-  events_.SetExitFace(ExitFace::Exit);
-  HangUp();
+  if (state_ == State::Idle) return false;
   // The user's command ends a series of automatic redials too.
-  StopRedial();
-  events_.EnableInputs(true);
-  library_.DeleteEntryIfPresent();
-  StopCheck();
-  ShowIdle();
+  EndSeries();
   return true;
 }
 
-void Connection::EndSession() {
-  StopNetworkWait();
-  StopRedial();
-  StopCheck();
+void Connection::EndSeries() {
   HangUp();
   library_.DeleteEntryIfPresent();
+  observer_.OnStatus(kIdleTextId);
+  SetState(State::Idle, 0);
 }
 
-void Connection::StopRedial() {
-  if (redialRunning_) {
-    clock_.StopTimer(ConnectionClock::Timer::Redial);
-    redialRunning_ = false;
-  }
-  retryCount_ = 0;
-  // A request the timer posted before the command goes with the series.
-  clock_.DiscardPostedRedials();
-}
-
-void Connection::StopCheck() {
-  if (checkRunning_) {
-    clock_.StopTimer(ConnectionClock::Timer::Check);
-    checkRunning_ = false;
-  }
+void Connection::EndSession() {
+  wantedAtWake_ = false;
+  if (state_ != State::Idle) EndSeries();
+  library_.DeleteEntryIfPresent();
 }
 
 // --- Sleep, wake and the network ---------------------------------------------
-
-void Connection::Suspend() {
-  suspended_ = true;
-  // Without a link wanted, sleep changes nothing.
-  if (handle_ == nullptr && !redialRunning_ && !networkWait_) return;
-  wantedAtWake_ = true;
-  StopNetworkWait();
-  StopRedial();
-  StopCheck();
-  events_.SetExitFace(ExitFace::Exit);
-  HangUp();
-  events_.EnableInputs(true);
-  library_.DeleteEntryIfPresent();
-  ShowIdle();
-}
 
 void Connection::OnPowerEvent(UINT event) {
   switch (event) {
@@ -287,51 +281,38 @@ void Connection::OnPowerEvent(UINT event) {
   }
 }
 
-void Connection::Resume() {
-  // The second of the two notices of one wake finds nothing to do.
-  if (!suspended_) return;
-  suspended_ = false;
-  if (!wantedAtWake_ || events_.Ending()) return;
-  wantedAtWake_ = false;
-  retryCount_ = 0;
-  AttemptNow();
+void Connection::Suspend() {
+  // Without a link wanted, sleep changes nothing.
+  if (state_ == State::Idle) return;
+  EndSeries();
+  wantedAtWake_ = true;
 }
 
-void Connection::AttemptNow() {
-  if (!redialRunning_) redialRunning_ = clock_.StartTimer(ConnectionClock::Timer::Redial, kRedialPeriodMs);
+void Connection::Resume() {
+  // The second of the two notices of one wake finds nothing to do.
+  if (!wantedAtWake_ || state_ != State::Idle || observer_.Ending()) return;
+  wantedAtWake_ = false;
+  // A fresh series, its first attempt at once.
+  SetState(State::WaitingToRedial, 0);
   Redial();
 }
 
 void Connection::WaitForNetwork() {
-  if (redialRunning_) {
-    clock_.StopTimer(ConnectionClock::Timer::Redial);
-    redialRunning_ = false;
-  }
-  clock_.DiscardPostedRedials();
+  // The series pauses, its count stays.
   networkWaitStart_ = clock_.NowMs();
-  networkWait_ = clock_.StartTimer(ConnectionClock::Timer::Network, kNetworkCheckPeriodMs);
-  if (!networkWait_) {
+  if (!SetState(State::WaitingForNetwork, retryCount_)) {
     GiveUpWaiting();
     return;
   }
-  // The link is still wanted: Disconnect ends the wait.
-  events_.SetExitFace(ExitFace::Disconnect);
-  events_.EnableInputs(false);
-  events_.ShowStatus(kWaitingTextId);
-}
-
-void Connection::StopNetworkWait() {
-  if (networkWait_) {
-    clock_.StopTimer(ConnectionClock::Timer::Network);
-    networkWait_ = false;
-  }
+  observer_.OnStatus(kWaitingTextId);
 }
 
 void Connection::CheckNetwork() {
-  if (!networkWait_ || events_.Ending()) return;
+  if (observer_.Ending()) return;
   if (network_.RouteTo(server_)) {
-    StopNetworkWait();
-    AttemptNow();
+    // The next attempt at once, and the redial timer for those after it.
+    Enter(State::WaitingToRedial);
+    Redial();
     return;
   }
   // Unsigned: right across a wrap of the tick count.
@@ -339,26 +320,31 @@ void Connection::CheckNetwork() {
 }
 
 void Connection::GiveUpWaiting() {
-  StopNetworkWait();
-  StopRedial();
-  events_.SetExitFace(ExitFace::Exit);
-  events_.EnableInputs(true);
-  ShowIdle();
-  events_.ReportDialFailure(kNoNetworkError);
+  observer_.OnStatus(kIdleTextId);
+  SetState(State::Idle, 0);
+  ReportDialFailure(kNoNetworkError);
 }
 
-void Connection::ShowIdle() { events_.ShowStatus(kIdleTextId); }
-
-bool Connection::StatusText(const std::wstring& format, std::wstring& text) {
-  if (networkWait_) {
-    text = texts_.Text(kWaitingTextId);
-    return true;
-  }
-  if (handle_ == nullptr) return false;
+void Connection::PushStatistics() {
   LinkStatistics stats;
-  if (!library_.Statistics(handle_, stats)) return false;
-  text = FormatStatusText(format, stats.bitsPerSecond, stats.bytesSent, stats.bytesReceived, ipAddress_);
-  return true;
+  std::wstring text;
+  if (library_.Statistics(handle_, stats)) {
+    text = FormatStatusText(texts_.Text(IDS_TRAY_TIP_FORMAT), stats.bitsPerSecond, stats.bytesSent,
+                            stats.bytesReceived, ipAddress_);
+  }
+  observer_.OnStatistics(text);
+}
+
+void Connection::ReportDialFailure(DWORD code) {
+  ++openBoxes_;
+  observer_.ReportDialFailure(code);
+  --openBoxes_;
+}
+
+void Connection::ReportPhonebookFailure(PhonebookFailure failure) {
+  ++openBoxes_;
+  observer_.ReportPhonebookFailure(failure);
+  --openBoxes_;
 }
 
 }  // namespace kivo::vpn

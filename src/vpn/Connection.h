@@ -1,31 +1,37 @@
 // The connection: Connect and the automatic redial (phonebook entry and
 // dial), dial progress, the link check, the hang-up and the statistics.
 //
-// Its state lives in the handle and the two timers:
+// Where it is lives in one State, and the timers follow from it:
 //
-//   state             handle  timers   how it is left
-//   Idle              none    none     Connect starts a dial
-//   Dialling          held    none     connected; failed or cancelled: Idle
-//   Connected         held    check    the check finds the link gone:
-//                                      Waiting to redial; Cancel: Idle
-//   Waiting to redial none    redial   a redial tick whose dial starts
-//   Redialling        held    redial   connected; failed: Waiting to redial
-//   Waiting for the   none    network  a route: an attempt at once, the
-//   network                            redial timer again; 60 s without
-//                                      one, or Cancel: Idle
+//   state              timer    how it is left
+//   Idle               none     Connect: Dialling; a wake that wants the
+//                               link back: an attempt (Dialling, or
+//                               WaitingForNetwork without a route)
+//   Dialling           redial   connected: Connected; failed or refused:
+//                      in a     Idle, or WaitingToRedial in a series with
+//                      series   attempts left; Cancel: HangingUp, Idle
+//   Connected          check    the check finds the link gone: HangingUp,
+//                               WaitingToRedial; Cancel: HangingUp, Idle
+//   WaitingToRedial    redial   a tick: an attempt; Cancel: Idle
+//   WaitingForNetwork  network  a route: an attempt at once; 60 s without
+//                               one (a box), or Cancel: Idle
+//   HangingUp          none     the bounded wait for the system's hang-up
+//                               ends: Idle or WaitingToRedial
 //
-// After a drop at most kMaxRedials attempts follow; the user's Cancel and a
-// connection end the series. An attempt is made only while the system has a
-// route to the server: one that finds none waits for the network instead
-// and does not count.
+// After a drop at most kMaxRedials attempts follow, one a tick of the redial
+// timer; an attempt whose tick comes while the previous one still dials
+// only counts. The user's Cancel and a connection end the series. An
+// attempt is made only while the system has a route to the server: one that
+// finds none waits for the network instead and does not count.
 //
 // Sleep: a suspend hangs up whatever is held, dialling or connected or in a
-// redial series, and shows Idle; the link is then wanted back. Nothing
-// dials until the wake, which waits for the network and starts a fresh
-// series of kMaxRedials with an attempt at once. Every handler runs on the window's thread. The
-// failure boxes that the events show run message loops of their own, in
-// which a notice, a timer tick, a redial request or a user's command may
-// arrive: after each box the handlers look again at what is held.
+// redial series, and goes Idle; the link is then wanted back. The wake
+// starts a fresh series of kMaxRedials with an attempt at once.
+//
+// Every handler runs on the window's thread. The failure boxes that the
+// observer shows run message loops of their own, in which a notice, a
+// user's command or a timer tick may arrive: no tick starts a dial while a
+// box is open, and after each box the handlers look again at the state.
 #pragma once
 
 #include <windows.h>
@@ -42,32 +48,37 @@
 
 namespace kivo::vpn {
 
-enum class ExitFace { Exit, Disconnect };
 enum class PhonebookFailure { Test, Open, Set };
 
-// What the connection tells the window, and the little it asks of it.
-class ConnectionEvents {
+enum class ConnectionState { Idle, Dialling, Connected, WaitingToRedial, WaitingForNetwork, HangingUp };
+
+// The user's name and password as typed.
+struct Credentials {
+  std::wstring user;
+  std::wstring password;
+};
+
+// Whoever shows the connection: told each change once, and asked for the
+// boxes of failures.
+class ConnectionObserver {
  public:
-  virtual ~ConnectionEvents() = default;
+  virtual ~ConnectionObserver() = default;
+  virtual void OnState(ConnectionState state) = 0;
   // The status line shows this string-table text.
-  virtual void ShowStatus(UINT textId) = 0;
-  virtual void SetExitFace(ExitFace face) = 0;
-  // Connect and the two credential fields.
-  virtual void EnableInputs(bool enable) = 0;
-  // The link is up: the window hides and the tray announces it.
-  virtual void ShowConnected() = 0;
+  virtual void OnStatus(UINT textId) = 0;
+  // Once on connecting and on each tick of the check while connected: the
+  // tray's statistics text, empty when the system has none.
+  virtual void OnStatistics(const std::wstring& text) = 0;
   // Message boxes, each with a message loop of its own.
   virtual void ReportDialFailure(DWORD code) = 0;
   virtual void ReportPhonebookFailure(PhonebookFailure failure) = 0;
-  // The credentials as typed; the password into `password` only.
-  virtual void ReadCredentials(std::wstring& user, std::wstring& password) = 0;
   // The window is going: nothing may dial any more.
   virtual bool Ending() const = 0;
 };
 
 class Connection {
  public:
-  enum class State { Idle, Dialling, Connected, WaitingToRedial, Redialling, WaitingForNetwork };
+  using State = ConnectionState;
 
   static constexpr int kMaxRedials = 10;
   static constexpr UINT kCheckPeriodMs = 1000;
@@ -83,91 +94,82 @@ class Connection {
   static constexpr UINT kWaitingTextId = IDS_WAITING_NETWORK;
 
   // `texts`, the program's text set, outlives the connection.
-  Connection(DialLibrary& library, ConnectionClock& clock, NetworkCheck& network, ConnectionEvents& events,
+  Connection(DialLibrary& library, ConnectionClock& clock, NetworkCheck& network, ConnectionObserver& observer,
              const toolkit::TextSet& texts) noexcept
-      : library_(library), clock_(clock), network_(network), events_(events), texts_(texts) {}
+      : library_(library), clock_(clock), network_(network), observer_(observer), texts_(texts) {}
   // A dial still held is hung up, the entry removed and the password wiped.
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  void SetRasLanguage(WORD rasLangId) noexcept { rasLangId_ = rasLangId; }
-
-  State Current() const noexcept;
-  // Dialling or connected.
-  bool Held() const noexcept { return handle_ != nullptr; }
-  // Between two attempts, until the system has a route to the server.
-  bool WaitingForNetwork() const noexcept { return networkWait_; }
+  State Current() const noexcept { return state_; }
+  // Attempts made in the current series of redials.
   int RetryCount() const noexcept { return retryCount_; }
   HRASCONN Handle() const noexcept { return handle_; }
 
-  // The Connect button: writes the entry for `server` and dials it.
-  void Connect(const std::string& server);
-  // One redial attempt (the redial request).
-  void Redial();
+  // Idle: writes the entry for `server` and dials it with `credentials`,
+  // which the redials of a later series use too.
+  void Connect(Credentials credentials, const std::string& server);
   void OnNotice(const DialNotice& notice, DWORD error);
   void OnTimer(ConnectionClock::Timer timer);
-  // The user's hang-up (Exit or Disconnect), which also ends a wait for the
-  // network; false when nothing is held or awaited.
+  // The user's Exit or Disconnect: in any state but Idle it ends the link,
+  // the dial or the series and goes Idle (true); Idle: false.
   bool Cancel();
   // A WM_POWERBROADCAST event: the system goes to sleep, or wakes again.
   void OnPowerEvent(UINT event);
   // Logoff or shutdown: the process may end any time after this returns.
   void EndSession();
-  // The tray's statistics text from `format`, or the text of the wait for
-  // the network; false without either.
-  bool StatusText(const std::wstring& format, std::wstring& text);
 
  private:
   enum class EntryMode { Connect, Redial };
 
+  // The one change of state, with the series' count: the timers follow, the
+  // observer is told. False when a timer the new state wants would not start.
+  bool SetState(State next, int retries);
+  void Enter(State next);
+  // The redial timer runs in a series with attempts left.
+  bool RedialTimerWanted(State state) const noexcept;
+  // One attempt of a series (a tick, a route found, a wake).
+  void Redial();
   bool PrepareEntry(EntryMode mode);
-  // Disables the inputs and dials with the kept credentials: true when the
-  // dial started (the Exit face shows), false once its refusal is reported.
+  // Dials with the kept credentials: true when the dial started (Dialling),
+  // false once its refusal is reported.
   bool Attempt();
   DWORD StartDial();
-  // The hang-up, the bounded wait, and the handle cleared.
+  // The hang-up and its bounded wait (HangingUp), the handle cleared.
   void HangUp();
   void WaitForHangUp();
-  // Ends a series of automatic redials: the timer stops, the count resets.
-  void StopRedial();
-  void StopCheck();
+  // Whatever is held or awaited ends: Idle.
+  void EndSeries();
   void Suspend();
-  // Either resume notice; the second of one wake finds nothing to do.
   void Resume();
   // Waits for a route to the server: the series pauses, its count stays.
   void WaitForNetwork();
-  void StopNetworkWait();
-  // The next attempt of a series at once, and the redial timer for those
-  // after it.
-  void AttemptNow();
-  // The network stayed away: Idle, and the box of a failed series.
-  void GiveUpWaiting();
-  // One tick of the wait: a route starts the next attempt at once; after
-  // kNetworkWaitMs without one the series ends with a box.
+  void CheckLink();
   void CheckNetwork();
-  void ShowIdle();
+  void GiveUpWaiting();
+  void PushStatistics();
+  void ReportDialFailure(DWORD code);
+  void ReportPhonebookFailure(PhonebookFailure failure);
 
   DialLibrary& library_;
   ConnectionClock& clock_;
   NetworkCheck& network_;
-  ConnectionEvents& events_;
+  ConnectionObserver& observer_;
   const toolkit::TextSet& texts_;
-  WORD rasLangId_ = 0;
+  State state_ = State::Idle;
   HRASCONN handle_ = nullptr;
   // Tells the notices of the dial held in handle_ from late ones.
   DialSequence dials_;
-  bool checkRunning_ = false;
-  bool redialRunning_ = false;
-  bool networkWait_ = false;
-  DWORD networkWaitStart_ = 0;
-  // Between a suspend and the wake; and whether a link was wanted then.
-  bool suspended_ = false;
-  bool wantedAtWake_ = false;
+  // Attempts of the series; 0 outside one and for the user's own dial.
   int retryCount_ = 0;
+  DWORD networkWaitStart_ = 0;
+  // A suspend hung up a link that was wanted: the wake dials again.
+  bool wantedAtWake_ = false;
+  // Failure boxes open: no tick dials meanwhile.
+  int openBoxes_ = 0;
   std::string server_;
-  std::wstring user_;
-  std::wstring password_;
+  Credentials credentials_;
   std::wstring ipAddress_;
 };
 

@@ -1,7 +1,5 @@
 #include "vpn/ConnectionClock.h"
 
-#include "vpn/RasRecords.h"
-
 namespace kivo::vpn {
 
 namespace {
@@ -36,13 +34,5 @@ bool WindowClock::StartTimer(Timer timer, UINT periodMs) {
 }
 
 void WindowClock::StopTimer(Timer timer) { ::KillTimer(window_, IdOf(timer)); }
-
-void WindowClock::PostRedial() { ::PostMessageW(window_, kRedialMessage, 0, 0); }
-
-void WindowClock::DiscardPostedRedials() {
-  MSG pending;
-  while (::PeekMessageW(&pending, window_, kRedialMessage, kRedialMessage, PM_REMOVE)) {
-  }
-}
 
 }  // namespace kivo::vpn

@@ -1,6 +1,6 @@
-// Time as the connection keeps it: the three window timers, the redial
-// request that the redial timer posts, and the millisecond tick count of
-// the bounded hang-up wait. WindowClock is the running client's; the unit
+// Time as the connection keeps it: the three window timers, whose ticks
+// the window hands to the connection, and the millisecond tick count of the
+// bounded hang-up wait. WindowClock is the running client's; the unit
 // tests give a fake that never waits.
 #pragma once
 
@@ -19,10 +19,6 @@ class ConnectionClock {
   // Starts a periodic timer; false when the system has none to give.
   virtual bool StartTimer(Timer timer, UINT periodMs) = 0;
   virtual void StopTimer(Timer timer) = 0;
-  // Queues a redial request (the window's kRedialMessage).
-  virtual void PostRedial() = 0;
-  // Takes the queued redial requests back.
-  virtual void DiscardPostedRedials() = 0;
   // The millisecond tick count, and a short pause between two reads of the
   // hang-up wait.
   virtual DWORD NowMs() = 0;
@@ -42,8 +38,6 @@ class WindowClock : public ConnectionClock {
 
   bool StartTimer(Timer timer, UINT periodMs) override;
   void StopTimer(Timer timer) override;
-  void PostRedial() override;
-  void DiscardPostedRedials() override;
   DWORD NowMs() override { return ::GetTickCount(); }
   // The hang-up wait polls for up to three seconds on the window's thread:
   // a sleep of no time would keep a processor busy all that while.

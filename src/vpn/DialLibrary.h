@@ -27,7 +27,9 @@ class DialLibrary {
   virtual void DeleteEntryIfPresent() = 0;
   virtual bool QueryEntrySizes(EntrySizes& sizes) = 0;
   virtual bool ReadEntry(const EntrySizes& sizes) = 0;
-  virtual bool WriteEntry(const EntrySizes& sizes, const std::string& server, WORD rasLangId) = 0;
+  // The entry dialling `server`, its device named in the language of the
+  // system's RAS library.
+  virtual bool WriteEntry(const EntrySizes& sizes, const std::string& server) = 0;
 
   // Starts the asynchronous dial of the entry, whose notices name `slot`.
   // 0 when it started; otherwise the error, and `handle` holds whatever the

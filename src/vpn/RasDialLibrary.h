@@ -15,13 +15,15 @@ class RasDialLibrary : public DialLibrary {
 
   // The window each dial's notices are posted to (its callback id).
   void SetNoticeWindow(HWND window) noexcept { noticeWindow_ = window; }
+  // The language of the system's RAS library, found once at start.
+  void SetRasLanguage(WORD rasLangId) noexcept { rasLangId_ = rasLangId; }
 
   DWORD ValidateEntry() override { return phonebook_.ValidateEntry(); }
   void DeleteEntryIfPresent() override { phonebook_.DeleteEntryIfPresent(); }
   bool QueryEntrySizes(EntrySizes& sizes) override { return phonebook_.QueryEntrySizes(sizes); }
   bool ReadEntry(const EntrySizes& sizes) override { return phonebook_.ReadEntry(sizes); }
-  bool WriteEntry(const EntrySizes& sizes, const std::string& server, WORD rasLangId) override {
-    return phonebook_.WriteEntry(sizes, server, rasLangId);
+  bool WriteEntry(const EntrySizes& sizes, const std::string& server) override {
+    return phonebook_.WriteEntry(sizes, server, rasLangId_);
   }
 
   DWORD Dial(const std::wstring& user, const std::wstring& password, unsigned slot, HRASCONN& handle) override;
@@ -33,6 +35,7 @@ class RasDialLibrary : public DialLibrary {
  private:
   Phonebook phonebook_;
   HWND noticeWindow_ = nullptr;
+  WORD rasLangId_ = 0;
 };
 
 }  // namespace kivo::vpn

@@ -36,8 +36,7 @@ static_assert(sizeof(RAS_STATS) == 60, "RAS_STATS of the client");
 namespace kivo::vpn {
 
 // Dial notification posted to the main window (the value the RAS headers
-// name WM_RASDIALEVENT) and the redial request.
+// name WM_RASDIALEVENT).
 inline constexpr UINT kDialEventMessage = 0xCCCD;
-inline constexpr UINT kRedialMessage = WM_USER + 100;
 
 }  // namespace kivo::vpn

@@ -15,11 +15,11 @@ picks the device name of the phonebook entry), and runs its checks in order:
   unchanged, the Traditional Chinese device name.
 - PhonebookOnConnect (English UI, Simplified Chinese RAS library): the user's
   own phonebook in every call, a catalogue server, the entry's life, the
-  phonebook boxes of a redial attempt (the redial message posted as the
-  redial timer does).
+  phonebook boxes of a redial attempt after a drop.
 - Redial (English UI, RAS library without string table): a drop, the redial
-  cadence and its budget of ten, a late notice of the dropped dial while a
-  redial dials, Disconnect ending the series, logoff.
+  cadence and its budget of ten, Disconnect between two attempts, a late
+  notice of the dropped dial while a redial dials, Disconnect ending the
+  series, logoff.
 
 The connection's rules themselves (every transition, the redial budget, the
 bounded hang-up, late notices, what a message box's own loop may bring) are
@@ -71,7 +71,6 @@ ECHO_DELAYS_MS = (12, 15, None, 20, 25, 30)
 WM_NULL = 0x0000
 WM_QUERYENDSESSION = 0x0011
 WM_ENDSESSION = 0x0016
-WM_REDIAL = 0x0464
 # Exit button faces: Exit and Disconnect, Chinese and English, and the
 # button's window text with each (what a screen reader says).
 FACE_EXIT = {"zh": IDB_EXIT_ZH, "en": IDB_EXIT_EN}
@@ -602,7 +601,7 @@ class ConnectEnglish(Session):
         [dial] = self.wait_calls("RasDialW")
         self.wait_status(STATE_TEXTS["en"][0])
         self.assert_entry(INTELLIGENT, DEVICE_ENGLISH)
-        self.assert_exit_face(FACE_EXIT["en"])
+        self.assert_exit_face(FACE_DISCONNECT["en"])
         # Enter and IDOK while dialling do not dial a second time.
         self.d.key(self.ctl(IDC_USER), VK_RETURN)
         self.d.command(self.hwnd, IDOK)
@@ -742,39 +741,44 @@ class PhonebookOnConnect(Session):
         self.assertEqual(self.ras.entry_bytes(), stale)
 
     def test_05_phonebook_failures_when_redialling(self):
-        """A redial attempt (the redial message, as the redial timer posts
-        it) reports each phonebook failure and dials all the same, with the
-        server and credentials that Connect kept."""
-        connect_dial = self.connect_and_hang_up()
-        self.d.click(self.d.child(self.hwnd, IDC_INTELLIGENT)["hwnd"])  # another choice,
-        self.fill("mallory", "other")                                  # other fields
-        self.round_trip()
+        """A redial attempt after a drop (the redial timer's tick) reports
+        each phonebook failure, dials nothing while its box is open, and then
+        dials all the same, with the server and credentials of the Connect
+        that began the series."""
 
         def attempt(setup, plant, box_text):
             self.ras.remove_entry()
             self.ras.reset()
-            self.ras.configure(**dict(self.RAS_SETUP, states=LONG_DIAL, **setup))
+            self.ras.configure(**dict(self.RAS_SETUP, states=QUICK_CONNECT, drop_after_ms=300, drop_status=6))
+            self.ras.clear_calls()
+            self.fill()
+            self.wait_inputs(True)
+            self.d.command(self.hwnd, IDOK, sync=False)
+            [connect_dial] = self.wait_calls("RasDialW")
+            [connected] = self.wait_calls("notify", handle=connect_dial["handle"], state=RASCS_CONNECTED)
+            self.wait_calls("RasDeleteEntryW", after=connected.t)  # the entry goes once connected
+            self.fill("mallory", "other")  # other fields: the series keeps Connect's
+            self.ras.configure(states=LONG_DIAL, **setup)
             if plant:
                 self.ras.plant_entry(dwSize=LARGER_ENTRY_SIZE, **STALE)
-            self.ras.clear_calls()
-            self.d.post(self.hwnd, WM_REDIAL)
             if box_text:
-                box = self.wait_box(APP_TITLE, box_text, icon=False)
-                self.assertEqual(self.calls("RasDialW"), [], "no dial while the box is open")
+                box = self.wait_box(APP_TITLE, box_text, icon=False, timeout=REDIAL_MS / 1000 + 5)
+                self.assertEqual(self.calls("RasDialW", after=connect_dial.t), [], "no dial while the box is open")
                 self.close_box(box)
-            [dial] = self.wait_calls("RasDialW")
+            [dial] = self.wait_calls("RasDialW", after=connect_dial.t, timeout=REDIAL_MS / 1000 + 5)
             self.assertEqual((dial["user"], dial["password"]), (connect_dial["user"], connect_dial["password"]))
             self.wait_inputs(False)
             self.wait_status(STATE_TEXTS["en"][0])
-            self.press_exit()
+            self.d.command(self.hwnd, IDCANCEL, sync=False)  # Disconnect ends the series
             self.wait_calls("RasHangUpW", handle=dial["handle"])
             self.wait_inputs(True)
             self.wait_status(IDLE["en"])
+            self.show_from_tray()
             return dial
 
         with self.subTest("no failure: the entry names the server Connect dialled"):
             attempt({}, False, None)
-            self.assertEqual(self.calls("RasSetEntryPropertiesW")[0]["phone"], CNC1)
+            self.assertEqual(self.calls("RasSetEntryPropertiesW")[-1]["phone"], CNC1)
         with self.subTest("entry still present, size query fails: box, dial anyway"):
             dial = attempt(dict(delete_fails=1, size_query_result=5), True, ERR_TEST_PHONEBOOK)
             self.assertEqual(dial["entry_phone"], "203.0.113.250")
@@ -855,6 +859,25 @@ class Redial(Session):
         for d in dials:
             self.assertEqual((d["user"], d["password"], d["entry_phone"]), ("alice", "secret", INTELLIGENT))
         print(f"\n  redial gaps {gaps} ms, first {first:.0f} ms after the drop", file=sys.stderr)
+
+    def test_02_disconnect_while_waiting_to_redial_leaves_the_client_idle(self):
+        dial, _ = self.connect(states=QUICK_CONNECT, drop_after_ms=300, drop_status=6)
+        drop = self.wait_drop(dial["handle"], result=6)
+        self.wait_calls("RasHangUpW", after=drop.t - 1, handle=dial["handle"])
+        self.wait_status(IDLE["en"])
+        self.assertEqual(self.inputs(), (False, False, False), "waiting between redials")
+        # Disconnect (the button's command, as the tray's item sends it)
+        # before the first tick.
+        self.d.command(self.hwnd, IDCANCEL, sync=False)
+        self.wait_inputs(True)
+        self.round_trip()
+        self.assertEqual(self.dials_after(drop.t), [], "Disconnect came before the first tick")
+        wait_until(lambda: clock_ms() > drop.t + 2 * REDIAL_MS, 10)
+        self.round_trip()
+        self.assertTrue(self.app.running(), "the client stays")
+        self.assertEqual(self.status(), IDLE["en"])
+        self.assertEqual(self.dials_after(drop.t), [], "no attempt after the user's Disconnect")
+        self.tray_icon()
 
     def test_03_late_notice_while_a_redial_dials_and_disconnect_ending_the_series(self):
         # The dropped dial's script plays on and reports "connected" again

@@ -12,6 +12,7 @@
 #include "vpn/Connection.h"
 #include "resource.h"
 #include "toolkit/Language.h"
+#include "vpn/DialTexts.h"
 #include "vpn/RasRecords.h"
 
 using namespace kivo::vpn;
@@ -44,7 +45,6 @@ class FakeDialer : public DialLibrary {
   std::vector<unsigned> slots;  // of each dial
   std::vector<HRASCONN> hungUp;
   std::string written;  // the server of the last entry written
-  WORD writtenLanguage = 0;
   std::pair<std::wstring, std::wstring> credentials;
   std::set<HRASCONN> live;
 
@@ -73,12 +73,11 @@ class FakeDialer : public DialLibrary {
     calls.push_back("Read");
     return readOk;
   }
-  bool WriteEntry(const EntrySizes&, const std::string& server, WORD rasLangId) override {
+  bool WriteEntry(const EntrySizes&, const std::string& server) override {
     calls.push_back("Write");
     if (!writeOk) return false;
     entry = true;
     written = server;
-    writtenLanguage = rasLangId;
     return true;
   }
   DWORD Dial(const std::wstring& user, const std::wstring& password, unsigned slot, HRASCONN& handle) override {
@@ -132,12 +131,13 @@ class FakeClock : public ConnectionClock {
   bool redial = false;
   bool network = false;
   UINT checkPeriod = 0, redialPeriod = 0, networkPeriod = 0;
-  int posted = 0;          // redial requests waiting in the queue
+  int redialStarts = 0;  // a restart would move the series' ticks
   DWORD now = 0xFFFFF000;  // wraps during a wait
   int pauses = 0;
 
   bool StartTimer(Timer timer, UINT periodMs) override {
     Flag(timer) = true;
+    if (timer == Timer::Redial) ++redialStarts;
     (timer == Timer::Check ? checkPeriod : timer == Timer::Redial ? redialPeriod : networkPeriod) = periodMs;
     return true;
   }
@@ -145,8 +145,6 @@ class FakeClock : public ConnectionClock {
   bool& Flag(Timer timer) {
     return timer == Timer::Check ? check : timer == Timer::Redial ? redial : network;
   }
-  void PostRedial() override { ++posted; }
-  void DiscardPostedRedials() override { posted = 0; }
   DWORD NowMs() override { return now; }
   void Pause() override {
     now += 16;
@@ -160,27 +158,33 @@ struct FakeNetwork : NetworkCheck {
   bool RouteTo(const std::string&) override { return route; }
 };
 
-// The window: what it shows, and boxes that may run a nested loop's work.
-class FakeWindow : public ConnectionEvents {
+// The window: what it is told, and boxes that may run a nested loop's work.
+// The inputs are enabled and the Exit face shows only while idle.
+class FakeWindow : public ConnectionObserver {
  public:
+  std::vector<State> states;
   std::vector<UINT> statuses;
-  ExitFace face = ExitFace::Exit;
+  std::vector<std::wstring> statistics;
   bool inputs = true;
   int connectedShown = 0;
   std::vector<DWORD> dialBoxes;
   std::vector<PhonebookFailure> phonebookBoxes;
-  std::wstring user = L"alice";
-  std::wstring password = L"secret";
   bool ending = false;
   // Runs inside the next box, as its message loop would run a message.
   std::function<void()> duringBox;
 
   UINT Status() const { return statuses.empty() ? 0 : statuses.back(); }
+  State Shown() const { return states.empty() ? State::Idle : states.back(); }
+  bool DisconnectFace() const { return Shown() != State::Idle; }
 
-  void ShowStatus(UINT textId) override { statuses.push_back(textId); }
-  void SetExitFace(ExitFace f) override { face = f; }
-  void EnableInputs(bool enable) override { inputs = enable; }
-  void ShowConnected() override { ++connectedShown; }
+  void OnState(State state) override {
+    EXPECT_NE(state, Shown()) << "each change once";
+    states.push_back(state);
+    inputs = state == State::Idle;
+    if (state == State::Connected) ++connectedShown;
+  }
+  void OnStatus(UINT textId) override { statuses.push_back(textId); }
+  void OnStatistics(const std::wstring& text) override { statistics.push_back(text); }
   void ReportDialFailure(DWORD code) override {
     dialBoxes.push_back(code);
     RunBox();
@@ -188,10 +192,6 @@ class FakeWindow : public ConnectionEvents {
   void ReportPhonebookFailure(PhonebookFailure failure) override {
     phonebookBoxes.push_back(failure);
     RunBox();
-  }
-  void ReadCredentials(std::wstring& u, std::wstring& p) override {
-    u = user;
-    p = password;
   }
   bool Ending() const override { return ending; }
 
@@ -213,21 +213,25 @@ class ConnectionTest : public ::testing::Test {
   kivo::toolkit::TextSet texts{kivo::toolkit::Language::English};
   Connection connection{ras, clock, network, window, texts};
 
+  Credentials alice{L"alice", L"secret"};
+
+  void Connect(const std::string& server) { connection.Connect(alice, server); }
   // The notice the system would post for the current dial.
   DialNotice Notice(DWORD state) const { return {state, ras.slots.back()}; }
   void Connected() { connection.OnNotice(Notice(RASCS_Connected), 0); }
-  // The redial timer fires and its request is handled.
+  // The redial timer fires.
   void RedialTick() {
     ASSERT_TRUE(clock.redial) << "the redial timer runs";
     connection.OnTimer(Timer::Redial);
-    while (clock.posted > 0) {
-      --clock.posted;
-      connection.Redial();
-    }
   }
+  // The tray's text after the last statistics tick.
+  std::wstring TipOf(const std::wstring& address) const {
+    return FormatStatusText(texts.Text(IDS_TRAY_TIP_FORMAT), 54000000, 2048, 8192, address);
+  }
+  std::wstring Statistics() const { return window.statistics.empty() ? L"" : window.statistics.back(); }
   // Connected, then the check finds the link gone.
   void ConnectAndDrop() {
-    connection.Connect("vpn.example");
+    Connect("vpn.example");
     Connected();
     ras.Drop(connection.Handle());
     connection.OnTimer(Timer::Check);
@@ -237,23 +241,21 @@ class ConnectionTest : public ::testing::Test {
 // --- Transitions ------------------------------------------------------------
 
 TEST_F(ConnectionTest, ConnectWritesTheEntryAndDials) {
-  connection.SetRasLanguage(2052);
   EXPECT_EQ(connection.Current(), State::Idle);
-  connection.Connect("198.51.100.21");
+  Connect("198.51.100.21");
   EXPECT_EQ(connection.Current(), State::Dialling);
-  EXPECT_TRUE(connection.Held());
+  EXPECT_TRUE((connection.Handle() != nullptr));
   EXPECT_EQ(ras.calls, (std::vector<std::string>{"DeleteIfPresent", "Validate", "Sizes", "Write", "Dial"}));
   EXPECT_EQ(ras.written, "198.51.100.21");
-  EXPECT_EQ(ras.writtenLanguage, 2052);
   EXPECT_EQ(ras.credentials, std::make_pair(std::wstring(L"alice"), std::wstring(L"secret")));
   EXPECT_FALSE(window.inputs);
-  EXPECT_EQ(window.face, ExitFace::Exit);
+  EXPECT_TRUE(window.DisconnectFace()) << "the face and the tray's menu offer Disconnect";
   EXPECT_TRUE(window.statuses.empty()) << "the status waits for the first notice";
 }
 
 TEST_F(ConnectionTest, RefusedDialIsReportedAndLeavesIdle) {
   ras.dialResult = 1234;
-  connection.Connect("h");
+  Connect("h");
   EXPECT_EQ(window.dialBoxes, std::vector<DWORD>{1234});
   EXPECT_EQ(connection.Current(), State::Idle);
   EXPECT_TRUE(window.inputs);
@@ -262,13 +264,13 @@ TEST_F(ConnectionTest, RefusedDialIsReportedAndLeavesIdle) {
   EXPECT_EQ(ras.Count("HangUp"), 0) << "no handle, no hang-up";
 
   ras.refusalStoresHandle = true;
-  connection.Connect("h");
+  Connect("h");
   EXPECT_EQ(ras.Count("HangUp"), 1) << "a stored handle is hung up before it is dropped";
-  EXPECT_FALSE(connection.Held());
+  EXPECT_FALSE((connection.Handle() != nullptr));
 }
 
 TEST_F(ConnectionTest, EveryNoticeShowsItsStateAndConnectedHidesTheWindow) {
-  connection.Connect("h");
+  Connect("h");
   connection.OnNotice(Notice(RASCS_OpenPort), 0);
   EXPECT_EQ(window.Status(), kOpenPortText);
   connection.OnNotice(Notice(18), 0);
@@ -279,29 +281,28 @@ TEST_F(ConnectionTest, EveryNoticeShowsItsStateAndConnectedHidesTheWindow) {
   Connected();
   EXPECT_EQ(window.Status(), kConnectedText);
   EXPECT_EQ(connection.Current(), State::Connected);
-  EXPECT_EQ(window.face, ExitFace::Disconnect);
+  EXPECT_TRUE(window.DisconnectFace());
   EXPECT_EQ(window.connectedShown, 1);
-  EXPECT_EQ(ras.calls, (std::vector<std::string>{"Projection", "DeleteIfPresent"}));
+  EXPECT_EQ(ras.Count("Projection"), 1);
+  EXPECT_FALSE(ras.entry) << "the entry goes once connected";
   EXPECT_TRUE(clock.check);
   EXPECT_EQ(clock.checkPeriod, 1000u);
-  std::wstring text;
-  ASSERT_TRUE(connection.StatusText(L"%.2f %u %u %ls", text));
-  EXPECT_EQ(text, L"54.00 2048 8192 10.8.0.6");
+  EXPECT_EQ(Statistics(), TipOf(L"10.8.0.6")) << "told before the window announces the link";
 }
 
 TEST_F(ConnectionTest, DisconnectedWithoutErrorCountsAsConnected) {
-  connection.Connect("h");
+  Connect("h");
   connection.OnNotice(Notice(RASCS_Disconnected), 0);
   EXPECT_EQ(connection.Current(), State::Connected) << "the done bit";
   ASSERT_TRUE(connection.Cancel());
   EXPECT_EQ(window.Status(), kIdle);
-  connection.Connect("h");
+  Connect("h");
   Connected();
   EXPECT_EQ(window.Status(), kConnectedText);
 }
 
 TEST_F(ConnectionTest, FailedDialIsReportedHungUpAndCleanedUp) {
-  connection.Connect("h");
+  Connect("h");
   const HRASCONN dial = connection.Handle();
   connection.OnNotice(Notice(RASCS_Authenticate), 691);
   EXPECT_EQ(window.dialBoxes, std::vector<DWORD>{691});
@@ -310,12 +311,12 @@ TEST_F(ConnectionTest, FailedDialIsReportedHungUpAndCleanedUp) {
   EXPECT_TRUE(window.inputs);
   EXPECT_FALSE(ras.entry);
   EXPECT_EQ(window.Status(), kIdle);
-  EXPECT_EQ(window.face, ExitFace::Exit);
+  EXPECT_FALSE(window.DisconnectFace());
 }
 
 TEST_F(ConnectionTest, CancelHangsUpAndWithoutAHandleLeavesTheProgramToEnd) {
   EXPECT_FALSE(connection.Cancel()) << "nothing held: Exit ends the program";
-  connection.Connect("h");
+  Connect("h");
   Connected();
   const HRASCONN link = connection.Handle();
   ASSERT_TRUE(connection.Cancel());
@@ -323,14 +324,15 @@ TEST_F(ConnectionTest, CancelHangsUpAndWithoutAHandleLeavesTheProgramToEnd) {
   EXPECT_EQ(connection.Current(), State::Idle);
   EXPECT_FALSE(clock.check);
   EXPECT_TRUE(window.inputs);
-  EXPECT_EQ(window.face, ExitFace::Exit);
+  EXPECT_FALSE(window.DisconnectFace());
   EXPECT_EQ(window.Status(), kIdle);
-  std::wstring text;
-  EXPECT_FALSE(connection.StatusText(L"%ls", text)) << "no statistics without a link";
+  const size_t told = window.statistics.size();
+  connection.OnTimer(Timer::Check);
+  EXPECT_EQ(window.statistics.size(), told) << "no statistics without a link";
 }
 
 TEST_F(ConnectionTest, TheCheckFindsADropReleasesTheLinkAndStartsTheRedial) {
-  connection.Connect("h");
+  Connect("h");
   Connected();
   const HRASCONN link = connection.Handle();
   connection.OnTimer(Timer::Check);
@@ -349,7 +351,7 @@ TEST_F(ConnectionTest, TheCheckFindsADropReleasesTheLinkAndStartsTheRedial) {
 
   ras.calls.clear();
   RedialTick();
-  EXPECT_EQ(connection.Current(), State::Redialling);
+  EXPECT_EQ(connection.Current(), State::Dialling);
   EXPECT_EQ(ras.calls, (std::vector<std::string>{"DeleteIfPresent", "Validate", "Sizes", "Write", "Dial"}));
   EXPECT_EQ(ras.written, "h") << "the server Connect chose";
   EXPECT_EQ(connection.RetryCount(), 1);
@@ -362,11 +364,10 @@ TEST_F(ConnectionTest, TheCheckFindsADropReleasesTheLinkAndStartsTheRedial) {
 
 TEST_F(ConnectionTest, TenRedialsAfterADropWithoutBoxesUntilTheLast) {
   ConnectAndDrop();
-  window.user = L"changed";  // the redial keeps what Connect read
   for (int attempt = 1; attempt <= 10; ++attempt) {
     RedialTick();
     EXPECT_EQ(ras.credentials.first, L"alice");
-    EXPECT_EQ(connection.Current(), attempt < 10 ? State::Redialling : State::Dialling) << attempt;
+    EXPECT_EQ(connection.Current(), State::Dialling) << attempt;
     connection.OnNotice(Notice(RASCS_Authenticate), 678);
     if (attempt < 10) {
       EXPECT_TRUE(window.dialBoxes.empty()) << "no box while redialling";
@@ -443,7 +444,7 @@ TEST_F(ConnectionTest, PhonebookFailuresOnConnect) {
     dialer.sizesOk = c.sizesOk;
     dialer.readOk = c.readOk;
     dialer.writeOk = c.writeOk;
-    conn.Connect("h");
+    conn.Connect(alice, "h");
     EXPECT_EQ(view.phonebookBoxes, c.boxes) << c.what;
     EXPECT_EQ(dialer.Count("Dial"), c.dials ? 1 : 0) << c.what;
     EXPECT_EQ(dialer.Count("Write"), c.stale ? 0 : (c.sizesOk ? 1 : 0))
@@ -476,7 +477,7 @@ TEST_F(ConnectionTest, PhonebookFailuresWhenRediallingStillDial) {
     EXPECT_EQ(window.phonebookBoxes, c.boxes) << c.what;
     EXPECT_EQ(ras.Count("Dial"), dials + 1) << c.what << ": dials all the same";
     EXPECT_EQ(ras.credentials.first, L"alice") << c.what;
-    EXPECT_EQ(connection.Current(), State::Redialling) << c.what;
+    EXPECT_EQ(connection.Current(), State::Dialling) << c.what;
     connection.OnNotice(Notice(RASCS_Authenticate), 678);
   }
 }
@@ -484,25 +485,25 @@ TEST_F(ConnectionTest, PhonebookFailuresWhenRediallingStillDial) {
 // --- The mends of the hardening ----------------------------------------------
 
 TEST_F(ConnectionTest, AnUnconfirmedHangUpIsGivenUpAfterThreeSeconds) {
-  connection.Connect("h");
+  Connect("h");
   ras.hangUpConfirms = false;
   const DWORD start = clock.now;
   ASSERT_TRUE(connection.Cancel());
   const DWORD waited = clock.now - start;
   EXPECT_GT(waited, 3000u);
   EXPECT_LE(waited, 3016u + 16u);
-  EXPECT_FALSE(connection.Held());
+  EXPECT_FALSE((connection.Handle() != nullptr));
   EXPECT_TRUE(window.inputs);
 
   ras.hangUpConfirms = true;
-  connection.Connect("h");
+  Connect("h");
   const int pauses = clock.pauses;
   connection.Cancel();
   EXPECT_EQ(clock.pauses, pauses) << "a confirmed hang-up ends the wait at once";
 }
 
 TEST_F(ConnectionTest, LateNoticesOfAnEarlierDialChangeNothing) {
-  connection.Connect("h");
+  Connect("h");
   const DialNotice cancelled = Notice(RASCS_Connected);
   connection.Cancel();
   const size_t shown = window.statuses.size();
@@ -512,7 +513,7 @@ TEST_F(ConnectionTest, LateNoticesOfAnEarlierDialChangeNothing) {
   EXPECT_EQ(window.connectedShown, 0);
   EXPECT_FALSE(clock.check);
 
-  connection.Connect("h");
+  Connect("h");
   const size_t calls = ras.calls.size();
   connection.OnNotice(cancelled, 0);
   connection.OnNotice({RASCS_Authenticate, cancelled.slot}, 691);
@@ -527,18 +528,18 @@ TEST_F(ConnectionTest, LateNoticesOfAnEarlierDialChangeNothing) {
 TEST_F(ConnectionTest, DisconnectEndsARedialSeriesAndItsQueuedRequests) {
   ConnectAndDrop();
   RedialTick();
-  clock.posted = 2;  // ticks the timer queued before the command
   ASSERT_TRUE(connection.Cancel());
   EXPECT_FALSE(clock.redial);
-  EXPECT_EQ(clock.posted, 0);
+  connection.OnTimer(Timer::Redial);  // a tick queued before the command
+  EXPECT_EQ(ras.Count("Dial"), 2);
   EXPECT_EQ(connection.RetryCount(), 0);
   EXPECT_EQ(connection.Current(), State::Idle);
 }
 
 TEST_F(ConnectionTest, NothingDialsOnceTheWindowIsEnding) {
   window.ending = true;
-  connection.Connect("h");
-  connection.Redial();
+  Connect("h");
+  connection.OnTimer(Timer::Redial);
   EXPECT_TRUE(ras.calls.empty());
 }
 
@@ -549,7 +550,7 @@ TEST_F(ConnectionTest, ADialHeldAtDestructionIsHungUpAndTheEntryRemoved) {
   HRASCONN dial = nullptr;
   {
     Connection conn(dialer, time, network, view, texts);
-    conn.Connect("h");
+    conn.Connect(alice, "h");
     dial = conn.Handle();
     EXPECT_TRUE(dialer.entry);
   }
@@ -569,43 +570,65 @@ TEST_F(ConnectionTest, LogoffHangsUpDeletesTheEntryAndStopsTheTimers) {
 }
 
 TEST_F(ConnectionTest, AnAddressThatCannotBeReadKeepsTheLastOne) {
-  connection.Connect("h");
+  Connect("h");
   Connected();
   connection.Cancel();
   ras.address.clear();
-  connection.Connect("h");
+  Connect("h");
   Connected();
-  std::wstring text;
-  ASSERT_TRUE(connection.StatusText(L"%ls", text));
+  EXPECT_EQ(Statistics(), TipOf(L"10.8.0.6"));
   ras.statisticsOk = false;
-  EXPECT_FALSE(connection.StatusText(L"%ls", text));
+  connection.OnTimer(Timer::Check);
+  EXPECT_EQ(Statistics(), L"") << "none to show";
   ras.statisticsOk = true;
-  ASSERT_TRUE(connection.StatusText(L"%.2f %u %u IP %ls", text));
-  EXPECT_EQ(text, L"54.00 2048 8192 IP 10.8.0.6");
+  connection.OnTimer(Timer::Check);
+  EXPECT_EQ(Statistics(), TipOf(L"10.8.0.6"));
 }
 
 // --- What the message boxes' own loops may bring --------------------------------
 
-TEST_F(ConnectionTest, ARedialAttemptInsideConnectsBoxIsNotDialledOver) {
+TEST_F(ConnectionTest, ATickInsideConnectsBoxDialsNothingMore) {
   ras.entry = true;
   ras.deleteFails = true;
   ras.sizesOk = false;  // "Test" box, then dial anyway
-  // The redial attempt's own box runs nothing more.
-  window.duringBox = [this] { connection.Redial(); };
-  connection.Connect("h");
+  window.duringBox = [this] { connection.OnTimer(Timer::Redial); };
+  Connect("h");
   EXPECT_EQ(ras.Count("Dial"), 1) << "one dial";
-  EXPECT_EQ(window.phonebookBoxes.size(), 2u);
+  EXPECT_EQ(window.phonebookBoxes.size(), 1u);
 }
 
-TEST_F(ConnectionTest, ATickInsideAnAttemptsBoxDialsAndTheOuterAttemptOnlyCounts) {
+TEST_F(ConnectionTest, ATickInsideAnAttemptsPhonebookBoxDialsNothingAndTheAttemptDialsAfterIt) {
   ConnectAndDrop();
   ras.entry = true;
   ras.deleteFails = true;
   ras.sizesOk = false;
   window.duringBox = [this] { RedialTick(); };
   RedialTick();
-  EXPECT_EQ(ras.Count("Dial"), 2) << "Connect's and the inner attempt's";
+  EXPECT_EQ(ras.Count("Dial"), 2) << "Connect's and the attempt's";
+  EXPECT_EQ(connection.RetryCount(), 1);
+  EXPECT_EQ(connection.Current(), State::Dialling);
+}
+
+TEST_F(ConnectionTest, ATickWhileARefusedRedialsBoxIsOpenStartsNoDial) {
+  ConnectAndDrop();
+  ras.dialResult = 1234;
+  window.duringBox = [this] {
+    // The timer runs on for attempts 1 to 9; the system would dial now.
+    ras.dialResult = 0;
+    RedialTick();
+  };
+  RedialTick();
+  EXPECT_EQ(window.dialBoxes, std::vector<DWORD>{1234});
+  EXPECT_EQ(ras.Count("Dial"), 2) << "Connect's and the refused attempt's";
+  EXPECT_EQ(connection.Current(), State::WaitingToRedial);
+  EXPECT_EQ(connection.Handle(), nullptr);
+  EXPECT_EQ(window.Status(), kIdle);
+
+  RedialTick();
+  EXPECT_EQ(ras.Count("Dial"), 3) << "the first tick after the box";
+  EXPECT_EQ(connection.Current(), State::Dialling);
   EXPECT_EQ(connection.RetryCount(), 2);
+  EXPECT_TRUE(ras.entry) << "the dial's entry stays";
 }
 
 TEST_F(ConnectionTest, TheTenthAttemptStopsTheTimerBeforeItsBox) {
@@ -614,6 +637,7 @@ TEST_F(ConnectionTest, TheTenthAttemptStopsTheTimerBeforeItsBox) {
     RedialTick();
     connection.OnNotice(Notice(RASCS_Authenticate), 678);
   }
+  EXPECT_EQ(clock.redialStarts, 1) << "one timer for the series: its ticks keep their cadence";
   ras.writeOk = false;
   bool tickedInBox = false;
   window.duringBox = [this, &tickedInBox] {
@@ -622,7 +646,6 @@ TEST_F(ConnectionTest, TheTenthAttemptStopsTheTimerBeforeItsBox) {
   };
   RedialTick();
   EXPECT_FALSE(tickedInBox) << "no timer left to tick";
-  EXPECT_EQ(clock.posted, 0) << "no eleventh request";
   EXPECT_EQ(ras.Count("Dial"), 11);
 }
 
@@ -630,30 +653,21 @@ TEST_F(ConnectionTest, DisconnectOrExitInsideAnAttemptsBoxStopsTheAttempt) {
   ConnectAndDrop();
   ras.writeOk = false;
   window.duringBox = [this] {
-    // The user's Exit while waiting (nothing held): the dialog ends.
-    EXPECT_FALSE(connection.Cancel());
-    window.ending = true;
+    // The user's Disconnect while waiting to redial ends the series; the
+    // client stays.
+    EXPECT_TRUE(connection.Cancel());
   };
   RedialTick();
   EXPECT_EQ(ras.Count("Dial"), 1);
-
-  window.ending = false;
-  connection.OnTimer(Timer::Redial);  // still waiting to redial
-  ASSERT_TRUE(clock.redial);
-  ras.entry = true;
-  ras.deleteFails = true;
-  ras.sizesOk = false;
-  // A redial inside the box dials, and the user's Disconnect ends that and
-  // the series: the outer attempt then dials nothing.
-  window.duringBox = [this] {
-    RedialTick();
-    ASSERT_TRUE(connection.Cancel());
-  };
-  clock.posted = 0;
-  connection.Redial();
-  EXPECT_EQ(ras.Count("Dial"), 2);
   EXPECT_EQ(connection.Current(), State::Idle);
-  EXPECT_EQ(connection.RetryCount(), 0);
+  EXPECT_FALSE(clock.redial);
+
+  ras.writeOk = true;
+  ConnectAndDrop();
+  ras.writeOk = false;
+  window.duringBox = [this] { window.ending = true; };  // the tray's Exit
+  RedialTick();
+  EXPECT_EQ(ras.Count("Dial"), 2) << "nothing dials once the dialog ends";
 }
 
 TEST_F(ConnectionTest, ExitInsideConnectsBoxDialsNothing) {
@@ -661,17 +675,17 @@ TEST_F(ConnectionTest, ExitInsideConnectsBoxDialsNothing) {
   ras.deleteFails = true;
   ras.sizesOk = false;
   window.duringBox = [this] { window.ending = true; };
-  connection.Connect("h");
+  Connect("h");
   EXPECT_EQ(ras.Count("Dial"), 0);
 }
 
 TEST_F(ConnectionTest, AFailureWhoseDialWasHungUpDuringItsBoxTouchesNothingMore) {
-  connection.Connect("h");
+  Connect("h");
   const DialNotice failure = Notice(RASCS_Authenticate);
   // During the failure's box the user hangs up and connects again.
   window.duringBox = [this] {
     connection.Cancel();
-    connection.Connect("h");
+    Connect("h");
   };
   connection.OnNotice(failure, 691);
   EXPECT_EQ(connection.Current(), State::Dialling) << "the new dial goes on";
@@ -695,13 +709,13 @@ TEST_F(ConnectionTest, SleepHangsUpAWantedLinkAndEachAttemptWaitsUpToSixtySecond
   connection.OnPowerEvent(PBT_APMRESUMEAUTOMATIC);
   EXPECT_TRUE(ras.calls.empty() && window.statuses.empty()) << "no link wanted: nothing changes";
 
-  connection.Connect("vpn.example");
+  Connect("vpn.example");
   Connected();
   connection.OnPowerEvent(PBT_APMSUSPEND);
   EXPECT_EQ(ras.Count("HangUp"), 1);
   EXPECT_EQ(connection.Current(), State::Idle);
   EXPECT_TRUE(window.inputs && !clock.check && window.Status() == kIdle);
-  connection.Redial();  // a request posted before the suspend
+  connection.OnTimer(Timer::Redial);  // a tick queued before the suspend
   network.route = false;
   connection.OnPowerEvent(PBT_APMRESUMEAUTOMATIC);
   EXPECT_EQ(ras.Count("Dial"), 1) << "nothing dials while suspended, nor without a route";
@@ -730,7 +744,7 @@ TEST_F(ConnectionTest, SleepHangsUpAWantedLinkAndEachAttemptWaitsUpToSixtySecond
   EXPECT_EQ(window.dialBoxes, std::vector<DWORD>{800});
   EXPECT_TRUE(window.inputs && !clock.network && !clock.redial);
 
-  connection.Connect("h");
+  Connect("h");
   connection.OnPowerEvent(PBT_APMSUSPEND);
   connection.OnPowerEvent(PBT_APMRESUMEAUTOMATIC);
   ASSERT_TRUE(connection.Cancel()) << "Disconnect ends the wait, not the program";

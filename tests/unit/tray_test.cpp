@@ -11,7 +11,6 @@
 #include "toolkit/Dpi.h"
 #include "toolkit/Window.h"
 #include "tray/SystemTray.h"
-#include "tray/TrayOwner.h"
 
 namespace {
 
@@ -23,25 +22,15 @@ struct ShellCall {
   NOTIFYICONDATAW record;
 };
 
-// The main window as the tray sees it: statistics on demand.
-class FakeOwner : public kivo::toolkit::Window, public CTrayOwner {
+// The main window the icon shows.
+class FakeOwner : public kivo::toolkit::Window {
  public:
-  bool connected = false;
-  std::wstring stats;
   FakeOwner() { Create(0, L"Kivoline", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr); }
-  bool BuildStatusText(std::wstring& text) override {
-    if (stats.empty()) return false;
-    text = stats;
-    return true;
-  }
-  bool IsConnected() const override { return connected; }
-  std::wstring GetShowWindowText() const override { return L"Show..."; }
-  HWND OwnerWindow() const override { return Hwnd(); }
 };
 
 class RecordingTray : public CSystemTray {
  public:
-  explicit RecordingTray(CTrayOwner& owner) : CSystemTray(owner) {}
+  explicit RecordingTray(const FakeOwner& owner) { SetOwner(owner.Hwnd(), L"Show..."); }
   std::vector<ShellCall> calls;
   BOOL answer = TRUE;
   ~RecordingTray() override { Remove(); }
@@ -111,7 +100,7 @@ TEST(Tray, RefusedIconFailsCreation) {
   EXPECT_FALSE(tray.Create(1135, L"Kivoline", nullptr, 529));
 }
 
-TEST(Tray, HoverRefreshesTheTipFromTheStatistics) {
+TEST(Tray, HoverShowsTheTipItWasTold) {
   FakeOwner owner;
   RecordingTray tray(owner);
   ASSERT_TRUE(tray.Create(1135, L"Kivoline", nullptr, 529));
@@ -121,11 +110,12 @@ TEST(Tray, HoverRefreshesTheTipFromTheStatistics) {
   EXPECT_EQ(tray.calls.back().record.uFlags, static_cast<UINT>(NIF_TIP));
   EXPECT_STREQ(tray.calls.back().record.szTip, L"Kivoline") << "no statistics: the plain name";
 
-  owner.stats = L"Kivoline Connection\nSpeed: 1.00 Mbps\n";
+  const std::wstring stats = L"Kivoline Connection\nSpeed: 1.00 Mbps\n";
+  tray.SetStatusText(stats);
   ::SendMessageW(tray.Hwnd(), 1135, 529, WM_MOUSEMOVE);
-  EXPECT_EQ(std::wstring(tray.calls.back().record.szTip), owner.stats);
+  EXPECT_EQ(std::wstring(tray.calls.back().record.szTip), stats);
 
-  owner.stats = std::wstring(300, L's');
+  tray.SetStatusText(std::wstring(300, L's'));
   ::SendMessageW(tray.Hwnd(), 1135, 529, WM_MOUSEMOVE);
   EXPECT_EQ(std::wcslen(tray.calls.back().record.szTip), 127u) << "cut to the tip's 127 characters";
 }
@@ -158,12 +148,13 @@ TEST(Tray, BalloonCarriesTitleAndTheTextOfTheMoment) {
   EXPECT_EQ(idle.record.uTimeout, 5000u);
   EXPECT_EQ(idle.record.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
 
-  owner.stats = L"Kivoline Connection\nIP:   10.0.0.2\n";
+  const std::wstring stats = L"Kivoline Connection\nIP:   10.0.0.2\n";
+  tray.SetStatusText(stats);
   tray.ShowBalloon(std::wstring(100, L'T'));
-  EXPECT_EQ(std::wstring(tray.calls.back().record.szInfo), owner.stats);
+  EXPECT_EQ(std::wstring(tray.calls.back().record.szInfo), stats);
   EXPECT_EQ(std::wcslen(tray.calls.back().record.szInfoTitle), 63u);
 
-  owner.stats = std::wstring(400, L'b');
+  tray.SetStatusText(std::wstring(400, L'b'));
   tray.ShowBalloon(L"Connected");
   EXPECT_EQ(std::wcslen(tray.calls.back().record.szInfo), 255u) << "cut to the balloon text's 255 characters";
   EXPECT_STREQ(tray.calls.back().record.szInfoTitle, L"Connected") << "a shorter title leaves nothing behind";
