@@ -31,9 +31,9 @@ UINT GroupCaptionId(IspGroup group) noexcept {
   return IDS_GROUP_OTHER;
 }
 
-std::wstring EntryName(const std::wstring& entryText) {
-  size_t paren = entryText.find(L'(');
-  return paren == std::wstring::npos ? std::wstring() : entryText.substr(0, paren);
+std::optional<size_t> CatalogueIndex(LPARAM itemData) noexcept {
+  if (itemData < 0 || static_cast<size_t>(itemData) >= ServerCatalogue().size()) return std::nullopt;
+  return static_cast<size_t>(itemData);
 }
 
 std::wstring DelayAnnotation(int roundTripMs) { return kivo::toolkit::Format(L"(--%dms)", roundTripMs); }

@@ -1,11 +1,11 @@
-// The service's fixed catalogue of six servers in three provider groups, the
-// rule that turns a list entry into a server name, and the texts of a
-// measurement.
+// The service's fixed catalogue of six servers in three provider groups,
+// known everywhere by their index in it, and the texts of a measurement.
 #pragma once
 
 #include <windows.h>
 
 #include <array>
+#include <optional>
 #include <string>
 
 #include "toolkit/Language.h"
@@ -25,12 +25,12 @@ struct CatalogueServer {
 // The six servers in catalogue order: CT1, CT2, CNC1, CNC2, Other1, Other2.
 const std::array<CatalogueServer, 6>& ServerCatalogue();
 
+// The catalogue index that a list item's data holds; none for any other
+// value (a group caption's).
+std::optional<size_t> CatalogueIndex(LPARAM itemData) noexcept;
+
 // A group's caption in the string table.
 UINT GroupCaptionId(IspGroup group) noexcept;
-
-// The server name of a list entry: its text before the first "(". An entry
-// without one (a group caption) has the empty name.
-std::wstring EntryName(const std::wstring& entryText);
 
 // "(--%dms)" for a round trip.
 std::wstring DelayAnnotation(int roundTripMs);

@@ -15,6 +15,13 @@ bool IcmpProbe::WithRetries(const std::string& address, int& roundTripMs,
   return pinger.PingWithRetries(address, roundTripMs);
 }
 
+Performance MeasurePerformance(const std::string& address, const toolkit::CancellationToken& cancel) {
+  Performance result;
+  CIcmpPinger pinger(cancel);
+  pinger.Measure(address, result.averageMs, result.percent);
+  return result;
+}
+
 ServerMeasurement::ServerMeasurement(std::unique_ptr<Probe> probe) : probe_(std::move(probe)) {}
 
 ServerMeasurement::~ServerMeasurement() {

@@ -1,6 +1,6 @@
 // The measurement of the catalogue's servers: the start-up pass, which
-// measures every server at once and hands back one result per server, and
-// the retry pass, which measures again, in the background, the servers that
+// measures every server at once and hands back one result per server, the
+// performance test of one server, and the retry pass, which measures again, in the background, the servers that
 // did not answer and posts each answer to a window.
 //
 // Each start-up worker writes only its own result slot, so that joining the
@@ -44,6 +44,14 @@ struct Measured {
   bool answered = false;
   int roundTripMs = 0;
 };
+
+// The performance test of one server: fifty echoes, the share answered in
+// percent and their mean round trip.
+struct Performance {
+  int percent = 0;
+  float averageMs = 0.0f;
+};
+Performance MeasurePerformance(const std::string& address, const toolkit::CancellationToken& cancel);
 
 class ServerMeasurement {
  public:

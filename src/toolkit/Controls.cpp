@@ -14,13 +14,29 @@ std::wstring ComboBox::ItemText(int index) const {
   return std::wstring(buf.data(), static_cast<size_t>(got));
 }
 
+int ComboBox::AddItem(const std::wstring& text, LPARAM data) const {
+  const int index = AddString(text);
+  if (index >= 0) Send(CB_SETITEMDATA, static_cast<WPARAM>(index), data);
+  return index;
+}
+
+int ComboBox::FindData(LPARAM data) const {
+  const int count = Count();
+  for (int i = 0; i < count; ++i) {
+    if (ItemData(i) == data) return i;
+  }
+  return CB_ERR;
+}
+
 bool ComboBox::ReplaceString(int index, const std::wstring& text) const {
   if (index < 0 || index >= Count()) return false;
   const bool selected = CurSel() == index;
+  const LPARAM data = ItemData(index);
   if (Send(CB_DELETESTRING, static_cast<WPARAM>(index)) == CB_ERR) return false;
   const LRESULT at =
       Send(CB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.c_str()));
   if (at == CB_ERR || at == CB_ERRSPACE) return false;
+  Send(CB_SETITEMDATA, static_cast<WPARAM>(at), data);
   if (selected) SetCurSel(static_cast<int>(at));
   return true;
 }
@@ -39,12 +55,21 @@ void ListView::InsertColumn(int index, const std::wstring& heading, int width, i
   ::SendMessageW(hwnd_, LVM_INSERTCOLUMNW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&col));
 }
 
-int ListView::InsertItem(int index, const std::wstring& text) const {
+int ListView::InsertItem(int index, const std::wstring& text, LPARAM data) const {
   LVITEMW item{};
-  item.mask = LVIF_TEXT;
+  item.mask = LVIF_TEXT | LVIF_PARAM;
   item.iItem = index;
   item.pszText = const_cast<wchar_t*>(text.c_str());
+  item.lParam = data;
   return static_cast<int>(::SendMessageW(hwnd_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+}
+
+LPARAM ListView::ItemData(int item) const {
+  LVITEMW lv{};
+  lv.mask = LVIF_PARAM;
+  lv.iItem = item;
+  if (!::SendMessageW(hwnd_, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&lv))) return -1;
+  return lv.lParam;
 }
 
 void ListView::SetItemText(int item, int column, const std::wstring& text) const {

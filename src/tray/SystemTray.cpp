@@ -29,7 +29,11 @@ void CSystemTray::SetOwner(HWND owner, std::wstring showWindowText) {
   showWindowText_ = std::move(showWindowText);
 }
 
-void CSystemTray::SetStatusText(std::wstring text) { statusText_ = std::move(text); }
+void CSystemTray::SetStatusText(std::wstring text) {
+  if (text == statusText_) return;
+  statusText_ = std::move(text);
+  if (Hwnd() != nullptr) RefreshTip();
+}
 
 CSystemTray::~CSystemTray() { Remove(); }
 

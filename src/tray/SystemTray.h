@@ -19,8 +19,9 @@ class CSystemTray : public kivo::toolkit::Window {
   // receives its commands (WM_COMMAND IDCANCEL, WM_SYSCOMMAND), and the
   // label of the menu item that shows it while hidden.
   void SetOwner(HWND owner, std::wstring showWindowText);
-  // What the tray is told of the connection: the text of the tip and the
-  // balloons (empty: the plain name), and whether a link is held or wanted
+  // What the tray is told of the connection: the text of the tip, which
+  // the shell gets at once, and of the balloons (empty: the plain name);
+  // and whether a link is held or wanted
   // (the menu offers Disconnect, else Exit).
   void SetStatusText(std::wstring text);
   void SetConnectionActive(bool active) noexcept { connectionActive_ = active; }

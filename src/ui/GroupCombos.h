@@ -1,8 +1,21 @@
-// Which of the main dialog's combo boxes lists which server group.
+// Which of the main dialog's combo boxes lists which server group, and the
+// server choice those lists and the Intelligent radio button make.
 #pragma once
+
+#include <windows.h>
+
+#include <optional>
 
 #include "resource.h"
 #include "servers/ServerCatalogue.h"
+
+// Intelligent (the service's own host picks the server), or a provider
+// group whose list's selection names the server.
+using ServerChoice = std::optional<kivo::servers::IspGroup>;
+
+// The item data of a group's caption in its list; a server's item holds
+// its catalogue index.
+inline constexpr LPARAM kCaptionItem = -1;
 
 struct GroupCombo {
   kivo::servers::IspGroup group;
@@ -13,18 +26,17 @@ inline constexpr GroupCombo kGroupCombos[] = {{kivo::servers::IspGroup::CT, IDC_
                                               {kivo::servers::IspGroup::CNC, IDC_GROUP_CNC},
                                               {kivo::servers::IspGroup::Other, IDC_GROUP_OTHER}};
 
-// The combo box of a group (1 to 3, as IspGroup counts); 0 for any other.
-constexpr int ComboOfGroup(int group) noexcept {
+constexpr int ComboOfGroup(kivo::servers::IspGroup group) noexcept {
   for (const GroupCombo& entry : kGroupCombos) {
-    if (static_cast<int>(entry.group) == group) return entry.comboId;
+    if (entry.group == group) return entry.comboId;
   }
   return 0;
 }
 
-// The group a combo box lists; 0 for any other control.
-constexpr int GroupOfCombo(int comboId) noexcept {
+// The group a combo box lists (the handlers name only the three).
+constexpr kivo::servers::IspGroup GroupOfCombo(int comboId) noexcept {
   for (const GroupCombo& entry : kGroupCombos) {
-    if (entry.comboId == comboId) return static_cast<int>(entry.group);
+    if (entry.comboId == comboId) return entry.group;
   }
-  return 0;
+  return kivo::servers::IspGroup::Other;
 }

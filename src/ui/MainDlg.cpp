@@ -105,7 +105,7 @@ BOOL CMainDlg::OnInitDialog() {
   ::SendMessageW(Hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon.Get()));
 
   ::CheckDlgButton(Hwnd(), IDC_INTELLIGENT, BST_CHECKED);
-  m_nServerChoice = 0;
+  m_choice = std::nullopt;
 
   SetButtonSkins();
 
@@ -116,7 +116,6 @@ BOOL CMainDlg::OnInitDialog() {
     ShowGroupCaption(group.comboId);
   }
 
-  FillServerCatalogue();
   MeasureServers();
   return TRUE;
 }

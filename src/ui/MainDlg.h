@@ -13,9 +13,9 @@
 #include "toolkit/Handle.h"
 #include "toolkit/Language.h"
 #include "toolkit/MessageMap.h"
-#include "toolkit/StringMap.h"
 #include "tray/SystemTray.h"
 #include "ui/ButtonFaces.h"
+#include "ui/GroupCombos.h"
 #include "ui/ImageButton.h"
 #include "ui/InstanceWindow.h"
 #include "ui/MainTexts.h"
@@ -82,18 +82,17 @@ class CMainDlg : public kivo::toolkit::Dialog, private kivo::vpn::ConnectionObse
   void ReportPhonebookFailure(kivo::vpn::PhonebookFailure failure) override;
   bool Ending() const override { return kivo::toolkit::Dialog::Ending(); }
 
-  // Servers.
-  void FillServerCatalogue();
+  // Servers, known by their catalogue index.
   std::string GetDialTarget();
   // The start-up pass, the lists filled with its results, and the second
   // pass started for the servers that did not answer.
   void MeasureServers();
   LRESULT OnRetryResult(WPARAM wp, LPARAM lp);
-  void UpdateComboEntry(const std::string& address, const std::wstring& annotation);
+  void UpdateComboEntry(size_t server, const std::wstring& annotation);
   void OnDestroy();
-  // Makes `group` (0 Intelligent, else an IspGroup) the server choice; the
-  // list of the choice left shows its caption again.
-  void ChooseGroup(int group);
+  // Makes `choice` the server choice; the list of the choice left shows its
+  // caption again.
+  void Choose(ServerChoice choice);
   void OnGroupDropDown(int comboId);
   void OnGroupCloseUp(int comboId);
   // Adds the group's caption to its list and selects it.
@@ -101,7 +100,7 @@ class CMainDlg : public kivo::toolkit::Dialog, private kivo::vpn::ConnectionObse
   void OnGroupSelChange(int comboId);
   void OnIntelligent();
   void OnNetworkPerformance();
-  std::wstring GroupCaption(int group) const;
+  std::wstring GroupCaption(kivo::servers::IspGroup group) const;
 
   // The program's text set, chosen at start.
   const kivo::toolkit::TextSet& m_textSet;
@@ -114,7 +113,7 @@ class CMainDlg : public kivo::toolkit::Dialog, private kivo::vpn::ConnectionObse
   CSystemTray m_tray;
   CInstanceWindow m_instanceWindow;
   MainTexts m_texts;
-  int m_nServerChoice = 0;
+  ServerChoice m_choice;
   // The connection and what it works with: the system's dialler on the
   // user's own phonebook (which the user may write without an
   // administrator), the dialog's timers and the system's routes. Its
@@ -123,8 +122,6 @@ class CMainDlg : public kivo::toolkit::Dialog, private kivo::vpn::ConnectionObse
   kivo::vpn::WindowClock m_clock;
   kivo::vpn::RouteCheck m_network;
   kivo::vpn::Connection m_connection;
-  // Server name in the dialog's text set to its address.
-  kivo::toolkit::OrderedMap<std::wstring, std::string> m_mapServerAddress;
   // Places the window and its controls at the display scale.
   CSkinLayout m_layout;
   CSkinPicture m_background;

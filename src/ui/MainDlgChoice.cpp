@@ -1,5 +1,6 @@
-// The server catalogue, the dial target and the four controls that make
-// one server choice: the Intelligent radio button and the group lists.
+// The dial target and the four controls that make one server choice: the
+// Intelligent radio button and the group lists, whose items hold catalogue
+// indices.
 #include "ServiceEndpoints.h"
 #include "resource.h"
 #include "servers/ServerCatalogue.h"
@@ -8,51 +9,42 @@
 #include "ui/MainDlg.h"
 #include "ui/NetPerfDlg.h"
 
-using kivo::servers::EntryName;
+using kivo::servers::CatalogueIndex;
+using kivo::servers::IspGroup;
 using kivo::toolkit::ComboBox;
 
-// --- Catalogue and dial target ----------------------------------------------
+// --- Dial target -------------------------------------------------------------
 
-void CMainDlg::FillServerCatalogue() {
-  for (const auto& server : kivo::servers::ServerCatalogue()) {
-    m_mapServerAddress.SetAt(server.Name(m_textSet), server.address);
-  }
-}
-
-std::wstring CMainDlg::GroupCaption(int group) const {
-  return m_textSet.Text(kivo::servers::GroupCaptionId(static_cast<kivo::servers::IspGroup>(group)));
+std::wstring CMainDlg::GroupCaption(IspGroup group) const {
+  return m_textSet.Text(kivo::servers::GroupCaptionId(group));
 }
 
 std::string CMainDlg::GetDialTarget() {
-  if (m_nServerChoice == 0) return kivo::endpoints::kIntelligentHost;
-  const int comboId = ComboOfGroup(m_nServerChoice);
-  if (comboId == 0) return {};
-  ComboBox combo(Item(comboId));
+  if (!m_choice) return kivo::endpoints::kIntelligentHost;
+  ComboBox combo(Item(ComboOfGroup(*m_choice)));
   const int sel = combo.CurSel();
   if (sel == CB_ERR) return {};
-  const std::wstring name = EntryName(combo.ItemText(sel));
-  std::string address;
-  if (name.empty() || !m_mapServerAddress.Lookup(name, address)) return {};
-  return address;
+  const auto server = CatalogueIndex(combo.ItemData(sel));
+  if (!server) return {};
+  return kivo::servers::ServerCatalogue()[*server].address;
 }
 
 // --- The server choice ------------------------------------------------------
 
-void CMainDlg::ChooseGroup(int group) {
-  if (group == m_nServerChoice) return;
+void CMainDlg::Choose(ServerChoice choice) {
+  if (choice == m_choice) return;
   // The list of the choice left shows its caption again.
-  if (m_nServerChoice == 0) {
+  if (!m_choice) {
     ::CheckDlgButton(Hwnd(), IDC_INTELLIGENT, BST_UNCHECKED);
-  } else if (const int comboId = ComboOfGroup(m_nServerChoice)) {
-    ShowGroupCaption(comboId);
+  } else {
+    ShowGroupCaption(ComboOfGroup(*m_choice));
   }
-  m_nServerChoice = group;
+  m_choice = choice;
 }
 
 void CMainDlg::OnGroupDropDown(int comboId) {
   ComboBox combo(Item(comboId));
-  const std::wstring caption = GroupCaption(GroupOfCombo(comboId));
-  const int index = combo.FindIf([&](const std::wstring& text) { return text == caption; });
+  const int index = combo.FindData(kCaptionItem);
   if (index != CB_ERR) combo.DeleteString(index);
 }
 
@@ -62,33 +54,27 @@ void CMainDlg::OnGroupCloseUp(int comboId) {
 
 void CMainDlg::ShowGroupCaption(int comboId) {
   ComboBox combo(Item(comboId));
-  const int index = combo.AddString(GroupCaption(GroupOfCombo(comboId)));
+  const int index = combo.AddItem(GroupCaption(GroupOfCombo(comboId)), kCaptionItem);
   if (index != CB_ERR) combo.SetCurSel(index);
 }
 
 void CMainDlg::OnGroupSelChange(int comboId) {
   ComboBox combo(Item(comboId));
   const int sel = combo.CurSel();
-  if (sel == CB_ERR) return;
-  const int group = GroupOfCombo(comboId);
-  if (combo.ItemText(sel) == GroupCaption(group)) return;
-  ChooseGroup(group);
+  if (sel == CB_ERR || !CatalogueIndex(combo.ItemData(sel))) return;
+  Choose(GroupOfCombo(comboId));
 }
 
-void CMainDlg::OnIntelligent() { ChooseGroup(0); }
+void CMainDlg::OnIntelligent() { Choose(std::nullopt); }
 
 void CMainDlg::OnNetworkPerformance() {
   CNetPerfDlg dialog(m_textSet, Hwnd());
-  dialog.SetCatalogue(m_mapServerAddress);
   if (dialog.DoModal() != IDOK) return;
-
-  const std::wstring name = dialog.GetChosenName();
-  for (const auto& server : kivo::servers::ServerCatalogue()) {
-    if (name == server.Name(m_textSet)) ChooseGroup(static_cast<int>(server.group));
-  }
-  const int comboId = ComboOfGroup(m_nServerChoice);
-  if (comboId == 0) return;
-  ComboBox combo(Item(comboId));
-  const int index = combo.FindIf([&](const std::wstring& text) { return EntryName(text) == name; });
+  const auto server = dialog.ChosenServer();
+  if (!server) return;
+  const IspGroup group = kivo::servers::ServerCatalogue()[*server].group;
+  Choose(group);
+  ComboBox combo(Item(ComboOfGroup(group)));
+  const int index = combo.FindData(static_cast<LPARAM>(*server));
   if (index != CB_ERR) combo.SetCurSel(index);
 }

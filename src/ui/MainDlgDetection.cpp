@@ -9,7 +9,6 @@
 #include "ui/MainDlg.h"
 
 using kivo::servers::DelayAnnotation;
-using kivo::servers::EntryName;
 using kivo::toolkit::ComboBox;
 
 void CMainDlg::MeasureServers() {
@@ -21,9 +20,10 @@ void CMainDlg::MeasureServers() {
   std::vector<std::string> unanswered;
   for (size_t i = 0; i < catalogue.size(); ++i) {
     const kivo::servers::Measured& result = results[i];
-    ComboBox combo(Item(ComboOfGroup(static_cast<int>(catalogue[i].group))));
-    combo.AddString(catalogue[i].Name(m_textSet) +
-                    (result.answered ? DelayAnnotation(result.roundTripMs) : m_texts.failSuffix));
+    ComboBox combo(Item(ComboOfGroup(catalogue[i].group)));
+    combo.AddItem(catalogue[i].Name(m_textSet) +
+                      (result.answered ? DelayAnnotation(result.roundTripMs) : m_texts.failSuffix),
+                  static_cast<LPARAM>(i));
     if (!result.answered) unanswered.push_back(addresses[i]);
   }
   if (!unanswered.empty()) m_measurement.StartRetry(std::move(unanswered), Hwnd(), kRetryResultMessage);
@@ -31,23 +31,19 @@ void CMainDlg::MeasureServers() {
 
 LRESULT CMainDlg::OnRetryResult(WPARAM index, LPARAM roundTrip) {
   const std::string address = m_measurement.RetryTarget(index);
-  if (!address.empty()) UpdateComboEntry(address, DelayAnnotation(static_cast<int>(roundTrip)));
+  const auto& catalogue = kivo::servers::ServerCatalogue();
+  for (size_t i = 0; i < catalogue.size(); ++i) {
+    if (!address.empty() && address == catalogue[i].address) {
+      UpdateComboEntry(i, DelayAnnotation(static_cast<int>(roundTrip)));
+    }
+  }
   return 0;
 }
 
-void CMainDlg::UpdateComboEntry(const std::string& address, const std::wstring& annotation) {
-  for (const GroupCombo& group : kGroupCombos) {
-    ComboBox combo(Item(group.comboId));
-    const int count = combo.Count();
-    for (int k = 0; k < count; ++k) {
-      const std::wstring name = EntryName(combo.ItemText(k));
-      if (name.empty()) continue;
-      std::string entryAddress;
-      if (m_mapServerAddress.Lookup(name, entryAddress) && entryAddress == address) {
-        // In place: a server the user has already chosen stays chosen.
-        combo.ReplaceString(k, name + annotation);
-        return;
-      }
-    }
-  }
+void CMainDlg::UpdateComboEntry(size_t server, const std::wstring& annotation) {
+  const auto& entry = kivo::servers::ServerCatalogue()[server];
+  ComboBox combo(Item(ComboOfGroup(entry.group)));
+  const int index = combo.FindData(static_cast<LPARAM>(server));
+  // In place: a server the user has already chosen stays chosen.
+  if (index != CB_ERR) combo.ReplaceString(index, entry.Name(m_textSet) + annotation);
 }

@@ -8,6 +8,7 @@
 #include "resource.h"
 #include "servers/IcmpPinger.h"
 #include "servers/ServerCatalogue.h"
+#include "servers/ServerMeasurement.h"
 #include "toolkit/Application.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Strings.h"
@@ -70,10 +71,6 @@ CNetPerfDlg::~CNetPerfDlg() {
   m_testThread.Join();
 }
 
-void CNetPerfDlg::SetCatalogue(const kivo::toolkit::OrderedMap<std::wstring, std::string>& catalogue) {
-  for (const auto& [name, address] : catalogue) m_mapServerAddress.SetAt(name, address);
-}
-
 void CNetPerfDlg::LoadTexts() {
   m_strTitle = m_textSet.Text(IDS_NETPERF_TITLE);
   m_strHint = m_textSet.Text(IDS_NETPERF_HINT);
@@ -106,10 +103,9 @@ BOOL CNetPerfDlg::OnInitDialog() {
   list.InsertColumn(1, m_strColDelay, scale.Scale(kColumnWidths[1]), LVCFMT_CENTER);
   list.InsertColumn(2, m_strColStatus, scale.Scale(kColumnWidths[2]), LVCFMT_CENTER);
   list.InsertColumn(3, m_strColValue, scale.Scale(kColumnWidths[3]), LVCFMT_CENTER);
-  int row = 0;
-  for (const auto& [name, address] : m_mapServerAddress) {
-    int index = list.InsertItem(row++, name);
-    list.SetItemText(index, 0, name);
+  const auto& catalogue = kivo::servers::ServerCatalogue();
+  for (size_t i = 0; i < catalogue.size(); ++i) {
+    const int index = list.InsertItem(static_cast<int>(i), catalogue[i].Name(m_textSet), static_cast<LPARAM>(i));
     for (int column = 1; column <= 3; ++column) list.SetItemText(index, column, L"");
   }
   StartTest();
@@ -142,7 +138,9 @@ void CNetPerfDlg::StartTest() {
   kivo::toolkit::ListView list(Item(IDC_SERVER_LIST));
   std::vector<std::string> addresses(static_cast<size_t>(list.Count()));
   for (size_t i = 0; i < addresses.size(); ++i) {
-    m_mapServerAddress.Lookup(list.ItemText(static_cast<int>(i), 0), addresses[i]);
+    if (const auto server = kivo::servers::CatalogueIndex(list.ItemData(static_cast<int>(i)))) {
+      addresses[i] = kivo::servers::ServerCatalogue()[*server].address;
+    }
   }
   const auto& cancel = m_testCancel;
   auto test = [addresses = std::move(addresses), dialog = Hwnd(), &cancel] {
@@ -158,12 +156,8 @@ void CNetPerfDlg::RunTest(const std::vector<std::string>& addresses, HWND dialog
                           const kivo::toolkit::CancellationToken& cancel) {
   for (size_t i = 0; i < addresses.size(); ++i) {
     if (cancel.Wait(CIcmpPinger::kStopCheckMs)) break;
-    RowFigures figures{static_cast<int>(i), 0, 0.0f};
-    {
-      CIcmpPinger pinger(cancel);
-      pinger.Measure(addresses[i], figures.averageMs, figures.percent);
-    }
-    PostRowFigures(dialog, figures);
+    const kivo::servers::Performance measured = kivo::servers::MeasurePerformance(addresses[i], cancel);
+    PostRowFigures(dialog, RowFigures{static_cast<int>(i), measured.percent, measured.averageMs});
   }
   ::PostMessageW(dialog, kTestEndedMessage, 0, 0);
 }
@@ -206,7 +200,7 @@ void CNetPerfDlg::OnOK() {
     ::MessageBoxW(Hwnd(), m_strNoSelection.c_str(), kivo::toolkit::Application::Title().c_str(), MB_OK);
     return;
   }
-  m_strChosenName = list.ItemText(selected, 0);
+  m_chosen = kivo::servers::CatalogueIndex(list.ItemData(selected));
   EndDialog(IDOK);
 }
 

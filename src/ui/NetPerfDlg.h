@@ -1,5 +1,6 @@
 // The network performance dialog: tests every catalogue server one after
-// another with fifty echoes on a worker thread, shows delay, answer rate and
+// another with fifty echoes on a worker thread (each row's item data its
+// catalogue index), shows delay, answer rate and
 // a performance value (smaller is better), and returns the server the user
 // picks.
 //
@@ -9,12 +10,12 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "toolkit/Language.h"
 #include "toolkit/MessageMap.h"
-#include "toolkit/StringMap.h"
 #include "toolkit/Sync.h"
 #include "toolkit/Thread.h"
 #include "ui/ScaledDialog.h"
@@ -25,9 +26,8 @@ class CNetPerfDlg : public CScaledDialog {
   CNetPerfDlg(const kivo::toolkit::TextSet& texts, HWND parent);
   ~CNetPerfDlg() override;
 
-  // Server names, in the rows' order, and their addresses.
-  void SetCatalogue(const kivo::toolkit::OrderedMap<std::wstring, std::string>& catalogue);
-  std::wstring GetChosenName() const { return m_strChosenName; }
+  // The catalogue index of the server the user picked.
+  std::optional<size_t> ChosenServer() const { return m_chosen; }
 
  protected:
   BOOL OnInitDialog() override;
@@ -41,8 +41,9 @@ class CNetPerfDlg : public CScaledDialog {
   void OnStopTest();
   void OnClose();
   void StartTest();
-  // On the test thread: measures the addresses in row order and posts each
-  // row's figures, then the end of the test, to `dialog`.
+  // On the test thread: measures the addresses in row order through
+  // servers/ and posts each row's figures, then the end of the test, to
+  // `dialog`.
   static void RunTest(const std::vector<std::string>& addresses, HWND dialog,
                       const kivo::toolkit::CancellationToken& cancel);
   LRESULT OnRowMeasured(WPARAM, LPARAM);
@@ -50,8 +51,7 @@ class CNetPerfDlg : public CScaledDialog {
   void SetButtonsTesting(bool testing);
 
   const kivo::toolkit::TextSet& m_textSet;
-  std::wstring m_strChosenName;
-  kivo::toolkit::OrderedMap<std::wstring, std::string> m_mapServerAddress;
+  std::optional<size_t> m_chosen;
   std::wstring m_strTitle, m_strHint, m_strTestAgain, m_strStopTest, m_strUseSelect, m_strCancel,
       m_strNoSelection, m_strColName, m_strColDelay, m_strColStatus, m_strColValue;
   // Testing from before the thread starts until this thread has carried out

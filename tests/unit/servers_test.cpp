@@ -34,13 +34,11 @@ TEST(Catalogue, SixServersTwoPerGroupInOrderNamedInEverySet) {
   EXPECT_EQ(tw.Text(GroupCaptionId(IspGroup::CT)), L"電信");
 }
 
-TEST(ListEntries, NameIsTheTextBeforeTheFirstParenthesis) {
-  EXPECT_EQ(EntryName(L"CT1(--35ms)"), L"CT1");
-  EXPECT_EQ(EntryName(L"CT1(--Fail)(x)"), L"CT1");
-  EXPECT_EQ(EntryName(L"網通2(--失敗)"), L"網通2");
-  EXPECT_EQ(EntryName(L"CT"), L"") << "a caption has the empty name";
-  EXPECT_EQ(EntryName(L""), L"");
-  EXPECT_EQ(EntryName(L"(--5ms)"), L"");
+TEST(ListEntries, ItemDataIsACatalogueIndexOrNone) {
+  EXPECT_EQ(CatalogueIndex(0), std::optional<size_t>(0));
+  EXPECT_EQ(CatalogueIndex(5), std::optional<size_t>(5));
+  EXPECT_EQ(CatalogueIndex(6), std::nullopt) << "past the catalogue";
+  EXPECT_EQ(CatalogueIndex(-1), std::nullopt) << "a caption's";
   EXPECT_EQ(DelayAnnotation(35), L"(--35ms)");
   EXPECT_EQ(DelayAnnotation(0), L"(--0ms)");
 }
