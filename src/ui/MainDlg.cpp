@@ -44,13 +44,12 @@ const kivo::toolkit::MessageMap<CMainDlg>& CMainDlg::GetMessageMap() {
                              .Message(kRetryResultMessage, &CMainDlg::OnRetryResult)
                              .Message(WM_ENDSESSION, &CMainDlg::OnEndSession)
                              .Message(WM_POWERBROADCAST, &CMainDlg::OnPowerBroadcast)
-                             .Message(WM_DPICHANGED, &CMainDlg::OnDpiChanged)
                              .Destroy(&CMainDlg::OnDestroy);
   return map;
 }
 
 CMainDlg::CMainDlg(const kivo::toolkit::TextSet& texts, HWND parent)
-    : kivo::toolkit::Dialog(IDD_MAIN, parent),
+    : CScaledDialog(IDD_MAIN, parent),
       m_textSet(texts),
       m_rasLibrary(kivo::vpn::Phonebook::OfCurrentUser()),
       m_connection(m_rasLibrary, m_clock, m_network, *this, texts) {
@@ -79,7 +78,8 @@ BOOL CMainDlg::OnInitDialog() {
   // A tool window has no task-bar button: the client lives in the tray.
   LONG_PTR exStyle = ::GetWindowLongPtrW(Hwnd(), GWL_EXSTYLE);
   ::SetWindowLongPtrW(Hwnd(), GWL_EXSTYLE, (exStyle & ~WS_EX_APPWINDOW) | WS_EX_TOOLWINDOW);
-  m_layout.Apply(Hwnd(), IDD_MAIN, kivo::toolkit::DpiOfWindow(Hwnd()));
+  // Lays the window out at the display scale, with its background.
+  CScaledDialog::OnInitDialog();
 
   m_texts = MainTexts::Load(m_textSet);
   for (const auto& [id, text] : m_texts.controls) SetItemText(id, text);
@@ -109,10 +109,8 @@ BOOL CMainDlg::OnInitDialog() {
 
   SetButtonSkins();
 
-  m_background.Load(Hwnd(), IDB_BACKGROUND, m_layout.Scale());
-
   for (const GroupCombo& group : kGroupCombos) {
-    kivo::toolkit::ComboBox(Item(group.comboId)).SetDroppedWidth(m_layout.Scale().Scale(80));
+    kivo::toolkit::ComboBox(Item(group.comboId)).SetDroppedWidth(Scale().Scale(80));
     ShowGroupCaption(group.comboId);
   }
 
@@ -146,12 +144,10 @@ void CMainDlg::OnDestroy() {
   SetMsgHandled(false);
 }
 
-LRESULT CMainDlg::OnDpiChanged(WPARAM wp, LPARAM lp) {
+void CMainDlg::OnScaleChanged() {
   // The buttons load their faces of the new scale as the layout tells them.
-  m_layout.Apply(Hwnd(), IDD_MAIN, HIWORD(wp), reinterpret_cast<const RECT*>(lp));
-  m_background.Load(Hwnd(), IDB_BACKGROUND, m_layout.Scale());
+  m_background.Load(Hwnd(), IDB_BACKGROUND, Scale());
   RepaintNow();
-  return 0;
 }
 
 void CMainDlg::SetStatus(const std::wstring& text) {

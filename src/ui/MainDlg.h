@@ -19,14 +19,14 @@
 #include "ui/ImageButton.h"
 #include "ui/InstanceWindow.h"
 #include "ui/MainTexts.h"
-#include "ui/SkinLayout.h"
+#include "ui/ScaledDialog.h"
 #include "ui/SkinPicture.h"
 #include "vpn/Connection.h"
 #include "vpn/ConnectionClock.h"
 #include "vpn/NetworkCheck.h"
 #include "vpn/RasDialLibrary.h"
 
-class CMainDlg : public kivo::toolkit::Dialog, private kivo::vpn::ConnectionObserver {
+class CMainDlg : public CScaledDialog, private kivo::vpn::ConnectionObserver {
  public:
   // `texts` is the text set the program chose at start; it outlives the dialog.
   explicit CMainDlg(const kivo::toolkit::TextSet& texts, HWND parent = nullptr);
@@ -49,9 +49,8 @@ class CMainDlg : public kivo::toolkit::Dialog, private kivo::vpn::ConnectionObse
   // Images and window text of a skinned button, in the dialog's text set.
   void SetButtonFace(CImageButton& button, const ButtonFaces& faces);
   void SetStatus(const std::wstring& text);
-  // A move to a monitor of another DPI (wParam the new DPI, lParam the
-  // rectangle the system suggests).
-  LRESULT OnDpiChanged(WPARAM wp, LPARAM lp);
+  // After each layout at a display scale: the background of that scale.
+  void OnScaleChanged() override;
 
   // Window commands.
   void OnSysCommand(UINT id, LPARAM lp);
@@ -122,13 +121,11 @@ class CMainDlg : public kivo::toolkit::Dialog, private kivo::vpn::ConnectionObse
   kivo::vpn::WindowClock m_clock;
   kivo::vpn::RouteCheck m_network;
   kivo::vpn::Connection m_connection;
-  // Places the window and its controls at the display scale.
-  CSkinLayout m_layout;
   CSkinPicture m_background;
   HICON m_hIcon = nullptr;  // shared resource icon: not destroyed
   kivo::toolkit::UniqueIcon m_hSmallIcon;
   // Declared last: its background pass ends before the rest goes.
   kivo::servers::ServerMeasurement m_measurement;
 
-  KIVO_DECLARE_MESSAGE_MAP(CMainDlg, kivo::toolkit::Dialog)
+  KIVO_DECLARE_MESSAGE_MAP(CMainDlg, CScaledDialog)
 };
