@@ -6,7 +6,6 @@
 #include "resource.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Strings.h"
-#include "ui/GroupCombos.h"
 #include "vpn/Phonebook.h"
 
 
@@ -52,7 +51,8 @@ CMainDlg::CMainDlg(const kivo::toolkit::TextSet& texts, HWND parent)
     : CScaledDialog(IDD_MAIN, parent),
       m_textSet(texts),
       m_rasLibrary(kivo::vpn::Phonebook::OfCurrentUser()),
-      m_connection(m_rasLibrary, m_clock, m_network, *this, texts) {
+      m_connection(m_rasLibrary, m_clock, m_network, *this, texts),
+      m_servers(texts) {
   m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_KIVO));
 }
 
@@ -104,17 +104,8 @@ BOOL CMainDlg::OnInitDialog() {
                                                      IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR)));
   ::SendMessageW(Hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon.Get()));
 
-  ::CheckDlgButton(Hwnd(), IDC_INTELLIGENT, BST_CHECKED);
-  m_choice = std::nullopt;
-
   SetButtonSkins();
-
-  for (const GroupCombo& group : kGroupCombos) {
-    kivo::toolkit::ComboBox(Item(group.comboId)).SetDroppedWidth(Scale().Scale(80));
-    ShowGroupCaption(group.comboId);
-  }
-
-  MeasureServers();
+  m_servers.Fill(Hwnd(), Scale().Scale(80), m_texts.failSuffix, kRetryResultMessage);
   return TRUE;
 }
 
@@ -138,7 +129,7 @@ void CMainDlg::SetButtonFace(CImageButton& button, const ButtonFaces& faces) {
 void CMainDlg::OnDestroy() {
   // The window goes: the second measurement pass can end while the rest of
   // the dialog is torn down (the destructor waits for it).
-  m_measurement.Cancel();
+  m_servers.Cancel();
   // Nor in the buffer the password field frees with its window.
   kivo::toolkit::WipeWindowText(Item(IDC_PASSWORD));
   SetMsgHandled(false);

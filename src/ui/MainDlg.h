@@ -8,18 +8,17 @@
 
 #include <string>
 
-#include "servers/ServerMeasurement.h"
 #include "toolkit/Dialog.h"
 #include "toolkit/Handle.h"
 #include "toolkit/Language.h"
 #include "toolkit/MessageMap.h"
 #include "tray/SystemTray.h"
 #include "ui/ButtonFaces.h"
-#include "ui/GroupCombos.h"
 #include "ui/ImageButton.h"
 #include "ui/InstanceWindow.h"
 #include "ui/MainTexts.h"
 #include "ui/ScaledDialog.h"
+#include "ui/ServerLists.h"
 #include "ui/SkinPicture.h"
 #include "vpn/Connection.h"
 #include "vpn/ConnectionClock.h"
@@ -81,25 +80,14 @@ class CMainDlg : public CScaledDialog, private kivo::vpn::ConnectionObserver {
   void ReportPhonebookFailure(kivo::vpn::PhonebookFailure failure) override;
   bool Ending() const override { return kivo::toolkit::Dialog::Ending(); }
 
-  // Servers, known by their catalogue index.
-  std::string GetDialTarget();
-  // The start-up pass, the lists filled with its results, and the second
-  // pass started for the servers that did not answer.
-  void MeasureServers();
+  // The server choice: the commands of its controls go to m_servers.
   LRESULT OnRetryResult(WPARAM wp, LPARAM lp);
-  void UpdateComboEntry(size_t server, const std::wstring& annotation);
   void OnDestroy();
-  // Makes `choice` the server choice; the list of the choice left shows its
-  // caption again.
-  void Choose(ServerChoice choice);
   void OnGroupDropDown(int comboId);
   void OnGroupCloseUp(int comboId);
-  // Adds the group's caption to its list and selects it.
-  void ShowGroupCaption(int comboId);
   void OnGroupSelChange(int comboId);
   void OnIntelligent();
   void OnNetworkPerformance();
-  std::wstring GroupCaption(kivo::servers::IspGroup group) const;
 
   // The program's text set, chosen at start.
   const kivo::toolkit::TextSet& m_textSet;
@@ -112,7 +100,6 @@ class CMainDlg : public CScaledDialog, private kivo::vpn::ConnectionObserver {
   CSystemTray m_tray;
   CInstanceWindow m_instanceWindow;
   MainTexts m_texts;
-  ServerChoice m_choice;
   // The connection and what it works with: the system's dialler on the
   // user's own phonebook (which the user may write without an
   // administrator), the dialog's timers and the system's routes. Its
@@ -125,7 +112,7 @@ class CMainDlg : public CScaledDialog, private kivo::vpn::ConnectionObserver {
   HICON m_hIcon = nullptr;  // shared resource icon: not destroyed
   kivo::toolkit::UniqueIcon m_hSmallIcon;
   // Declared last: its background pass ends before the rest goes.
-  kivo::servers::ServerMeasurement m_measurement;
+  kivo::ui::ServerLists m_servers;
 
   KIVO_DECLARE_MESSAGE_MAP(CMainDlg, CScaledDialog)
 };

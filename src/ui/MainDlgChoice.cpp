@@ -1,80 +1,24 @@
-// The dial target and the four controls that make one server choice: the
-// Intelligent radio button and the group lists, whose items hold catalogue
-// indices.
-#include "ServiceEndpoints.h"
+// The main dialog's side of the server choice: its commands hand over to
+// m_servers, and the performance test's pick becomes the choice.
 #include "resource.h"
-#include "servers/ServerCatalogue.h"
-#include "toolkit/Controls.h"
-#include "ui/GroupCombos.h"
 #include "ui/MainDlg.h"
 #include "ui/NetPerfDlg.h"
 
-using kivo::servers::CatalogueIndex;
-using kivo::servers::IspGroup;
-using kivo::toolkit::ComboBox;
+void CMainDlg::OnGroupDropDown(int comboId) { m_servers.OnDropDown(comboId); }
 
-// --- Dial target -------------------------------------------------------------
+void CMainDlg::OnGroupCloseUp(int comboId) { m_servers.OnCloseUp(comboId); }
 
-std::wstring CMainDlg::GroupCaption(IspGroup group) const {
-  return m_textSet.Text(kivo::servers::GroupCaptionId(group));
+void CMainDlg::OnGroupSelChange(int comboId) { m_servers.OnSelChange(comboId); }
+
+void CMainDlg::OnIntelligent() { m_servers.OnIntelligent(); }
+
+LRESULT CMainDlg::OnRetryResult(WPARAM index, LPARAM roundTrip) {
+  m_servers.OnRetryResult(index, roundTrip);
+  return 0;
 }
-
-std::string CMainDlg::GetDialTarget() {
-  if (!m_choice) return kivo::endpoints::kIntelligentHost;
-  ComboBox combo(Item(ComboOfGroup(*m_choice)));
-  const int sel = combo.CurSel();
-  if (sel == CB_ERR) return {};
-  const auto server = CatalogueIndex(combo.ItemData(sel));
-  if (!server) return {};
-  return kivo::servers::ServerCatalogue()[*server].address;
-}
-
-// --- The server choice ------------------------------------------------------
-
-void CMainDlg::Choose(ServerChoice choice) {
-  if (choice == m_choice) return;
-  // The list of the choice left shows its caption again.
-  if (!m_choice) {
-    ::CheckDlgButton(Hwnd(), IDC_INTELLIGENT, BST_UNCHECKED);
-  } else {
-    ShowGroupCaption(ComboOfGroup(*m_choice));
-  }
-  m_choice = choice;
-}
-
-void CMainDlg::OnGroupDropDown(int comboId) {
-  ComboBox combo(Item(comboId));
-  const int index = combo.FindData(kCaptionItem);
-  if (index != CB_ERR) combo.DeleteString(index);
-}
-
-void CMainDlg::OnGroupCloseUp(int comboId) {
-  if (ComboBox(Item(comboId)).CurSel() == CB_ERR) ShowGroupCaption(comboId);
-}
-
-void CMainDlg::ShowGroupCaption(int comboId) {
-  ComboBox combo(Item(comboId));
-  const int index = combo.AddItem(GroupCaption(GroupOfCombo(comboId)), kCaptionItem);
-  if (index != CB_ERR) combo.SetCurSel(index);
-}
-
-void CMainDlg::OnGroupSelChange(int comboId) {
-  ComboBox combo(Item(comboId));
-  const int sel = combo.CurSel();
-  if (sel == CB_ERR || !CatalogueIndex(combo.ItemData(sel))) return;
-  Choose(GroupOfCombo(comboId));
-}
-
-void CMainDlg::OnIntelligent() { Choose(std::nullopt); }
 
 void CMainDlg::OnNetworkPerformance() {
   CNetPerfDlg dialog(m_textSet, Hwnd());
   if (dialog.DoModal() != IDOK) return;
-  const auto server = dialog.ChosenServer();
-  if (!server) return;
-  const IspGroup group = kivo::servers::ServerCatalogue()[*server].group;
-  Choose(group);
-  ComboBox combo(Item(ComboOfGroup(group)));
-  const int index = combo.FindData(static_cast<LPARAM>(*server));
-  if (index != CB_ERR) combo.SetCurSel(index);
+  if (const auto server = dialog.ChosenServer()) m_servers.ChooseServer(*server);
 }

@@ -27,7 +27,7 @@ void CMainDlg::OnOK() {
   kivo::vpn::Credentials credentials;
   credentials.user = ItemText(IDC_USER);
   kivo::toolkit::ReadSecretText(Item(IDC_PASSWORD), credentials.password);
-  m_connection.Connect(std::move(credentials), GetDialTarget());
+  m_connection.Connect(std::move(credentials), m_servers.DialTarget());
 }
 
 void CMainDlg::OnCancel() {
