@@ -28,15 +28,15 @@ bool CancelledDuringPause(const toolkit::CancellationToken* cancel, DWORD pauseM
 void IcmpServiceHandleTraits::Close(Type h) noexcept { ::IcmpCloseHandle(h); }
 
 WinsockSession::~WinsockSession() {
-  if (m_bStarted) ::WSACleanup();
+  if (started_) ::WSACleanup();
 }
 
 bool WinsockSession::Start() noexcept {
-  if (!m_bStarted) {
+  if (!started_) {
     WSADATA data;
-    m_bStarted = ::WSAStartup(MAKEWORD(1, 1), &data) == 0;
+    started_ = ::WSAStartup(MAKEWORD(1, 1), &data) == 0;
   }
-  return m_bStarted;
+  return started_;
 }
 
 std::atomic<std::uint16_t> CIcmpPinger::s_nSequence{0};
@@ -55,7 +55,7 @@ std::uint32_t CIcmpPinger::Now() noexcept {
 
 bool CIcmpPinger::Ping(std::string host, int& roundTripMs) {
   if (!Resolve(host)) return false;
-  m_nIdentifier = ::GetCurrentThreadId();
+  identifier_ = ::GetCurrentThreadId();
   for (int repeats = 0;; ++repeats) {
     if (Cancelled()) return false;
     int roundTrip = 0;
@@ -69,7 +69,7 @@ bool CIcmpPinger::Ping(std::string host, int& roundTripMs) {
 
 bool CIcmpPinger::PingWithRetries(std::string host, int& roundTripMs) {
   if (!Resolve(host)) return false;
-  m_nIdentifier = ::GetCurrentThreadId();
+  identifier_ = ::GetCurrentThreadId();
   int zeroRepeats = 0;
   for (int attempt = 0; attempt < kMaxAttempts;) {
     // Closing the main window ends the background pass between attempts.
@@ -92,12 +92,12 @@ void CIcmpPinger::Measure(std::string host, float& averageMs, int& percent) {
   averageMs = 0.0f;
   percent = 0;
   if (!Resolve(host)) return;
-  m_nIdentifier = ::GetCurrentThreadId();
+  identifier_ = ::GetCurrentThreadId();
 
   int successes = 0;
   std::int64_t sum = 0;  // replies carry their own timestamps: a forged one must not overflow the sum
   for (int echo = 0; echo < kEchoCount; ++echo) {
-    if (CancelledDuringPause(m_pCancel, kStopCheckMs)) break;
+    if (CancelledDuringPause(cancel_, kStopCheckMs)) break;
     int roundTrip = 0;
     if (SendEcho() && ReceiveEcho(roundTrip)) {
       ++successes;
@@ -111,136 +111,136 @@ void CIcmpPinger::Measure(std::string host, float& averageMs, int& percent) {
 SOCKET CIcmpPinger::OpenRawSocket() { return ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP); }
 
 bool CIcmpPinger::Open() {
-  if (!m_winsock.Start()) return false;
-  if (!m_socket && !m_hIcmpService) {
-    m_socket.Reset(OpenRawSocket());
-    if (m_socket) {
-      const auto* timeout = reinterpret_cast<const char*>(&m_nTimeoutMs);
-      ::setsockopt(m_socket.Get(), SOL_SOCKET, SO_RCVTIMEO, timeout, sizeof(m_nTimeoutMs));
-      ::setsockopt(m_socket.Get(), SOL_SOCKET, SO_SNDTIMEO, timeout, sizeof(m_nTimeoutMs));
+  if (!winsock_.Start()) return false;
+  if (!socket_ && !icmpService_) {
+    socket_.Reset(OpenRawSocket());
+    if (socket_) {
+      const auto* timeout = reinterpret_cast<const char*>(&timeoutMs_);
+      ::setsockopt(socket_.Get(), SOL_SOCKET, SO_RCVTIMEO, timeout, sizeof(timeoutMs_));
+      ::setsockopt(socket_.Get(), SOL_SOCKET, SO_SNDTIMEO, timeout, sizeof(timeoutMs_));
     } else {
-      m_hIcmpService.Reset(::IcmpCreateFile());
-      if (!m_hIcmpService) return false;
+      icmpService_.Reset(::IcmpCreateFile());
+      if (!icmpService_) return false;
     }
   }
-  if (!m_pSendBuf) m_pSendBuf = std::make_unique<std::uint8_t[]>(kBufferSize);
-  if (!m_pRecvBuf) m_pRecvBuf = std::make_unique<std::uint8_t[]>(kBufferSize);
-  m_addrDest = {};
-  m_addrFrom = {};
+  if (!sendBuf_) sendBuf_ = std::make_unique<std::uint8_t[]>(kBufferSize);
+  if (!recvBuf_) recvBuf_ = std::make_unique<std::uint8_t[]>(kBufferSize);
+  addrDest_ = {};
+  addrFrom_ = {};
   return true;
 }
 
 bool CIcmpPinger::Resolve(const std::string& host) {
   if (!Open()) return false;
-  std::memset(m_pSendBuf.get(), 0, kBufferSize);
-  std::memset(m_pRecvBuf.get(), 0, kBufferSize);
+  std::memset(sendBuf_.get(), 0, kBufferSize);
+  std::memset(recvBuf_.get(), 0, kBufferSize);
   // An empty name would resolve to this machine; embedded zeros would cut the name short.
   if (host.empty() || host.size() > kMaxHostLength || host.find('\0') != std::string::npos) return false;
 
-  m_addrDest.sin_family = AF_INET;
+  addrDest_.sin_family = AF_INET;
   // The catalogue's hosts are ASCII; gethostbyname and inet_addr have no W
   // form (they take bytes).
   if (const hostent* entry = ::gethostbyname(host.c_str())) {
-    if (entry->h_addrtype != AF_INET || entry->h_length != sizeof(m_addrDest.sin_addr) ||
+    if (entry->h_addrtype != AF_INET || entry->h_length != sizeof(addrDest_.sin_addr) ||
         entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr) {
       return false;
     }
-    std::memcpy(&m_addrDest.sin_addr, entry->h_addr_list[0], sizeof(m_addrDest.sin_addr));
+    std::memcpy(&addrDest_.sin_addr, entry->h_addr_list[0], sizeof(addrDest_.sin_addr));
     return true;
   }
   const unsigned long address = ::inet_addr(host.c_str());
   if (address == INADDR_NONE) return false;
-  m_addrDest.sin_addr.s_addr = address;
+  addrDest_.sin_addr.s_addr = address;
   return true;
 }
 
 int CIcmpPinger::BuildEchoRequest() {
-  m_nSentAt = Now();
-  m_nSequenceSent = s_nSequence++;
-  const std::size_t capacity = m_pSendBuf ? kBufferSize : 0;
+  sentAt_ = Now();
+  sequenceSent_ = s_nSequence++;
+  const std::size_t capacity = sendBuf_ ? kBufferSize : 0;
   return static_cast<int>(
-      icmp::BuildEchoRequest(m_pSendBuf.get(), capacity, m_nIdentifier, m_nSequenceSent, m_nSentAt));
+      icmp::BuildEchoRequest(sendBuf_.get(), capacity, identifier_, sequenceSent_, sentAt_));
 }
 
 bool CIcmpPinger::SendEcho() {
-  if (!m_socket) return SendThroughEchoService();
+  if (!socket_) return SendThroughEchoService();
   const int length = BuildEchoRequest();
   if (length != static_cast<int>(icmp::kEchoRequestSize)) return false;
-  return ::sendto(m_socket.Get(), reinterpret_cast<const char*>(m_pSendBuf.get()), length, 0,
-                  reinterpret_cast<const sockaddr*>(&m_addrDest), sizeof(m_addrDest)) == length;
+  return ::sendto(socket_.Get(), reinterpret_cast<const char*>(sendBuf_.get()), length, 0,
+                  reinterpret_cast<const sockaddr*>(&addrDest_), sizeof(addrDest_)) == length;
 }
 
 bool CIcmpPinger::SendThroughEchoService() {
-  m_echoOutcome = EchoOutcome::kNone;
-  if (!m_hIcmpService || BuildEchoRequest() != static_cast<int>(icmp::kEchoRequestSize)) return false;
+  echoOutcome_ = EchoOutcome::kNone;
+  if (!icmpService_ || BuildEchoRequest() != static_cast<int>(icmp::kEchoRequestSize)) return false;
   // The service writes the ICMP header itself; the request's timestamp and
   // zero bytes travel as its data, so the message on the wire is 40 bytes too.
   const DWORD replies =
-      ::IcmpSendEcho(m_hIcmpService.Get(), m_addrDest.sin_addr.s_addr, m_pSendBuf.get() + icmp::kHeaderSize,
-                     static_cast<WORD>(icmp::kEchoRequestSize - icmp::kHeaderSize), nullptr, m_pRecvBuf.get(),
-                     kBufferSize, static_cast<DWORD>(m_nTimeoutMs));
+      ::IcmpSendEcho(icmpService_.Get(), addrDest_.sin_addr.s_addr, sendBuf_.get() + icmp::kHeaderSize,
+                     static_cast<WORD>(icmp::kEchoRequestSize - icmp::kHeaderSize), nullptr, recvBuf_.get(),
+                     kBufferSize, static_cast<DWORD>(timeoutMs_));
   if (replies == 0) {
     if (::GetLastError() != IP_REQ_TIMED_OUT) return false;
-    m_echoOutcome = EchoOutcome::kLost;
+    echoOutcome_ = EchoOutcome::kLost;
     return true;
   }
-  m_echoOutcome = EchoedIntact() ? EchoOutcome::kAnswered : EchoOutcome::kLost;
+  echoOutcome_ = EchoedIntact() ? EchoOutcome::kAnswered : EchoOutcome::kLost;
   return true;
 }
 
 bool CIcmpPinger::EchoedIntact() {
   ICMP_ECHO_REPLY reply;
-  std::memcpy(&reply, m_pRecvBuf.get(), sizeof(reply));
+  std::memcpy(&reply, recvBuf_.get(), sizeof(reply));
   if (reply.Status != IP_SUCCESS) return false;
   // The service ends its wait at the first reply that matches its own
   // identifier and sequence, truncated or not. Like a reply on the raw
   // socket, it counts only with the timestamp and data echoed whole.
   const std::size_t dataSize = icmp::kEchoRequestSize - icmp::kHeaderSize;
   const auto data = reinterpret_cast<std::uintptr_t>(reply.Data);
-  const auto first = reinterpret_cast<std::uintptr_t>(m_pRecvBuf.get()) + sizeof(reply);
-  const auto last = reinterpret_cast<std::uintptr_t>(m_pRecvBuf.get()) + kBufferSize - dataSize;
+  const auto first = reinterpret_cast<std::uintptr_t>(recvBuf_.get()) + sizeof(reply);
+  const auto last = reinterpret_cast<std::uintptr_t>(recvBuf_.get()) + kBufferSize - dataSize;
   if (reply.DataSize != dataSize || data < first || data > last ||
-      std::memcmp(reply.Data, m_pSendBuf.get() + icmp::kHeaderSize, dataSize) != 0) {
+      std::memcmp(reply.Data, sendBuf_.get() + icmp::kHeaderSize, dataSize) != 0) {
     return false;
   }
-  m_nServiceRoundTrip = static_cast<int>(reply.RoundTripTime);
+  serviceRoundTrip_ = static_cast<int>(reply.RoundTripTime);
   return true;
 }
 
 bool CIcmpPinger::ReceiveEcho(int& roundTripMs) {
-  if (!m_socket) {
-    const bool answered = m_echoOutcome == EchoOutcome::kAnswered;
-    if (answered) roundTripMs = m_nServiceRoundTrip;
-    m_echoOutcome = EchoOutcome::kNone;
+  if (!socket_) {
+    const bool answered = echoOutcome_ == EchoOutcome::kAnswered;
+    if (answered) roundTripMs = serviceRoundTrip_;
+    echoOutcome_ = EchoOutcome::kNone;
     return answered;
   }
-  if (!m_pRecvBuf) return false;
-  // The wait ends m_nTimeoutMs after the send, however many unrelated
+  if (!recvBuf_) return false;
+  // The wait ends timeoutMs_ after the send, however many unrelated
   // datagrams arrive meanwhile: each receive may only wait for what is left.
   // (A blocking receive wakes sooner under Wine than a select before it.)
   int errors = 0;
   for (;;) {
-    const std::uint32_t elapsed = Now() - m_nSentAt;
-    if (elapsed >= static_cast<std::uint32_t>(m_nTimeoutMs)) return false;
-    const DWORD remaining = static_cast<DWORD>(m_nTimeoutMs) - elapsed;
-    ::setsockopt(m_socket.Get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&remaining),
+    const std::uint32_t elapsed = Now() - sentAt_;
+    if (elapsed >= static_cast<std::uint32_t>(timeoutMs_)) return false;
+    const DWORD remaining = static_cast<DWORD>(timeoutMs_) - elapsed;
+    ::setsockopt(socket_.Get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&remaining),
                  sizeof(remaining));
-    int fromLength = sizeof(m_addrFrom);
-    const int length = ::recvfrom(m_socket.Get(), reinterpret_cast<char*>(m_pRecvBuf.get()), kBufferSize, 0,
-                                  reinterpret_cast<sockaddr*>(&m_addrFrom), &fromLength);
+    int fromLength = sizeof(addrFrom_);
+    const int length = ::recvfrom(socket_.Get(), reinterpret_cast<char*>(recvBuf_.get()), kBufferSize, 0,
+                                  reinterpret_cast<sockaddr*>(&addrFrom_), &fromLength);
     if (length < 0) {
       if (::WSAGetLastError() == WSAETIMEDOUT || ++errors > kMaxReceiveErrors) return false;
       continue;
     }
-    if (ParseReply(m_pRecvBuf.get(), length, roundTripMs)) return true;
+    if (ParseReply(recvBuf_.get(), length, roundTripMs)) return true;
   }
 }
 
 bool CIcmpPinger::ParseReply(const std::uint8_t* datagram, int length, int& roundTripMs) const {
   if (length <= 0) return false;
   std::int32_t roundTrip = 0;
-  const icmp::EchoExpectation expected{m_nIdentifier, m_nSequenceSent, m_addrDest.sin_addr.s_addr, Now(),
-                                       static_cast<std::uint32_t>(m_nTimeoutMs)};
+  const icmp::EchoExpectation expected{identifier_, sequenceSent_, addrDest_.sin_addr.s_addr, Now(),
+                                       static_cast<std::uint32_t>(timeoutMs_)};
   const auto verdict = icmp::ParseReply(datagram, static_cast<std::size_t>(length), expected, roundTrip);
   if (verdict != icmp::ReplyVerdict::kAccepted) return false;
   roundTripMs = roundTrip;

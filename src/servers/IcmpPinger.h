@@ -51,10 +51,10 @@ class WinsockSession {
   WinsockSession& operator=(const WinsockSession&) = delete;
 
   bool Start() noexcept;
-  bool Started() const noexcept { return m_bStarted; }
+  bool Started() const noexcept { return started_; }
 
  private:
-  bool m_bStarted = false;
+  bool started_ = false;
 };
 
 class CIcmpPinger {
@@ -73,7 +73,7 @@ class CIcmpPinger {
   // A prober that nothing cancels.
   CIcmpPinger() = default;
   // `cancel` must outlive the prober.
-  explicit CIcmpPinger(const toolkit::CancellationToken& cancel) noexcept : m_pCancel(&cancel) {}
+  explicit CIcmpPinger(const toolkit::CancellationToken& cancel) noexcept : cancel_(&cancel) {}
   virtual ~CIcmpPinger() = default;
   CIcmpPinger(const CIcmpPinger&) = delete;
   CIcmpPinger& operator=(const CIcmpPinger&) = delete;
@@ -95,7 +95,7 @@ class CIcmpPinger {
   // Opens the raw ICMP socket; INVALID_SOCKET when the platform refuses it,
   // which makes the prober use the system's echo service.
   virtual SOCKET OpenRawSocket();
-  // One echo: send it, then wait up to m_nTimeoutMs from the send for the
+  // One echo: send it, then wait up to timeoutMs_ from the send for the
   // reply. A failed send and an unanswered echo are both lost echoes.
   virtual bool SendEcho();
   virtual bool ReceiveEcho(int& roundTripMs);
@@ -103,9 +103,9 @@ class CIcmpPinger {
   // Builds the next request at the start of the send buffer: returns 40, or 0
   // before the first operation has made the buffers.
   int BuildEchoRequest();
-  const std::uint8_t* SendBuffer() const noexcept { return m_pSendBuf.get(); }
-  bool UsesRawSocket() const noexcept { return m_socket.Valid(); }
-  DWORD Identifier() const noexcept { return m_nIdentifier; }
+  const std::uint8_t* SendBuffer() const noexcept { return sendBuf_.get(); }
+  bool UsesRawSocket() const noexcept { return socket_.Valid(); }
+  DWORD Identifier() const noexcept { return identifier_; }
 
  private:
   enum class EchoOutcome { kNone, kLost, kAnswered };
@@ -115,7 +115,7 @@ class CIcmpPinger {
   // count.
   static std::uint32_t Now() noexcept;
 
-  bool Cancelled() const noexcept { return m_pCancel != nullptr && m_pCancel->Cancelled(); }
+  bool Cancelled() const noexcept { return cancel_ != nullptr && cancel_->Cancelled(); }
 
   bool Open();
   bool Resolve(const std::string& host);
@@ -128,21 +128,21 @@ class CIcmpPinger {
   // then moves on, wrapping from 65535 to 0.
   static std::atomic<std::uint16_t> s_nSequence;
 
-  WinsockSession m_winsock;
-  UniqueSocket m_socket;
-  UniqueIcmpServiceHandle m_hIcmpService;
-  std::unique_ptr<std::uint8_t[]> m_pSendBuf;
-  std::unique_ptr<std::uint8_t[]> m_pRecvBuf;
-  sockaddr_in m_addrDest{};
-  sockaddr_in m_addrFrom{};
-  const int m_nTimeoutMs = 1000;
-  DWORD m_nIdentifier = 0;
-  std::uint32_t m_nSentAt = 0;
-  std::uint16_t m_nSequenceSent = 0;
+  WinsockSession winsock_;
+  UniqueSocket socket_;
+  UniqueIcmpServiceHandle icmpService_;
+  std::unique_ptr<std::uint8_t[]> sendBuf_;
+  std::unique_ptr<std::uint8_t[]> recvBuf_;
+  sockaddr_in addrDest_{};
+  sockaddr_in addrFrom_{};
+  const int timeoutMs_ = 1000;
+  DWORD identifier_ = 0;
+  std::uint32_t sentAt_ = 0;
+  std::uint16_t sequenceSent_ = 0;
   // The echo service answers within the send; the receive then reports it.
-  EchoOutcome m_echoOutcome = EchoOutcome::kNone;
-  int m_nServiceRoundTrip = 0;
-  const toolkit::CancellationToken* m_pCancel = nullptr;
+  EchoOutcome echoOutcome_ = EchoOutcome::kNone;
+  int serviceRoundTrip_ = 0;
+  const toolkit::CancellationToken* cancel_ = nullptr;
 };
 
 }  // namespace kivo::servers

@@ -22,7 +22,7 @@ constexpr DWORD kRecordSize = NOTIFYICONDATAW_V2_SIZE;
 constexpr const wchar_t* kIdleText = L"Kivoline";
 }  // namespace
 
-CSystemTray::CSystemTray() noexcept { std::memset(&nid, 0, sizeof(nid)); }
+CSystemTray::CSystemTray() noexcept { std::memset(&nid_, 0, sizeof(nid_)); }
 
 void CSystemTray::SetOwner(HWND owner, std::wstring showWindowText) {
   owner_ = owner;
@@ -39,8 +39,8 @@ CSystemTray::~CSystemTray() { Remove(); }
 
 void CSystemTray::Remove() {
   if (Hwnd() == nullptr) return;
-  nid.uFlags = 0;
-  NotifyShell(NIM_DELETE, nid);
+  nid_.uFlags = 0;
+  NotifyShell(NIM_DELETE, nid_);
   Destroy();
 }
 
@@ -51,14 +51,14 @@ bool CSystemTray::Create(UINT callbackMessage, const std::wstring& tip, HICON ic
   // The shell runs unelevated, this process perhaps not.
   if (taskbarCreated_ != 0) kivo::toolkit::AcceptFromLowerIntegrity(Hwnd(), taskbarCreated_);
 
-  nid.cbSize = kRecordSize;
-  nid.hWnd = Hwnd();
-  nid.uID = id;
-  nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-  nid.uCallbackMessage = callbackMessage;
-  nid.hIcon = icon;
-  kivo::toolkit::CopyTruncated(nid.szTip, tip);
-  return NotifyShell(NIM_ADD, nid) != FALSE;
+  nid_.cbSize = kRecordSize;
+  nid_.hWnd = Hwnd();
+  nid_.uID = id;
+  nid_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  nid_.uCallbackMessage = callbackMessage;
+  nid_.hIcon = icon;
+  kivo::toolkit::CopyTruncated(nid_.szTip, tip);
+  return NotifyShell(NIM_ADD, nid_) != FALSE;
 }
 
 bool CSystemTray::CreateFromResource(UINT callbackMessage, const std::wstring& tip, UINT iconId, UINT id) {
@@ -83,11 +83,11 @@ void CSystemTray::SetDpi(UINT dpi) {
   kivo::toolkit::UniqueIcon icon(LoadIconForDpi(dpi));
   if (!icon) return;
   iconDpi_ = dpi;
-  nid.hIcon = icon.Get();
+  nid_.hIcon = icon.Get();
   if (Hwnd() != nullptr) {
-    nid.cbSize = kRecordSize;
-    nid.uFlags = NIF_ICON;
-    NotifyShell(NIM_MODIFY, nid);
+    nid_.cbSize = kRecordSize;
+    nid_.uFlags = NIF_ICON;
+    NotifyShell(NIM_MODIFY, nid_);
   }
   icon_ = std::move(icon);  // the shell has its own copy of the old one
 }
@@ -97,7 +97,7 @@ BOOL CSystemTray::NotifyShell(DWORD message, NOTIFYICONDATAW& record) {
 }
 
 LRESULT CSystemTray::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == nid.uCallbackMessage && nid.uCallbackMessage != 0) return OnTrayNotification(wp, lp);
+  if (msg == nid_.uCallbackMessage && nid_.uCallbackMessage != 0) return OnTrayNotification(wp, lp);
   if (msg == taskbarCreated_ && taskbarCreated_ != 0) {
     ReAdd();
     return 0;
@@ -112,13 +112,13 @@ LRESULT CSystemTray::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
 
 void CSystemTray::ReAdd() {
   // The new shell knows nothing of us: add the icon with the tip it had.
-  nid.cbSize = kRecordSize;
-  nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-  NotifyShell(NIM_ADD, nid);
+  nid_.cbSize = kRecordSize;
+  nid_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  NotifyShell(NIM_ADD, nid_);
 }
 
 LRESULT CSystemTray::OnTrayNotification(WPARAM wp, LPARAM lp) {
-  if (static_cast<UINT>(wp) != nid.uID) return 0;
+  if (static_cast<UINT>(wp) != nid_.uID) return 0;
   HWND main = owner_;
 
   switch (LOWORD(lp)) {
@@ -140,13 +140,13 @@ LRESULT CSystemTray::OnTrayNotification(WPARAM wp, LPARAM lp) {
 }
 
 void CSystemTray::RefreshTip() {
-  nid.uFlags = NIF_TIP;
-  kivo::toolkit::CopyTruncated(nid.szTip, statusText_.empty() ? std::wstring(kIdleText) : statusText_);
-  NotifyShell(NIM_MODIFY, nid);
+  nid_.uFlags = NIF_TIP;
+  kivo::toolkit::CopyTruncated(nid_.szTip, statusText_.empty() ? std::wstring(kIdleText) : statusText_);
+  NotifyShell(NIM_MODIFY, nid_);
 }
 
 LRESULT CSystemTray::ShowMenu() {
-  kivo::toolkit::UniqueMenu menu(::LoadMenuW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(LOWORD(nid.uID))));
+  kivo::toolkit::UniqueMenu menu(::LoadMenuW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(LOWORD(nid_.uID))));
   if (!menu) return 0;
   HMENU popup = ::GetSubMenu(menu.Get(), 0);
   if (popup == nullptr) return 0;
@@ -194,11 +194,11 @@ LRESULT CSystemTray::ShowMenu() {
 
 void CSystemTray::ShowBalloon(const std::wstring& title) {
   const std::wstring body = statusText_.empty() ? std::wstring(kIdleText) : statusText_;
-  nid.cbSize = kRecordSize;
-  nid.uFlags = NIF_INFO;
-  kivo::toolkit::CopyTruncated(nid.szInfo, body);
-  kivo::toolkit::CopyTruncated(nid.szInfoTitle, title);
-  nid.uTimeout = 5000;
-  nid.dwInfoFlags = NIIF_INFO;
-  NotifyShell(NIM_MODIFY, nid);
+  nid_.cbSize = kRecordSize;
+  nid_.uFlags = NIF_INFO;
+  kivo::toolkit::CopyTruncated(nid_.szInfo, body);
+  kivo::toolkit::CopyTruncated(nid_.szInfoTitle, title);
+  nid_.uTimeout = 5000;
+  nid_.dwInfoFlags = NIIF_INFO;
+  NotifyShell(NIM_MODIFY, nid_);
 }

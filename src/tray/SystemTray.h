@@ -46,7 +46,7 @@ class CSystemTray : public kivo::toolkit::Window {
   // Handles one shell callback; 1 when handled, 0 otherwise.
   virtual LRESULT OnTrayNotification(WPARAM wp, LPARAM lp);
 
-  const NOTIFYICONDATAW& Record() const noexcept { return nid; }
+  const NOTIFYICONDATAW& Record() const noexcept { return nid_; }
 
  protected:
   LRESULT WindowProc(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -63,7 +63,7 @@ class CSystemTray : public kivo::toolkit::Window {
   std::wstring showWindowText_;
   std::wstring statusText_;
   bool connectionActive_ = false;
-  NOTIFYICONDATAW nid;
+  NOTIFYICONDATAW nid_;
   UINT taskbarCreated_ = 0;
   UINT iconId_ = 0;  // 0: the icon was given, not loaded here
   UINT iconDpi_ = 0;

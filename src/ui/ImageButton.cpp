@@ -26,39 +26,39 @@ const kivo::toolkit::MessageMap<CImageButton>& CImageButton::GetMessageMap() {
 
 CImageButton::~CImageButton() {
   // The surface gives back its original object before the images go.
-  m_hMemDC.Reset();
+  memDC_.Reset();
 }
 
 void CImageButton::ReleaseImage(kivo::toolkit::UniqueBitmap& image) {
-  m_hMemDC.Deselect(image.Get());
+  memDC_.Deselect(image.Get());
   image.Reset();
 }
 
 void CImageButton::SetBitmaps(UINT normalId, UINT hoverId, UINT disabledId) {
-  m_nNormalId = normalId;
-  m_nHoverId = hoverId;
-  m_nDisabledId = disabledId;
+  normalId_ = normalId;
+  hoverId_ = hoverId;
+  disabledId_ = disabledId;
   LoadImages();
 }
 
 void CImageButton::LoadImages() {
-  if (!m_hMemDC.Valid()) m_hMemDC.CreateFor(Hwnd());
+  if (!memDC_.Valid()) memDC_.CreateFor(Hwnd());
   const kivo::toolkit::DpiScale scale(CSkinLayout::DpiOf(Hwnd()));
-  m_nFocusInset = scale.Scale(kFocusInset);
+  focusInset_ = scale.Scale(kFocusInset);
 
-  ReleaseImage(m_hBmpHover);
-  m_hBmpHover.Reset(LoadImageResource(m_nHoverId, scale));
-  ReleaseImage(m_hBmpNormal);
-  m_hBmpNormal.Reset(LoadImageResource(m_nNormalId, scale));
-  ReleaseImage(m_hBmpDisabled);
-  if (m_nDisabledId != 0) m_hBmpDisabled.Reset(LoadImageResource(m_nDisabledId, scale));
+  ReleaseImage(bmpHover_);
+  bmpHover_.Reset(LoadImageResource(hoverId_, scale));
+  ReleaseImage(bmpNormal_);
+  bmpNormal_.Reset(LoadImageResource(normalId_, scale));
+  ReleaseImage(bmpDisabled_);
+  if (disabledId_ != 0) bmpDisabled_.Reset(LoadImageResource(disabledId_, scale));
 
-  m_hMemDC.Select(m_hBmpNormal.Get());
+  memDC_.Select(bmpNormal_.Get());
 }
 
 LRESULT CImageButton::OnDpiChangedAfterParent(WPARAM, LPARAM) {
   // The dialog was laid out at another scale: the faces of that scale.
-  if (m_nNormalId != 0) {
+  if (normalId_ != 0) {
     LoadImages();
     ::InvalidateRect(Hwnd(), nullptr, FALSE);
   }
@@ -66,54 +66,54 @@ LRESULT CImageButton::OnDpiChangedAfterParent(WPARAM, LPARAM) {
 }
 
 int CImageButton::ImageCount() const noexcept {
-  return (m_hBmpHover.Valid() ? 1 : 0) + (m_hBmpNormal.Valid() ? 1 : 0) + (m_hBmpDisabled.Valid() ? 1 : 0);
+  return (bmpHover_.Valid() ? 1 : 0) + (bmpNormal_.Valid() ? 1 : 0) + (bmpDisabled_.Valid() ? 1 : 0);
 }
 
 void CImageButton::DrawItem(const DRAWITEMSTRUCT& item) {
-  if (!m_hMemDC.Valid()) return;
+  if (!memDC_.Valid()) return;
   kivo::toolkit::SavedDcState saved(item.hDC);
 
-  HBITMAP image = m_hBmpNormal.Get();
+  HBITMAP image = bmpNormal_.Get();
   if ((item.itemState & ODS_DISABLED) != 0) {
-    if (m_hBmpDisabled.Valid()) image = m_hBmpDisabled.Get();
-  } else if (m_bHover) {
-    image = m_hBmpHover.Get();
+    if (bmpDisabled_.Valid()) image = bmpDisabled_.Get();
+  } else if (hover_) {
+    image = bmpHover_.Get();
   }
-  m_hMemDC.Select(image);
+  memDC_.Select(image);
 
   RECT rc{};
   ::GetClientRect(Hwnd(), &rc);
-  ::BitBlt(item.hDC, 0, 0, rc.right - rc.left, rc.bottom - rc.top, m_hMemDC.Get(), 0, 0, SRCCOPY);
+  ::BitBlt(item.hDC, 0, 0, rc.right - rc.left, rc.bottom - rc.top, memDC_.Get(), 0, 0, SRCCOPY);
 
   // The keyboard focus, unless the window hides focus marks until the user
   // reaches for the keyboard.
   if ((item.itemState & ODS_FOCUS) != 0 && (item.itemState & ODS_NOFOCUSRECT) == 0) {
-    ::InflateRect(&rc, -m_nFocusInset, -m_nFocusInset);
+    ::InflateRect(&rc, -focusInset_, -focusInset_);
     ::DrawFocusRect(item.hDC, &rc);
   }
 }
 
 void CImageButton::OnMouseMove(UINT, POINT) {
-  if (!m_bTracking) {
+  if (!tracking_) {
     TRACKMOUSEEVENT tme{};
     tme.cbSize = sizeof(tme);
     tme.dwFlags = TME_HOVER | TME_LEAVE;
     tme.hwndTrack = Hwnd();
     tme.dwHoverTime = 1;
-    m_bTracking = ::TrackMouseEvent(&tme) != FALSE;
+    tracking_ = ::TrackMouseEvent(&tme) != FALSE;
   }
   SetMsgHandled(false);
 }
 
 LRESULT CImageButton::OnMouseHover(WPARAM, LPARAM) {
-  m_bHover = true;
+  hover_ = true;
   ::InvalidateRect(Hwnd(), nullptr, FALSE);
   return 0;
 }
 
 LRESULT CImageButton::OnMouseLeave(WPARAM, LPARAM) {
-  m_bHover = false;
-  m_bTracking = false;
+  hover_ = false;
+  tracking_ = false;
   ::InvalidateRect(Hwnd(), nullptr, FALSE);
   return 0;
 }

@@ -24,7 +24,7 @@ class CImageButton : public kivo::toolkit::Window {
 
   void DrawItem(const DRAWITEMSTRUCT& item) override;
 
-  bool IsHovering() const noexcept { return m_bHover; }
+  bool IsHovering() const noexcept { return hover_; }
   // Number of images held (at most three).
   int ImageCount() const noexcept;
 
@@ -37,18 +37,18 @@ class CImageButton : public kivo::toolkit::Window {
   // Releases an image, taking it out of the surface first.
   void ReleaseImage(kivo::toolkit::UniqueBitmap& image);
 
-  bool m_bHover = false;
-  bool m_bTracking = false;
-  UINT m_nNormalId = 0;
-  UINT m_nHoverId = 0;
-  UINT m_nDisabledId = 0;
-  int m_nFocusInset = 3;  // pixels, at the scale of the images
-  kivo::toolkit::UniqueBitmap m_hBmpHover;
-  kivo::toolkit::UniqueBitmap m_hBmpNormal;
-  kivo::toolkit::UniqueBitmap m_hBmpDisabled;
+  bool hover_ = false;
+  bool tracking_ = false;
+  UINT normalId_ = 0;
+  UINT hoverId_ = 0;
+  UINT disabledId_ = 0;
+  int focusInset_ = 3;  // pixels, at the scale of the images
+  kivo::toolkit::UniqueBitmap bmpHover_;
+  kivo::toolkit::UniqueBitmap bmpNormal_;
+  kivo::toolkit::UniqueBitmap bmpDisabled_;
   // Holds the image to be shown; remembers the object it held before the
   // first image (the old-bitmap pointer of the classic design).
-  kivo::toolkit::MemorySurface m_hMemDC;
+  kivo::toolkit::MemorySurface memDC_;
 
   KIVO_DECLARE_MESSAGE_MAP(CImageButton, kivo::toolkit::Window)
 };

@@ -49,28 +49,28 @@ const kivo::toolkit::MessageMap<CMainDlg>& CMainDlg::GetMessageMap() {
 
 CMainDlg::CMainDlg(const kivo::toolkit::TextSet& texts, HWND parent)
     : CScaledDialog(IDD_MAIN, parent),
-      m_textSet(texts),
-      m_rasLibrary(kivo::vpn::Phonebook::OfCurrentUser()),
-      m_connection(m_rasLibrary, m_clock, m_network, *this, texts),
-      m_servers(texts) {
-  m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_KIVO));
+      textSet_(texts),
+      rasLibrary_(kivo::vpn::Phonebook::OfCurrentUser()),
+      connection_(rasLibrary_, clock_, network_, *this, texts),
+      servers_(texts) {
+  icon_ = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_KIVO));
 }
 
 void CMainDlg::DoDataExchange() {
-  m_btnAbout.Subclass(Item(IDC_ABOUT));
-  m_btnNetPerf.Subclass(Item(IDC_NETPERF));
-  m_btnExit.Subclass(Item(IDCANCEL));
-  m_btnConnect.Subclass(Item(IDOK));
-  m_btnAccountStatus.Subclass(Item(IDC_ACCOUNT_STATUS));
-  m_btnAccountRegister.Subclass(Item(IDC_ACCOUNT_REGISTER));
+  btnAbout_.Subclass(Item(IDC_ABOUT));
+  btnNetPerf_.Subclass(Item(IDC_NETPERF));
+  btnExit_.Subclass(Item(IDCANCEL));
+  btnConnect_.Subclass(Item(IDOK));
+  btnAccountStatus_.Subclass(Item(IDC_ACCOUNT_STATUS));
+  btnAccountRegister_.Subclass(Item(IDC_ACCOUNT_REGISTER));
 }
 
 BOOL CMainDlg::OnInitDialog() {
   // Dial notices and the connection's timers come to this window; a
   // second copy of the client finds it through its instance window.
-  m_rasLibrary.SetNoticeWindow(Hwnd());
-  m_clock.Attach(Hwnd());
-  m_instanceWindow.Create(Hwnd());
+  rasLibrary_.SetNoticeWindow(Hwnd());
+  clock_.Attach(Hwnd());
+  instanceWindow_.Create(Hwnd());
   ::SetWindowTextW(Hwnd(), L"Kivoline");
   // A second copy started unelevated while this one runs elevated must
   // still reach it.
@@ -81,11 +81,11 @@ BOOL CMainDlg::OnInitDialog() {
   // Lays the window out at the display scale, with its background.
   CScaledDialog::OnInitDialog();
 
-  m_texts = MainTexts::Load(m_textSet);
-  for (const auto& [id, text] : m_texts.controls) SetItemText(id, text);
+  texts_ = MainTexts::Load(textSet_);
+  for (const auto& [id, text] : texts_.controls) SetItemText(id, text);
   OnStatus(kivo::vpn::Connection::kIdleTextId);
 
-  const std::wstring about = m_textSet.Text(IDS_ABOUTBOX);
+  const std::wstring about = textSet_.Text(IDS_ABOUTBOX);
   if (!about.empty()) {
     if (HMENU sysMenu = ::GetSystemMenu(Hwnd(), FALSE)) {
       ::AppendMenuW(sysMenu, MF_SEPARATOR, 0, nullptr);
@@ -96,40 +96,40 @@ BOOL CMainDlg::OnInitDialog() {
   // A shell that refuses the icon (a start at logon before the taskbar
   // exists) does not stop the rest: the icon comes back once the taskbar
   // announces itself.
-  m_tray.SetOwner(Hwnd(), m_texts.showWindow);
-  m_tray.CreateFromResource(kTrayCallbackMessage, L"Kivoline", IDI_KIVO, m_texts.trayMenuId);
+  tray_.SetOwner(Hwnd(), texts_.showWindow);
+  tray_.CreateFromResource(kTrayCallbackMessage, L"Kivoline", IDI_KIVO, texts_.trayMenuId);
 
-  ::SendMessageW(Hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-  m_hSmallIcon.Reset(static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_KIVO),
+  ::SendMessageW(Hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+  smallIcon_.Reset(static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_KIVO),
                                                      IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR)));
-  ::SendMessageW(Hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon.Get()));
+  ::SendMessageW(Hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.Get()));
 
   SetButtonSkins();
-  m_servers.Fill(Hwnd(), Scale().Scale(80), m_texts.failSuffix, kRetryResultMessage);
+  servers_.Fill(Hwnd(), Scale().Scale(80), texts_.failSuffix, kRetryResultMessage);
   return TRUE;
 }
 
 void CMainDlg::SetButtonSkins() {
-  SetButtonFace(m_btnAccountRegister, kRegisterFaces);
-  SetButtonFace(m_btnAccountStatus, kAccountStatusFaces);
-  SetButtonFace(m_btnConnect, kConnectFaces);
+  SetButtonFace(btnAccountRegister_, kRegisterFaces);
+  SetButtonFace(btnAccountStatus_, kAccountStatusFaces);
+  SetButtonFace(btnConnect_, kConnectFaces);
   EnableItem(IDOK, false);
-  SetButtonFace(m_btnExit, kExitFaces);
-  SetButtonFace(m_btnNetPerf, kNetPerfFaces);
-  SetButtonFace(m_btnAbout, kAboutFaces);
+  SetButtonFace(btnExit_, kExitFaces);
+  SetButtonFace(btnNetPerf_, kNetPerfFaces);
+  SetButtonFace(btnAbout_, kAboutFaces);
 }
 
 void CMainDlg::SetButtonFace(CImageButton& button, const ButtonFaces& faces) {
-  const ButtonImages& images = faces.Of(m_textSet.Lang());
+  const ButtonImages& images = faces.Of(textSet_.Lang());
   button.SetBitmaps(images.normal, images.hover, images.disabled);
   // The button never shows its text: it is for screen readers.
-  ::SetWindowTextW(button.Hwnd(), m_textSet.Text(faces.textId).c_str());
+  ::SetWindowTextW(button.Hwnd(), textSet_.Text(faces.textId).c_str());
 }
 
 void CMainDlg::OnDestroy() {
   // The window goes: the second measurement pass can end while the rest of
   // the dialog is torn down (the destructor waits for it).
-  m_servers.Cancel();
+  servers_.Cancel();
   // Nor in the buffer the password field frees with its window.
   kivo::toolkit::WipeWindowText(Item(IDC_PASSWORD));
   SetMsgHandled(false);
@@ -137,7 +137,7 @@ void CMainDlg::OnDestroy() {
 
 void CMainDlg::OnScaleChanged() {
   // The buttons load their faces of the new scale as the layout tells them.
-  m_background.Load(Hwnd(), IDB_BACKGROUND, Scale());
+  background_.Load(Hwnd(), IDB_BACKGROUND, Scale());
   RepaintNow();
 }
 

@@ -31,7 +31,7 @@ class CMainDlg : public CScaledDialog, private kivo::vpn::ConnectionObserver {
   explicit CMainDlg(const kivo::toolkit::TextSet& texts, HWND parent = nullptr);
 
   // The language of the system's RAS library, for the entries it writes.
-  void SetRasLanguage(WORD langId) noexcept { m_rasLibrary.SetRasLanguage(langId); }
+  void SetRasLanguage(WORD langId) noexcept { rasLibrary_.SetRasLanguage(langId); }
 
  protected:
   void DoDataExchange() override;
@@ -61,7 +61,7 @@ class CMainDlg : public CScaledDialog, private kivo::vpn::ConnectionObserver {
   void OnAccountPage(int buttonId);
   void OnAbout();
 
-  // Connection: the handlers hand over to m_connection, which tells the
+  // Connection: the handlers hand over to connection_, which tells the
   // window each change.
   void UpdateConnectButton();
   LRESULT OnDialEvent(WPARAM notice, LPARAM error);
@@ -80,7 +80,7 @@ class CMainDlg : public CScaledDialog, private kivo::vpn::ConnectionObserver {
   void ReportPhonebookFailure(kivo::vpn::PhonebookFailure failure) override;
   bool Ending() const override { return kivo::toolkit::Dialog::Ending(); }
 
-  // The server choice: the commands of its controls go to m_servers.
+  // The server choice: the commands of its controls go to servers_.
   LRESULT OnRetryResult(WPARAM wp, LPARAM lp);
   void OnDestroy();
   void OnGroupDropDown(int comboId);
@@ -90,29 +90,29 @@ class CMainDlg : public CScaledDialog, private kivo::vpn::ConnectionObserver {
   void OnNetworkPerformance();
 
   // The program's text set, chosen at start.
-  const kivo::toolkit::TextSet& m_textSet;
-  CImageButton m_btnAbout;
-  CImageButton m_btnNetPerf;
-  CImageButton m_btnExit;
-  CImageButton m_btnConnect;
-  CImageButton m_btnAccountStatus;
-  CImageButton m_btnAccountRegister;
-  CSystemTray m_tray;
-  CInstanceWindow m_instanceWindow;
-  MainTexts m_texts;
+  const kivo::toolkit::TextSet& textSet_;
+  CImageButton btnAbout_;
+  CImageButton btnNetPerf_;
+  CImageButton btnExit_;
+  CImageButton btnConnect_;
+  CImageButton btnAccountStatus_;
+  CImageButton btnAccountRegister_;
+  CSystemTray tray_;
+  CInstanceWindow instanceWindow_;
+  MainTexts texts_;
   // The connection and what it works with: the system's dialler on the
   // user's own phonebook (which the user may write without an
   // administrator), the dialog's timers and the system's routes. Its
   // destruction hangs up a dial still held and removes the entry.
-  kivo::vpn::RasDialLibrary m_rasLibrary;
-  kivo::vpn::WindowClock m_clock;
-  kivo::vpn::RouteCheck m_network;
-  kivo::vpn::Connection m_connection;
-  CSkinPicture m_background;
-  HICON m_hIcon = nullptr;  // shared resource icon: not destroyed
-  kivo::toolkit::UniqueIcon m_hSmallIcon;
+  kivo::vpn::RasDialLibrary rasLibrary_;
+  kivo::vpn::WindowClock clock_;
+  kivo::vpn::RouteCheck network_;
+  kivo::vpn::Connection connection_;
+  CSkinPicture background_;
+  HICON icon_ = nullptr;  // shared resource icon: not destroyed
+  kivo::toolkit::UniqueIcon smallIcon_;
   // Declared last: its background pass ends before the rest goes.
-  kivo::ui::ServerLists m_servers;
+  kivo::ui::ServerLists servers_;
 
   KIVO_DECLARE_MESSAGE_MAP(CMainDlg, CScaledDialog)
 };

@@ -1,24 +1,24 @@
 // The main dialog's side of the server choice: its commands hand over to
-// m_servers, and the performance test's pick becomes the choice.
+// servers_, and the performance test's pick becomes the choice.
 #include "resource.h"
 #include "ui/MainDlg.h"
 #include "ui/NetPerfDlg.h"
 
-void CMainDlg::OnGroupDropDown(int comboId) { m_servers.OnDropDown(comboId); }
+void CMainDlg::OnGroupDropDown(int comboId) { servers_.OnDropDown(comboId); }
 
-void CMainDlg::OnGroupCloseUp(int comboId) { m_servers.OnCloseUp(comboId); }
+void CMainDlg::OnGroupCloseUp(int comboId) { servers_.OnCloseUp(comboId); }
 
-void CMainDlg::OnGroupSelChange(int comboId) { m_servers.OnSelChange(comboId); }
+void CMainDlg::OnGroupSelChange(int comboId) { servers_.OnSelChange(comboId); }
 
-void CMainDlg::OnIntelligent() { m_servers.OnIntelligent(); }
+void CMainDlg::OnIntelligent() { servers_.OnIntelligent(); }
 
 LRESULT CMainDlg::OnRetryResult(WPARAM index, LPARAM roundTrip) {
-  m_servers.OnRetryResult(index, roundTrip);
+  servers_.OnRetryResult(index, roundTrip);
   return 0;
 }
 
 void CMainDlg::OnNetworkPerformance() {
-  CNetPerfDlg dialog(m_textSet, Hwnd());
+  CNetPerfDlg dialog(textSet_, Hwnd());
   if (dialog.DoModal() != IDOK) return;
-  if (const auto server = dialog.ChosenServer()) m_servers.ChooseServer(*server);
+  if (const auto server = dialog.ChosenServer()) servers_.ChooseServer(*server);
 }

@@ -11,7 +11,7 @@
 #include "ui/MainDlg.h"
 
 void CMainDlg::OnAbout() {
-  CAboutDlg about(m_texts.aboutBoxId, Hwnd());
+  CAboutDlg about(texts_.aboutBoxId, Hwnd());
   about.DoModal();
 }
 
@@ -33,16 +33,16 @@ void CMainDlg::OnPaint() {
     ::GetClientRect(Hwnd(), &rc);
     int x = (rc.right - rc.left - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
     int y = (rc.bottom - rc.top - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
-    ::DrawIcon(dc.Get(), x, y, m_hIcon);
+    ::DrawIcon(dc.Get(), x, y, icon_);
     return;
   }
   RECT rc{};
   ::GetClientRect(Hwnd(), &rc);
   kivo::toolkit::PaintDc dc(Hwnd());
-  m_background.PaintOn(dc.Get(), rc);
+  background_.PaintOn(dc.Get(), rc);
 }
 
-HICON CMainDlg::OnQueryDragIcon() { return m_hIcon; }
+HICON CMainDlg::OnQueryDragIcon() { return icon_; }
 
 void CMainDlg::OnLButtonDown(UINT, POINT pt) {
   SetMsgHandled(false);  // the default processing runs as well
@@ -64,7 +64,7 @@ HBRUSH CMainDlg::OnCtlColor(HDC dc, HWND control, UINT) {
 
 BOOL CMainDlg::OnCopyData(HWND, COPYDATASTRUCT*) {
   // A second copy of the client is starting: tell the user we run already.
-  m_tray.ShowBalloon(m_texts.alreadyRunning);
+  tray_.ShowBalloon(texts_.alreadyRunning);
   return FALSE;
 }
 

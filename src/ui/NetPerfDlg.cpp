@@ -61,51 +61,51 @@ const kivo::toolkit::MessageMap<CNetPerfDlg>& CNetPerfDlg::GetMessageMap() {
 }
 
 CNetPerfDlg::CNetPerfDlg(const kivo::toolkit::TextSet& texts, HWND parent)
-    : CScaledDialog(IDD_NETPERF, parent), m_textSet(texts) {}
+    : CScaledDialog(IDD_NETPERF, parent), textSet_(texts) {}
 
 CNetPerfDlg::~CNetPerfDlg() {
   // The dialog refuses to end while testing; this covers a dialog whose
   // modal run a quit message ended. The test thread waits for nothing of
   // this thread's, and its posts to the window that has gone fail.
-  m_testCancel.Cancel();
-  m_testThread.Join();
+  testCancel_.Cancel();
+  testThread_.Join();
 }
 
 void CNetPerfDlg::LoadTexts() {
-  m_strTitle = m_textSet.Text(IDS_NETPERF_TITLE);
-  m_strHint = m_textSet.Text(IDS_NETPERF_HINT);
-  m_strTestAgain = m_textSet.Text(IDS_NETPERF_TEST_AGAIN);
-  m_strStopTest = m_textSet.Text(IDS_NETPERF_STOP_TEST);
-  m_strUseSelect = m_textSet.Text(IDS_NETPERF_USE_SELECT);
-  m_strCancel = m_textSet.Text(IDS_NETPERF_CANCEL);
-  m_strNoSelection = m_textSet.Text(IDS_NETPERF_NO_SELECTION);
-  m_strColName = m_textSet.Text(IDS_NETPERF_COL_NAME);
-  m_strColDelay = m_textSet.Text(IDS_NETPERF_COL_DELAY);
-  m_strColStatus = m_textSet.Text(IDS_NETPERF_COL_STATUS);
-  m_strColValue = m_textSet.Text(IDS_NETPERF_COL_VALUE);
+  title_ = textSet_.Text(IDS_NETPERF_TITLE);
+  hint_ = textSet_.Text(IDS_NETPERF_HINT);
+  testAgain_ = textSet_.Text(IDS_NETPERF_TEST_AGAIN);
+  stopTest_ = textSet_.Text(IDS_NETPERF_STOP_TEST);
+  useSelect_ = textSet_.Text(IDS_NETPERF_USE_SELECT);
+  cancel_ = textSet_.Text(IDS_NETPERF_CANCEL);
+  noSelection_ = textSet_.Text(IDS_NETPERF_NO_SELECTION);
+  colName_ = textSet_.Text(IDS_NETPERF_COL_NAME);
+  colDelay_ = textSet_.Text(IDS_NETPERF_COL_DELAY);
+  colStatus_ = textSet_.Text(IDS_NETPERF_COL_STATUS);
+  colValue_ = textSet_.Text(IDS_NETPERF_COL_VALUE);
 }
 
 BOOL CNetPerfDlg::OnInitDialog() {
   CScaledDialog::OnInitDialog();
   LoadTexts();
-  ::SetWindowTextW(Hwnd(), m_strTitle.c_str());
+  ::SetWindowTextW(Hwnd(), title_.c_str());
   // The hint is the dialog's only static text (id -1).
-  ::SetWindowTextW(::FindWindowExW(Hwnd(), nullptr, L"Static", nullptr), m_strHint.c_str());
-  SetItemText(IDC_TEST_AGAIN, m_strTestAgain);
-  SetItemText(IDC_STOP_TEST, m_strStopTest);
-  SetItemText(IDOK, m_strUseSelect);
-  SetItemText(IDCANCEL, m_strCancel);
+  ::SetWindowTextW(::FindWindowExW(Hwnd(), nullptr, L"Static", nullptr), hint_.c_str());
+  SetItemText(IDC_TEST_AGAIN, testAgain_);
+  SetItemText(IDC_STOP_TEST, stopTest_);
+  SetItemText(IDOK, useSelect_);
+  SetItemText(IDCANCEL, cancel_);
 
   kivo::toolkit::ListView list(Item(IDC_SERVER_LIST));
   list.SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
   const kivo::toolkit::DpiScale scale = Scale();
-  list.InsertColumn(0, m_strColName, scale.Scale(kColumnWidths[0]), LVCFMT_CENTER);
-  list.InsertColumn(1, m_strColDelay, scale.Scale(kColumnWidths[1]), LVCFMT_CENTER);
-  list.InsertColumn(2, m_strColStatus, scale.Scale(kColumnWidths[2]), LVCFMT_CENTER);
-  list.InsertColumn(3, m_strColValue, scale.Scale(kColumnWidths[3]), LVCFMT_CENTER);
+  list.InsertColumn(0, colName_, scale.Scale(kColumnWidths[0]), LVCFMT_CENTER);
+  list.InsertColumn(1, colDelay_, scale.Scale(kColumnWidths[1]), LVCFMT_CENTER);
+  list.InsertColumn(2, colStatus_, scale.Scale(kColumnWidths[2]), LVCFMT_CENTER);
+  list.InsertColumn(3, colValue_, scale.Scale(kColumnWidths[3]), LVCFMT_CENTER);
   const auto& catalogue = kivo::servers::ServerCatalogue();
   for (size_t i = 0; i < catalogue.size(); ++i) {
-    const int index = list.InsertItem(static_cast<int>(i), catalogue[i].Name(m_textSet), static_cast<LPARAM>(i));
+    const int index = list.InsertItem(static_cast<int>(i), catalogue[i].Name(textSet_), static_cast<LPARAM>(i));
     for (int column = 1; column <= 3; ++column) list.SetItemText(index, column, L"");
   }
   StartTest();
@@ -130,9 +130,9 @@ void CNetPerfDlg::SetButtonsTesting(bool testing) {
 
 void CNetPerfDlg::StartTest() {
   SetButtonsTesting(true);
-  m_testThread.Join();  // the previous test has ended; release its thread
-  m_testCancel.Reset();
-  m_bTesting = true;
+  testThread_.Join();  // the previous test has ended; release its thread
+  testCancel_.Reset();
+  testing_ = true;
   // The thread gets the addresses in row order and the window to post to,
   // never the dialog object.
   kivo::toolkit::ListView list(Item(IDC_SERVER_LIST));
@@ -142,12 +142,12 @@ void CNetPerfDlg::StartTest() {
       addresses[i] = kivo::servers::ServerCatalogue()[*server].address;
     }
   }
-  const auto& cancel = m_testCancel;
+  const auto& cancel = testCancel_;
   auto test = [addresses = std::move(addresses), dialog = Hwnd(), &cancel] {
     RunTest(addresses, dialog, cancel);
   };
-  if (!m_testThread.Start(std::move(test))) {
-    m_bTesting = false;
+  if (!testThread_.Start(std::move(test))) {
+    testing_ = false;
     SetButtonsTesting(false);
   }
 }
@@ -176,12 +176,12 @@ LRESULT CNetPerfDlg::OnRowMeasured(WPARAM wp, LPARAM lp) {
 
 LRESULT CNetPerfDlg::OnTestEnded(WPARAM, LPARAM) {
   SetButtonsTesting(false);
-  m_bTesting = false;
+  testing_ = false;
   return 0;
 }
 
 void CNetPerfDlg::OnTestAgain() {
-  if (m_bTesting) return;
+  if (testing_) return;
   kivo::toolkit::ListView list(Item(IDC_SERVER_LIST));
   const int count = list.Count();
   for (int i = 0; i < count; ++i) {
@@ -190,26 +190,26 @@ void CNetPerfDlg::OnTestAgain() {
   StartTest();
 }
 
-void CNetPerfDlg::OnStopTest() { m_testCancel.Cancel(); }
+void CNetPerfDlg::OnStopTest() { testCancel_.Cancel(); }
 
 void CNetPerfDlg::OnOK() {
-  if (m_bTesting) return;
+  if (testing_) return;
   kivo::toolkit::ListView list(Item(IDC_SERVER_LIST));
   const int selected = list.SelectedItem();
   if (selected < 0) {
-    ::MessageBoxW(Hwnd(), m_strNoSelection.c_str(), kivo::toolkit::Application::Title().c_str(), MB_OK);
+    ::MessageBoxW(Hwnd(), noSelection_.c_str(), kivo::toolkit::Application::Title().c_str(), MB_OK);
     return;
   }
-  m_chosen = kivo::servers::CatalogueIndex(list.ItemData(selected));
+  chosen_ = kivo::servers::CatalogueIndex(list.ItemData(selected));
   EndDialog(IDOK);
 }
 
 void CNetPerfDlg::OnCancel() {
-  if (m_bTesting) return;
+  if (testing_) return;
   EndDialog(IDCANCEL);
 }
 
 void CNetPerfDlg::OnClose() {
-  if (m_bTesting) return;
+  if (testing_) return;
   EndDialog(IDCANCEL);
 }

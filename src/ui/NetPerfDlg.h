@@ -27,7 +27,7 @@ class CNetPerfDlg : public CScaledDialog {
   ~CNetPerfDlg() override;
 
   // The catalogue index of the server the user picked.
-  std::optional<size_t> ChosenServer() const { return m_chosen; }
+  std::optional<size_t> ChosenServer() const { return chosen_; }
 
  protected:
   BOOL OnInitDialog() override;
@@ -50,16 +50,16 @@ class CNetPerfDlg : public CScaledDialog {
   LRESULT OnTestEnded(WPARAM, LPARAM);
   void SetButtonsTesting(bool testing);
 
-  const kivo::toolkit::TextSet& m_textSet;
-  std::optional<size_t> m_chosen;
-  std::wstring m_strTitle, m_strHint, m_strTestAgain, m_strStopTest, m_strUseSelect, m_strCancel,
-      m_strNoSelection, m_strColName, m_strColDelay, m_strColStatus, m_strColValue;
+  const kivo::toolkit::TextSet& textSet_;
+  std::optional<size_t> chosen_;
+  std::wstring title_, hint_, testAgain_, stopTest_, useSelect_, cancel_,
+      noSelection_, colName_, colDelay_, colStatus_, colValue_;
   // Testing from before the thread starts until this thread has carried out
   // the test thread's last message.
-  bool m_bTesting = false;
+  bool testing_ = false;
   // Stop cancels the test; the thread, declared last, ends before the token.
-  kivo::toolkit::CancellationToken m_testCancel;
-  kivo::toolkit::WorkerThread m_testThread;
+  kivo::toolkit::CancellationToken testCancel_;
+  kivo::toolkit::WorkerThread testThread_;
 
   KIVO_DECLARE_MESSAGE_MAP(CNetPerfDlg, CScaledDialog)
 };

@@ -7,13 +7,13 @@ const kivo::toolkit::MessageMap<CScaledDialog>& CScaledDialog::GetMessageMap() {
 }
 
 BOOL CScaledDialog::OnInitDialog() {
-  m_layout.Apply(Hwnd(), m_nTemplateId, kivo::toolkit::DpiOfWindow(Hwnd()));
+  layout_.Apply(Hwnd(), templateId_, kivo::toolkit::DpiOfWindow(Hwnd()));
   OnScaleChanged();
   return TRUE;
 }
 
 LRESULT CScaledDialog::OnDpiChanged(WPARAM wp, LPARAM lp) {
-  m_layout.Apply(Hwnd(), m_nTemplateId, HIWORD(wp), reinterpret_cast<const RECT*>(lp));
+  layout_.Apply(Hwnd(), templateId_, HIWORD(wp), reinterpret_cast<const RECT*>(lp));
   OnScaleChanged();
   return 0;
 }

@@ -9,19 +9,19 @@
 class CScaledDialog : public kivo::toolkit::Dialog {
  public:
   CScaledDialog(UINT templateId, HWND parent) noexcept
-      : kivo::toolkit::Dialog(templateId, parent), m_nTemplateId(templateId) {}
+      : kivo::toolkit::Dialog(templateId, parent), templateId_(templateId) {}
 
  protected:
   BOOL OnInitDialog() override;
   // After every layout: what the template cannot say (column widths).
   virtual void OnScaleChanged() {}
-  kivo::toolkit::DpiScale Scale() const noexcept { return m_layout.Scale(); }
+  kivo::toolkit::DpiScale Scale() const noexcept { return layout_.Scale(); }
 
  private:
   LRESULT OnDpiChanged(WPARAM wp, LPARAM lp);
 
-  UINT m_nTemplateId;
-  CSkinLayout m_layout;
+  UINT templateId_;
+  CSkinLayout layout_;
 
   KIVO_DECLARE_MESSAGE_MAP(CScaledDialog, kivo::toolkit::Dialog)
 };

@@ -4,15 +4,15 @@
 
 void CSkinPicture::Load(HWND window, UINT id, kivo::toolkit::DpiScale scale) {
   // The surface lets go of the old picture before it is replaced.
-  m_hSurface.Reset();
-  m_hBitmap.Reset(LoadSkinBitmap(id, scale));
-  m_hSurface.CreateFor(window);
-  m_hSurface.Select(m_hBitmap.Get());
+  surface_.Reset();
+  bitmap_.Reset(LoadSkinBitmap(id, scale));
+  surface_.CreateFor(window);
+  surface_.Select(bitmap_.Get());
 }
 
 void CSkinPicture::PaintOn(HDC dc, const RECT& area) const {
   // Without a surface (initialisation stopped early) there is nothing to copy.
-  if (!m_hSurface.Valid()) return;
-  ::BitBlt(dc, area.left, area.top, area.right - area.left, area.bottom - area.top, m_hSurface.Get(), 0, 0,
+  if (!surface_.Valid()) return;
+  ::BitBlt(dc, area.left, area.top, area.right - area.left, area.bottom - area.top, surface_.Get(), 0, 0,
            SRCCOPY);
 }

@@ -16,8 +16,8 @@ class CSkinPicture {
   void PaintOn(HDC dc, const RECT& area) const;
 
  private:
-  kivo::toolkit::UniqueBitmap m_hBitmap;
+  kivo::toolkit::UniqueBitmap bitmap_;
   // Declared after the picture, so that it gives back its original object
   // before the picture is deleted.
-  kivo::toolkit::MemorySurface m_hSurface;
+  kivo::toolkit::MemorySurface surface_;
 };

@@ -32,9 +32,9 @@ constexpr Echo Answer(int ms) { return Echo{true, true, ms}; }
 class ScriptedPinger : public CIcmpPinger {
  public:
   explicit ScriptedPinger(std::vector<Echo> script = {}, Echo rest = kLost)
-      : m_script(std::move(script)), m_rest(rest) {}
+      : script_(std::move(script)), rest_(rest) {}
   ScriptedPinger(const CancellationToken& cancel, std::vector<Echo> script, Echo rest = kLost)
-      : CIcmpPinger(cancel), m_script(std::move(script)), m_rest(rest) {}
+      : CIcmpPinger(cancel), script_(std::move(script)), rest_(rest) {}
 
   int Echoes() const { return static_cast<int>(sequences.size()); }
 
@@ -56,15 +56,15 @@ class ScriptedPinger : public CIcmpPinger {
   bool SendEcho() override {
     sequences.push_back(Build());
     identifiers.push_back(Field(4));
-    m_current = sequences.size() <= m_script.size() ? m_script[sequences.size() - 1] : m_rest;
-    return m_current.sent;
+    current_ = sequences.size() <= script_.size() ? script_[sequences.size() - 1] : rest_;
+    return current_.sent;
   }
 
   bool ReceiveEcho(int& roundTripMs) override {
-    if (!m_current.answered) return false;
-    roundTripMs = m_current.roundTrip;
-    ++m_nAnswered;
-    if (onAnswer) onAnswer(m_nAnswered);
+    if (!current_.answered) return false;
+    roundTripMs = current_.roundTrip;
+    ++answered_;
+    if (onAnswer) onAnswer(answered_);
     return true;
   }
 
@@ -73,10 +73,10 @@ class ScriptedPinger : public CIcmpPinger {
     return static_cast<std::uint16_t>(SendBuffer()[offset] | (SendBuffer()[offset + 1] << 8));
   }
 
-  std::vector<Echo> m_script;
-  Echo m_rest;
-  Echo m_current = kLost;
-  int m_nAnswered = 0;
+  std::vector<Echo> script_;
+  Echo rest_;
+  Echo current_ = kLost;
+  int answered_ = 0;
 };
 
 const char* const kHost = "127.0.0.1";
@@ -325,17 +325,17 @@ TEST(PingWithRetries, CancelEndsItBeforeTheNextAttempt) {
   class CancellingPinger : public ScriptedPinger {
    public:
     CancellingPinger(CancellationToken& cancel, int& echoes)
-        : ScriptedPinger(cancel, {}), m_cancel(cancel), m_echoes(echoes) {}
+        : ScriptedPinger(cancel, {}), token_(cancel), echoes_(echoes) {}
 
    protected:
     bool SendEcho() override {
-      if (++m_echoes == 2) m_cancel.Cancel();
+      if (++echoes_ == 2) token_.Cancel();
       return ScriptedPinger::SendEcho();
     }
 
    private:
-    CancellationToken& m_cancel;
-    int& m_echoes;
+    CancellationToken& token_;
+    int& echoes_;
   } cancelling(cancel, echoes);
   int roundTrip = -1;
   EXPECT_FALSE(cancelling.PingWithRetries(kHost, roundTrip));
