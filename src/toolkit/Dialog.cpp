@@ -94,7 +94,11 @@ INT_PTR CALLBACK Dialog::StaticDialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM
     HandledScope scope(*self);
     result = self->DialogProc(msg, wp, lp);
   } catch (...) {
-    result = FALSE;  // no exception may cross into the dialog manager
+    // Whatever a handler throws (the standard library's std::bad_alloc and
+    // std::length_error when memory runs out; our code throws nothing of
+    // its own) may not cross into the dialog manager, which cannot unwind
+    // it: the message counts as not handled.
+    result = FALSE;
   }
   if (msg == WM_NCDESTROY) self->Detach();
   return result;

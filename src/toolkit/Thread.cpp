@@ -23,7 +23,10 @@ unsigned __stdcall WorkerThread::Entry(void* param) {
   try {
     self->body_();
   } catch (...) {
-    // A worker's failure must not take the process down with it.
+    // Whatever the body throws (the standard library's std::bad_alloc and
+    // std::length_error when memory runs out; our code throws nothing of
+    // its own) ends only this worker: an exception leaving a thread's entry
+    // would end the process. The owner sees the work unfinished.
   }
   return 0;
 }

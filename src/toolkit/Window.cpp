@@ -105,7 +105,10 @@ LRESULT CALLBACK Window::StaticProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     HandledScope scope(*self);
     result = self->WindowProc(msg, wp, lp);
   } catch (...) {
-    // No exception may cross into the system's code.
+    // Whatever a handler throws (the standard library's std::bad_alloc and
+    // std::length_error when memory runs out; our code throws nothing of
+    // its own) may not cross into the system's code, which cannot unwind
+    // it: the message gets the system's default handling instead.
     result = self->DefaultProc(msg, wp, lp);
   }
   if (msg == WM_NCDESTROY) {
