@@ -14,13 +14,9 @@ int Application::Run(HINSTANCE) {
   // other library can be relied on to have done so.
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES};
   ::InitCommonControlsEx(&controls);
-  if (!InitInstance()) return ExitInstance();
-  MSG msg;
-  while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    ::TranslateMessage(&msg);
-    ::DispatchMessageW(&msg);
-  }
-  exitCode_ = static_cast<int>(msg.wParam);
+  // The program's windows are modal and run their own loops: once
+  // InitInstance returns, the work is done.
+  InitInstance();
   return ExitInstance();
 }
 

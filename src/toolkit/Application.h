@@ -15,9 +15,9 @@ class Application {
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
 
-  // Runs InitInstance; when it returns false (the program's work is done),
-  // runs ExitInstance and returns its exit code. A true result enters a
-  // message loop until WM_QUIT.
+  // Runs InitInstance, whose modal windows run their own message loops,
+  // then ExitInstance, and returns its exit code. There is no loop of the
+  // application's own.
   int Run(HINSTANCE instance);
 
   // The executable's file name without directory and extension.
@@ -27,11 +27,10 @@ class Application {
   int ShowMessage(const std::wstring& text, UINT type = MB_OK) const;
 
  protected:
+  // The program's work; its result is of no further use (the program ends
+  // once it returns).
   virtual bool InitInstance() = 0;
-  virtual int ExitInstance() { return exitCode_; }
-
- private:
-  int exitCode_ = 0;
+  virtual int ExitInstance() { return 0; }
 };
 
 // A path cut at its last backslash. The directory keeps the backslash;
