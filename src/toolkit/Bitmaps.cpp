@@ -2,6 +2,7 @@
 
 #include <objbase.h>
 #include <wincodec.h>
+#include <wrl/client.h>
 
 #include "Gdi.h"
 #include "Handle.h"
@@ -9,24 +10,6 @@
 namespace kivo::toolkit {
 
 namespace {
-
-// A COM interface pointer released on destruction.
-template <typename T>
-class ComPtr {
- public:
-  ComPtr() = default;
-  ~ComPtr() {
-    if (p_ != nullptr) p_->Release();
-  }
-  ComPtr(const ComPtr&) = delete;
-  ComPtr& operator=(const ComPtr&) = delete;
-  T* Get() const noexcept { return p_; }
-  T** Out() noexcept { return &p_; }
-  T* operator->() const noexcept { return p_; }
-
- private:
-  T* p_ = nullptr;
-};
 
 // COM for the length of a decode, on a thread that may or may not have it.
 class ComScope {
@@ -56,20 +39,21 @@ HBITMAP CreateDib24(int width, int height, void*& bits) {
 
 HBITMAP DecodePng(const BYTE* data, DWORD size) {
   ComScope com;
-  ComPtr<IWICImagingFactory> factory;
+  Microsoft::WRL::ComPtr<IWICImagingFactory> factory;
   if (FAILED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IWICImagingFactory, reinterpret_cast<void**>(factory.Out())))) {
+                                IID_IWICImagingFactory, reinterpret_cast<void**>(factory.GetAddressOf())))) {
     return nullptr;
   }
-  ComPtr<IWICStream> stream;
-  ComPtr<IWICBitmapDecoder> decoder;
-  ComPtr<IWICBitmapFrameDecode> frame;
-  ComPtr<IWICFormatConverter> converter;
-  if (FAILED(factory->CreateStream(stream.Out())) ||
+  Microsoft::WRL::ComPtr<IWICStream> stream;
+  Microsoft::WRL::ComPtr<IWICBitmapDecoder> decoder;
+  Microsoft::WRL::ComPtr<IWICBitmapFrameDecode> frame;
+  Microsoft::WRL::ComPtr<IWICFormatConverter> converter;
+  if (FAILED(factory->CreateStream(stream.GetAddressOf())) ||
       FAILED(stream->InitializeFromMemory(const_cast<BYTE*>(data), size)) ||
       FAILED(factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand,
-                                              decoder.Out())) ||
-      FAILED(decoder->GetFrame(0, frame.Out())) || FAILED(factory->CreateFormatConverter(converter.Out())) ||
+                                              decoder.GetAddressOf())) ||
+      FAILED(decoder->GetFrame(0, frame.GetAddressOf())) ||
+      FAILED(factory->CreateFormatConverter(converter.GetAddressOf())) ||
       FAILED(converter->Initialize(frame.Get(), GUID_WICPixelFormat24bppBGR, WICBitmapDitherTypeNone, nullptr,
                                    0.0, WICBitmapPaletteTypeCustom))) {
     return nullptr;
