@@ -13,7 +13,6 @@ MainTexts MainTexts::Load(const kivo::toolkit::TextSet& texts) {
   t.errTestPhonebook = texts.Text(IDS_ERR_TEST_PHONEBOOK);
   t.errOpenPhonebook = texts.Text(IDS_ERR_OPEN_PHONEBOOK);
   t.failSuffix = texts.Text(IDS_FAIL_SUFFIX);
-  t.trayTipFormat = texts.Text(IDS_TRAY_TIP_FORMAT);
   t.connected = texts.Text(IDS_CONNECTED);
   t.alreadyRunning = texts.Text(IDS_ALREADY_RUNNING_BALLOON);
   t.showWindow = texts.Text(IDS_SHOW_WINDOW);

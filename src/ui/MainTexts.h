@@ -14,8 +14,9 @@ struct MainTexts {
   std::wstring errUnknownRas, errCodeFormat, dialFailed, errSetPhonebook, errTestPhonebook, errOpenPhonebook;
   // The annotation of a server that did not answer.
   std::wstring failSuffix;
-  // The tray: the statistics tip's format, balloons and the menu's Show item.
-  std::wstring trayTipFormat, connected, alreadyRunning, showWindow;
+  // The tray: balloons and the menu's Show item (the connection formats
+  // the statistics tip itself).
+  std::wstring connected, alreadyRunning, showWindow;
   // The dialog's labels, the Intelligent radio button and the maker's
   // address, each with its control's id.
   std::vector<std::pair<int, std::wstring>> controls;

@@ -75,7 +75,7 @@ void Connection::Connect(Credentials credentials, const std::string& server) {
   if (Attempt()) return;
   if (state_ != State::Idle) return;
   library_.DeleteEntryIfPresent();
-  observer_.OnStatus(kIdleTextId);
+  ShowStatus(kIdleTextId);
 }
 
 void Connection::Redial() {
@@ -98,7 +98,7 @@ void Connection::Redial() {
   if (Attempt()) return;
   if (state_ != State::WaitingToRedial || retryCount_ != attempt) return;
   library_.DeleteEntryIfPresent();
-  observer_.OnStatus(kIdleTextId);
+  ShowStatus(kIdleTextId);
   // The budget is spent and nothing will dial again.
   if (attempt >= kMaxRedials) SetState(State::Idle, 0);
 }
@@ -160,7 +160,7 @@ void Connection::OnNotice(const DialNotice& notice, DWORD error) {
   // start the check or hang up the dial now held.
   if (state_ != State::Dialling || handle_ == nullptr || !dials_.IsCurrent(notice)) return;
 
-  observer_.OnStatus(StateTextId(notice.state));
+  ShowStatus(StateTextId(notice.state));
 
   if (error != 0) {
     const bool lastOfSeries = retryCount_ == 0 || retryCount_ >= kMaxRedials;
@@ -172,7 +172,7 @@ void Connection::OnNotice(const DialNotice& notice, DWORD error) {
     }
     HangUp();
     library_.DeleteEntryIfPresent();
-    observer_.OnStatus(kIdleTextId);
+    ShowStatus(kIdleTextId);
     if (lastOfSeries) {
       SetState(State::Idle, 0);
     } else {
@@ -219,7 +219,7 @@ void Connection::CheckLink() {
   // The system keeps a dropped link's connection object and port until its
   // handle is hung up.
   HangUp();
-  observer_.OnStatus(kIdleTextId);
+  ShowStatus(kIdleTextId);
   SetState(State::WaitingToRedial, 0);
 }
 
@@ -253,7 +253,7 @@ bool Connection::Cancel() {
 void Connection::EndSeries() {
   HangUp();
   library_.DeleteEntryIfPresent();
-  observer_.OnStatus(kIdleTextId);
+  ShowStatus(kIdleTextId);
   SetState(State::Idle, 0);
 }
 
@@ -304,7 +304,7 @@ void Connection::WaitForNetwork() {
     GiveUpWaiting();
     return;
   }
-  observer_.OnStatus(kWaitingTextId);
+  ShowStatus(kWaitingTextId);
 }
 
 void Connection::CheckNetwork() {
@@ -320,9 +320,15 @@ void Connection::CheckNetwork() {
 }
 
 void Connection::GiveUpWaiting() {
-  observer_.OnStatus(kIdleTextId);
+  ShowStatus(kIdleTextId);
   SetState(State::Idle, 0);
   ReportDialFailure(kNoNetworkError);
+}
+
+void Connection::ShowStatus(UINT textId) {
+  if (textId == statusShown_) return;
+  statusShown_ = textId;
+  observer_.OnStatus(textId);
 }
 
 void Connection::PushStatistics() {

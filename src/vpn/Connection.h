@@ -64,7 +64,7 @@ class ConnectionObserver {
  public:
   virtual ~ConnectionObserver() = default;
   virtual void OnState(ConnectionState state) = 0;
-  // The status line shows this string-table text.
+  // The status line shows this string-table text (the idle text at first).
   virtual void OnStatus(UINT textId) = 0;
   // Once on connecting and on each tick of the check while connected: the
   // tray's statistics text, empty when the system has none.
@@ -148,6 +148,8 @@ class Connection {
   void CheckLink();
   void CheckNetwork();
   void GiveUpWaiting();
+  // The status line's text, told when it changes.
+  void ShowStatus(UINT textId);
   void PushStatistics();
   void ReportDialFailure(DWORD code);
   void ReportPhonebookFailure(PhonebookFailure failure);
@@ -164,6 +166,8 @@ class Connection {
   // Attempts of the series; 0 outside one and for the user's own dial.
   int retryCount_ = 0;
   DWORD networkWaitStart_ = 0;
+  // What the status line shows: the window starts with the idle text.
+  UINT statusShown_ = kIdleTextId;
   // A suspend hung up a link that was wanted: the wake dials again.
   bool wantedAtWake_ = false;
   // Failure boxes open: no tick dials meanwhile.

@@ -173,7 +173,8 @@ class FakeWindow : public ConnectionObserver {
   // Runs inside the next box, as its message loop would run a message.
   std::function<void()> duringBox;
 
-  UINT Status() const { return statuses.empty() ? 0 : statuses.back(); }
+  // The status line, which shows the idle text at first.
+  UINT Status() const { return statuses.empty() ? kIdle : statuses.back(); }
   State Shown() const { return states.empty() ? State::Idle : states.back(); }
   bool DisconnectFace() const { return Shown() != State::Idle; }
 
@@ -183,7 +184,10 @@ class FakeWindow : public ConnectionObserver {
     inputs = state == State::Idle;
     if (state == State::Connected) ++connectedShown;
   }
-  void OnStatus(UINT textId) override { statuses.push_back(textId); }
+  void OnStatus(UINT textId) override {
+    EXPECT_NE(textId, Status()) << "each change once";
+    statuses.push_back(textId);
+  }
   void OnStatistics(const std::wstring& text) override { statistics.push_back(text); }
   void ReportDialFailure(DWORD code) override {
     dialBoxes.push_back(code);
