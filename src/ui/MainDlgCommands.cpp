@@ -7,11 +7,12 @@
 #include "resource.h"
 #include "toolkit/Gdi.h"
 #include "toolkit/Strings.h"
-#include "ui/AboutDlg.h"
+#include "ui/ScaledDialog.h"
 #include "ui/MainDlg.h"
 
 void CMainDlg::OnAbout() {
-  CAboutDlg about(texts_.aboutBoxId, Hwnd());
+  // A plain dialog at the display scale: the template of the text set.
+  CScaledDialog about(texts_.aboutBoxId, Hwnd());
   about.DoModal();
 }
 
