@@ -14,7 +14,6 @@
 #include "toolkit/Handle.h"
 #include "toolkit/Language.h"
 #include "toolkit/MessageMap.h"
-#include "toolkit/StringMap.h"
 #include "toolkit/Strings.h"
 #include "toolkit/Sync.h"
 #include "toolkit/Thread.h"
@@ -65,20 +64,6 @@ TEST(UniqueHandle, KernelHandleIsReallyClosed) {
   EXPECT_FALSE(::GetHandleInformation(raw, &flags)) << "the owner closed its handle";
   EXPECT_TRUE(::GetHandleInformation(duplicate, &flags));
   ::CloseHandle(duplicate);
-}
-
-TEST(StringMap, KeepsInsertionOrderAndReplacesInPlace) {
-  OrderedMap<std::wstring, std::string> map;
-  map.SetAt(L"CT1", "192.0.2.11");
-  map.SetAt(L"CNC1", "198.51.100.21");
-  map.SetAt(L"CT1", "192.0.2.99");
-  ASSERT_EQ(map.Count(), 2u);
-  std::string value;
-  ASSERT_TRUE(map.Lookup(L"CT1", value));
-  EXPECT_EQ(value, "192.0.2.99");
-  EXPECT_EQ(map.begin()->first, L"CT1");
-  EXPECT_FALSE(map.Lookup(L"ct1", value)) << "keys compare exactly and case-sensitively";
-  EXPECT_FALSE(map.Contains(L""));
 }
 
 TEST(Strings, CopyTruncatedAlwaysTerminates) {
