@@ -1,11 +1,9 @@
 // The dialog's side of the connection: the Connect precondition, the
-// handlers that hand over to connection_, and what its events change.
+// handlers that hand over to connection_, and what it tells the window.
 #include "resource.h"
 #include "toolkit/Application.h"
 #include "toolkit/Strings.h"
 #include "ui/MainDlg.h"
-
-#include <utility>
 #include "vpn/DialTexts.h"
 #include "vpn/RasRecords.h"
 
@@ -27,7 +25,8 @@ void CMainDlg::OnOK() {
   kivo::vpn::Credentials credentials;
   credentials.user = ItemText(IDC_USER);
   kivo::toolkit::ReadSecretText(Item(IDC_PASSWORD), credentials.password);
-  connection_.Connect(std::move(credentials), servers_.DialTarget());
+  connection_.Connect(credentials, servers_.DialTarget());
+  kivo::toolkit::WipeString(credentials.password);
 }
 
 void CMainDlg::OnCancel() {

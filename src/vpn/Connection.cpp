@@ -1,7 +1,5 @@
 #include "vpn/Connection.h"
 
-#include <utility>
-
 #include "toolkit/Strings.h"
 #include "vpn/DialTexts.h"
 #include "vpn/Phonebook.h"
@@ -61,12 +59,14 @@ bool Connection::SetState(State next, int retries) {
 
 // --- Connect and redial -----------------------------------------------------
 
-void Connection::Connect(Credentials credentials, const std::string& server) {
+void Connection::Connect(const Credentials& credentials, const std::string& server) {
   if (state_ != State::Idle || observer_.Ending()) return;
   // The user's Connect: this is the link wanted.
   wantedAtWake_ = false;
+  // The earlier password is not left behind in freed memory; the caller
+  // wipes its own copy.
   toolkit::WipeString(credentials_.password);
-  credentials_ = std::move(credentials);
+  credentials_ = credentials;
   server_ = server;
   if (!PrepareEntry(EntryMode::Connect)) return;
   // A phonebook box runs its own message loop, in which the tray's Exit may

@@ -109,7 +109,7 @@ class Connection {
 
   // Idle: writes the entry for `server` and dials it with `credentials`,
   // which the redials of a later series use too.
-  void Connect(Credentials credentials, const std::string& server);
+  void Connect(const Credentials& credentials, const std::string& server);
   void OnNotice(const DialNotice& notice, DWORD error);
   void OnTimer(ConnectionClock::Timer timer);
   // The user's Exit or Disconnect: in any state but Idle it ends the link,
