@@ -5,18 +5,21 @@
 //
 //   state              timer    how it is left
 //   Idle               none     Connect: Dialling; a wake that wants the
-//                               link back: an attempt (Dialling, or
-//                               WaitingForNetwork without a route)
-//   Dialling           redial   connected: Connected; failed or refused:
-//                      in a     Idle, or WaitingToRedial in a series with
-//                      series   attempts left; Cancel: HangingUp, Idle
+//                               link back: an attempt at once
+//   Dialling           redial   connected: Connected; failed: Idle, or
+//                      in a     WaitingToRedial in a series with attempts
+//                      series   left (both through HangingUp); Cancel:
+//                               HangingUp, Idle
 //   Connected          check    the check finds the link gone: HangingUp,
 //                               WaitingToRedial; Cancel: HangingUp, Idle
-//   WaitingToRedial    redial   a tick: an attempt; Cancel: Idle
+//   WaitingToRedial    redial   a tick: an attempt (Dialling; refused, it
+//                               stays, or Idle after the last; without a
+//                               route WaitingForNetwork); Cancel: Idle
 //   WaitingForNetwork  network  a route: an attempt at once; 60 s without
 //                               one (a box), or Cancel: Idle
-//   HangingUp          none     the bounded wait for the system's hang-up
-//                               ends: Idle or WaitingToRedial
+//   HangingUp          redial   the bounded wait for the system's hang-up
+//                      in a     ends: Idle or WaitingToRedial
+//                      series
 //
 // After a drop at most kMaxRedials attempts follow, one a tick of the redial
 // timer; an attempt whose tick comes while the previous one still dials
