@@ -160,6 +160,12 @@
 #define IDS_NETPERF_COL_DELAY 264
 #define IDS_NETPERF_COL_STATUS 265
 #define IDS_NETPERF_COL_VALUE 266
+// The self-update: the message after an update that could not be installed
+// (%ls the version, %ls one of the reasons)
+#define IDS_UPDATE_FAILED 272
+#define IDS_UPDATE_REASON_WRITE 273
+#define IDS_UPDATE_REASON_REPLACE 274
+#define IDS_UPDATE_REASON_START 275
 
 // The skin drawn at 150% and 200%: PNG resources at the 100% bitmap's id
 // plus these offsets.

@@ -80,7 +80,10 @@ bool CVpnApp::InitInstance() {
   std::wstring leftover, exeName;
   if (kivo::app::GetLocalUpdaterPath(leftover, exeName)) ::DeleteFileW(leftover.c_str());
 
-  // 6. The update check: a downloaded, trusted updater replaces the client.
+  // 6. The update check, unless the updater has just reported that it could
+  // not install the version offered: its command line is the only one read.
+  // A downloaded, trusted updater replaces the client.
+  m_updateFailure = kivo::app::ParseUpdateFailure(::GetCommandLineW());
   // The checker lives until start-up ends (see CUpdateChecker).
   kivo::app::CUpdateChecker checker;
   if (RunUpdate(checker)) return false;
@@ -98,6 +101,9 @@ bool CVpnApp::InitInstance() {
   {
     CMainDlg dialog(m_texts, nullptr);
     dialog.SetRasLanguage(m_wRasLangId);
+    if (m_updateFailure.Failed()) {
+      dialog.SetStartNotice(kivo::app::UpdateFailureMessage(m_updateFailure, m_texts));
+    }
     dialog.DoModal();
   }
   return false;
@@ -106,6 +112,8 @@ bool CVpnApp::InitInstance() {
 bool CVpnApp::RunUpdate(kivo::app::CUpdateChecker& checker) {
   std::string latestVersion;
   if (checker.IsUpToDate(kRunningVersion, latestVersion) != 0) return false;
+  // Offered again what the updater could not install: the next start tries.
+  if (m_updateFailure.Failed() && latestVersion == m_updateFailure.version) return false;
   std::wstring updaterPath;
   std::wstring exeName;
   {

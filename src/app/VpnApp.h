@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/UpdateChecker.h"
+#include "app/UpdateFailure.h"
 #include "toolkit/Application.h"
 #include "toolkit/Handle.h"
 #include "toolkit/Language.h"
@@ -29,6 +30,9 @@ class CVpnApp : public kivo::toolkit::Application {
   bool RunUpdate(kivo::app::CUpdateChecker& checker);
 
   WORD m_wRasLangId = 0;
+  // What the updater reported when it started this copy: a version that
+  // could not be installed is not downloaded again in this run.
+  kivo::app::UpdateFailure m_updateFailure;
   kivo::toolkit::UniqueKernelHandle m_hMutex;
   // The program's one text set, chosen from the system's language when the
   // application object is made and handed to every window from here.

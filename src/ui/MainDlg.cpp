@@ -43,6 +43,7 @@ const kivo::toolkit::MessageMap<CMainDlg>& CMainDlg::GetMessageMap() {
                              .Message(kivo::vpn::kDialEventMessage, &CMainDlg::OnDialEvent)
                              .Message(kivo::vpn::kRedialMessage, &CMainDlg::OnRedialRequest)
                              .Message(kRetryResultMessage, &CMainDlg::OnRetryResult)
+                             .Message(kStartNoticeMessage, &CMainDlg::OnStartNotice)
                              .Message(WM_ENDSESSION, &CMainDlg::OnEndSession)
                              .Message(WM_POWERBROADCAST, &CMainDlg::OnPowerBroadcast)
                              .Message(WM_DPICHANGED, &CMainDlg::OnDpiChanged)
@@ -119,7 +120,16 @@ BOOL CMainDlg::OnInitDialog() {
 
   FillServerCatalogue();
   MeasureServers();
+  // Shown once the window is up, not before it.
+  if (!m_startNotice.empty()) ::PostMessageW(Hwnd(), kStartNoticeMessage, 0, 0);
   return TRUE;
+}
+
+LRESULT CMainDlg::OnStartNotice(WPARAM, LPARAM) {
+  const std::wstring text = std::move(m_startNotice);
+  m_startNotice.clear();
+  if (!text.empty()) ::MessageBoxW(Hwnd(), text.c_str(), L"Kivoline", MB_OK | MB_ICONWARNING);
+  return 0;
 }
 
 void CMainDlg::SetButtonSkins() {

@@ -7,6 +7,7 @@
 #include "vpn/RasRecords.h"
 
 #include <string>
+#include <utility>
 
 #include "servers/ServerMeasurement.h"
 #include "toolkit/Dialog.h"
@@ -33,6 +34,9 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   explicit CMainDlg(const kivo::toolkit::TextSet& texts, HWND parent = nullptr);
 
   void SetRasLanguage(WORD langId) noexcept { m_connection.SetRasLanguage(langId); }
+  // A message shown once, over the window, as soon as it is up (the
+  // updater's report of an update it could not install); "" for none.
+  void SetStartNotice(std::wstring text) { m_startNotice = std::move(text); }
 
   // CTrayOwner
   bool BuildStatusText(std::wstring& text) override;
@@ -51,6 +55,8 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
  private:
   // Posted by the background measurement pass (ServerMeasurement::StartRetry).
   static constexpr UINT kRetryResultMessage = WM_APP + 1;
+  // Posted by OnInitDialog when there is a start notice.
+  static constexpr UINT kStartNoticeMessage = WM_APP + 4;
 
   void SetButtonSkins();
   // Images and window text of a skinned button, in the dialog's text set.
@@ -98,6 +104,7 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   // pass started for the servers that did not answer.
   void MeasureServers();
   LRESULT OnRetryResult(WPARAM wp, LPARAM lp);
+  LRESULT OnStartNotice(WPARAM, LPARAM);
   void UpdateComboEntry(const std::string& address, const std::wstring& annotation);
   void OnDestroy();
   // Makes `group` (0 Intelligent, else an IspGroup) the server choice; the
@@ -138,6 +145,7 @@ class CMainDlg : public kivo::toolkit::Dialog, public CTrayOwner, private kivo::
   CSkinLayout m_layout;
   CSkinPicture m_background;
   HICON m_hIcon = nullptr;  // shared resource icon: not destroyed
+  std::wstring m_startNotice;
   kivo::toolkit::UniqueIcon m_hSmallIcon;
   // Declared last: its background pass ends before the rest goes.
   kivo::servers::ServerMeasurement m_measurement;
