@@ -20,7 +20,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import sandbox  # noqa: E402
 from harness.update_host import UpdateHost  # noqa: E402
 from update_world import (FIXTURES, UPDATE_HOST, UPDATER_PATH, VERSION_PATH, UpdateWorld,  # noqa: E402
-                          pem_sha1, pinned_test_thumbprint)
+                          pem_key_pin, pinned_test_key)
 
 WORLD = None
 # Start-up may take a while under Wine (server measurement, first window);
@@ -174,8 +174,8 @@ class Download(Base):
 
 
 class Gate(Base):
-    def test_fixture_thumbprint_is_the_pinned_one(self):
-        self.assertEqual(pem_sha1(os.path.join(FIXTURES, "test_signer.pem")), pinned_test_thumbprint())
+    def test_fixture_key_is_the_pinned_one(self):
+        self.assertEqual(pem_key_pin(os.path.join(FIXTURES, "test_signer.pem")), pinned_test_key())
 
     def test_signer_is_read_from_the_verification(self):
         run_dir = WORLD.run_dir("tests/e2e/tools/kivo_update_tool.exe")
@@ -183,25 +183,25 @@ class Gate(Base):
             with open(os.path.join(run_dir, name + ".exe"), "wb") as f:
                 f.write(WORLD.updaters[name])
         expected = {
-            "signed": (True, pinned_test_thumbprint(), True),
+            "signed": (True, pinned_test_key(), True),
             "other": (True, None, True),   # valid, but by somebody else
             # Whether a verification that fails on the digest still names
             # the signer is up to the trust provider (Wine's does not).
-            "altered": (None, pinned_test_thumbprint(), False),
+            "altered": (None, pinned_test_key(), False),
             "unsigned": (False, "", False),
         }
-        for name, (signed, sha1, verified) in expected.items():
+        for name, (signed, key, verified) in expected.items():
             with self.subTest(name=name):
                 result, _ = tool("signer", windows_path(run_dir, name + ".exe"), run_dir=run_dir)
                 self.assertEqual(result["verified"], verified)
                 if signed is None:
-                    self.assertIn(result["sha1"], ("", sha1))
+                    self.assertIn(result["key"], ("", key))
                     continue
                 self.assertEqual(result["signed"], signed)
-                if sha1 is not None:
-                    self.assertEqual(result["sha1"], sha1)
+                if key is not None:
+                    self.assertEqual(result["key"], key)
                 else:
-                    self.assertNotEqual(result["sha1"], pinned_test_thumbprint())
+                    self.assertNotEqual(result["key"], pinned_test_key())
 
     def test_only_the_pinned_signer_of_the_announced_version_passes(self):
         run_dir = WORLD.run_dir("tests/e2e/tools/kivo_update_tool.exe")
@@ -296,7 +296,7 @@ class Client(Base):
         WORLD.host.serve(VERSION_PATH, b"3.0.8")
         WORLD.host.serve(UPDATER_PATH, WORLD.updaters["signed"])
         # A name with a space, started from another folder (as a Run key starts it in System32). The
-        # test build pins the test signer second of two thumbprints.
+        # test build pins the test signer's key second of two keys.
         outcome, seconds, run_dir = self.run_client(name="Kivo Vpn.exe", cwd=WORLD.tmp)
         self.assertEqual(outcome, "exit", "the client must end without showing its window")
         record_path = os.path.join(run_dir, "updater_record.json")

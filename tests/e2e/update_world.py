@@ -9,7 +9,6 @@ Every program runs in a fresh run directory of its own, so the "KivoUpdate.exe"
 it writes sits beside it there.
 """
 
-import base64
 import hashlib
 import json
 import os
@@ -34,18 +33,19 @@ SOURCE = os.environ.get("KIVO_SOURCE_DIR") or os.path.abspath(os.path.join(HERE,
 FIXTURES = os.path.join(SOURCE, "tests", "doubles", "updater")
 
 
-def pem_sha1(path):
-    """SHA-1 thumbprint (upper-case hex) of the certificate in a PEM file."""
-    with open(path) as f:
-        text = f.read()
-    body = re.search(r"-----BEGIN CERTIFICATE-----(.*?)-----END CERTIFICATE-----", text, re.S).group(1)
-    return hashlib.sha1(base64.b64decode("".join(body.split()))).hexdigest().upper()
+def pem_key_pin(path):
+    """SHA-256 (upper-case hex) of the SubjectPublicKeyInfo of the certificate in a PEM file."""
+    key = subprocess.run(["openssl", "x509", "-in", path, "-noout", "-pubkey"], check=True,
+                         capture_output=True).stdout
+    der = subprocess.run(["openssl", "pkey", "-pubin", "-outform", "DER"], input=key, check=True,
+                         capture_output=True).stdout
+    return hashlib.sha256(der).hexdigest().upper()
 
 
-def pinned_test_thumbprint():
-    """The thumbprint the test builds pin, as written in their CMake file."""
+def pinned_test_key():
+    """The key pin the test builds carry for the test signer, as written in their CMake file."""
     with open(os.path.join(SOURCE, "tests", "e2e", "tools", "CMakeLists.txt")) as f:
-        return re.search(r'KIVO_TEST_SIGNER_THUMBPRINT\s+"([0-9A-Fa-f]{40})"', f.read()).group(1).upper()
+        return re.search(r'KIVO_TEST_SIGNER_KEY_PIN\s+"([0-9A-Fa-f]{64})"', f.read()).group(1).upper()
 
 
 def _cmdline(pid):
