@@ -178,7 +178,10 @@ TEST(UpdaterGate, KeyPinComparison) {
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   EXPECT_TRUE(KeyPinMatches(kKey, lower));
   std::string colons;
-  for (size_t i = 0; i < kKeyPin.size(); i += 2) colons += (i ? ":" : "") + kKeyPin.substr(i, 2);
+  for (size_t i = 0; i < kKeyPin.size(); i += 2) {
+    if (i > 0) colons.push_back(':');
+    colons.append(kKeyPin, i, 2);
+  }
   EXPECT_TRUE(KeyPinMatches(kKey, colons));
   // Never trusted: no pin, a pin too short or too long, not hex, another
   // hash, a certificate's SHA-1 thumbprint.
@@ -187,8 +190,10 @@ TEST(UpdaterGate, KeyPinComparison) {
   EXPECT_FALSE(KeyPinMatches(kKey, kKeyPin + "0"));
   EXPECT_FALSE(KeyPinMatches(kKey, kKeyPin.substr(0, 63) + "G"));
   EXPECT_FALSE(KeyPinMatches(kKey, kKeyPin.substr(0, 63) + "F"));
-  EXPECT_FALSE(KeyPinMatches(kKey, "7" + kKeyPin.substr(1)));
-  EXPECT_FALSE(KeyPinMatches(kKey, "0x" + kKeyPin.substr(0, 62)));
+  std::string changed = kKeyPin;
+  changed[0] = '7';
+  EXPECT_FALSE(KeyPinMatches(kKey, changed));
+  EXPECT_FALSE(KeyPinMatches(kKey, std::string("0x").append(kKeyPin, 0, 62)));
   EXPECT_FALSE(KeyPinMatches(kKey, "63DC8EA9D237417143F035AC4300D6088B916533"));
   const unsigned char zero[32] = {};
   EXPECT_FALSE(KeyPinMatches(zero, ""));
@@ -208,7 +213,8 @@ bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()
 
 TEST(UpdaterGate, KeyPinListMatchesAnyOfItsPins) {
   const std::string& mine = kKeyPin;
-  const std::string other = "7" + kKeyPin.substr(1);
+  std::string other = kKeyPin;
+  other[0] = '7';
   EXPECT_TRUE(KeyPinMatches(kKey, other + ";" + mine));
   EXPECT_TRUE(KeyPinMatches(kKey, mine + ";" + other));
   EXPECT_FALSE(KeyPinMatches(kKey, other + ";" + other));
