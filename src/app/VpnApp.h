@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/UpdateChecker.h"
+#include "app/UpdateDownloader.h"
 #include "app/UpdateFailure.h"
 #include "toolkit/Application.h"
 #include "toolkit/Handle.h"
@@ -27,7 +28,7 @@ class CVpnApp : public kivo::toolkit::Application {
  private:
   // A newer version offered and downloaded: start the updater. True when
   // start-up must end for it.
-  bool RunUpdate(kivo::app::CUpdateChecker& checker);
+  bool RunUpdate(kivo::app::CUpdateChecker& checker, kivo::app::CUpdateDownloadJob& download);
 
   WORD m_wRasLangId = 0;
   // What the updater reported when it started this copy: a version that
