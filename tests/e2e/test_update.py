@@ -12,17 +12,22 @@ anything else ends in the normal main window.
 import json
 import os
 import sys
+import threading
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from harness import sandbox  # noqa: E402
+from harness.driver import IDCANCEL  # noqa: E402
+from harness.resource_ids import IDC_UPDATE_BAR, IDC_UPDATE_TEXT  # noqa: E402
+from harness.wait import wait_until  # noqa: E402
 from harness.update_host import UpdateHost  # noqa: E402
 from update_world import (FIXTURES, UPDATE_HOST, UPDATER_PATH, VERSION_PATH, UpdateWorld,  # noqa: E402
                           pem_key_pin, pinned_test_key)
 
 WORLD = None
+PBM_GETPOS = 0x0408
 # Start-up may take a while under Wine (server measurement, first window);
 # a hung update check would never get there at all.
 WINDOW_WAIT = 45
@@ -315,6 +320,48 @@ class Client(Base):
         self.assertEqual(version.header("User-Agent"), ["version"])
         self.assertEqual(download.header("Accept"), ["*/*"])
         self.assertEqual(download.header("User-Agent"), ["KivoVpn"])
+
+    def test_slow_download_shows_its_progress_and_cancel_starts_the_client(self):
+        # The updater comes a piece every 0.1 s; its last half only once the
+        # test has pressed Cancel, so that the download is still running then.
+        body = WORLD.updaters["signed"]
+        step = -(-len(body) // 50)
+        pressed = threading.Event()
+
+        def slowly():
+            for i in range(0, len(body), step):
+                if i >= len(body) // 2:
+                    pressed.wait(30)
+                else:
+                    time.sleep(0.1)
+                yield body[i:i + step]
+
+        WORLD.host.serve(VERSION_PATH, b"3.0.8")
+        WORLD.host.serve(UPDATER_PATH, slowly, body_length=len(body))
+        exe = "KivoVpn_testsigner.exe"
+        if not app_available(exe):
+            self.skipTest(f"{exe} is not built")
+        run_dir = WORLD.run_dir(exe)
+        process = WORLD.start(exe, run_dir)
+        try:
+            [box] = wait_until(WORLD.progress_windows, WINDOW_WAIT, message="the progress window")
+            self.assertEqual(WORLD.driver.child(box["hwnd"], IDC_UPDATE_TEXT)["text"],
+                             "Downloading the update to 3.0.8\u2026")
+            bar = WORLD.driver.child(box["hwnd"], IDC_UPDATE_BAR)["hwnd"]
+            first = WORLD.driver.send(bar, PBM_GETPOS)
+            wait_until(lambda: WORLD.driver.send(bar, PBM_GETPOS) > first, 20, message="the bar to move")
+            [cancel] = [b for b in box["buttons"] if b["id"] == IDCANCEL]
+            self.assertEqual(cancel["text"], "Cancel")
+            WORLD.driver.click(cancel["hwnd"])
+            outcome, seconds = WORLD.wait_window_or_exit(process, WINDOW_WAIT)
+            pressed.set()
+            self.assertEqual(outcome, "window", f"after {seconds:.1f} s")
+            self.assertEqual(WORLD.progress_windows(), [])
+        finally:
+            pressed.set()
+            WORLD.stop(process, exe)
+        self.assertFalse(os.path.exists(os.path.join(run_dir, "updater_record.json")))
+        self.assertEqual([r.path for r in WORLD.host.requests], [VERSION_PATH, UPDATER_PATH])
 
     def test_untrusted_updaters_are_deleted_and_never_started(self):
         for name in ("unsigned", "other", "altered"):

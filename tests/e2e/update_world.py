@@ -20,6 +20,8 @@ import time
 import uuid
 
 from harness import prefix, procs, sandbox, wine
+from harness.driver import Driver
+from harness.resource_ids import IDC_UPDATE_BAR
 from harness.update_host import UpdateHost
 from harness.xserver import Xvfb
 
@@ -75,6 +77,7 @@ class UpdateWorld:
         self.server = None
         self.host = None
         self.env = None
+        self.driver = None
         self.runs = 0
 
     # -- life -------------------------------------------------------------
@@ -100,6 +103,11 @@ class UpdateWorld:
         self.env = wine.wine_env(prefix_dir, wine_tmp, world_id, display=display)
         self.server = wine.WineServer(self.env)
         self.server.start()
+        if display:
+            # Tells the client's main window from its update's progress
+            # window: both are titled "Kivoline".
+            self.driver = Driver(os.path.join(self.build, "tests", "driver", "kivo_driver.exe"), self.env,
+                                 cwd=self.tmp, log_path=os.path.join(self.tmp, "driver.log"))
         self.host = UpdateHost().start()
         sandbox.map_host(UPDATE_HOST, "127.0.0.1")
         self._make_updaters()
@@ -107,6 +115,8 @@ class UpdateWorld:
     def __exit__(self, *exc):
         if self.host:
             self.host.stop()
+        if self.driver:
+            self.driver.close()
         if self.server:
             self.server.stop()
         if self.xvfb:
@@ -199,12 +209,22 @@ class UpdateWorld:
                            capture_output=True, text=True, timeout=10)
         return r.stdout.split()
 
+    def progress_windows(self):
+        """The visible progress windows of an update download (driver dialogs)."""
+        return [box for box in self.driver.dialogs() if box["caption"] == TITLE and not box["message_box"]
+                and self.driver.child(box["hwnd"], IDC_UPDATE_BAR)]
+
+    def main_window_shown(self):
+        """Whether a "Kivoline" window other than a progress window shows."""
+        shown = self.windows()
+        return bool(shown) and (self.driver is None or len(shown) > len(self.progress_windows()))
+
     def wait_window_or_exit(self, process, timeout):
         """Waits until the main window shows or the process ends.
         Returns ("window", seconds) or ("exit", seconds) or ("timeout", seconds)."""
         start = time.monotonic()
         while time.monotonic() - start < timeout:
-            if self.windows():
+            if self.main_window_shown():
                 return "window", time.monotonic() - start
             if process.poll() is not None:
                 return "exit", time.monotonic() - start
