@@ -18,7 +18,7 @@ function(kivo_public_key_hash out certificate openssl)
     execute_process(COMMAND ${openssl} x509 -inform ${form} -in ${certificate} -noout -pubkey
                     COMMAND ${openssl} pkey -pubin -outform DER
                     COMMAND ${openssl} dgst -sha256 -r
-                    OUTPUT_VARIABLE digest ERROR_QUIET RESULT_VARIABLES statuses)
+                    OUTPUT_VARIABLE digest ERROR_QUIET RESULTS_VARIABLE statuses)
     if(statuses STREQUAL "0;0;0" AND digest MATCHES "^([0-9a-fA-F]+)")
       string(TOUPPER "${CMAKE_MATCH_1}" hash)
       break()
