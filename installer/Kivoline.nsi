@@ -257,7 +257,11 @@ Function ReplaceClient
   ${IfNot} ${FileExists} "$R8.new"
     Return
   ${EndIf}
-  ; $R8 is there (RepairClient ran first): an .old now is a stray.
+  ; With $R8 there (RepairClient ran first), an .old is a stray; without
+  ; it, the .old is the only client and stays.
+  ${IfNot} ${FileExists} "$R8"
+    Return
+  ${EndIf}
   Delete "$R8.old"
   System::Call "kernel32::CreateHardLinkW(w '$R8.old', w '$R8', p 0) i .r1"
   ${If} $1 = 0

@@ -363,6 +363,31 @@ class Client(Base):
         self.assertFalse(os.path.exists(os.path.join(run_dir, "updater_record.json")))
         self.assertEqual([r.path for r in WORLD.host.requests], [VERSION_PATH, UPDATER_PATH])
 
+    def test_a_new_client_that_does_not_come_up_is_rolled_back(self):
+        # The real updater, in update mode, whose new "client" exits at once
+        # (the stand-in updater, which records its start): the old client is
+        # put back and started with the failure, and nothing else stays.
+        run_dir = WORLD.run_dir("KivoVpn_testsigner.exe", "tests/doubles/stand_in_updater.exe")
+        client = os.path.join(run_dir, "KivoVpn.exe")
+        os.rename(os.path.join(run_dir, "KivoVpn_testsigner.exe"), client)
+        old = read(client)
+        stand_in = os.path.join(run_dir, "stand_in_updater.exe")
+        WORLD.real_updater(stand_in, "3.0.9", os.path.join(run_dir, "KivoUpdate.exe"))
+        os.remove(stand_in)
+        process = WORLD.start("KivoUpdate.exe", run_dir, args=("KivoVpn.exe",))
+        try:
+            [box] = wait_until(lambda: [b for b in WORLD.driver.dialogs() if b["message_box"]],
+                               WINDOW_WAIT + 15, message="the old client's message")
+            self.assertIn("update to Kivoline 3.0.9 could not be installed", box["message"])
+            self.assertIn("did not start", box["message"])
+            self.assertTrue(WORLD.main_window_shown())
+            self.assertTrue(os.path.exists(os.path.join(run_dir, "updater_record.json")),
+                            "the new client was not started")
+            self.assertEqual(read(client), old)
+            self.assertEqual([f for f in os.listdir(run_dir) if f.endswith((".new", ".old"))], [])
+        finally:
+            WORLD.stop(process, "KivoVpn.exe")
+
     def test_untrusted_updaters_are_deleted_and_never_started(self):
         for name in ("unsigned", "other", "altered"):
             with self.subTest(updater=name):

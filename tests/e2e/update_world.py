@@ -160,6 +160,19 @@ class UpdateWorld:
             with open(os.path.join(d, name + ".exe"), "rb") as f:
                 self.updaters[name] = f.read()
 
+    def real_updater(self, client, version, target):
+        """The setup program (installer/Kivoline.nsi, the real updater) of
+        `version`, carrying `client` as the program it installs, at `target`."""
+        with open(os.path.join(self.build, "kivo-arch")) as f:
+            nsis_target = "amd64-unicode" if f.read().strip() == "x86_64" else "x86-unicode"
+        subprocess.run(["makensis", "-INPUTCHARSET", "UTF8", "-V2", f"-XTarget {nsis_target}",
+                        f"-DKIVO_CLIENT={client}", f"-DKIVO_OUTFILE={target}",
+                        f"-DKIVO_ICON={os.path.join(SOURCE, 'res', 'art', '338.ico')}",
+                        f"-DKIVO_VERSION={version}", f"-DKIVO_VERSION_QUAD={version}.0", "-DKIVO_COMPANY=Velmar",
+                        "-DKIVO_COPYRIGHT_YEAR=2026", os.path.join(SOURCE, "installer", "Kivoline.nsi")],
+                       check=True, stdout=subprocess.DEVNULL)
+        return target
+
     @staticmethod
     def sign(source, cert, key, target):
         subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-n", "Kivoline updater (test)",
