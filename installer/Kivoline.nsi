@@ -257,23 +257,25 @@ Function ReplaceClient
   ${IfNot} ${FileExists} "$R8.new"
     Return
   ${EndIf}
-  ; With $R8 there (RepairClient ran first), an .old is a stray; without
-  ; it, the .old is the only client and stays.
-  ${IfNot} ${FileExists} "$R8"
-    Return
-  ${EndIf}
-  Delete "$R8.old"
-  System::Call "kernel32::CreateHardLinkW(w '$R8.old', w '$R8', p 0) i .r1"
-  ${If} $1 = 0
-    System::Call "kernel32::CopyFileW(w '$R8', w '$R8.old', i 1) i .r1"
+  ; With $R8 there (RepairClient ran first), an .old is a stray and the
+  ; client is kept as the new .old; without it (a first install) there is
+  ; nothing to keep, and an .old left is the only client: it stays.
+  StrCpy $3 0
+  ${If} ${FileExists} "$R8"
+    Delete "$R8.old"
+    System::Call "kernel32::CreateHardLinkW(w '$R8.old', w '$R8', p 0) i .r1"
     ${If} $1 = 0
-      Return
+      System::Call "kernel32::CopyFileW(w '$R8', w '$R8.old', i 1) i .r1"
+      ${If} $1 = 0
+        Return
+      ${EndIf}
     ${EndIf}
+    StrCpy $3 1
   ${EndIf}
   System::Call "kernel32::MoveFileExW(w '$R8.new', w '$R8', i ${MOVEFILE_REPLACE_WRITE_THROUGH}) i .r1"
   ${If} $1 <> 0
     StrCpy $0 1
-  ${Else}
+  ${ElseIf} $3 = 1
     Delete "$R8.old"
   ${EndIf}
 FunctionEnd
