@@ -177,7 +177,8 @@ class Release(unittest.TestCase):
         self.client = os.path.join(self.install_dir, "KivoVpn.exe")
         self.shortcut = os.path.join(users[0], "AppData", "Roaming", "Microsoft", "Windows", "Start Menu",
                                      "Programs", "Kivoline.lnk")
-        # Whatever an earlier, failed run left behind.
+        # Whatever an earlier test or a failed run left behind.
+        HOST.clear()
         shutil.rmtree(self.install_dir, ignore_errors=True)
         if os.path.exists(self.shortcut):
             os.remove(self.shortcut)
