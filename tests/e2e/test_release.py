@@ -110,6 +110,17 @@ def key_pin(private_key):
     return hashlib.sha256(der).hexdigest().upper()
 
 
+def certificate_serial(cert):
+    out = subprocess.run(["openssl", "x509", "-in", cert, "-noout", "-serial"], check=True, capture_output=True,
+                         text=True).stdout
+    return out.strip().split("=", 1)[1].upper().lstrip("0")
+
+
+def signer_serial(path):
+    text = subprocess.run(["osslsigncode", "verify", "-in", path], capture_output=True, text=True).stdout
+    return re.search(r"Signer #0:.*?Serial\s*:\s*([0-9A-Fa-f]+)", text, re.S).group(1).upper().lstrip("0")
+
+
 def setUpModule():
     global WORLD, HOST, TSA
     work = os.path.join(BUILD, "e2e-release-files")
@@ -252,6 +263,13 @@ class Release(unittest.TestCase):
                 if name.endswith(".exe"):
                     with self.subTest(published=os.path.join(release, name)):
                         self.assert_signed_and_time_stamped(os.path.join(release, name))
+
+        # 3.0.9 is signed with the renewed certificate, 3.0.7 with the first.
+        for version, cert in ((OLD, SIGNER["cert"]), (NEW, SIGNER["renewed"])):
+            with self.subTest(signer_of=version):
+                updater = os.path.join(RELEASES[version], "Velmar", "KivoUpdate.exe")
+                self.assertEqual(signer_serial(updater), certificate_serial(cert))
+        self.assertNotEqual(certificate_serial(SIGNER["cert"]), certificate_serial(SIGNER["renewed"]))
 
         # 1. Install 3.0.7 silently.
         _, code = self.run_program(old_setup, "/S")
