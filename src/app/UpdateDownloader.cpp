@@ -169,10 +169,10 @@ int DownloadUpdater(const DownloadTarget& target, std::wstring& updaterPath, std
 
 int CUpdateDownloader::Download(std::wstring& updaterPath, std::wstring& exeName,
                                 DownloadProgress* progress) noexcept {
-  return DownloadUpdater(DownloadTarget{endpoints::kUpdateHost, INTERNET_DEFAULT_HTTP_PORT,
-                                        std::string(kUpdateFolder) + kLocalUpdaterName, kDownloadBoundMs,
-                                        progress},
-                         updaterPath, exeName);
+  return DownloadUpdater(
+      DownloadTarget{endpoints::kUpdateHost, INTERNET_DEFAULT_HTTP_PORT,
+                     std::string(kUpdateFolder) + kLocalUpdaterName, kDownloadBoundMs, progress},
+      updaterPath, exeName);
 }
 
 bool CUpdateDownloadJob::Start() {

@@ -37,7 +37,8 @@ class CUpdateDownloader {
   // with status 200.
   // With `progress`, the bytes received are counted there and a
   // cancellation there ends the download.
-  int Download(std::wstring& updaterPath, std::wstring& exeName, DownloadProgress* progress = nullptr) noexcept;
+  int Download(std::wstring& updaterPath, std::wstring& exeName,
+               DownloadProgress* progress = nullptr) noexcept;
 };
 
 // The update host's download on a worker of its own, so that start-up can

@@ -137,7 +137,8 @@ bool StartProgram(const std::wstring& path, const std::wstring& parameters, cons
 
 }  // namespace
 
-bool FindSubjectPublicKeyInfo(const unsigned char* der, size_t size, size_t& offset, size_t& length) noexcept {
+bool FindSubjectPublicKeyInfo(const unsigned char* der, size_t size, size_t& offset,
+                              size_t& length) noexcept {
   // Certificate ::= SEQUENCE { tbsCertificate SEQUENCE { [0] version
   // OPTIONAL, serialNumber, signature, issuer, validity, subject,
   // subjectPublicKeyInfo, ... }, ... }
@@ -309,8 +310,7 @@ UpdaterStart StartTrustedUpdater(const std::wstring& path, const std::wstring& p
 UpdaterStart StartTrustedUpdater(const std::wstring& path, const std::wstring& parameters,
                                  const std::string& announcedVersion) noexcept {
   try {
-    return StartTrustedUpdater(path, parameters, announcedVersion,
-                               std::string(endpoints::kUpdaterPins));
+    return StartTrustedUpdater(path, parameters, announcedVersion, std::string(endpoints::kUpdaterPins));
   } catch (...) {
     if (!path.empty()) ::DeleteFileW(path.c_str());
     return UpdaterStart::kRefused;

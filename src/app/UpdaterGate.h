@@ -87,8 +87,7 @@ enum class UpdaterStart {
 // still held, in the folder that holds it: CreateProcessW on the held path,
 // no shell association and no COM. A refused file is deleted.
 UpdaterStart StartTrustedUpdater(const std::wstring& path, const std::wstring& parameters,
-                                 const std::string& announcedVersion,
-                                 const std::string& pinnedKeys) noexcept;
+                                 const std::string& announcedVersion, const std::string& pinnedKeys) noexcept;
 
 // The same with the pins this build carries (kivo::endpoints::kUpdaterPins;
 // empty by default, which trusts nothing).

@@ -29,7 +29,8 @@ class CUpdateProgressDlg : public kivo::toolkit::Dialog {
  public:
   // `texts` and `source` outlive the window; `version` is the version the
   // host offers.
-  CUpdateProgressDlg(const kivo::toolkit::TextSet& texts, std::wstring version, const CUpdateProgressSource& source);
+  CUpdateProgressDlg(const kivo::toolkit::TextSet& texts, std::wstring version,
+                     const CUpdateProgressSource& source);
 
   // The bar's range: its position is the received share of it.
   static constexpr int kBarRange = 1000;
