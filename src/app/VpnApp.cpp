@@ -71,6 +71,11 @@ bool CVpnApp::InitInstance() {
   if (kivo::app::IsAnotherCopyRunning(mutex != nullptr, created)) {
     m_hMutex.Reset();
     if (HWND first = CInstanceWindow::FindRunning()) {
+      // The first copy may bring a window of its own to the front (its
+      // update's progress window): this copy, started by the user, lets it.
+      DWORD firstProcess = 0;
+      ::GetWindowThreadProcessId(first, &firstProcess);
+      if (firstProcess != 0) ::AllowSetForegroundWindow(firstProcess);
       // A first copy that hangs must not hang this one.
       COPYDATASTRUCT data{};
       DWORD_PTR answer = 0;
