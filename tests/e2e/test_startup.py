@@ -14,6 +14,7 @@ every icon, and a reader of the dialog's system menu.
 
 import json
 import os
+import re
 import shutil
 import signal
 import sys
@@ -366,6 +367,48 @@ class WindowIcons(unittest.TestCase):
             self.assertEqual(send_inside(w, client.hwnd, WM_QUERYDRAGICON), big)
         finally:
             client.close()
+
+
+# --- a system whose ANSI code page is UTF-8 -------------------------------------
+
+# Wine takes a program's ANSI code page from the locale, or from this setting of
+# its manifest, never from the registry's Nls\CodePage\ACP (which it writes).
+ACTIVE_CODE_PAGE_UTF8 = (b'<activeCodePage xmlns="http://schemas.microsoft.com/SMI/2019/WindowsSettings">'
+                         b'UTF-8</activeCodePage>')
+
+
+def utf8_code_page_copy(exe, folder):
+    """A copy of the program that runs with the ANSI code page 65001, as every
+    program does on a system set to "Unicode UTF-8 for worldwide language
+    support": its manifest's long comment gives way to the activeCodePage
+    setting, padded to the same length, so nothing else in the file moves."""
+    with open(exe, "rb") as f:
+        data = f.read()
+    comment = re.search(rb"<!-- Per-monitor v2.*?-->", data, re.S)
+    assert comment and len(comment.group()) >= len(ACTIVE_CODE_PAGE_UTF8), "the manifest's comment"
+    patched = data[:comment.start()] + ACTIVE_CODE_PAGE_UTF8.ljust(len(comment.group())) + data[comment.end():]
+    path = os.path.join(folder, "KivoVpn.exe")
+    with open(path, "wb") as f:
+        f.write(patched)
+    return path
+
+
+class Utf8CodePage(unittest.TestCase):
+    def test_simplified_texts_read_exactly_with_the_utf8_code_page(self):
+        # GBK bytes read as UTF-8 would turn into replacement characters.
+        w = world()
+        with tempfile.TemporaryDirectory() as folder:
+            client = Client(w, "zh_CN.UTF-8", exe=utf8_code_page_copy(w.client_exe(), folder))
+            try:
+                got = {cid: control_text(client, cid) for cid in LABELS if cid != IDC_WEB_ADDRESS}
+                self.assertEqual(got, {IDC_USER_LABEL: CHINESE.user, IDC_PASSWORD_LABEL: CHINESE.password,
+                                       IDC_STATUS_LABEL: CHINESE.status, IDC_INTELLIGENT: CHINESE.intelligent,
+                                       IDC_STATUS: CHINESE.idle})
+                self.assertEqual([client.d.combo_items(client.control(c)) for c in COMBOS],
+                                 [[caption] + [name + CHINESE.fail for name in names]
+                                  for caption, names in zip(CHINESE.groups, CHINESE.servers)])
+            finally:
+                client.close()
 
 
 # --- one copy at a time -------------------------------------------------------
