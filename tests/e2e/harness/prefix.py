@@ -23,14 +23,14 @@ from . import arch, procs, sandbox, wine
 PREFIX_DIR = "wineprefix"
 STAMP = ".kivo-prefix-ready"
 # Raise when the set-up below changes, so existing prefixes are made anew.
-SETUP_VERSION = "3"
+SETUP_VERSION = "4"
 
 # Fonts. The dialogs ask for "MS Sans Serif" 9 pt, which on Windows is a
 # bitmap font of 6x13 dialog base units: the skin is drawn for that. Wine's
 # own copy (sserife.fon, from fonts-wine) gives the same units but has no
 # Chinese glyphs, and Wine links no other font to a bitmap font. So there are
 # two prefixes: "en" with Wine's fonts, and "cjk" where "MS Sans Serif" and
-# "宋体" are the AR PL UMing CN font (fonts-arphic-uming), whose metrics at
+# "宋体" are the AR PL UMing CN font (and "新細明體" its TW face) (fonts-arphic-uming), whose metrics at
 # 9 pt are the same 6x13 units and which draws the Chinese texts.
 WINE_FONTS = "/usr/share/wine/fonts"
 CJK_FONT = "/usr/share/fonts/truetype/arphic/uming.ttc"
@@ -95,9 +95,13 @@ def _install_fonts(path, fonts, env):
         shutil.copy(os.path.join(WINE_FONTS, name), target)
     if fonts == "cjk":
         shutil.copy(CJK_FONT, target)
-        for face in ("MS Sans Serif", "宋体", "SimSun"):
+        # The Traditional About box asks for "新細明體" (PMingLiU): the same
+        # font's Traditional face.
+        for face, substitute in (("MS Sans Serif", "AR PL UMing CN"), ("宋体", "AR PL UMing CN"),
+                                 ("SimSun", "AR PL UMing CN"), ("新細明體", "AR PL UMing TW"),
+                                 ("PMingLiU", "AR PL UMing TW")):
             subprocess.run(wine.command("reg", "add", _FONT_SUBSTITUTES, "/v", face, "/t", "REG_SZ", "/d",
-                                        "AR PL UMing CN", "/f"), env=env, check=True, stdout=subprocess.DEVNULL,
+                                        substitute, "/f"), env=env, check=True, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=120)
 
 
