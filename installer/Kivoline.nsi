@@ -7,11 +7,17 @@
 ; /S installs silently.
 ;
 ; As KivoUpdate.exe it is started by the client with the client's file name
-; as its only parameter (quoted or not). It then runs silently: it waits up to
-; 30 s for that client to end, replaces it in the folder the updater was
-; started from and starts the new client. The replacement is one move of the
-; new file over the old one, so the folder always holds a whole client; if
-; the old one cannot be replaced in time, it stays and is started again. A
+; as its only parameter (quoted or not). It then runs silently: it writes the
+; new client as .new and flushes it to the disk, waits up to 30 s for the old
+; client to end, replaces it in the folder the updater was started from and
+; starts the new client. The replacement keeps the old client as .old (a
+; second link to it, or a copy) and then moves the new file over it in one
+; step, so the folder always holds a whole client. The .old goes once the new
+; client has been seen running (its mutex or its window) within 15 s;
+; otherwise .old is put back. Whenever the update fails for good, the client
+; left in place is started with the one command line it reads:
+;   "<client>" /updatefailed=<version> /reason=<write|replace|start>
+; so that it does not fetch this version again in that run and says why. A
 ; client lost by an earlier, interrupted update (only its .old left) is put
 ; back first, in both modes.
 ;
@@ -40,6 +46,13 @@ Unicode true
 ; Waiting for a client to end: 60 polls of 500 ms.
 !define WAIT_POLLS 60
 !define WAIT_POLL_MS 500
+; Waiting for the new client to come up: 30 polls of 500 ms.
+!define START_POLLS 30
+; The running client's message-only instance window (src/ui/InstanceWindow.cpp).
+!define CLIENT_INSTANCE_CLASS "Kivoline.Instance"
+!define HWND_MESSAGE -3
+!define GENERIC_WRITE 0x40000000
+!define OPEN_EXISTING 3
 !define SYNCHRONIZE 0x00100000
 ; MoveFileExW flags: MOVEFILE_WRITE_THROUGH, and with MOVEFILE_REPLACE_EXISTING.
 !define MOVEFILE_WRITE_THROUGH 8
@@ -217,18 +230,74 @@ Function RepairClient
   ${EndIf}
 FunctionEnd
 
+; Writes $R8.new's data through to the disk, so that a power cut after the
+; move below cannot leave a client with its name and without its data.
+; Sets the error flag when the file cannot be opened or flushed.
+Function FlushNew
+  System::Call "kernel32::CreateFileW(w '$R8.new', i ${GENERIC_WRITE}, i 0, p 0, i ${OPEN_EXISTING}, i 0, p 0) p .r1"
+  ${If} $1 = -1
+  ${OrIf} $1 = 0
+    SetErrors
+    Return
+  ${EndIf}
+  System::Call "kernel32::FlushFileBuffers(p r1) i .r2"
+  System::Call "kernel32::CloseHandle(p r1)"
+  ${If} $2 = 0
+    SetErrors
+  ${EndIf}
+FunctionEnd
+
 ; Moves $R8.new over $R8 in one step: at every moment one whole client is
-; in place, never none. $0: 1 when done, 0 when the old one is still held
-; (its program has not let go of it yet) or anything else refused it.
+; in place, never none. The replaced client stays as $R8.old (a second link
+; to the same file, or a copy where links cannot be made) until the caller
+; lets it go. $0: 1 when done, 0 when the old one is still held (its program
+; has not let go of it yet) or anything else refused it; then no .old is left.
 Function ReplaceClient
   StrCpy $0 0
   ${IfNot} ${FileExists} "$R8.new"
     Return
   ${EndIf}
+  ; With $R8 there (RepairClient ran first), an .old is a stray and the
+  ; client is kept as the new .old; without it (a first install) there is
+  ; nothing to keep, and an .old left is the only client: it stays.
+  StrCpy $3 0
+  ${If} ${FileExists} "$R8"
+    Delete "$R8.old"
+    System::Call "kernel32::CreateHardLinkW(w '$R8.old', w '$R8', p 0) i .r1"
+    ${If} $1 = 0
+      System::Call "kernel32::CopyFileW(w '$R8', w '$R8.old', i 1) i .r1"
+      ${If} $1 = 0
+        Return
+      ${EndIf}
+    ${EndIf}
+    StrCpy $3 1
+  ${EndIf}
   System::Call "kernel32::MoveFileExW(w '$R8.new', w '$R8', i ${MOVEFILE_REPLACE_WRITE_THROUGH}) i .r1"
   ${If} $1 <> 0
     StrCpy $0 1
+  ${ElseIf} $3 = 1
+    Delete "$R8.old"
   ${EndIf}
+FunctionEnd
+
+; $0: 1 once a client runs in this session (its mutex or its instance
+; window), within START_POLLS polls; else 0.
+Function WaitForNewClient
+  StrCpy $2 0
+  ${Do}
+    Call ClientRunning
+    ${If} $0 = 1
+      Return
+    ${EndIf}
+    System::Call "user32::FindWindowExW(p ${HWND_MESSAGE}, p 0, w '${CLIENT_INSTANCE_CLASS}', p 0) p .r1"
+    ${If} $1 <> 0
+      StrCpy $0 1
+      Return
+    ${EndIf}
+    IntOp $2 $2 + 1
+    Sleep ${WAIT_POLL_MS}
+  ${LoopUntil} $2 >= ${START_POLLS}
+  StrCpy $0 0
 FunctionEnd
 
 ; Removes a stray $R8.new and $R8.old, but only while $R8 itself is there:
@@ -242,16 +311,24 @@ FunctionEnd
 
 ; Replaces $EXEDIR\$ClientName by the client carried here and starts it. The
 ; old client is given the bound to end and let go of its file; if it has not,
-; or anything fails on the way, the old client stays and is started again.
+; or anything fails on the way, or the new client does not come up, the old
+; client stays (or is put back) and is started with the failure command
+; line, the reason in $R7.
 Function Update
   StrCpy $R8 "$EXEDIR\$ClientName"
   SetOutPath "$EXEDIR"
   Call RepairClient
+  StrCpy $R7 "write"
   StrCpy $R9 "$R8.new"
   Call ExtractClient
   ${If} ${Errors}
-    Goto start
+    Goto failed
   ${EndIf}
+  Call FlushNew
+  ${If} ${Errors}
+    Goto failed
+  ${EndIf}
+  StrCpy $R7 "replace"
   StrCpy $2 0
   attempt:
     Call ClientRunning
@@ -262,24 +339,37 @@ Function Update
       ${EndIf}
     ${EndIf}
     ${If} $2 >= ${WAIT_POLLS}
-      Goto start
+      Goto failed
     ${EndIf}
     IntOp $2 $2 + 1
     Sleep ${WAIT_POLL_MS}
     Goto attempt
   replaced:
-    ; An installed client's entry under Apps & features shows the new version.
-    ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
-    ${If} $0 == "$EXEDIR"
-      WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${KIVO_VERSION}"
+    ClearErrors
+    Exec '"$R8"'
+    ${IfNot} ${Errors}
+      Call WaitForNewClient
+      ${If} $0 = 1
+        ; An installed client's entry under Apps & features shows the new version.
+        ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+        ${If} $0 == "$EXEDIR"
+          WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${KIVO_VERSION}"
+        ${EndIf}
+        Call RemoveStrays
+        Return
+      ${EndIf}
     ${EndIf}
-  start:
-    ; Whatever happened above, the folder keeps a client: the new one, the
-    ; old one, or the one put back from .old.
+    ; The new client did not come up: the old one goes back in one step.
+    StrCpy $R7 "start"
+    System::Call "kernel32::MoveFileExW(w '$R8.old', w '$R8', i ${MOVEFILE_REPLACE_WRITE_THROUGH}) i .r1"
+  failed:
+    ; Whatever happened above, the folder keeps a client: the old one, or
+    ; the one put back from .old; no .new stays.
+    Delete "$R8.new"
     Call RepairClient
     Call RemoveStrays
     ClearErrors
-    Exec '"$R8"'
+    Exec '"$R8" /updatefailed=${KIVO_VERSION} /reason=$R7'
     ${If} ${Errors}
       SetErrorLevel 2
     ${EndIf}

@@ -6,11 +6,12 @@
 #
 # Without KIVO_SIGN_OUT the file is signed in place. The settings come from
 # installer/Signing.cmake. The check, after signing: `osslsigncode verify`
-# finds the signature intact, its signer's SHA-1 thumbprint is one of the
-# pins the build carries, and it carries a time stamp (unless time stamps
+# finds the signature intact, its signer's public-key hash (SHA-256 of its
+# SubjectPublicKeyInfo) is one of the pins the build carries, and it carries a time stamp (unless time stamps
 # are turned off). Anything else fails the build, naming the file.
 cmake_minimum_required(VERSION 3.25)
 include(${KIVO_SIGN_SETTINGS})
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/UpdaterPins.cmake)
 if(NOT KIVO_SIGN_OUT)
   set(KIVO_SIGN_OUT ${KIVO_SIGN_IN})
 endif()
@@ -84,30 +85,28 @@ string(TOUPPER "${CMAKE_MATCH_2}" signer_serial)
 if(signer_serial STREQUAL "")
   fail("osslsigncode verify names no signer:\n${verify}")
 endif()
-# Its certificate among those the signature carries, and that one's thumbprint.
+# Its certificate among those the signature carries, and that one's key pin.
 run(ignored "${KIVO_OSSLSIGNCODE}" extract-signature -pem -in "${signed}" -out "${signed}.p7")
 run(certificates "${KIVO_OPENSSL}" pkcs7 -in "${signed}.p7" -print_certs)
 file(REMOVE "${signed}.p7")
 string(REGEX MATCHALL "-----BEGIN CERTIFICATE-----[^-]+-----END CERTIFICATE-----" certificates "${certificates}")
-set(thumbprint "")
+set(key_pin "")
 foreach(certificate IN LISTS certificates)
   file(WRITE "${signed}.pem" "${certificate}\n")
-  run(details "${KIVO_OPENSSL}" x509 -in "${signed}.pem" -noout -serial -issuer -nameopt compat -fingerprint -sha1)
-  file(REMOVE "${signed}.pem")
+  run(details "${KIVO_OPENSSL}" x509 -in "${signed}.pem" -noout -serial -issuer -nameopt compat)
   if(details MATCHES "serial=([0-9A-Fa-f]+)")
     string(TOUPPER "${CMAKE_MATCH_1}" serial)
     string(FIND "${details}" "issuer=${signer_issuer}\n" issuer_at)
-    if(serial STREQUAL signer_serial AND NOT issuer_at EQUAL -1 AND details MATCHES "Fingerprint=([0-9A-Fa-f:]+)")
-      string(REPLACE ":" "" thumbprint "${CMAKE_MATCH_1}")
-      string(TOUPPER "${thumbprint}" thumbprint)
+    if(serial STREQUAL signer_serial AND NOT issuer_at EQUAL -1)
+      kivo_public_key_hash(key_pin "${signed}.pem" "${KIVO_OPENSSL}")
+      file(REMOVE "${signed}.pem")
       break()
     endif()
   endif()
+  file(REMOVE "${signed}.pem")
 endforeach()
-string(TOUPPER "${KIVO_UPDATER_THUMBPRINT}" pins)
-string(REGEX REPLACE "[ :]" "" pins "${pins}")
-if(thumbprint STREQUAL "" OR NOT thumbprint IN_LIST pins)
-  fail("the signer's thumbprint (${thumbprint}) is none of the pins (${KIVO_UPDATER_THUMBPRINT})")
+if(key_pin STREQUAL "" OR NOT key_pin IN_LIST KIVO_UPDATER_PINS)
+  fail("the signer's key (${key_pin}) is none of the pinned keys (${KIVO_UPDATER_PINS})")
 endif()
 
 file(RENAME "${signed}" "${KIVO_SIGN_OUT}")

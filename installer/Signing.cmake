@@ -1,5 +1,5 @@
 # Code signing of a release. The certificate (KIVO_SIGN_CERT, PEM or DER) is
-# always a file: it is the public half, and the build pins its thumbprint.
+# always a file: it is the public half, and the build pins its public key.
 # The key is reached in one of three ways:
 #
 #   a file        KIVO_SIGN_KEY=/secure/kivoline.key (PEM or DER; its password
@@ -17,10 +17,12 @@
 # signing, each file is checked with `osslsigncode verify`: intact, signed by
 # a pinned certificate, time-stamped. Without a certificate nothing is signed.
 #
-# When a certificate is given and KIVO_UPDATER_THUMBPRINT is empty, the
-# build pins that certificate's SHA-1 thumbprint, so that a release trusts
-# updaters from its own publisher. Without either, the client never starts a
-# downloaded updater.
+# The client pins keys, not certificates: the SHA-256 hash of the signing
+# certificate's SubjectPublicKeyInfo is always pinned, beside the list in
+# KIVO_UPDATER_PINS, which must name a second, backup key kept offline
+# (unless KIVO_SIGN_SINGLE_KEY is ON). A renewed certificate for a pinned key
+# is therefore trusted by every installed client. Without a certificate and
+# pins, the client never starts a downloaded updater.
 set(KIVO_SIGN_CERT "" CACHE FILEPATH "Code-signing certificate (PEM or DER): the public half of the signing key")
 set(KIVO_SIGN_KEY "" CACHE STRING
     "Private key of KIVO_SIGN_CERT: a file, or a pkcs11: URI with KIVO_SIGN_PKCS11_MODULE")
@@ -30,6 +32,7 @@ set(KIVO_SIGN_TOOL "" CACHE STRING
     "Command that signs one file in place, given its path as last argument (cloud signing services)")
 set(KIVO_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 time-stamping service for the signatures")
 option(KIVO_SIGN_NO_TIMESTAMP "Sign without time stamps (signatures then end with the certificate)" OFF)
+option(KIVO_SIGN_SINGLE_KEY "Sign with KIVO_UPDATER_PINS naming no backup key (a lost key strands every client)" OFF)
 
 set(KIVO_SIGNING OFF)
 if(NOT KIVO_SIGN_CERT AND NOT KIVO_SIGN_KEY AND NOT KIVO_SIGN_PKCS11_MODULE AND NOT KIVO_SIGN_TOOL)
@@ -72,28 +75,17 @@ find_program(KIVO_OSSLSIGNCODE osslsigncode REQUIRED)
 find_program(KIVO_OPENSSL openssl REQUIRED)
 set(KIVO_SIGNING ON)
 
-if(KIVO_UPDATER_THUMBPRINT STREQUAL "")
-  # Whichever of the two encodings the file is in.
-  foreach(form PEM DER)
-    execute_process(COMMAND ${KIVO_OPENSSL} x509 -inform ${form} -noout -fingerprint -sha1 -in ${KIVO_SIGN_CERT}
-                    OUTPUT_VARIABLE fingerprint ERROR_QUIET RESULT_VARIABLE status)
-    if(status EQUAL 0)
-      break()
-    endif()
-  endforeach()
-  # "SHA1 Fingerprint=AB:CD:...", 20 bytes.
-  string(REGEX MATCH "=([0-9A-Fa-f:]+)" fingerprint "${fingerprint}")
-  string(REPLACE ":" "" fingerprint "${CMAKE_MATCH_1}")
-  string(LENGTH "${fingerprint}" fingerprint_length)
-  if(NOT fingerprint_length EQUAL 40)
-    message(FATAL_ERROR "KIVO_SIGN_CERT (${KIVO_SIGN_CERT}) holds no certificate openssl can read")
-  endif()
-  string(TOUPPER "${fingerprint}" fingerprint)
-  # A normal variable: the cache keeps the operator's own (empty) choice,
-  # and a new certificate is pinned at the next configure.
-  set(KIVO_UPDATER_THUMBPRINT "${fingerprint}")
-  message(STATUS "Updater pin: the signing certificate, ${KIVO_UPDATER_THUMBPRINT}")
+# The updater pins: the signing key's own hash first, then KIVO_UPDATER_PINS,
+# which must name a second key (cmake/UpdaterPins.cmake). A normal variable:
+# the cache keeps the operator's own list, and a new key is pinned at the
+# next configure.
+include(${CMAKE_SOURCE_DIR}/cmake/UpdaterPins.cmake)
+kivo_public_key_hash(signing_pin ${KIVO_SIGN_CERT} ${KIVO_OPENSSL})
+if(signing_pin STREQUAL "")
+  message(FATAL_ERROR "KIVO_SIGN_CERT (${KIVO_SIGN_CERT}) holds no certificate openssl can read")
 endif()
+kivo_updater_pins(KIVO_UPDATER_PINS "${signing_pin}" "${KIVO_UPDATER_PINS}" "${KIVO_SIGN_SINGLE_KEY}")
+message(STATUS "Updater pins (the signing key first): ${KIVO_UPDATER_PINS}")
 
 # Everything the signing step needs, written for installer/SignFile.cmake.
 # Values go in bracket arguments, so that the semicolons of a pkcs11: URI
@@ -109,7 +101,7 @@ foreach(name mode tool_command)
   string(APPEND kivo_settings "set(KIVO_SIGN_${name} [==[${kivo_sign_${name}}]==])\n")
 endforeach()
 foreach(name KIVO_OSSLSIGNCODE KIVO_OPENSSL KIVO_SIGN_CERT KIVO_SIGN_KEY KIVO_SIGN_PASSWORD_FILE
-             KIVO_SIGN_PKCS11_MODULE KIVO_SIGN_TIMESTAMP_URL KIVO_SIGN_NO_TIMESTAMP KIVO_UPDATER_THUMBPRINT)
+             KIVO_SIGN_PKCS11_MODULE KIVO_SIGN_TIMESTAMP_URL KIVO_SIGN_NO_TIMESTAMP KIVO_UPDATER_PINS)
   string(APPEND kivo_settings "set(${name} [==[${${name}}]==])\n")
 endforeach()
 # Rewritten only when a setting changes: the signed files depend on it.

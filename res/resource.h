@@ -7,6 +7,7 @@
 #define IDD_NETPERF 810
 #define IDD_ABOUTBOX_EN 811
 #define IDD_ABOUTBOX_TW 812
+#define IDD_UPDATE_PROGRESS 813
 
 // Tray popup menus; the id is also the tray icon's identifier
 #define IDR_TRAY_MENU_ZH 529
@@ -97,6 +98,10 @@
 // Controls of the About boxes
 #define IDC_ABOUT_VERSION 1028
 
+// Controls of the update's progress window
+#define IDC_UPDATE_TEXT 1030
+#define IDC_UPDATE_BAR 1031
+
 // System menu command of the About box
 #define IDM_ABOUTBOX 0x0010
 
@@ -160,6 +165,15 @@
 #define IDS_NETPERF_COL_DELAY 264
 #define IDS_NETPERF_COL_STATUS 265
 #define IDS_NETPERF_COL_VALUE 266
+// The self-update: the message after an update that could not be installed
+// (%ls the version, %ls one of the reasons)
+#define IDS_UPDATE_FAILED 272
+#define IDS_UPDATE_REASON_WRITE 273
+#define IDS_UPDATE_REASON_REPLACE 274
+#define IDS_UPDATE_REASON_START 275
+// The update's progress window: its line (%ls the version) and its button
+#define IDS_UPDATE_DOWNLOADING 276
+#define IDS_UPDATE_CANCEL 277
 
 // The skin drawn at 150% and 200%: PNG resources at the 100% bitmap's id
 // plus these offsets.

@@ -111,10 +111,11 @@ HINTERNET RequestUpdater(CInternetDeadline& deadline, const DownloadTarget& targ
 
 // Copies the answer's body into `file`: true when exactly `expected` bytes
 // came. A dripping host is ended by the deadline, which closes the request.
-bool CopyBody(HINTERNET request, HANDLE file, long long expected) {
+bool CopyBody(HINTERNET request, HANDLE file, long long expected, DownloadProgress* progress) {
   char chunk[kChunkSize];
   long long total = 0;
   for (;;) {
+    if (progress != nullptr && progress->cancelled) return false;
     // A read waits until it has all it asked for, so it asks only for what
     // has arrived. Waiting for the next bytes is bounded by the receive
     // time-out; none available means the body has ended.
@@ -130,6 +131,7 @@ bool CopyBody(HINTERNET request, HANDLE file, long long expected) {
     if (read > kChunkSize || read > expected - total) return false;
     if (!WriteAll(file, chunk, read)) return false;
     total += read;
+    if (progress != nullptr) progress->received = total;
   }
   return total == expected;
 }
@@ -149,11 +151,12 @@ int DownloadUpdater(const DownloadTarget& target, std::wstring& updaterPath, std
     // or announces more than any updater can be.
     const long long expected = ParseContentLength(QueryContentLengthText(request));
     if (!IsAcceptableUpdaterLength(expected)) return 0;
+    if (target.progress != nullptr) target.progress->expected = expected;
 
     toolkit::UniqueFileHandle file(::CreateFileW(targetPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return 0;
-    const bool complete = CopyBody(request, file.Get(), expected);
+    const bool complete = CopyBody(request, file.Get(), expected, target.progress);
     // Closing flushes; a file that cannot be closed cleanly is not complete.
     if (!::CloseHandle(file.Release()) || !complete || deadline.Expired()) return 0;
     updaterPath = std::move(targetPath);
@@ -164,10 +167,19 @@ int DownloadUpdater(const DownloadTarget& target, std::wstring& updaterPath, std
   }
 }
 
-int CUpdateDownloader::Download(std::wstring& updaterPath, std::wstring& exeName) noexcept {
-  return DownloadUpdater(DownloadTarget{endpoints::kUpdateHost, INTERNET_DEFAULT_HTTP_PORT,
-                                        std::string(kUpdateFolder) + kLocalUpdaterName},
-                         updaterPath, exeName);
+int CUpdateDownloader::Download(std::wstring& updaterPath, std::wstring& exeName,
+                                DownloadProgress* progress) noexcept {
+  return DownloadUpdater(
+      DownloadTarget{endpoints::kUpdateHost, INTERNET_DEFAULT_HTTP_PORT,
+                     std::string(kUpdateFolder) + kLocalUpdaterName, kDownloadBoundMs, progress},
+      updaterPath, exeName);
+}
+
+bool CUpdateDownloadJob::Start() {
+  return m_thread.Start([this] {
+    CUpdateDownloader downloader;
+    m_nResult = downloader.Download(m_strUpdaterPath, m_strExeName, &m_progress);
+  });
 }
 
 }  // namespace kivo::app

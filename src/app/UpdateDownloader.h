@@ -5,9 +5,21 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <atomic>
 #include <string>
 
+#include "toolkit/Thread.h"
+
 namespace kivo::app {
+
+// What a download has received so far, read by another thread while it
+// runs, and its cancellation: a cancelled download stops at its next chunk
+// and fails.
+struct DownloadProgress {
+  std::atomic<long long> received{0};
+  std::atomic<long long> expected{0};  // the Content-Length once accepted
+  std::atomic<bool> cancelled{false};
+};
 
 class CUpdateDownloader {
  public:
@@ -23,7 +35,40 @@ class CUpdateDownloader {
   // and receives the file's full path only on success; `exeName` receives
   // the running executable's file name as soon as the host has answered
   // with status 200.
-  int Download(std::wstring& updaterPath, std::wstring& exeName) noexcept;
+  // With `progress`, the bytes received are counted there and a
+  // cancellation there ends the download.
+  int Download(std::wstring& updaterPath, std::wstring& exeName,
+               DownloadProgress* progress = nullptr) noexcept;
+};
+
+// The update host's download on a worker of its own, so that start-up can
+// show its progress and let the user cancel it. The worker keeps within
+// kDownloadBoundMs; where a cancelled WinInet call runs on (Wine), the job
+// waits for it when it is destroyed, so a job lives as long as start-up.
+class CUpdateDownloadJob {
+ public:
+  CUpdateDownloadJob() = default;
+  CUpdateDownloadJob(const CUpdateDownloadJob&) = delete;
+  CUpdateDownloadJob& operator=(const CUpdateDownloadJob&) = delete;
+
+  // False when the worker could not be started.
+  bool Start();
+  // True once the worker has ended, waiting up to `ms` for it.
+  bool Wait(DWORD ms) const noexcept { return m_thread.Wait(ms); }
+  void Cancel() noexcept { m_progress.cancelled = true; }
+  const DownloadProgress& Progress() const noexcept { return m_progress; }
+  // What Download answered; read only once Wait says the worker ended.
+  int Result() const noexcept { return m_nResult; }
+  const std::wstring& UpdaterPath() const noexcept { return m_strUpdaterPath; }
+  const std::wstring& ExeName() const noexcept { return m_strExeName; }
+
+ private:
+  DownloadProgress m_progress;
+  int m_nResult = 0;
+  std::wstring m_strUpdaterPath;
+  std::wstring m_strExeName;
+  // Last: joined before anything it writes goes.
+  toolkit::WorkerThread m_thread;
 };
 
 // The expected body length from a Content-Length text, read the way atoi
@@ -45,6 +90,7 @@ struct DownloadTarget {
   INTERNET_PORT port = INTERNET_DEFAULT_HTTP_PORT;
   std::string object;
   DWORD boundMs = kDownloadBoundMs;
+  DownloadProgress* progress = nullptr;
 };
 
 // Whether an announced Content-Length (as ParseContentLength reads it) is

@@ -17,7 +17,7 @@ namespace kivo::app {
 
 namespace {
 
-constexpr DWORD kSha1Length = 20;
+constexpr DWORD kSha256Length = 32;
 // A version resource larger than this is no resource of ours.
 constexpr DWORD kMaxVersionInfoSize = 1u << 20;
 
@@ -28,33 +28,59 @@ int HexValue(char c) {
   return -1;
 }
 
-bool OnePinMatches(const unsigned char (&sha1)[20], const std::string& pin) {
-  unsigned char pinned[kSha1Length] = {};
+bool OnePinMatches(const unsigned char (&sha256)[32], const std::string& pin) {
+  unsigned char pinned[kSha256Length] = {};
   DWORD digits = 0;
   for (const char c : pin) {
     if (c == ' ' || c == ':') continue;
     const int value = HexValue(c);
-    if (value < 0 || digits >= 2 * kSha1Length) return false;
+    if (value < 0 || digits >= 2 * kSha256Length) return false;
     pinned[digits / 2] = static_cast<unsigned char>(pinned[digits / 2] << 4 | value);
     ++digits;
   }
-  if (digits != 2 * kSha1Length) return false;
+  if (digits != 2 * kSha256Length) return false;
   unsigned char difference = 0;
-  for (DWORD i = 0; i < kSha1Length; ++i) difference |= pinned[i] ^ sha1[i];
+  for (DWORD i = 0; i < kSha256Length; ++i) difference |= pinned[i] ^ sha256[i];
   return difference == 0;
 }
 
-// The signer's certificate hash from a verification's state.
-bool SignerFromState(HANDLE state, unsigned char (&sha1)[20]) {
+// One DER element at `at` of `der` (of `size` bytes): its tag, where its
+// content starts and how long it is. False when it does not fit.
+struct DerElement {
+  unsigned char tag = 0;
+  size_t start = 0;    // of the whole element
+  size_t content = 0;  // of its content
+  size_t length = 0;   // of its content
+  size_t End() const { return content + length; }
+};
+bool ReadDer(const unsigned char* der, size_t size, size_t at, DerElement& element) {
+  if (at + 2 > size) return false;
+  element.start = at;
+  element.tag = der[at];
+  size_t length = der[at + 1];
+  size_t pos = at + 2;
+  if (length & 0x80) {
+    const size_t bytes = length & 0x7F;
+    if (bytes == 0 || bytes > 4 || pos + bytes > size) return false;
+    length = 0;
+    for (size_t i = 0; i < bytes; ++i) length = length << 8 | der[pos + i];
+    pos += bytes;
+  }
+  if (length > size - pos) return false;
+  element.content = pos;
+  element.length = length;
+  return true;
+}
+
+// The signer's public-key hash from a verification's state.
+bool SignerFromState(HANDLE state, unsigned char (&sha256)[32]) {
   CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(state);
   if (provider == nullptr) return false;
   CRYPT_PROVIDER_SGNR* signer = ::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
   if (signer == nullptr || signer->csCertChain == 0 || signer->pasCertChain == nullptr) return false;
   PCCERT_CONTEXT certificate = signer->pasCertChain[0].pCert;
-  if (certificate == nullptr) return false;
-  DWORD length = kSha1Length;
-  return ::CertGetCertificateContextProperty(certificate, CERT_SHA1_HASH_PROP_ID, sha1, &length) &&
-         length == kSha1Length;
+  if (certificate == nullptr || certificate->pbCertEncoded == nullptr) return false;
+  return PublicKeyHash(certificate->pbCertEncoded, certificate->cbCertEncoded, sha256);
 }
 
 // One value of the version resource in one language block; "" when the
@@ -111,6 +137,48 @@ bool StartProgram(const std::wstring& path, const std::wstring& parameters, cons
 
 }  // namespace
 
+bool FindSubjectPublicKeyInfo(const unsigned char* der, size_t size, size_t& offset,
+                              size_t& length) noexcept {
+  // Certificate ::= SEQUENCE { tbsCertificate SEQUENCE { [0] version
+  // OPTIONAL, serialNumber, signature, issuer, validity, subject,
+  // subjectPublicKeyInfo, ... }, ... }
+  DerElement certificate, tbs, element;
+  if (der == nullptr || !ReadDer(der, size, 0, certificate) || certificate.tag != 0x30) return false;
+  if (!ReadDer(der, certificate.End(), certificate.content, tbs) || tbs.tag != 0x30) return false;
+  size_t at = tbs.content;
+  if (!ReadDer(der, tbs.End(), at, element)) return false;
+  if (element.tag == 0xA0) {
+    at = element.End();
+    if (!ReadDer(der, tbs.End(), at, element)) return false;
+  }
+  // serialNumber, signature, issuer, validity, subject: five elements on.
+  for (int skipped = 0; skipped < 5; ++skipped) {
+    at = element.End();
+    if (!ReadDer(der, tbs.End(), at, element)) return false;
+  }
+  if (element.tag != 0x30) return false;
+  offset = element.start;
+  length = element.End() - element.start;
+  return true;
+}
+
+bool PublicKeyHash(const unsigned char* der, size_t size, unsigned char (&sha256)[32]) noexcept {
+  size_t offset = 0, length = 0;
+  if (!FindSubjectPublicKeyInfo(der, size, offset, length)) return false;
+  HCRYPTPROV provider = 0;
+  if (!::CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) return false;
+  bool done = false;
+  HCRYPTHASH hash = 0;
+  if (::CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash)) {
+    DWORD hashLength = kSha256Length;
+    done = ::CryptHashData(hash, der + offset, static_cast<DWORD>(length), 0) &&
+           ::CryptGetHashParam(hash, HP_HASHVAL, sha256, &hashLength, 0) && hashLength == kSha256Length;
+    ::CryptDestroyHash(hash);
+  }
+  ::CryptReleaseContext(provider, 0);
+  return done;
+}
+
 CHeldFile::CHeldFile(std::wstring path) : m_strPath(std::move(path)) {
   if (m_strPath.empty()) return;
   // Read sharing only: nobody may write, rename or delete the file while it
@@ -139,7 +207,7 @@ SignatureCheck CheckSignature(const CHeldFile& file) noexcept {
     const LONG verdict = ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
     check.verified = verdict == ERROR_SUCCESS;
     if (data.hWVTStateData != nullptr)
-      check.signerKnown = SignerFromState(data.hWVTStateData, check.signerSha1);
+      check.signerKnown = SignerFromState(data.hWVTStateData, check.signerKeySha256);
     // The verification state is released whatever the verdict was.
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
@@ -190,12 +258,12 @@ std::wstring ReadProductVersion(const CHeldFile& file) noexcept {
   }
 }
 
-bool ThumbprintMatches(const unsigned char (&sha1)[20], const std::string& pinnedThumbprints) noexcept {
+bool KeyPinMatches(const unsigned char (&sha256)[32], const std::string& pinnedKeys) noexcept {
   try {
     std::string::size_type start = 0;
     for (;;) {
-      const std::string::size_type end = pinnedThumbprints.find(';', start);
-      if (OnePinMatches(sha1, pinnedThumbprints.substr(start, end - start))) return true;
+      const std::string::size_type end = pinnedKeys.find(';', start);
+      if (OnePinMatches(sha256, pinnedKeys.substr(start, end - start))) return true;
       if (end == std::string::npos) return false;
       start = end + 1;
     }
@@ -204,13 +272,13 @@ bool ThumbprintMatches(const unsigned char (&sha1)[20], const std::string& pinne
   }
 }
 
-bool IsTrustedUpdater(const CHeldFile& file, const std::string& pinnedThumbprints,
+bool IsTrustedUpdater(const CHeldFile& file, const std::string& pinnedKeys,
                       const std::string& announcedVersion) noexcept {
   // With no pin nothing is read at all.
-  if (pinnedThumbprints.empty() || announcedVersion.empty() || !file.IsOpen()) return false;
+  if (pinnedKeys.empty() || announcedVersion.empty() || !file.IsOpen()) return false;
   const SignatureCheck signature = CheckSignature(file);
   if (!signature.verified || !signature.signerKnown) return false;
-  if (!ThumbprintMatches(signature.signerSha1, pinnedThumbprints)) return false;
+  if (!KeyPinMatches(signature.signerKeySha256, pinnedKeys)) return false;
   const VersionResource resource = ReadVersionResource(file);
   // Our client, signed by the same publisher and of the same version, is
   // no updater: it would run as a second client and replace nothing.
@@ -223,10 +291,10 @@ bool IsTrustedUpdater(const CHeldFile& file, const std::string& pinnedThumbprint
 
 UpdaterStart StartTrustedUpdater(const std::wstring& path, const std::wstring& parameters,
                                  const std::string& announcedVersion,
-                                 const std::string& pinnedThumbprints) noexcept {
+                                 const std::string& pinnedKeys) noexcept {
   try {
     CHeldFile updater(path);
-    if (IsTrustedUpdater(updater, pinnedThumbprints, announcedVersion)) {
+    if (IsTrustedUpdater(updater, pinnedKeys, announcedVersion)) {
       // The updater works in the client's folder, which holds it, whatever
       // folder the client was started in (a Run key starts it in System32).
       const std::wstring folder = SplitModulePath(path).directory;
@@ -242,8 +310,7 @@ UpdaterStart StartTrustedUpdater(const std::wstring& path, const std::wstring& p
 UpdaterStart StartTrustedUpdater(const std::wstring& path, const std::wstring& parameters,
                                  const std::string& announcedVersion) noexcept {
   try {
-    return StartTrustedUpdater(path, parameters, announcedVersion,
-                               std::string(endpoints::kUpdaterThumbprint));
+    return StartTrustedUpdater(path, parameters, announcedVersion, std::string(endpoints::kUpdaterPins));
   } catch (...) {
     if (!path.empty()) ::DeleteFileW(path.c_str());
     return UpdaterStart::kRefused;

@@ -34,11 +34,13 @@ class CHeldFile {
 
 // What one WinVerifyTrust call says about a held file's embedded signature
 // (no user interface, revocation checked along the whole chain), with the
-// signer taken from that same verification.
+// signer taken from that same verification: the SHA-256 hash of its
+// certificate's SubjectPublicKeyInfo, which a renewed certificate for the
+// same key keeps.
 struct SignatureCheck {
   bool verified = false;
   bool signerKnown = false;
-  unsigned char signerSha1[20] = {};
+  unsigned char signerKeySha256[32] = {};
 };
 SignatureCheck CheckSignature(const CHeldFile& file) noexcept;
 
@@ -54,16 +56,24 @@ VersionResource ReadVersionResource(const CHeldFile& file) noexcept;
 // The "ProductVersion" of ReadVersionResource.
 std::wstring ReadProductVersion(const CHeldFile& file) noexcept;
 
-// Whether a certificate's SHA-1 hash equals one of the pinned thumbprints,
-// separated by ';'. Each pin is 40 hex digits in either case, optionally
-// grouped with spaces or colons; anything else, an empty pin included, never
-// matches.
-bool ThumbprintMatches(const unsigned char (&sha1)[20], const std::string& pinnedThumbprints) noexcept;
+// Where the SubjectPublicKeyInfo element (tag and length included) sits in
+// a DER-encoded X.509 certificate. False when the certificate cannot be read.
+bool FindSubjectPublicKeyInfo(const unsigned char* der, size_t size, size_t& offset, size_t& length) noexcept;
+
+// The SHA-256 hash of a DER certificate's SubjectPublicKeyInfo: the key pin
+// (`openssl x509 -pubkey -noout | openssl pkey -pubin -outform DER |
+// openssl dgst -sha256` gives the same).
+bool PublicKeyHash(const unsigned char* der, size_t size, unsigned char (&sha256)[32]) noexcept;
+
+// Whether a public-key hash equals one of the pinned keys, separated by
+// ';'. Each pin is 64 hex digits in either case, optionally grouped with
+// spaces or colons; anything else, an empty pin included, never matches.
+bool KeyPinMatches(const unsigned char (&sha256)[32], const std::string& pinnedKeys) noexcept;
 
 // The gate's verdict on a held file: signed by a pinned signer, verified,
 // named the setup program by its version resource (kSetupOriginalFilename,
 // kSetupInternalName), and of the announced version.
-bool IsTrustedUpdater(const CHeldFile& file, const std::string& pinnedThumbprints,
+bool IsTrustedUpdater(const CHeldFile& file, const std::string& pinnedKeys,
                       const std::string& announcedVersion) noexcept;
 
 enum class UpdaterStart {
@@ -77,10 +87,9 @@ enum class UpdaterStart {
 // still held, in the folder that holds it: CreateProcessW on the held path,
 // no shell association and no COM. A refused file is deleted.
 UpdaterStart StartTrustedUpdater(const std::wstring& path, const std::wstring& parameters,
-                                 const std::string& announcedVersion,
-                                 const std::string& pinnedThumbprints) noexcept;
+                                 const std::string& announcedVersion, const std::string& pinnedKeys) noexcept;
 
-// The same with the pins this build carries (kivo::endpoints::kUpdaterThumbprint;
+// The same with the pins this build carries (kivo::endpoints::kUpdaterPins;
 // empty by default, which trusts nothing).
 UpdaterStart StartTrustedUpdater(const std::wstring& path, const std::wstring& parameters,
                                  const std::string& announcedVersion) noexcept;

@@ -14,12 +14,27 @@
 #include "toolkit/Strings.h"
 #include "ui/InstanceWindow.h"
 #include "ui/MainDlg.h"
+#include "ui/UpdateProgressDlg.h"
 
 namespace {
 
 constexpr const wchar_t* kInstanceName = L"Kivoline";
 constexpr const char* kRunningVersion = KIVO_VERSION_TEXT;
 constexpr UINT kCopyDataTimeoutMs = 5000;
+// How long a download runs before its progress window shows.
+constexpr DWORD kProgressDelayMs = 1000;
+
+// The progress window's view of the download job.
+class DownloadSource : public CUpdateProgressSource {
+ public:
+  explicit DownloadSource(const kivo::app::CUpdateDownloadJob& job) noexcept : job_(job) {}
+  long long BytesReceived() const override { return job_.Progress().received; }
+  long long BytesExpected() const override { return job_.Progress().expected; }
+  bool Finished() const override { return job_.Wait(0); }
+
+ private:
+  const kivo::app::CUpdateDownloadJob& job_;
+};
 
 BOOL CALLBACK OnResourceLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR param) {
   *reinterpret_cast<WORD*>(param) = language;
@@ -56,6 +71,11 @@ bool CVpnApp::InitInstance() {
   if (kivo::app::IsAnotherCopyRunning(mutex != nullptr, created)) {
     m_hMutex.Reset();
     if (HWND first = CInstanceWindow::FindRunning()) {
+      // The first copy may bring a window of its own to the front (its
+      // update's progress window): this copy, started by the user, lets it.
+      DWORD firstProcess = 0;
+      ::GetWindowThreadProcessId(first, &firstProcess);
+      if (firstProcess != 0) ::AllowSetForegroundWindow(firstProcess);
       // A first copy that hangs must not hang this one.
       COPYDATASTRUCT data{};
       DWORD_PTR answer = 0;
@@ -80,10 +100,15 @@ bool CVpnApp::InitInstance() {
   std::wstring leftover, exeName;
   if (kivo::app::GetLocalUpdaterPath(leftover, exeName)) ::DeleteFileW(leftover.c_str());
 
-  // 6. The update check: a downloaded, trusted updater replaces the client.
-  // The checker lives until start-up ends (see CUpdateChecker).
+  // 6. The update check, unless the updater has just reported that it could
+  // not install the version offered: its command line is the only one read.
+  // A downloaded, trusted updater replaces the client.
+  m_updateFailure = kivo::app::ParseUpdateFailure(::GetCommandLineW());
+  // The checker and the download live until start-up ends (see
+  // CUpdateChecker and CUpdateDownloadJob).
   kivo::app::CUpdateChecker checker;
-  if (RunUpdate(checker)) return false;
+  kivo::app::CUpdateDownloadJob download;
+  if (RunUpdate(checker, download)) return false;
 
   // 7. The language the system's RAS library is localised in.
   m_wRasLangId = FindResourceLanguage(::GetModuleHandleW(L"rasapi32.dll"));
@@ -98,20 +123,36 @@ bool CVpnApp::InitInstance() {
   {
     CMainDlg dialog(m_texts, nullptr);
     dialog.SetRasLanguage(m_wRasLangId);
+    if (m_updateFailure.Failed()) {
+      dialog.SetStartNotice(kivo::app::UpdateFailureMessage(m_updateFailure, m_texts));
+    }
     dialog.DoModal();
   }
   return false;
 }
 
-bool CVpnApp::RunUpdate(kivo::app::CUpdateChecker& checker) {
+bool CVpnApp::RunUpdate(kivo::app::CUpdateChecker& checker, kivo::app::CUpdateDownloadJob& download) {
   std::string latestVersion;
   if (checker.IsUpToDate(kRunningVersion, latestVersion) != 0) return false;
-  std::wstring updaterPath;
-  std::wstring exeName;
-  {
-    kivo::app::CUpdateDownloader downloader;
-    if (downloader.Download(updaterPath, exeName) != 1) return false;
+  // Offered again what the updater could not install: the next start tries.
+  if (m_updateFailure.Failed() && latestVersion == m_updateFailure.version) return false;
+  // A download that takes more than a moment shows its progress, and the
+  // user may cancel it: the client then starts as if there were no update.
+  if (!download.Start()) return false;
+  if (!download.Wait(kProgressDelayMs)) {
+    const DownloadSource source(download);
+    CUpdateProgressDlg progress(m_texts, kivo::toolkit::WidenAscii(latestVersion), source);
+    // IDCANCEL: the user's Cancel. A window that could not be made (-1)
+    // leaves the download to its own bound.
+    if (progress.DoModal() == IDCANCEL) {
+      download.Cancel();
+      return false;
+    }
+    download.Wait(INFINITE);
   }
+  if (download.Result() != 1) return false;
+  const std::wstring updaterPath = download.UpdaterPath();
+  const std::wstring exeName = download.ExeName();
   // Fetched over plain HTTP: only our publisher's updater of the announced
   // version runs. When the shell cannot start it, the window comes up as if
   // there were no update, rather than nothing running at all.

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "app/UpdateChecker.h"
+#include "app/UpdateDownloader.h"
+#include "app/UpdateFailure.h"
 #include "toolkit/Application.h"
 #include "toolkit/Handle.h"
 #include "toolkit/Language.h"
@@ -26,9 +28,12 @@ class CVpnApp : public kivo::toolkit::Application {
  private:
   // A newer version offered and downloaded: start the updater. True when
   // start-up must end for it.
-  bool RunUpdate(kivo::app::CUpdateChecker& checker);
+  bool RunUpdate(kivo::app::CUpdateChecker& checker, kivo::app::CUpdateDownloadJob& download);
 
   WORD m_wRasLangId = 0;
+  // What the updater reported when it started this copy: a version that
+  // could not be installed is not downloaded again in this run.
+  kivo::app::UpdateFailure m_updateFailure;
   kivo::toolkit::UniqueKernelHandle m_hMutex;
   // The program's one text set, chosen from the system's language when the
   // application object is made and handed to every window from here.

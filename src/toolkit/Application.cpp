@@ -12,7 +12,7 @@ int Application::Run(HINSTANCE) {
   // Dialog templates may hold common controls (the list view). Windows has
   // their classes only once comctl32 is loaded and has registered them; no
   // other library can be relied on to have done so.
-  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES};
+  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
   ::InitCommonControlsEx(&controls);
   // The program's windows are modal and run their own loops: once
   // InitInstance returns, the work is done.

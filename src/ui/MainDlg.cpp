@@ -41,6 +41,7 @@ const kivo::toolkit::MessageMap<CMainDlg>& CMainDlg::GetMessageMap() {
                              .Command(IDC_ABOUT, BN_CLICKED, &CMainDlg::OnAbout)
                              .Message(kivo::vpn::kDialEventMessage, &CMainDlg::OnDialEvent)
                              .Message(kRetryResultMessage, &CMainDlg::OnRetryResult)
+                             .Message(kStartNoticeMessage, &CMainDlg::OnStartNotice)
                              .Message(WM_ENDSESSION, &CMainDlg::OnEndSession)
                              .Message(WM_POWERBROADCAST, &CMainDlg::OnPowerBroadcast)
                              .Destroy(&CMainDlg::OnDestroy);
@@ -106,7 +107,16 @@ BOOL CMainDlg::OnInitDialog() {
 
   SetButtonSkins();
   servers_.Fill(Hwnd(), Scale().Scale(80), texts_.failSuffix, kRetryResultMessage);
+  // Shown once the window is up, not before it.
+  if (!startNotice_.empty()) ::PostMessageW(Hwnd(), kStartNoticeMessage, 0, 0);
   return TRUE;
+}
+
+LRESULT CMainDlg::OnStartNotice(WPARAM, LPARAM) {
+  const std::wstring text = std::move(startNotice_);
+  startNotice_.clear();
+  if (!text.empty()) ::MessageBoxW(Hwnd(), text.c_str(), L"Kivoline", MB_OK | MB_ICONWARNING);
+  return 0;
 }
 
 void CMainDlg::SetButtonSkins() {

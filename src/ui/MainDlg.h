@@ -7,6 +7,7 @@
 #include "vpn/RasRecords.h"
 
 #include <string>
+#include <utility>
 
 #include "toolkit/Dialog.h"
 #include "toolkit/Handle.h"
@@ -32,6 +33,9 @@ class CMainDlg : public CScaledDialog, private kivo::vpn::ConnectionObserver {
 
   // The language of the system's RAS library, for the entries it writes.
   void SetRasLanguage(WORD langId) noexcept { rasLibrary_.SetRasLanguage(langId); }
+  // A message shown once, over the window, as soon as it is up (the
+  // updater's report of an update it could not install); "" for none.
+  void SetStartNotice(std::wstring text) { startNotice_ = std::move(text); }
 
  protected:
   void DoDataExchange() override;
@@ -43,6 +47,8 @@ class CMainDlg : public CScaledDialog, private kivo::vpn::ConnectionObserver {
  private:
   // Posted by the background measurement pass (ServerMeasurement::StartRetry).
   static constexpr UINT kRetryResultMessage = WM_APP + 1;
+  // Posted by OnInitDialog when there is a start notice.
+  static constexpr UINT kStartNoticeMessage = WM_APP + 4;
 
   void SetButtonSkins();
   // Images and window text of a skinned button, in the dialog's text set.
@@ -82,6 +88,7 @@ class CMainDlg : public CScaledDialog, private kivo::vpn::ConnectionObserver {
 
   // The server choice: the commands of its controls go to servers_.
   LRESULT OnRetryResult(WPARAM wp, LPARAM lp);
+  LRESULT OnStartNotice(WPARAM, LPARAM);
   void OnDestroy();
   void OnGroupDropDown(int comboId);
   void OnGroupCloseUp(int comboId);
@@ -111,6 +118,7 @@ class CMainDlg : public CScaledDialog, private kivo::vpn::ConnectionObserver {
   CSkinPicture background_;
   HICON icon_ = nullptr;  // shared resource icon: not destroyed
   kivo::toolkit::UniqueIcon smallIcon_;
+  std::wstring startNotice_;
   // Declared last: its background pass ends before the rest goes.
   kivo::ui::ServerLists servers_;
 

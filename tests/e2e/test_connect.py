@@ -121,10 +121,10 @@ STATE_TEXTS = {
         0x2000: "已经连接", 0x2001: "连接断开",
     },
 }
-IDLE = {"en": "Disconnection, idle", "zh": "未连接,空闲"}
-DIAL_FAILED = {"en": "Dial failed", "zh": "拨号失败"}
-UNKNOWN_ERROR = {"en": "Unknow remote access error,", "zh": "未知的远程访问错误,"}
-ERROR_CODE = {"en": "Error code: {}.", "zh": "错误代码为: {}."}
+IDLE = {"en": "Disconnection, idle", "zh": "未连接,空闲", "tw": "未連線，閒置"}
+DIAL_FAILED = {"en": "Dial failed", "zh": "拨号失败", "tw": "撥號失敗"}
+UNKNOWN_ERROR = {"en": "Unknown remote access error,", "zh": "未知的远程访问错误,"}
+ERROR_CODE = {"en": "Error code: {}.", "zh": "错误代码为: {}.", "tw": "錯誤代碼為: {}."}
 TIP_FORMAT = {
     "en": "Kivoline Connection\nSpeed: {}.{:02d} Mbps\nSend: {} byte\nReceive: {} byte\nIP:   {}\n",
     "zh": "Kivoline 连接\n速度: {}.{:02d} Mbps\n发送: {} 字节\n收到: {} 字节\nIP:   {}\n",
@@ -559,7 +559,7 @@ class ConnectEnglish(Session):
         self.ras.configure(dial_result=1234)
         self.fill()
         self.press_connect()
-        box = self.wait_box(DIAL_FAILED["en"], "Unknow remote access error,Error code: 1234.", icon=True)
+        box = self.wait_box(DIAL_FAILED["en"], "Unknown remote access error,Error code: 1234.", icon=True)
         self.assertEqual(box["owner"], self.hwnd)
         self.assertEqual(self.inputs(), (False, False, False), "disabled until the box is closed")
         self.close_box(box)

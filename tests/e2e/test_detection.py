@@ -53,8 +53,8 @@ ENGLISH = Texts("en_US.UTF-8", "en", ("CT", "CNC", "Other"), ("CT1", "CT2", "CNC
                 "(--Fail)")
 CHINESE = Texts("zh_CN.UTF-8", "zhcn", ("电信", "网通", "其它"), ("电信1", "电信2", "网通1", "网通2", "其它1", "其它2"),
                 "(--失败)")
-# Traditional Chinese systems get the English texts.
-TAIWAN = Texts("zh_TW.UTF-8", "zhtw", ENGLISH.captions.values(), ENGLISH.names.values(), ENGLISH.fail)
+TAIWAN = Texts("zh_TW.UTF-8", "zhtw", ("電信", "網通", "其他"), ("電信1", "電信2", "網通1", "網通2", "其他1", "其他2"),
+               "(--失敗)")
 
 ENTRY = re.compile(r"^([^(]+)\(--(-?\d+)ms\)$")
 
@@ -351,7 +351,7 @@ class SecondPass(DetectionCase):
 
 class Traffic(DetectionCase):
     def test_unrelated_traffic_does_not_hold_up_the_window(self):
-        # A system set to Traditional Chinese shows the English texts.
+        # A system set to Traditional Chinese shows the Traditional texts.
         texts = TAIWAN
         self.responder.set_noise(50)
         wait_until(lambda: self.responder.noise_sent > 5, 5, message="unrelated traffic flowing")

@@ -7,10 +7,9 @@ The dialog is opened with the real pointer on the main dialog's Network
 performance button, and operated with the pointer, keys and the close
 requests a window manager would send.
 
-Covered: the Testing and Idle button states, the texts of both text sets and
-which language variants get which (the main dialog's set: Chinese for
-variants 1 and 5, so the Traditional Chinese systems, code page 950, read
-English rather than GBK bytes),
+Covered: the Testing and Idle button states, the texts of the three text sets and
+which language variants get which (the main dialog's set: Simplified
+Chinese for variants 1 and 5, Traditional for 2, 3 and 4),
 the rows and their figures for answering, partly measured and silent
 servers, Stop, Test Again, every way of closing (refused while testing),
 "Use select" with and without a row, and a quit message while testing.
@@ -53,8 +52,15 @@ CHINESE = {
     "columns": ["网络名称", "网络延时(ms)", "网络状态(%)", "综合值"],
     "no_selection": "没有选择网络,请选择!",
 }
+TRADITIONAL = {
+    "title": "Velmar 網路效能",
+    "hint": "所有網路列表，請選擇合適的網路連線（建議使用綜合值小的網路）",
+    "buttons": {IDC_TEST_AGAIN: "重新測試", IDC_STOP_TEST: "停止測試", IDOK: "使用所選", IDCANCEL: "返 回"},
+    "columns": ["網路名稱", "網路延遲(ms)", "網路狀態(%)", "綜合值"],
+    "no_selection": "沒有選擇網路，請選擇！",
+}
 # The main dialog's Intelligent radio button shows which set the main dialog uses.
-INTELLIGENT = {"en": "Intelligent", "zh": "智能检测"}
+INTELLIGENT = {"en": "Intelligent", "zh": "智能检测", "tw": "智慧偵測"}
 
 EW = None
 
@@ -67,41 +73,6 @@ def setUpModule():
 def tearDownModule():
     if EW:
         EW.__exit__(None, None, None)
-
-
-def cp950_reading(data):
-    """Text bytes as a program whose ANSI code page is 950 shows them in
-    Unicode under Wine: Big5, whose user-defined rows C6A1-C8FE map
-    linearly onto U+F6B1-U+F848 (Python's cp950 puts other characters there)."""
-    out, i = [], 0
-    while i < len(data):
-        lead = data[i]
-        if lead < 0x80:
-            out.append(chr(lead))
-            i += 1
-            continue
-        trail = data[i + 1]
-        i += 2
-        if (lead == 0xC6 and trail >= 0xA1) or lead in (0xC7, 0xC8):
-            out.append(chr(0xF672 + (lead - 0xC6) * 157 + (trail - 0x40 if trail < 0x80 else trail - 0x62)))
-        else:
-            out.append(bytes((lead, trail)).decode("cp950"))
-    return "".join(out)
-
-
-def as_read(text, codepage):
-    """A text the client holds as GBK bytes, as the driver reads it from a
-    client whose ANSI code page is `codepage`."""
-    if codepage == 950:
-        return cp950_reading(text.encode("gbk"))
-    return text
-
-
-def reading_of(texts, codepage):
-    return {key: (as_read(value, codepage) if isinstance(value, str)
-                  else [as_read(v, codepage) for v in value] if isinstance(value, list)
-                  else {k: as_read(v, codepage) for k, v in value.items()})
-            for key, value in texts.items()}
 
 
 def performance_value(delay, percent):
@@ -288,33 +259,33 @@ class EnglishDialog(DialogChecks):
 
 
 class LanguageRule(DialogChecks):
-    """The main dialog's text set: Chinese for language variants 1 and 5,
-    English for the others. Variants 2, 3 and 4 run on Traditional Chinese
-    systems (code page 950), where GBK texts would read as nonsense."""
+    """The main dialog's text set: Simplified Chinese for language variants
+    1 and 5, Traditional Chinese for 2, 3 and 4 (Hong Kong, Taiwan, Macau),
+    English for the others."""
 
-    CASES = (  # locale, variant, text set of this dialog, main dialog's set, client's ANSI code page
-        ("en_GB.UTF-8", 6, ENGLISH, "en", 1252),
-        ("zh_CN.UTF-8", 1, CHINESE, "zh", 936),
-        ("zh_HK.UTF-8", 2, ENGLISH, "en", 950),
-        ("zh_TW.UTF-8", 3, ENGLISH, "en", 950),
-        ("zh_MO.UTF-8", 4, ENGLISH, "en", 950),
-        ("zh_SG.UTF-8", 5, CHINESE, "zh", 936),
+    CASES = (  # locale, variant, text set of this dialog, main dialog's set
+        ("en_GB.UTF-8", 6, ENGLISH, "en"),
+        ("zh_CN.UTF-8", 1, CHINESE, "zh"),
+        ("zh_HK.UTF-8", 2, TRADITIONAL, "tw"),
+        ("zh_TW.UTF-8", 3, TRADITIONAL, "tw"),
+        ("zh_MO.UTF-8", 4, TRADITIONAL, "tw"),
+        ("zh_SG.UTF-8", 5, CHINESE, "zh"),
     )
 
     def test_text_set_by_language_variant(self):
         EW.answer_all(0)
-        for locale, variant, texts, main, codepage in self.CASES:
+        for locale, variant, texts, main in self.CASES:
             with self.subTest(locale=locale, variant=variant):
                 client = EW.start_client(locale, ras="en")
                 try:
                     self.assertEqual(EW.driver.text(client.control(IDC_INTELLIGENT)), INTELLIGENT[main])
                     perf = client.open_performance()
-                    self.assertTexts(perf, reading_of(texts, codepage))
-                    if variant == 1:
+                    self.assertTexts(perf, texts)
+                    if variant in (1, 3):
                         perf.wait_idle(timeout=30)
                         perf.click(IDOK)
                         box = client.app.wait_message_box()
-                        self.assertEqual(box["message"], CHINESE["no_selection"])
+                        self.assertEqual(box["message"], texts["no_selection"])
                 finally:
                     client.app.kill()
 

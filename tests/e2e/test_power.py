@@ -78,5 +78,16 @@ class ChineseFailureBox(tc.Session):
                                      "无法连接服务器，或防火墙、NAT 阻挡了 L2TP：请换一台服务器或换一个网络。"))
 
 
+class TraditionalFailureBox(tc.Session):
+    LOCALE, FLAVOUR, LANG = "zh_TW.UTF-8", "zhtw", "tw"
+
+    def test_failure_box_with_its_advice(self):
+        self.ras.configure(dial_result=800, error_texts="800=Unreachable.")
+        self.fill()
+        self.press_connect()
+        self.close_box(self.wait_box(tc.DIAL_FAILED["tw"], "Unreachable." + tc.ERROR_CODE["tw"].format(800) + "\n"
+                                     "無法連線到伺服器，或防火牆、NAT 阻擋了 L2TP：請換一台伺服器或換一個網路。"))
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -4,16 +4,18 @@ self-updating client, on the architecture of the build tree under test.
 
 A code-signing certificate is made now, its key also put into a SoftHSM
 token made now. In a sealed namespace with a time-stamping service of the
-test's own, releases 3.0.7 (key file) and 3.0.9 (token, PKCS#11) of these
-sources are built with it (the `publish` target, in a build tree of this
-test with the toolchain of the tree under test), so both pin it. Then:
+test's own, releases 3.0.7 (key file, certificate 1) and 3.0.9 (token,
+PKCS#11, certificate 2: a renewal for the same key) of these sources are
+built with it (the `publish` target, in a build tree of this test with the
+toolchain of the tree under test), so both pin its key, beside a backup key
+made now. Then:
 
 1. 3.0.7 is installed silently with its installer.
 2. The older, signed 3.0.7 announced as 3.0.9 is refused: the client shows
    its window and the download is gone.
 3. 3.0.9 is published to the update host as `publish/` lays it out.
-4. The installed client downloads and verifies the update, starts the
-   updater and ends; the updater replaces the program and starts 3.0.9,
+4. The installed client downloads and verifies the update (signed with the
+   renewed certificate), starts the updater and ends; the updater replaces the program and starts 3.0.9,
    which finds nothing newer and shows its window. Its About box and its
    version resource say 3.0.9.
 5. The uninstaller, started while 3.0.9 runs, waits for it to end, then
@@ -21,6 +23,7 @@ test with the toolchain of the tree under test), so both pin it. Then:
 """
 
 import glob
+import hashlib
 import json
 import os
 import re
@@ -71,7 +74,8 @@ def configure_release(tree, version, signing):
     """Configures `version` in `tree` with the -D options in `signing`."""
     return subprocess.run(["cmake", "-S", SOURCE, "-B", tree, "-G", "Ninja",
                            f"-DCMAKE_TOOLCHAIN_FILE={toolchain_of(BUILD)}", "-DCMAKE_BUILD_TYPE=Release",
-                           "-DBUILD_TESTING=OFF", f"-DKIVO_VERSION={version}", "-DKIVO_UPDATER_THUMBPRINT=",
+                           "-DBUILD_TESTING=OFF", f"-DKIVO_VERSION={version}", "-DKIVO_UPDATER_PINS=",
+                           "-DKIVO_SIGN_SINGLE_KEY=OFF",
                            *signing], capture_output=True, text=True)
 
 
@@ -99,6 +103,24 @@ def make_token(work, key):
     return f"pkcs11:token={TOKEN};object=signer;type=private;pin-value={PIN}"
 
 
+def key_pin(private_key):
+    """The pin of a key: SHA-256 of its SubjectPublicKeyInfo, upper-case hex."""
+    der = subprocess.run(["openssl", "pkey", "-in", private_key, "-pubout", "-outform", "DER"], check=True,
+                         capture_output=True).stdout
+    return hashlib.sha256(der).hexdigest().upper()
+
+
+def certificate_serial(cert):
+    out = subprocess.run(["openssl", "x509", "-in", cert, "-noout", "-serial"], check=True, capture_output=True,
+                         text=True).stdout
+    return out.strip().split("=", 1)[1].upper().lstrip("0")
+
+
+def signer_serial(path):
+    text = subprocess.run(["osslsigncode", "verify", "-in", path], capture_output=True, text=True).stdout
+    return re.search(r"Signer #0:.*?Serial\s*:\s*([0-9A-Fa-f]+)", text, re.S).group(1).upper().lstrip("0")
+
+
 def setUpModule():
     global WORLD, HOST, TSA
     work = os.path.join(BUILD, "e2e-release-files")
@@ -113,11 +135,23 @@ def setUpModule():
                         "-subj", "/CN=Kivoline release test signer (made by the test)",
                         "-addext", "extendedKeyUsage=codeSigning", "-keyout", key, "-out", cert],
                        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        SIGNER.update(cert=cert, key=key)
-        common = [f"-DKIVO_SIGN_CERT={cert}", f"-DKIVO_SIGN_TIMESTAMP_URL={TSA.url}"]
+        # The renewal: a new certificate for the same key, as a certificate
+        # authority issues it when the old one runs out.
+        renewed = os.path.join(work, "signer-renewed.pem")
+        subprocess.run(["openssl", "req", "-x509", "-new", "-key", key, "-days", "3",
+                        "-subj", "/CN=Kivoline release test signer (made by the test)",
+                        "-addext", "extendedKeyUsage=codeSigning", "-out", renewed],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # The backup key, kept offline: only its pin goes into the builds.
+        backup = os.path.join(work, "backup.key")
+        subprocess.run(["openssl", "genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048",
+                        "-out", backup], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        SIGNER.update(cert=cert, key=key, renewed=renewed, backup_pin=key_pin(backup))
+        common = [f"-DKIVO_SIGN_TIMESTAMP_URL={TSA.url}", f"-DKIVO_UPDATER_PINS={SIGNER['backup_pin']}"]
         signings = {
-            OLD: common + [f"-DKIVO_SIGN_KEY={key}", "-DKIVO_SIGN_PKCS11_MODULE="],
-            NEW: common + [f"-DKIVO_SIGN_KEY={make_token(work, key)}", f"-DKIVO_SIGN_PKCS11_MODULE={SOFTHSM_MODULE}"],
+            OLD: common + [f"-DKIVO_SIGN_CERT={cert}", f"-DKIVO_SIGN_KEY={key}", "-DKIVO_SIGN_PKCS11_MODULE="],
+            NEW: common + [f"-DKIVO_SIGN_CERT={renewed}", f"-DKIVO_SIGN_KEY={make_token(work, key)}",
+                           f"-DKIVO_SIGN_PKCS11_MODULE={SOFTHSM_MODULE}"],
         }
         for version in (OLD, NEW):
             start = time.monotonic()
@@ -154,7 +188,8 @@ class Release(unittest.TestCase):
         self.client = os.path.join(self.install_dir, "KivoVpn.exe")
         self.shortcut = os.path.join(users[0], "AppData", "Roaming", "Microsoft", "Windows", "Start Menu",
                                      "Programs", "Kivoline.lnk")
-        # Whatever an earlier, failed run left behind.
+        # Whatever an earlier test or a failed run left behind.
+        HOST.clear()
         shutil.rmtree(self.install_dir, ignore_errors=True)
         if os.path.exists(self.shortcut):
             os.remove(self.shortcut)
@@ -186,7 +221,17 @@ class Release(unittest.TestCase):
         """Visible "Kivoline" main windows: (hwnd, Windows pid, program path)."""
         paths = {p["pid"]: p["path"] for p in WORLD.driver.processes()}
         return [(box["hwnd"], box["pid"], paths.get(box["pid"], "")) for box in WORLD.driver.dialogs()
-                if box["caption"] == "Kivoline"]
+                if box["caption"] == "Kivoline" and not box["message_box"]]
+
+    def update_failure_box(self):
+        """The client's one message about an update it could not install."""
+        box = wait_until(lambda: [b for b in WORLD.driver.message_boxes() if b["caption"] == "Kivoline"],
+                         WINDOW_WAIT, message="the message about the failed update")[0]
+        return box
+
+    def close_box(self, box):
+        WORLD.driver.click(box["buttons"][0]["hwnd"])
+        wait_until(lambda: not WORLD.driver.message_boxes(), 10, message="the message box to close")
 
     def end_client(self, hwnd):
         WORLD.driver.post(hwnd, WM_COMMAND, IDCANCEL)
@@ -218,6 +263,13 @@ class Release(unittest.TestCase):
                 if name.endswith(".exe"):
                     with self.subTest(published=os.path.join(release, name)):
                         self.assert_signed_and_time_stamped(os.path.join(release, name))
+
+        # 3.0.9 is signed with the renewed certificate, 3.0.7 with the first.
+        for version, cert in ((OLD, SIGNER["cert"]), (NEW, SIGNER["renewed"])):
+            with self.subTest(signer_of=version):
+                updater = os.path.join(RELEASES[version], "Velmar", "KivoUpdate.exe")
+                self.assertEqual(signer_serial(updater), certificate_serial(cert))
+        self.assertNotEqual(certificate_serial(SIGNER["cert"]), certificate_serial(SIGNER["renewed"]))
 
         # 1. Install 3.0.7 silently.
         _, code = self.run_program(old_setup, "/S")
@@ -263,6 +315,13 @@ class Release(unittest.TestCase):
         self.assertTrue(path.lower().endswith("\\kivoline\\kivovpn.exe"), path)
         self.assertEqual(self.version_resource(self.client), NEW)
         self.assertEqual(self.about_version(hwnd, pid), f"Version {NEW}")
+        # A client that pins another key (here only the backup key) refuses
+        # the same updater.
+        tool = os.path.join(BUILD, "tests", "e2e", "tools", "kivo_update_tool.exe")
+        foreign = os.path.join(self.install_dir, "KivoUpdate.exe")
+        shutil.copy(os.path.join(new_release, "Velmar", "KivoUpdate.exe"), foreign)
+        gate, _ = self.run_program(tool, "gate", windows_path(foreign), NEW, SIGNER["backup_pin"])
+        self.assertEqual(json.loads(gate.log().strip().splitlines()[-1]), {"trusted": False, "exists": False})
         # 3.0.9 asked again and found nothing newer.
         self.assertEqual([r.path for r in HOST.requests], [VERSION_PATH, UPDATER_PATH, VERSION_PATH])
         self.assertEqual(self.reg_values()["DisplayVersion"], NEW)
@@ -294,6 +353,7 @@ class Release(unittest.TestCase):
         self.assertTrue(path.lower().endswith("\\kivoline\\kivovpn.exe"), path)
         self.assertEqual(self.version_resource(self.client), OLD)
         self.assertFalse(os.path.exists(self.client + ".old"))
+        self.close_box(self.update_failure_box())
         self.end_client(hwnd)
         os.rmdir(self.client + ".new")
         # The uninstaller takes whatever such an update leaves, and the folder goes.
@@ -301,6 +361,47 @@ class Release(unittest.TestCase):
             shutil.copy(self.client, self.client + stray)
         _, code = self.run_program(os.path.join(self.install_dir, "Uninstall.exe"), "/S")
         wait_until(lambda: not os.path.exists(self.install_dir), 30, message="the program folder to go")
+
+    def test_a_swap_that_fails_for_good_shows_the_old_client_once(self):
+        # The new client cannot be written (a folder holds .new's name) while
+        # the host goes on offering it: the updater starts the old client
+        # with the failure, which shows its window and the message and does
+        # not fetch the updater again.
+        HOST.clear()
+        _, code = self.run_program(os.path.join(RELEASES[OLD], f"KivoSetup-{OLD}.exe"), "/S")
+        self.assertEqual(code, 0)
+        os.makedirs(self.client + ".new")
+        HOST.serve(VERSION_PATH, NEW.encode())
+        with open(os.path.join(RELEASES[NEW], "Velmar", "KivoUpdate.exe"), "rb") as f:
+            HOST.serve(UPDATER_PATH, f.read())
+        WORLD.start_program(self.client, copy=False)
+        box = self.update_failure_box()
+        [(hwnd, pid, path)] = self.client_windows()
+        self.assertEqual(box["pid"], pid)
+        self.assertTrue(path.lower().endswith("\\kivoline\\kivovpn.exe"), path)
+        self.assertIn(f"update to Kivoline {NEW} could not be installed", box["message"])
+        self.assertIn("could not be written", box["message"])
+        self.assertEqual([r.path for r in HOST.requests], [VERSION_PATH, UPDATER_PATH, VERSION_PATH])
+        self.assertEqual(self.version_resource(self.client), OLD)
+        self.close_box(box)
+        self.end_client(hwnd)
+        os.rmdir(self.client + ".new")
+
+    def test_signing_with_one_pinned_key_is_refused_at_configure(self):
+        tree = os.path.join(BUILD, "e2e-release-one-key")
+        shutil.rmtree(tree, ignore_errors=True)
+        try:
+            configured = configure_release(tree, NEW, [f"-DKIVO_SIGN_CERT={SIGNER['cert']}",
+                                                       f"-DKIVO_SIGN_KEY={SIGNER['key']}",
+                                                       f"-DKIVO_SIGN_TIMESTAMP_URL={TSA.url}"])
+        finally:
+            shutil.rmtree(tree, ignore_errors=True)
+        self.assertNotEqual(configured.returncode, 0)
+        # CMake wraps its messages.
+        reason = " ".join(configured.stderr.split())
+        self.assertIn("KIVO_UPDATER_PINS names 1 key", reason)
+        self.assertIn("backup key kept offline", reason)
+        self.assertIn("KIVO_SIGN_SINGLE_KEY=ON", reason)
 
     def test_signing_without_a_time_stamp_is_refused_at_configure(self):
         tree = os.path.join(BUILD, "e2e-release-no-timestamp")

@@ -14,6 +14,7 @@ every icon, and a reader of the dialog's system menu.
 
 import json
 import os
+import re
 import shutil
 import signal
 import sys
@@ -70,7 +71,8 @@ ENGLISH = TextSet(
     user="User :", password="Password :", status="Status :", intelligent="Intelligent",
     idle="Disconnection, idle", groups=("CT", "CNC", "Other"),
     servers=(("CT1", "CT2"), ("CNC1", "CNC2"), ("Other1", "Other2")), fail="(--Fail)", tray_menu=rid.IDR_TRAY_MENU_EN,
-    about="About Velmar", already_running="Alreadly Running", refused="Kivoline already running!",
+    about="About Velmar", about_item="&About KivoVpn...", already_running="Already Running",
+    refused="Kivoline already running!",
     # Bitmap ids per button: normal, hover (and disabled for Connect).
     faces={IDOK: (rid.IDB_CONNECT_EN, rid.IDB_CONNECT_HOVER_EN, rid.IDB_CONNECT_DISABLED_EN),
            IDCANCEL: (rid.IDB_EXIT_EN, rid.IDB_EXIT_HOVER_EN),
@@ -86,7 +88,7 @@ CHINESE = TextSet(
     idle="未连接,空闲", groups=("电信", "网通", "其它"),
     servers=(("电信1", "电信2"), ("网通1", "网通2"), ("其它1", "其它2")), fail="(--失败)",
     tray_menu=rid.IDR_TRAY_MENU_ZH,
-    about="关于Velmar", already_running="已经运行", refused="Kivoline已经运行!",
+    about="关于Velmar", about_item="关于 KivoVpn(&A)...", already_running="已经运行", refused="Kivoline已经运行!",
     faces={IDOK: (rid.IDB_CONNECT_ZH, rid.IDB_CONNECT_HOVER_ZH, rid.IDB_CONNECT_DISABLED_ZH),
            IDCANCEL: (rid.IDB_EXIT_ZH, rid.IDB_EXIT_HOVER_ZH),
            IDC_NETPERF: (rid.IDB_NETPERF_ZH, rid.IDB_NETPERF_HOVER_ZH),
@@ -95,7 +97,21 @@ CHINESE = TextSet(
            IDC_ACCOUNT: (rid.IDB_STATUS_ZH, rid.IDB_STATUS_HOVER_ZH)},
     buttons={IDOK: "连 接", IDCANCEL: "退 出", IDC_NETPERF: "网络性能", IDC_ABOUT: "关 于",
              IDC_REGISTER: "帐号注册", IDC_ACCOUNT: "帐号查询"})
-ABOUT_ITEM = "关于 KivoVpn(&A)..."
+TRADITIONAL = TextSet(
+    user="使用者：", password="密 碼：", status="狀 態：", intelligent="智慧偵測",
+    idle="未連線，閒置", groups=("電信", "網通", "其他"),
+    servers=(("電信1", "電信2"), ("網通1", "網通2"), ("其他1", "其他2")), fail="(--失敗)",
+    tray_menu=rid.IDR_TRAY_MENU_TW,
+    about="關於 Velmar", about_item="關於 KivoVpn(&A)...", already_running="已在執行", refused="Kivoline 已在執行！",
+    faces={IDOK: (rid.IDB_CONNECT_TW, rid.IDB_CONNECT_HOVER_TW, rid.IDB_CONNECT_DISABLED_TW),
+           IDCANCEL: (rid.IDB_EXIT_TW, rid.IDB_EXIT_HOVER_TW),
+           IDC_NETPERF: (rid.IDB_NETPERF_TW, rid.IDB_NETPERF_HOVER_TW),
+           IDC_ABOUT: (rid.IDB_ABOUT_BTN_TW, rid.IDB_ABOUT_BTN_HOVER_TW),
+           IDC_REGISTER: (rid.IDB_REGISTER_TW, rid.IDB_REGISTER_HOVER_TW),
+           IDC_ACCOUNT: (rid.IDB_STATUS_TW, rid.IDB_STATUS_HOVER_TW)},
+    buttons={IDOK: "連 線", IDCANCEL: "結 束", IDC_NETPERF: "網路效能", IDC_ABOUT: "關 於",
+             IDC_REGISTER: "帳號註冊", IDC_ACCOUNT: "帳號查詢"})
+TRAY_MENUS = (rid.IDR_TRAY_MENU_ZH, rid.IDR_TRAY_MENU_TW, rid.IDR_TRAY_MENU_EN)
 
 # Locale -> the system default language id Wine derives from it.
 LOCALES = {"en_US.UTF-8": 1033, "zh_CN.UTF-8": 2052, "zh_HK.UTF-8": 3076, "zh_TW.UTF-8": 1028,
@@ -103,8 +119,12 @@ LOCALES = {"en_US.UTF-8": 1033, "zh_CN.UTF-8": 2052, "zh_HK.UTF-8": 3076, "zh_TW
 
 
 def text_set(locale):
-    """The dialog's texts are Chinese for 2052 and 4100 only."""
-    return CHINESE if LOCALES[locale] in (2052, 4100) else ENGLISH
+    """The dialog's texts: Simplified Chinese for 2052 and 4100, Traditional
+    for 1028, 3076 and 5124, English for every other."""
+    lang_id = LOCALES[locale]
+    if lang_id in (2052, 4100):
+        return CHINESE
+    return TRADITIONAL if lang_id in (1028, 3076, 5124) else ENGLISH
 
 
 # --- worlds ---------------------------------------------------------------
@@ -294,9 +314,8 @@ class LanguageVariants(unittest.TestCase):
         # The tray window answers the shell's callback only for its own icon.
         tray = client.tray_window()
         self.assertTrue(tray, "the tray's hidden window")
-        other = rid.IDR_TRAY_MENU_ZH if texts.tray_menu == rid.IDR_TRAY_MENU_EN else rid.IDR_TRAY_MENU_EN
-        self.assertEqual(client.d.send(tray, TRAY_CALLBACK, texts.tray_menu, WM_MOUSEMOVE), 1)
-        self.assertEqual(client.d.send(tray, TRAY_CALLBACK, other, WM_MOUSEMOVE), 0)
+        answers = {menu: client.d.send(tray, TRAY_CALLBACK, menu, WM_MOUSEMOVE) for menu in TRAY_MENUS}
+        self.assertEqual(answers, {menu: int(menu == texts.tray_menu) for menu in TRAY_MENUS})
 
     def check_about_command(self, client, texts):
         menu = system_menu(client.world, client.hwnd)
@@ -305,7 +324,7 @@ class LanguageVariants(unittest.TestCase):
             items = menu["items"]
             self.assertGreaterEqual(len(items), 2, menu)
             self.assertTrue(items[-2]["separator"], menu)
-            self.assertEqual((items[-1]["id"], items[-1]["text"]), (IDM_ABOUTBOX, ABOUT_ITEM))
+            self.assertEqual((items[-1]["id"], items[-1]["text"]), (IDM_ABOUTBOX, texts.about_item))
         # Wine gives a window without a system-menu box no system menu; the
         # command itself still opens the About box in the dialog's language.
         about = open_about(client)
@@ -325,13 +344,13 @@ class AboutBox(unittest.TestCase):
         d = client.d
         try:
             about = open_about(client)
-            self.assertEqual(about["caption"], ENGLISH.about)
+            self.assertEqual(about["caption"], TRADITIONAL.about)
             self.assertFalse(d.window_info(client.hwnd)["enabled"], "the dialog waits for the About box")
             d.click(about["buttons"][0]["hwnd"])
             wait_for(lambda: d.window_info(client.hwnd)["enabled"], message="the dialog enabled again")
             self.assertEqual([x for x in client.app.dialogs() if x["owner"] == client.hwnd], [])
             self.assertTrue(d.visible(client.hwnd))
-            self.assertEqual(d.text(client.control(IDC_STATUS)), ENGLISH.idle)
+            self.assertEqual(d.text(client.control(IDC_STATUS)), TRADITIONAL.idle)
         finally:
             client.close()
 
@@ -348,6 +367,48 @@ class WindowIcons(unittest.TestCase):
             self.assertEqual(send_inside(w, client.hwnd, WM_QUERYDRAGICON), big)
         finally:
             client.close()
+
+
+# --- a system whose ANSI code page is UTF-8 -------------------------------------
+
+# Wine takes a program's ANSI code page from the locale, or from this setting of
+# its manifest, never from the registry's Nls\CodePage\ACP (which it writes).
+ACTIVE_CODE_PAGE_UTF8 = (b'<activeCodePage xmlns="http://schemas.microsoft.com/SMI/2019/WindowsSettings">'
+                         b'UTF-8</activeCodePage>')
+
+
+def utf8_code_page_copy(exe, folder):
+    """A copy of the program that runs with the ANSI code page 65001, as every
+    program does on a system set to "Unicode UTF-8 for worldwide language
+    support": its manifest's long comment gives way to the activeCodePage
+    setting, padded to the same length, so nothing else in the file moves."""
+    with open(exe, "rb") as f:
+        data = f.read()
+    comment = re.search(rb"<!-- Per-monitor v2.*?-->", data, re.S)
+    assert comment and len(comment.group()) >= len(ACTIVE_CODE_PAGE_UTF8), "the manifest's comment"
+    patched = data[:comment.start()] + ACTIVE_CODE_PAGE_UTF8.ljust(len(comment.group())) + data[comment.end():]
+    path = os.path.join(folder, "KivoVpn.exe")
+    with open(path, "wb") as f:
+        f.write(patched)
+    return path
+
+
+class Utf8CodePage(unittest.TestCase):
+    def test_simplified_texts_read_exactly_with_the_utf8_code_page(self):
+        # GBK bytes read as UTF-8 would turn into replacement characters.
+        w = world()
+        with tempfile.TemporaryDirectory() as folder:
+            client = Client(w, "zh_CN.UTF-8", exe=utf8_code_page_copy(w.client_exe(), folder))
+            try:
+                got = {cid: control_text(client, cid) for cid in LABELS if cid != IDC_WEB_ADDRESS}
+                self.assertEqual(got, {IDC_USER_LABEL: CHINESE.user, IDC_PASSWORD_LABEL: CHINESE.password,
+                                       IDC_STATUS_LABEL: CHINESE.status, IDC_INTELLIGENT: CHINESE.intelligent,
+                                       IDC_STATUS: CHINESE.idle})
+                self.assertEqual([client.d.combo_items(client.control(c)) for c in COMBOS],
+                                 [[caption] + [name + CHINESE.fail for name in names]
+                                  for caption, names in zip(CHINESE.groups, CHINESE.servers)])
+            finally:
+                client.close()
 
 
 # --- one copy at a time -------------------------------------------------------
@@ -376,7 +437,8 @@ class SingleInstance(unittest.TestCase):
             app.kill()
 
     def test_held_mutex_without_a_window_refuses_in_the_start_up_language(self):
-        # The application's own rule: Chinese for 2052 and 4100 only.
+        # The application's own rule: Simplified Chinese for 2052 and 4100,
+        # Traditional for 1028, 3076 and 5124, English for every other.
         holder = Tool(self.w, "hold", TITLE, 120000)
         try:
             self.assertEqual(holder.wait_line("mutex"), {"mutex": TITLE, "existed": False})
@@ -582,9 +644,10 @@ class RefusedTrayIcon(unittest.TestCase):
 
 # --- the skin on the screen ------------------------------------------------------------
 
-class SkinChecks:
-    """Screenshots of a freshly started dialog against res/art. Subclasses
-    say which world and locale."""
+class FaceChecks:
+    """Screenshots of a freshly started dialog's button faces against
+    res/art: the faces of its text set. Subclasses say which world and
+    locale."""
 
     FONTS = "en"
     LOCALE = "en_US.UTF-8"
@@ -629,21 +692,6 @@ class SkinChecks:
         faces[IDOK] = self.texts.faces[IDOK][2]  # disabled until there is a user and a password
         return faces
 
-    def test_background_fills_the_client_area_around_the_controls(self):
-        background = skin.artwork(skin.BACKGROUND)
-        mask = skin.uncovered_mask(self.d.children(self.client.hwnd), self.client_rect[:2], background.size)
-        shot = self.shot()
-        self.assertGreaterEqual(shot.width, background.width - 4)
-        result = skin.compare(shot, background, mask.image)
-        self.assertTrue(result.equal, str(result))
-        self.assertGreater(result.compared, background.width * background.height // 3)
-
-    def test_logo_is_its_bitmap(self):
-        [logo] = [c for c in self.client.controls.values() if c["class"] == "Static"
-                  and c["style"] & SS_TYPEMASK == SS_BITMAP]
-        result = skin.compare(self.w.screenshot(rect=logo["rect"]), skin.artwork(skin.LOGO))
-        self.assertTrue(result.equal, str(result))
-
     def test_every_button_face_is_its_artwork(self):
         park_pointer(self.w)
         for button, bitmap in self.normal_faces().items():
@@ -651,19 +699,6 @@ class SkinChecks:
                 left, top, right, bottom = self.client.controls[button]["rect"]
                 self.assertEqual((right - left, bottom - top), skin.artwork(bitmap).size)
                 self.assert_face(button, bitmap)
-
-    def test_transparent_labels_show_the_skin_around_their_text(self):
-        background = skin.artwork(skin.BACKGROUND)
-        shot = self.shot()
-        for label in LABELS:
-            with self.subTest(label=label):
-                rect = self.rect_of(self.client.controls[label])
-                if label == IDC_STATUS:
-                    rect = skin.inset(rect, 2)  # inside the sunken frame
-                got, want = shot.crop(rect), background.crop(rect)
-                result = skin.compare(got, want)
-                self.assertLess(result.differing, result.compared // 2, f"mostly skin: {result}")
-                self.assertGreaterEqual(result.differing, 15, "and the text over it")
 
     def test_hover_face_follows_the_pointer(self):
         park_pointer(self.w)
@@ -689,6 +724,38 @@ class SkinChecks:
             self.assert_face(button, bitmap)
 
 
+class SkinChecks(FaceChecks):
+    """The faces, and the background, logo and labels around them."""
+
+    def test_background_fills_the_client_area_around_the_controls(self):
+        background = skin.artwork(skin.BACKGROUND)
+        mask = skin.uncovered_mask(self.d.children(self.client.hwnd), self.client_rect[:2], background.size)
+        shot = self.shot()
+        self.assertGreaterEqual(shot.width, background.width - 4)
+        result = skin.compare(shot, background, mask.image)
+        self.assertTrue(result.equal, str(result))
+        self.assertGreater(result.compared, background.width * background.height // 3)
+
+    def test_logo_is_its_bitmap(self):
+        [logo] = [c for c in self.client.controls.values() if c["class"] == "Static"
+                  and c["style"] & SS_TYPEMASK == SS_BITMAP]
+        result = skin.compare(self.w.screenshot(rect=logo["rect"]), skin.artwork(skin.LOGO))
+        self.assertTrue(result.equal, str(result))
+
+    def test_transparent_labels_show_the_skin_around_their_text(self):
+        background = skin.artwork(skin.BACKGROUND)
+        shot = self.shot()
+        for label in LABELS:
+            with self.subTest(label=label):
+                rect = self.rect_of(self.client.controls[label])
+                if label == IDC_STATUS:
+                    rect = skin.inset(rect, 2)  # inside the sunken frame
+                got, want = shot.crop(rect), background.crop(rect)
+                result = skin.compare(got, want)
+                self.assertLess(result.differing, result.compared // 2, f"mostly skin: {result}")
+                self.assertGreaterEqual(result.differing, 15, "and the text over it")
+
+
 class EnglishSkin(SkinChecks, unittest.TestCase):
     FONTS = "en"
     LOCALE = "en_US.UTF-8"
@@ -697,6 +764,11 @@ class EnglishSkin(SkinChecks, unittest.TestCase):
 class ChineseSkin(SkinChecks, unittest.TestCase):
     FONTS = "cjk"
     LOCALE = "zh_CN.UTF-8"
+
+
+class TraditionalSkin(FaceChecks, unittest.TestCase):
+    FONTS = "cjk"
+    LOCALE = "zh_TW.UTF-8"
 
 
 if __name__ == "__main__":

@@ -75,7 +75,20 @@ CHINESE = {
     "locale": "zh_CN.UTF-8", "ras": "zhcn", "icon_id": rid.IDR_TRAY_MENU_ZH, "idle": "未连接,空闲",
     "about": ("关于Velmar", "确定", "630"),
     "tip": "Kivoline 连接\n速度: 54.00 Mbps\n发送: 1234 字节\n收到: 5678 字节\nIP:   10.8.0.6\n",
+    # Tray menu: Minimize, Show (its first item while hidden), Disconnect, Exit, About.
+    "menu": ("最小化...", "显示窗口...", "挂断...", "退出...", "关于..."),
+    "connected": "连接成功", "already_running": "已经运行",
 }
+TRADITIONAL = {
+    "locale": "zh_HK.UTF-8", "ras": "zhtw", "icon_id": rid.IDR_TRAY_MENU_TW, "idle": "未連線，閒置",
+    "about": ("關於 Velmar", "確定", "680"),
+    "tip": "Kivoline 連線\n速度: 54.00 Mbps\n傳送: 1234 位元組\n接收: 5678 位元組\nIP:   10.8.0.6\n",
+    "menu": ("最小化...", "顯示視窗...", "中斷連線...", "結束...", "關於..."),
+    "connected": "連線成功", "already_running": "已在執行",
+}
+
+# The About boxes' pictures: Simplified, English, Traditional.
+ABOUT_PICTURES = ("630", "631", "680")
 
 WORLD = None
 # Set by the account-page group: where the stand-in browser writes.
@@ -352,7 +365,7 @@ class Balloons(ClientCase):
         other = c.give_foreground_away()
         old = {b["hwnd"] for b in c.balloons()}
         self.second_start()
-        self.assertEqual(c.wait_balloon("Alreadly Running", "Kivoline", old), ("Alreadly Running", "Kivoline"))
+        self.assertEqual(c.wait_balloon("Already Running", "Kivoline", old), ("Already Running", "Kivoline"))
         self.assertTrue(c.visible())
         self.assertEqual(c.foreground(), other)
         # Connected, hidden: it stays hidden, and the balloon carries the
@@ -363,7 +376,7 @@ class Balloons(ClientCase):
         old = {b["hwnd"] for b in c.balloons()}
         self.second_start()
         expected = ENGLISH["tip"].replace("Send: 1234", "Send: 777")
-        self.assertEqual(c.wait_balloon("Alreadly Running", expected, old), ("Alreadly Running", expected))
+        self.assertEqual(c.wait_balloon("Already Running", expected, old), ("Already Running", expected))
         self.assertFalse(c.visible())
         self.assertEqual(c.hangups(), 0)
 
@@ -597,9 +610,11 @@ def check_about_box(case, client, expected):
     case.assertEqual(len(pictures), 1)
     shot = WORLD.screenshot(rect=tuple(pictures[0]["client"]))
     mean, share = picture_distance(shot, bitmap)
-    other = "631" if bitmap == "630" else "630"
     case.assertLess((mean, share), (1.5, 0.01), f"picture against {bitmap}.bmp")
-    case.assertGreater(picture_distance(shot, other)[1], 0.02, f"picture also like {other}.bmp")
+    # The Simplified and Traditional pictures differ in a few characters
+    # only: the shown one is nearer to its own picture than to any other.
+    for other in sorted(set(ABOUT_PICTURES) - {bitmap}):
+        case.assertGreater(picture_distance(shot, other)[1], share, f"picture also like {other}.bmp")
     client.close_about(box)
     wait_until(lambda: d.enabled(client.hwnd), 5, message="the window enabled again")
 
@@ -727,50 +742,62 @@ class ProgramEnd(unittest.TestCase):
             client.end()
 
 
-class Chinese(ClientCase):
-    TEXTS = CHINESE
+class ChineseTexts:
+    """The tray's texts in a Chinese set: the menu idle and connected, the
+    connect balloon, the tip, and the balloon of a second start while hidden
+    and idle. Subclasses say which set."""
 
-    def test_menu_tooltip_and_balloons_in_chinese(self):
+    def test_menu_tooltip_and_balloons_in_its_set(self):
         c = self.client
+        texts = self.TEXTS
+        minimize, show, disconnect, exit_, about = texts["menu"]
         menu = c.open_menu()
-        self.assertEqual(menu_items(menu), [(ID_MINIMIZE, "最小化...", False), (ID_DISCONNECT, "挂断...", True),
-                                            (ID_EXIT, "退出...", False), (ID_ABOUT, "关于...", False)])
+        self.assertEqual(menu_items(menu), [(ID_MINIMIZE, minimize, False), (ID_DISCONNECT, disconnect, True),
+                                            (ID_EXIT, exit_, False), (ID_ABOUT, about, False)])
         self.d.menu_dismiss()
         old = {b["hwnd"] for b in c.balloons()}
         c.connect()
-        self.assertEqual(c.wait_balloon("连接成功", CHINESE["tip"], old), ("连接成功", CHINESE["tip"]))
-        c.hover_tip(CHINESE["tip"])
+        self.assertEqual(c.wait_balloon(texts["connected"], texts["tip"], old), (texts["connected"], texts["tip"]))
+        c.hover_tip(texts["tip"])
         menu = c.open_menu()
-        self.assertEqual(menu_items(menu), [(ID_MINIMIZE, "显示窗口...", False), (ID_DISCONNECT, "挂断...", False),
-                                            (ID_EXIT, "退出...", True), (ID_ABOUT, "关于...", False)])
+        self.assertEqual(menu_items(menu), [(ID_MINIMIZE, show, False), (ID_DISCONNECT, disconnect, False),
+                                            (ID_EXIT, exit_, True), (ID_ABOUT, about, False)])
         self.d.menu_dismiss()
         c.disconnect()
         old = {b["hwnd"] for b in c.balloons()}
-        other = WORLD.start_app(locale=CHINESE["locale"], ras=CHINESE["ras"],
+        other = WORLD.start_app(locale=texts["locale"], ras=texts["ras"],
                                 env={"KIVO_RAS_DIR": tempfile.mkdtemp(prefix="ras-", dir=WORLD.run_dir)})
         self.assertEqual(other.wait_exit(20), 0)
-        self.assertEqual(c.wait_balloon("已经运行", "Kivoline", old), ("已经运行", "Kivoline"))
+        self.assertEqual(c.wait_balloon(texts["already_running"], "Kivoline", old),
+                         (texts["already_running"], "Kivoline"))
         self.assertFalse(c.visible())
+
+
+class Chinese(ChineseTexts, ClientCase):
+    TEXTS = CHINESE
 
     def test_about_box_808_from_every_route(self):
         c = self.client
         check_about_routes(self, c, CHINESE["about"], low_bits=5, hidden=True)
 
 
-class LanguageVariants(unittest.TestCase):
-    """The About box follows the language variant: Chinese (808) only for
-    the simplified-Chinese languages 2052 and 4100."""
+class Traditional(ChineseTexts, ClientCase):
+    TEXTS = TRADITIONAL
 
-    CASES = [("zh_SG.UTF-8", "zhcn", CHINESE["about"]), ("zh_TW.UTF-8", "zhtw", ENGLISH["about"])]
+
+class LanguageVariants(unittest.TestCase):
+    """The About box follows the language variant: Simplified Chinese (808)
+    for 2052 and 4100, Traditional (812) for 1028, 3076 and 5124."""
+
+    CASES = [("zh_SG.UTF-8", "zhcn", CHINESE), ("zh_TW.UTF-8", "zhtw", TRADITIONAL)]
 
     def test_about_box_of_each_variant(self):
-        for locale, ras, expected in self.CASES:
+        for locale, ras, texts in self.CASES:
             with self.subTest(locale=locale):
-                texts = dict(ENGLISH, locale=locale, ras=ras)
-                client = Client(texts)
+                client = Client(dict(texts, locale=locale, ras=ras))
                 try:
                     client.d.click(client.control(IDC_ABOUT))
-                    check_about_box(self, client, expected)
+                    check_about_box(self, client, texts["about"])
                 finally:
                     client.end()
 

@@ -12,17 +12,22 @@ anything else ends in the normal main window.
 import json
 import os
 import sys
+import threading
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from harness import sandbox  # noqa: E402
+from harness.driver import IDCANCEL  # noqa: E402
+from harness.resource_ids import IDC_UPDATE_BAR, IDC_UPDATE_TEXT  # noqa: E402
+from harness.wait import wait_until  # noqa: E402
 from harness.update_host import UpdateHost  # noqa: E402
 from update_world import (FIXTURES, UPDATE_HOST, UPDATER_PATH, VERSION_PATH, UpdateWorld,  # noqa: E402
-                          pem_sha1, pinned_test_thumbprint)
+                          pem_key_pin, pinned_test_key)
 
 WORLD = None
+PBM_GETPOS = 0x0408
 # Start-up may take a while under Wine (server measurement, first window);
 # a hung update check would never get there at all.
 WINDOW_WAIT = 45
@@ -174,8 +179,8 @@ class Download(Base):
 
 
 class Gate(Base):
-    def test_fixture_thumbprint_is_the_pinned_one(self):
-        self.assertEqual(pem_sha1(os.path.join(FIXTURES, "test_signer.pem")), pinned_test_thumbprint())
+    def test_fixture_key_is_the_pinned_one(self):
+        self.assertEqual(pem_key_pin(os.path.join(FIXTURES, "test_signer.pem")), pinned_test_key())
 
     def test_signer_is_read_from_the_verification(self):
         run_dir = WORLD.run_dir("tests/e2e/tools/kivo_update_tool.exe")
@@ -183,25 +188,25 @@ class Gate(Base):
             with open(os.path.join(run_dir, name + ".exe"), "wb") as f:
                 f.write(WORLD.updaters[name])
         expected = {
-            "signed": (True, pinned_test_thumbprint(), True),
+            "signed": (True, pinned_test_key(), True),
             "other": (True, None, True),   # valid, but by somebody else
             # Whether a verification that fails on the digest still names
             # the signer is up to the trust provider (Wine's does not).
-            "altered": (None, pinned_test_thumbprint(), False),
+            "altered": (None, pinned_test_key(), False),
             "unsigned": (False, "", False),
         }
-        for name, (signed, sha1, verified) in expected.items():
+        for name, (signed, key, verified) in expected.items():
             with self.subTest(name=name):
                 result, _ = tool("signer", windows_path(run_dir, name + ".exe"), run_dir=run_dir)
                 self.assertEqual(result["verified"], verified)
                 if signed is None:
-                    self.assertIn(result["sha1"], ("", sha1))
+                    self.assertIn(result["key"], ("", key))
                     continue
                 self.assertEqual(result["signed"], signed)
-                if sha1 is not None:
-                    self.assertEqual(result["sha1"], sha1)
+                if key is not None:
+                    self.assertEqual(result["key"], key)
                 else:
-                    self.assertNotEqual(result["sha1"], pinned_test_thumbprint())
+                    self.assertNotEqual(result["key"], pinned_test_key())
 
     def test_only_the_pinned_signer_of_the_announced_version_passes(self):
         run_dir = WORLD.run_dir("tests/e2e/tools/kivo_update_tool.exe")
@@ -296,7 +301,7 @@ class Client(Base):
         WORLD.host.serve(VERSION_PATH, b"3.0.8")
         WORLD.host.serve(UPDATER_PATH, WORLD.updaters["signed"])
         # A name with a space, started from another folder (as a Run key starts it in System32). The
-        # test build pins the test signer second of two thumbprints.
+        # test build pins the test signer's key second of two keys.
         outcome, seconds, run_dir = self.run_client(name="Kivo Vpn.exe", cwd=WORLD.tmp)
         self.assertEqual(outcome, "exit", "the client must end without showing its window")
         record_path = os.path.join(run_dir, "updater_record.json")
@@ -315,6 +320,73 @@ class Client(Base):
         self.assertEqual(version.header("User-Agent"), ["version"])
         self.assertEqual(download.header("Accept"), ["*/*"])
         self.assertEqual(download.header("User-Agent"), ["KivoVpn"])
+
+    def test_slow_download_shows_its_progress_and_cancel_starts_the_client(self):
+        # The updater comes a piece every 0.1 s; its last half only once the
+        # test has pressed Cancel, so that the download is still running then.
+        body = WORLD.updaters["signed"]
+        step = -(-len(body) // 50)
+        pressed = threading.Event()
+
+        def slowly():
+            for i in range(0, len(body), step):
+                if i >= len(body) // 2:
+                    pressed.wait(30)
+                else:
+                    time.sleep(0.1)
+                yield body[i:i + step]
+
+        WORLD.host.serve(VERSION_PATH, b"3.0.8")
+        WORLD.host.serve(UPDATER_PATH, slowly, body_length=len(body))
+        exe = "KivoVpn_testsigner.exe"
+        if not app_available(exe):
+            self.skipTest(f"{exe} is not built")
+        run_dir = WORLD.run_dir(exe)
+        process = WORLD.start(exe, run_dir)
+        try:
+            [box] = wait_until(WORLD.progress_windows, WINDOW_WAIT, message="the progress window")
+            self.assertEqual(WORLD.driver.child(box["hwnd"], IDC_UPDATE_TEXT)["text"],
+                             "Downloading the update to 3.0.8\u2026")
+            bar = WORLD.driver.child(box["hwnd"], IDC_UPDATE_BAR)["hwnd"]
+            first = WORLD.driver.send(bar, PBM_GETPOS)
+            wait_until(lambda: WORLD.driver.send(bar, PBM_GETPOS) > first, 20, message="the bar to move")
+            [cancel] = [b for b in box["buttons"] if b["id"] == IDCANCEL]
+            self.assertEqual(cancel["text"], "Cancel")
+            WORLD.driver.click(cancel["hwnd"])
+            outcome, seconds = WORLD.wait_window_or_exit(process, WINDOW_WAIT)
+            pressed.set()
+            self.assertEqual(outcome, "window", f"after {seconds:.1f} s")
+            self.assertEqual(WORLD.progress_windows(), [])
+        finally:
+            pressed.set()
+            WORLD.stop(process, exe)
+        self.assertFalse(os.path.exists(os.path.join(run_dir, "updater_record.json")))
+        self.assertEqual([r.path for r in WORLD.host.requests], [VERSION_PATH, UPDATER_PATH])
+
+    def test_a_new_client_that_does_not_come_up_is_rolled_back(self):
+        # The real updater, in update mode, whose new "client" exits at once
+        # (the stand-in updater, which records its start): the old client is
+        # put back and started with the failure, and nothing else stays.
+        run_dir = WORLD.run_dir("KivoVpn_testsigner.exe", "tests/doubles/stand_in_updater.exe")
+        client = os.path.join(run_dir, "KivoVpn.exe")
+        os.rename(os.path.join(run_dir, "KivoVpn_testsigner.exe"), client)
+        old = read(client)
+        stand_in = os.path.join(run_dir, "stand_in_updater.exe")
+        WORLD.real_updater(stand_in, "3.0.9", os.path.join(run_dir, "KivoUpdate.exe"))
+        os.remove(stand_in)
+        process = WORLD.start("KivoUpdate.exe", run_dir, args=("KivoVpn.exe",))
+        try:
+            [box] = wait_until(lambda: [b for b in WORLD.driver.dialogs() if b["message_box"]],
+                               WINDOW_WAIT + 15, message="the old client's message")
+            self.assertIn("update to Kivoline 3.0.9 could not be installed", box["message"])
+            self.assertIn("did not start", box["message"])
+            self.assertTrue(WORLD.main_window_shown())
+            self.assertTrue(os.path.exists(os.path.join(run_dir, "updater_record.json")),
+                            "the new client was not started")
+            self.assertEqual(read(client), old)
+            self.assertEqual([f for f in os.listdir(run_dir) if f.endswith((".new", ".old"))], [])
+        finally:
+            WORLD.stop(process, "KivoVpn.exe")
 
     def test_untrusted_updaters_are_deleted_and_never_started(self):
         for name in ("unsigned", "other", "altered"):

@@ -9,7 +9,6 @@ Every program runs in a fresh run directory of its own, so the "KivoUpdate.exe"
 it writes sits beside it there.
 """
 
-import base64
 import hashlib
 import json
 import os
@@ -21,6 +20,8 @@ import time
 import uuid
 
 from harness import prefix, procs, sandbox, wine
+from harness.driver import Driver
+from harness.resource_ids import IDC_UPDATE_BAR
 from harness.update_host import UpdateHost
 from harness.xserver import Xvfb
 
@@ -34,18 +35,19 @@ SOURCE = os.environ.get("KIVO_SOURCE_DIR") or os.path.abspath(os.path.join(HERE,
 FIXTURES = os.path.join(SOURCE, "tests", "doubles", "updater")
 
 
-def pem_sha1(path):
-    """SHA-1 thumbprint (upper-case hex) of the certificate in a PEM file."""
-    with open(path) as f:
-        text = f.read()
-    body = re.search(r"-----BEGIN CERTIFICATE-----(.*?)-----END CERTIFICATE-----", text, re.S).group(1)
-    return hashlib.sha1(base64.b64decode("".join(body.split()))).hexdigest().upper()
+def pem_key_pin(path):
+    """SHA-256 (upper-case hex) of the SubjectPublicKeyInfo of the certificate in a PEM file."""
+    key = subprocess.run(["openssl", "x509", "-in", path, "-noout", "-pubkey"], check=True,
+                         capture_output=True).stdout
+    der = subprocess.run(["openssl", "pkey", "-pubin", "-outform", "DER"], input=key, check=True,
+                         capture_output=True).stdout
+    return hashlib.sha256(der).hexdigest().upper()
 
 
-def pinned_test_thumbprint():
-    """The thumbprint the test builds pin, as written in their CMake file."""
+def pinned_test_key():
+    """The key pin the test builds carry for the test signer, as written in their CMake file."""
     with open(os.path.join(SOURCE, "tests", "e2e", "tools", "CMakeLists.txt")) as f:
-        return re.search(r'KIVO_TEST_SIGNER_THUMBPRINT\s+"([0-9A-Fa-f]{40})"', f.read()).group(1).upper()
+        return re.search(r'KIVO_TEST_SIGNER_KEY_PIN\s+"([0-9A-Fa-f]{64})"', f.read()).group(1).upper()
 
 
 def _cmdline(pid):
@@ -75,6 +77,7 @@ class UpdateWorld:
         self.server = None
         self.host = None
         self.env = None
+        self.driver = None
         self.runs = 0
 
     # -- life -------------------------------------------------------------
@@ -100,6 +103,11 @@ class UpdateWorld:
         self.env = wine.wine_env(prefix_dir, wine_tmp, world_id, display=display)
         self.server = wine.WineServer(self.env)
         self.server.start()
+        if display:
+            # Tells the client's main window from its update's progress
+            # window: both are titled "Kivoline".
+            self.driver = Driver(os.path.join(self.build, "tests", "driver", "kivo_driver.exe"), self.env,
+                                 cwd=self.tmp, log_path=os.path.join(self.tmp, "driver.log"))
         self.host = UpdateHost().start()
         sandbox.map_host(UPDATE_HOST, "127.0.0.1")
         self._make_updaters()
@@ -107,6 +115,8 @@ class UpdateWorld:
     def __exit__(self, *exc):
         if self.host:
             self.host.stop()
+        if self.driver:
+            self.driver.close()
         if self.server:
             self.server.stop()
         if self.xvfb:
@@ -149,6 +159,19 @@ class UpdateWorld:
         for name in ("unsigned", "signed", "other", "altered", "client"):
             with open(os.path.join(d, name + ".exe"), "rb") as f:
                 self.updaters[name] = f.read()
+
+    def real_updater(self, client, version, target):
+        """The setup program (installer/Kivoline.nsi, the real updater) of
+        `version`, carrying `client` as the program it installs, at `target`."""
+        with open(os.path.join(self.build, "kivo-arch")) as f:
+            nsis_target = "amd64-unicode" if f.read().strip() == "x86_64" else "x86-unicode"
+        subprocess.run(["makensis", "-INPUTCHARSET", "UTF8", "-V2", f"-XTarget {nsis_target}",
+                        f"-DKIVO_CLIENT={client}", f"-DKIVO_OUTFILE={target}",
+                        f"-DKIVO_ICON={os.path.join(SOURCE, 'res', 'art', '338.ico')}",
+                        f"-DKIVO_VERSION={version}", f"-DKIVO_VERSION_QUAD={version}.0", "-DKIVO_COMPANY=Velmar",
+                        "-DKIVO_COPYRIGHT_YEAR=2026", os.path.join(SOURCE, "installer", "Kivoline.nsi")],
+                       check=True, stdout=subprocess.DEVNULL)
+        return target
 
     @staticmethod
     def sign(source, cert, key, target):
@@ -199,12 +222,22 @@ class UpdateWorld:
                            capture_output=True, text=True, timeout=10)
         return r.stdout.split()
 
+    def progress_windows(self):
+        """The visible progress windows of an update download (driver dialogs)."""
+        return [box for box in self.driver.dialogs() if box["caption"] == TITLE and not box["message_box"]
+                and self.driver.child(box["hwnd"], IDC_UPDATE_BAR)]
+
+    def main_window_shown(self):
+        """Whether a "Kivoline" window other than a progress window shows."""
+        shown = self.windows()
+        return bool(shown) and (self.driver is None or len(shown) > len(self.progress_windows()))
+
     def wait_window_or_exit(self, process, timeout):
         """Waits until the main window shows or the process ends.
         Returns ("window", seconds) or ("exit", seconds) or ("timeout", seconds)."""
         start = time.monotonic()
         while time.monotonic() - start < timeout:
-            if self.windows():
+            if self.main_window_shown():
                 return "window", time.monotonic() - start
             if process.poll() is not None:
                 return "exit", time.monotonic() - start

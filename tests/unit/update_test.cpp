@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <winsock2.h>
 
+#include <cctype>
 #include <climits>
 #include <fstream>
 #include <iterator>
@@ -165,25 +166,38 @@ TEST(UpdatePaths, UpdaterSitsBesideTheRunningProgram) {
 
 // ------------------------------------------------------------------ gate
 
-constexpr unsigned char kSha1[20] = {0x63, 0xDC, 0x8E, 0xA9, 0xD2, 0x37, 0x41, 0x71, 0x43, 0xF0,
-                                     0x35, 0xAC, 0x43, 0x00, 0xD6, 0x08, 0x8B, 0x91, 0x65, 0x33};
+// The test signer's key pin (tests/doubles/updater/test_signer.pem).
+constexpr unsigned char kKey[32] = {0x6B, 0x7D, 0xD9, 0x08, 0xBE, 0xC8, 0x3F, 0xDD, 0x73, 0xFA, 0xC9,
+                                    0xA3, 0xF1, 0x2F, 0x16, 0xD6, 0x8C, 0xDF, 0x48, 0x1C, 0xC1, 0x7B,
+                                    0x10, 0x91, 0x0E, 0x50, 0x0C, 0x31, 0xE6, 0xA7, 0x13, 0x5E};
+const std::string kKeyPin = "6B7DD908BEC83FDD73FAC9A3F12F16D68CDF481CC17B10910E500C31E6A7135E";
 
-TEST(UpdaterGate, ThumbprintComparison) {
-  EXPECT_TRUE(ThumbprintMatches(kSha1, "63DC8EA9D237417143F035AC4300D6088B916533"));
-  EXPECT_TRUE(ThumbprintMatches(kSha1, "63dc8ea9d237417143f035ac4300d6088b916533"));
-  EXPECT_TRUE(ThumbprintMatches(kSha1, "63:DC:8E:A9:D2:37:41:71:43:F0:35:AC:43:00:D6:08:8B:91:65:33"));
-  EXPECT_TRUE(ThumbprintMatches(kSha1, "63 dc 8e a9 d2 37 41 71 43 f0 35 ac 43 00 d6 08 8b 91 65 33"));
-  // Never trusted: no pin, a pin too short or too long, not hex, another hash.
-  EXPECT_FALSE(ThumbprintMatches(kSha1, ""));
-  EXPECT_FALSE(ThumbprintMatches(kSha1, "63DC8EA9D237417143F035AC4300D6088B91653"));
-  EXPECT_FALSE(ThumbprintMatches(kSha1, "63DC8EA9D237417143F035AC4300D6088B9165330"));
-  EXPECT_FALSE(ThumbprintMatches(kSha1, "63DC8EA9D237417143F035AC4300D6088B91653G"));
-  EXPECT_FALSE(ThumbprintMatches(kSha1, "63DC8EA9D237417143F035AC4300D6088B916534"));
-  EXPECT_FALSE(ThumbprintMatches(kSha1, "73DC8EA9D237417143F035AC4300D6088B916533"));
-  EXPECT_FALSE(ThumbprintMatches(kSha1, "0x63DC8EA9D237417143F035AC4300D6088B9165"));
-  const unsigned char zero[20] = {};
-  EXPECT_FALSE(ThumbprintMatches(zero, ""));
-  EXPECT_TRUE(ThumbprintMatches(zero, std::string(40, '0')));
+TEST(UpdaterGate, KeyPinComparison) {
+  EXPECT_TRUE(KeyPinMatches(kKey, kKeyPin));
+  std::string lower = kKeyPin;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_TRUE(KeyPinMatches(kKey, lower));
+  std::string colons;
+  for (size_t i = 0; i < kKeyPin.size(); i += 2) {
+    if (i > 0) colons.push_back(':');
+    colons.append(kKeyPin, i, 2);
+  }
+  EXPECT_TRUE(KeyPinMatches(kKey, colons));
+  // Never trusted: no pin, a pin too short or too long, not hex, another
+  // hash, a certificate's SHA-1 thumbprint.
+  EXPECT_FALSE(KeyPinMatches(kKey, ""));
+  EXPECT_FALSE(KeyPinMatches(kKey, kKeyPin.substr(0, 63)));
+  EXPECT_FALSE(KeyPinMatches(kKey, kKeyPin + "0"));
+  EXPECT_FALSE(KeyPinMatches(kKey, kKeyPin.substr(0, 63) + "G"));
+  EXPECT_FALSE(KeyPinMatches(kKey, kKeyPin.substr(0, 63) + "F"));
+  std::string changed = kKeyPin;
+  changed[0] = '7';
+  EXPECT_FALSE(KeyPinMatches(kKey, changed));
+  EXPECT_FALSE(KeyPinMatches(kKey, std::string("0x").append(kKeyPin, 0, 62)));
+  EXPECT_FALSE(KeyPinMatches(kKey, "63DC8EA9D237417143F035AC4300D6088B916533"));
+  const unsigned char zero[32] = {};
+  EXPECT_FALSE(KeyPinMatches(zero, ""));
+  EXPECT_TRUE(KeyPinMatches(zero, std::string(64, '0')));
 }
 
 // A file in the temporary folder (an ASCII path here) holding `content`.
@@ -197,22 +211,21 @@ std::wstring TempFile(const wchar_t* name, const std::string& content) {
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-TEST(UpdaterGate, ThumbprintListMatchesAnyOfItsPins) {
-  const std::string mine = "63DC8EA9D237417143F035AC4300D6088B916533";
-  const std::string other = "73DC8EA9D237417143F035AC4300D6088B916533";
-  EXPECT_TRUE(ThumbprintMatches(kSha1, other + ";" + mine));
-  EXPECT_TRUE(ThumbprintMatches(kSha1, mine + ";" + other));
-  EXPECT_TRUE(
-      ThumbprintMatches(kSha1, "63:DC:8E:A9:D2:37:41:71:43:F0:35:AC:43:00:D6:08:8B:91:65:33;" + other));
-  EXPECT_FALSE(ThumbprintMatches(kSha1, other + ";" + other));
-  EXPECT_FALSE(ThumbprintMatches(kSha1, ";"));
-  EXPECT_FALSE(ThumbprintMatches(kSha1, other + ";"));
+TEST(UpdaterGate, KeyPinListMatchesAnyOfItsPins) {
+  const std::string& mine = kKeyPin;
+  std::string other = kKeyPin;
+  other[0] = '7';
+  EXPECT_TRUE(KeyPinMatches(kKey, other + ";" + mine));
+  EXPECT_TRUE(KeyPinMatches(kKey, mine + ";" + other));
+  EXPECT_FALSE(KeyPinMatches(kKey, other + ";" + other));
+  EXPECT_FALSE(KeyPinMatches(kKey, ";"));
+  EXPECT_FALSE(KeyPinMatches(kKey, other + ";"));
   // A pin is never made of pieces on both sides of a separator.
-  EXPECT_FALSE(ThumbprintMatches(kSha1, mine.substr(0, 20) + ";" + mine.substr(20)));
+  EXPECT_FALSE(KeyPinMatches(kKey, mine.substr(0, 32) + ";" + mine.substr(32)));
 }
 
 TEST(UpdaterGate, RefusedFilesAreDeleted) {
-  const std::string pin = "63DC8EA9D237417143F035AC4300D6088B916533";
+  const std::string& pin = kKeyPin;
   // Not a program at all.
   std::wstring path = TempFile(L"kivo_gate_text.exe", "MZ but nothing else");
   EXPECT_EQ(StartTrustedUpdater(path, L"KivoVpn.exe", "3.0.8", pin), UpdaterStart::kRefused);
@@ -243,7 +256,7 @@ TEST(UpdaterGate, UnsignedProgramHasNoSigner) {
   const SignatureCheck check = CheckSignature(self);
   EXPECT_FALSE(check.verified);
   EXPECT_FALSE(check.signerKnown);
-  EXPECT_FALSE(IsTrustedUpdater(self, "63DC8EA9D237417143F035AC4300D6088B916533", KIVO_VERSION_TEXT));
+  EXPECT_FALSE(IsTrustedUpdater(self, kKeyPin, KIVO_VERSION_TEXT));
 }
 
 TEST(UpdaterGate, VersionResourceNamesTheBuildsVersion) {

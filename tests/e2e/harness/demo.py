@@ -220,7 +220,7 @@ def main(argv=None):
 
     sandbox.enter()
     # The Chinese text set (zh_CN, zh_SG) needs Chinese glyphs at the skin's metrics.
-    fonts = "cjk" if args.locale.startswith(("zh_CN", "zh_SG")) else "en"
+    fonts = "cjk" if args.locale.startswith("zh_") else "en"
     with World(build_dir=build, display=None if args.xvfb else "auto", name="demo", fonts=fonts,
                dpi=args.dpi) as world, \
             DemoServices(world):

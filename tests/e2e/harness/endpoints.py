@@ -4,7 +4,7 @@ Read from <build dir>/generated/ServiceEndpoints.h, which CMake writes from
 the cache variables, so tests follow a build configured with other
 addresses. Names are those of the header without the leading "k":
 ServerCT1 ... ServerOther2, IntelligentHost, UpdateHost, RegisterUrl,
-StatusUrl, MakerUrl, UpdaterThumbprint.
+StatusUrl, MakerUrl, UpdaterPins.
 """
 
 import os

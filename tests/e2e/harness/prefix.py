@@ -23,14 +23,14 @@ from . import arch, procs, sandbox, wine
 PREFIX_DIR = "wineprefix"
 STAMP = ".kivo-prefix-ready"
 # Raise when the set-up below changes, so existing prefixes are made anew.
-SETUP_VERSION = "3"
+SETUP_VERSION = "4"
 
 # Fonts. The dialogs ask for "MS Sans Serif" 9 pt, which on Windows is a
 # bitmap font of 6x13 dialog base units: the skin is drawn for that. Wine's
 # own copy (sserife.fon, from fonts-wine) gives the same units but has no
 # Chinese glyphs, and Wine links no other font to a bitmap font. So there are
 # two prefixes: "en" with Wine's fonts, and "cjk" where "MS Sans Serif" and
-# "宋体" are the AR PL UMing CN font (fonts-arphic-uming), whose metrics at
+# "宋体" are the AR PL UMing CN font (and "新細明體" its TW face) (fonts-arphic-uming), whose metrics at
 # 9 pt are the same 6x13 units and which draws the Chinese texts.
 WINE_FONTS = "/usr/share/wine/fonts"
 CJK_FONT = "/usr/share/fonts/truetype/arphic/uming.ttc"
@@ -58,14 +58,32 @@ def build_dir():
 # Prefixes for another DPI than 96 are made on first use, beside the others.
 BASE_DPI = 96
 
+# A user profile folder of another name than the Unix user's (profile="张伟"):
+# the user's AppData and Local AppData lie under C:\users\<profile>, which is
+# where SHGetFolderPathW finds them. Also a prefix of its own, made on first use.
+_SHELL_FOLDERS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer"
+_PROFILE_FOLDERS = {"AppData": r"AppData\Roaming", "Local AppData": r"AppData\Local"}
 
-def prefix_path(build=None, fonts="en", dpi=BASE_DPI):
+
+def prefix_path(build=None, fonts="en", dpi=BASE_DPI, profile=None):
     if fonts not in FONT_SETS:
         raise ValueError(f"unknown font set {fonts!r}")
     name = PREFIX_DIR if fonts == "en" else f"{PREFIX_DIR}-{fonts}"
     if dpi != BASE_DPI:
         name += f"-dpi{int(dpi)}"
+    if profile:
+        name += "-profile-" + profile.encode("utf-8").hex()
     return os.path.join(build or build_dir(), name)
+
+
+def _move_profile(path, profile, env):
+    for value, folder in _PROFILE_FOLDERS.items():
+        os.makedirs(os.path.join(path, "drive_c", "users", profile, *folder.split("\\")), exist_ok=True)
+        target = rf"C:\users\{profile}\{folder}"
+        for key, kind in (("User Shell Folders", "REG_EXPAND_SZ"), ("Shell Folders", "REG_SZ")):
+            subprocess.run(wine.command("reg", "add", rf"{_SHELL_FOLDERS}\{key}", "/v", value, "/t", kind, "/d",
+                                        target, "/f"), env=env, check=True, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=120)
 
 
 def _install_fonts(path, fonts, env):
@@ -77,9 +95,13 @@ def _install_fonts(path, fonts, env):
         shutil.copy(os.path.join(WINE_FONTS, name), target)
     if fonts == "cjk":
         shutil.copy(CJK_FONT, target)
-        for face in ("MS Sans Serif", "宋体", "SimSun"):
+        # The Traditional About box asks for "新細明體" (PMingLiU): the same
+        # font's Traditional face.
+        for face, substitute in (("MS Sans Serif", "AR PL UMing CN"), ("宋体", "AR PL UMing CN"),
+                                 ("SimSun", "AR PL UMing CN"), ("新細明體", "AR PL UMing TW"),
+                                 ("PMingLiU", "AR PL UMing TW")):
             subprocess.run(wine.command("reg", "add", _FONT_SUBSTITUTES, "/v", face, "/t", "REG_SZ", "/d",
-                                        "AR PL UMing CN", "/f"), env=env, check=True, stdout=subprocess.DEVNULL,
+                                        substitute, "/f"), env=env, check=True, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=120)
 
 
@@ -95,7 +117,7 @@ def is_ready(path):
         return False
 
 
-def _create(path, log, fonts="en", dpi=BASE_DPI):
+def _create(path, log, fonts="en", dpi=BASE_DPI, profile=None):
     world_id = "prefix-" + uuid.uuid4().hex
     tmpdir = tempfile.mkdtemp(prefix="kw-")
     env = wine.wine_env(path, tmpdir, world_id)
@@ -112,6 +134,8 @@ def _create(path, log, fonts="en", dpi=BASE_DPI):
             subprocess.run(wine.command("reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t",
                                         "REG_DWORD", "/d", str(int(dpi)), "/f"), env=env, check=True,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+        if profile:
+            _move_profile(path, profile, env)
         subprocess.run([wine.WINESERVER, "-w"], env=env, timeout=120)
         with open(os.path.join(path, STAMP), "w") as f:
             f.write(_stamp_text())
@@ -120,10 +144,10 @@ def _create(path, log, fonts="en", dpi=BASE_DPI):
         wine.remove_tree(tmpdir)
 
 
-def ensure(build=None, log=print, fonts="en", dpi=BASE_DPI):
+def ensure(build=None, log=print, fonts="en", dpi=BASE_DPI, profile=None):
     """Makes the prefix if needed; returns (path, seconds spent creating or None)."""
     sandbox.require_sealed("Wine")
-    path = prefix_path(build, fonts, dpi)
+    path = prefix_path(build, fonts, dpi, profile)
     if is_ready(path):
         return path, None
     os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -132,7 +156,7 @@ def ensure(build=None, log=print, fonts="en", dpi=BASE_DPI):
         if is_ready(path):
             return path, None
         start = time.monotonic()
-        _create(path, log, fonts, dpi)
+        _create(path, log, fonts, dpi, profile)
         return path, time.monotonic() - start
 
 

@@ -53,15 +53,18 @@ class World:
     _started = {}
 
     def __init__(self, build_dir=None, display=None, screen=(1024, 768, 24), name=None, driver_locale="en_US.UTF-8",
-                 fonts="en", dpi=prefix.BASE_DPI):
+                 fonts="en", dpi=prefix.BASE_DPI, profile=None):
         """display: None for a private Xvfb, "auto" for $DISPLAY when it can be
         reached (else Xvfb), or a display name that must be reachable.
         fonts: "en" (Wine's fonts) or "cjk" (Chinese glyphs at the same dialog
         metrics), see harness.prefix; only screenshots of Chinese texts need
         "cjk".
-        dpi: the session's DPI (LogPixels), in a prefix of its own unless 96."""
+        dpi: the session's DPI (LogPixels), in a prefix of its own unless 96.
+        profile: a user profile folder name (say "张伟") under which the
+        user's AppData and Local AppData lie, in a prefix of its own."""
         self.fonts = fonts
         self.dpi = dpi
+        self.profile = profile
         self.build_dir = os.path.abspath(build_dir) if build_dir else prefix.build_dir()
         self.name = name or _script_name()
         self._display_choice = display
@@ -103,7 +106,8 @@ class World:
         self.id = uuid.uuid4().hex
         if threading.current_thread() is threading.main_thread():
             self._old_sigterm = signal.signal(signal.SIGTERM, _raise_interrupt)
-        self.prefix, self.prefix_seconds = prefix.ensure(self.build_dir, fonts=self.fonts, dpi=self.dpi)
+        self.prefix, self.prefix_seconds = prefix.ensure(self.build_dir, fonts=self.fonts, dpi=self.dpi,
+                                                            profile=self.profile)
         self.tmpdir = tempfile.mkdtemp(prefix="kw-")
         self.run_dir = self._fresh_run_dir()
         self._start_reaper()
@@ -220,10 +224,10 @@ class World:
         sandbox.map_host(name, address)
 
     # --- programs ---------------------------------------------------------
-    def start_app(self, locale="en_US.UTF-8", ras="en", env=None, args=(), exe=None, files=()):
+    def start_app(self, locale="en_US.UTF-8", ras="en", env=None, args=(), exe=None, files=(), folder=None):
         """Starts the client: KivoVpn.exe (or `exe`) and, unless ras is None,
         the RAS double of that flavour ("en", "zhcn", "zhtw", "none") are
-        copied into the run directory and started with rasapi32=n. The
+        copied into the run directory (or `folder`) and started with rasapi32=n. The
         double's control directory is <run dir>/ras (KIVO_RAS_DIR); app.ras
         drives it when harness.ras_double is available."""
         sandbox.require_sealed("the client")
@@ -243,21 +247,25 @@ class World:
             os.makedirs(ras_dir, exist_ok=True)
             extra.setdefault("KIVO_RAS_DIR", ras_dir)
         app = self.start_program(exe or self.client_exe(), args=args, locale=locale, env=extra,
-                                 overrides=overrides, files=copies)
+                                 overrides=overrides, files=copies, folder=folder)
         app.ras = _ras_control(extra.get("KIVO_RAS_DIR")) if ras_dir else None
         return app
 
-    def start_program(self, exe, args=(), locale="en_US.UTF-8", env=None, overrides=None, files=(), copy=True):
+    def start_program(self, exe, args=(), locale="en_US.UTF-8", env=None, overrides=None, files=(), copy=True,
+                      folder=None):
         """Starts a Windows program under Wine in the run directory (copied
-        there with `files` unless copy=False) and returns its App."""
+        with `files` into the run directory, or into `folder` (made if
+        missing), unless copy=False) and returns its App."""
         sandbox.require_sealed("a Wine program")
         if not os.path.exists(exe):
             raise FileNotFoundError(f"{exe} is not built")
         path = exe
         if copy:
+            target = folder or self.run_dir
+            os.makedirs(target, exist_ok=True)
             for item in [exe, *files]:
-                _install(item, self.run_dir)
-            path = os.path.join(self.run_dir, os.path.basename(exe))
+                _install(item, target)
+            path = os.path.join(target, os.path.basename(exe))
         tag = uuid.uuid4().hex
         extra = dict(env or {})
         extra[APP_TAG] = tag

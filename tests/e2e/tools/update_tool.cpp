@@ -74,7 +74,7 @@ bool FileExists(const std::wstring& path) {
   return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::string Hex(const unsigned char (&bytes)[20]) {
+std::string Hex(const unsigned char (&bytes)[32]) {
   std::string out;
   char two[3];
   for (const unsigned char b : bytes) {
@@ -149,15 +149,15 @@ int Run(int argc, char** argv) {
     {
       const kivo::app::CHeldFile file(Wide(argv[2]));
       trusted = kivo::app::IsTrustedUpdater(
-          file, argc == 5 ? std::string(argv[4]) : std::string(kivo::endpoints::kUpdaterThumbprint), argv[3]);
+          file, argc == 5 ? std::string(argv[4]) : std::string(kivo::endpoints::kUpdaterPins), argv[3]);
     }
     if (!trusted) ::DeleteFileW(Wide(argv[2]).c_str());
     std::printf("{\"trusted\":%s,\"exists\":%s}\n", Bool(trusted), Bool(FileExists(Wide(argv[2]))));
   } else if (command == "signer" && argc == 3) {
     const kivo::app::CHeldFile file(Wide(argv[2]));
     const kivo::app::SignatureCheck check = kivo::app::CheckSignature(file);
-    std::printf("{\"signed\":%s,\"sha1\":%s,\"verified\":%s}\n", Bool(check.signerKnown),
-                Json(check.signerKnown ? Hex(check.signerSha1) : std::string()).c_str(),
+    std::printf("{\"signed\":%s,\"key\":%s,\"verified\":%s}\n", Bool(check.signerKnown),
+                Json(check.signerKnown ? Hex(check.signerKeySha256) : std::string()).c_str(),
                 Bool(check.verified));
   } else if (command == "version" && argc == 3) {
     const kivo::app::CHeldFile file(Wide(argv[2]));
