@@ -163,6 +163,7 @@ void Connection::OnNotice(const DialNotice& notice, DWORD error) {
   ShowStatus(StateTextId(notice.state));
 
   if (error != 0) {
+    observer_.OnDialError(error);
     const bool lastOfSeries = retryCount_ == 0 || retryCount_ >= kMaxRedials;
     if (lastOfSeries) {
       ReportDialFailure(error);

@@ -72,6 +72,9 @@ class ConnectionObserver {
   // Once on connecting and on each tick of the check while connected: the
   // tray's statistics text, empty when the system has none.
   virtual void OnStatistics(const std::wstring& text) = 0;
+  // Every dial that fails, with or without a box (a redial series shows
+  // none until its last attempt).
+  virtual void OnDialError(DWORD /*code*/) {}
   // Message boxes, each with a message loop of its own.
   virtual void ReportDialFailure(DWORD code) = 0;
   virtual void ReportPhonebookFailure(PhonebookFailure failure) = 0;

@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "vpn/Connection.h"
+#include "diag/EventLog.h"
 #include "resource.h"
 #include "toolkit/Language.h"
+#include "toolkit/Strings.h"
 #include "vpn/DialTexts.h"
 #include "vpn/RasRecords.h"
 
@@ -757,3 +759,28 @@ TEST_F(ConnectionTest, SleepHangsUpAWantedLinkAndEachAttemptWaitsUpToSixtySecond
 }
 
 }  // namespace
+
+// --- The connection details -----------------------------------------------------
+
+TEST_F(ConnectionTest, TheDetailsOfAFailedDialShowItsStatesAndCodeButNoCredentials) {
+  kivo::diag::EventLog log(true);
+  kivo::diag::RecordingObserver recorder(window, log);
+  Connection recorded{ras, clock, network, recorder, texts};
+  recorded.Connect(Credentials{L"zhang.wei", L"Pw-7Qx!zeta"}, "198.51.100.21");
+  recorded.OnNotice({RASCS_OpenPort, ras.slots.back()}, 0);
+  recorded.OnNotice({RASCS_ConnectDevice, ras.slots.back()}, 809);
+  ASSERT_EQ(window.dialBoxes, std::vector<DWORD>{809});
+
+  const std::wstring text = log.Text();
+  // In the order they came.
+  size_t at = 0;
+  for (const wchar_t* line : {L"state: dialling", L"dial state: RASCS_OpenPort", L"dial state: RASCS_ConnectDevice",
+                              L"dial error 809", L"failure box for error 809", L"state: idle"}) {
+    const size_t found = text.find(line, at);
+    ASSERT_NE(found, std::wstring::npos) << "missing or out of order: " << kivo::toolkit::ToUtf8(line) << "\n"
+                                         << kivo::toolkit::ToUtf8(text);
+    at = found;
+  }
+  EXPECT_EQ(text.find(L"Pw-7Qx!zeta"), std::wstring::npos) << "the password";
+  EXPECT_EQ(text.find(L"zhang.wei"), std::wstring::npos) << "the user name";
+}
