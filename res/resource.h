@@ -8,6 +8,8 @@
 #define IDD_ABOUTBOX_EN 811
 #define IDD_ABOUTBOX_TW 812
 #define IDD_UPDATE_PROGRESS 813
+#define IDD_DIAL_FAILURE 814
+#define IDD_DETAILS 815
 
 // Tray popup menus; the id is also the tray icon's identifier
 #define IDR_TRAY_MENU_ZH 529
@@ -17,6 +19,7 @@
 #define ID_TRAY_ABOUT 32774
 #define ID_TRAY_EXIT 32775
 #define ID_TRAY_MINIMIZE 32776
+#define ID_TRAY_DETAILS 32777
 
 // Icon
 #define IDI_KIVO 338
@@ -102,6 +105,17 @@
 #define IDC_UPDATE_TEXT 1030
 #define IDC_UPDATE_BAR 1031
 
+// Controls of the dial failure box: its message static has the id a
+// message box gives its text (0xFFFF), so that it reads as one
+#define IDC_FAILURE_MESSAGE 0xFFFF
+#define IDC_FAILURE_ICON 1040
+#define IDC_FAILURE_FIX 1041
+#define IDC_FAILURE_DETAILS 1042
+
+// Controls of the connection details window
+#define IDC_DETAILS_TEXT 1045
+#define IDC_DETAILS_COPY 1046
+
 // System menu command of the About box
 #define IDM_ABOUTBOX 0x0010
 
@@ -174,6 +188,24 @@
 // The update's progress window: its line (%ls the version) and its button
 #define IDS_UPDATE_DOWNLOADING 276
 #define IDS_UPDATE_CANCEL 277
+// When a dial fails: the cause the diagnosis found (a service's lines carry
+// %ls, the service's name), the failure box's buttons and what Fix did
+#define IDS_CAUSE_NAT_TRAVERSAL 280
+#define IDS_CAUSE_IPSEC_PROHIBITED 281
+#define IDS_CAUSE_SERVICE_STOPPED 282
+#define IDS_CAUSE_SERVICE_DISABLED 283
+#define IDS_CAUSE_SERVICE_MISSING 284
+#define IDS_CAUSE_NO_L2TP_DEVICE 285
+#define IDS_FAILURE_OK 288
+#define IDS_FAILURE_FIX 289
+#define IDS_FAILURE_DETAILS 290
+#define IDS_FIX_TOOK 291
+#define IDS_FIX_TOOK_RESTART 292
+#define IDS_FIX_NOT_TAKEN 293
+// The connection details window
+#define IDS_DETAILS_TITLE 296
+#define IDS_DETAILS_COPY 297
+#define IDS_DETAILS_CLOSE 298
 
 // The skin drawn at 150% and 200%: PNG resources at the 100% bitmap's id
 // plus these offsets.

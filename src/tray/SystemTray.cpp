@@ -162,6 +162,7 @@ LRESULT CSystemTray::ShowMenu() {
     ::ModifyMenuW(popup, ID_TRAY_MINIMIZE, MF_BYCOMMAND | MF_STRING, ID_TRAY_MINIMIZE, showWindowText_.c_str());
   }
   ::EnableMenuItem(popup, ID_TRAY_MINIMIZE, MF_BYCOMMAND | MF_ENABLED);
+  ::EnableMenuItem(popup, ID_TRAY_DETAILS, MF_BYCOMMAND | MF_ENABLED);
   ::EnableMenuItem(popup, ID_TRAY_ABOUT, MF_BYCOMMAND | MF_ENABLED);
 
   // Without the owner in the foreground the menu would not close when the
@@ -185,6 +186,10 @@ LRESULT CSystemTray::ShowMenu() {
       break;
     case ID_TRAY_ABOUT:
       ::SendMessageW(main, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+      break;
+    case ID_TRAY_DETAILS:
+      // The connection details window, as the menu's own command.
+      ::SendMessageW(main, WM_COMMAND, ID_TRAY_DETAILS, 0);
       break;
     default:
       break;

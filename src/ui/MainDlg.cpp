@@ -6,6 +6,7 @@
 #include "resource.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Strings.h"
+#include "vpn/L2tpPreSharedKey.h"
 #include "vpn/Phonebook.h"
 
 
@@ -39,6 +40,7 @@ const kivo::toolkit::MessageMap<CMainDlg>& CMainDlg::GetMessageMap() {
                              .Command(IDC_ACCOUNT_STATUS, BN_CLICKED, &CMainDlg::OnAccountPage)
                              .Command(IDC_ACCOUNT_REGISTER, BN_CLICKED, &CMainDlg::OnAccountPage)
                              .Command(IDC_ABOUT, BN_CLICKED, &CMainDlg::OnAbout)
+                             .Command(ID_TRAY_DETAILS, BN_CLICKED, &CMainDlg::OnDetails)
                              .Message(kivo::vpn::kDialEventMessage, &CMainDlg::OnDialEvent)
                              .Message(kRetryResultMessage, &CMainDlg::OnRetryResult)
                              .Message(kStartNoticeMessage, &CMainDlg::OnStartNotice)
@@ -51,8 +53,10 @@ const kivo::toolkit::MessageMap<CMainDlg>& CMainDlg::GetMessageMap() {
 CMainDlg::CMainDlg(const kivo::toolkit::TextSet& texts, HWND parent)
     : CScaledDialog(IDD_MAIN, parent),
       textSet_(texts),
+      details_(kivo::vpn::kHasL2tpPreSharedKey),
+      recorder_(*this, details_),
       rasLibrary_(kivo::vpn::Phonebook::OfCurrentUser()),
-      connection_(rasLibrary_, clock_, network_, *this, texts),
+      connection_(rasLibrary_, clock_, network_, recorder_, texts),
       servers_(texts) {
   icon_ = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_KIVO));
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "diag/EventLog.h"
 #include "toolkit/Dialog.h"
 #include "toolkit/Handle.h"
 #include "toolkit/Language.h"
@@ -66,6 +67,8 @@ class CMainDlg : public CScaledDialog, private kivo::vpn::ConnectionObserver {
   BOOL OnCopyData(HWND sender, COPYDATASTRUCT* data);
   void OnAccountPage(int buttonId);
   void OnAbout();
+  // The connection details window, from the tray's menu.
+  void OnDetails();
 
   // Connection: the handlers hand over to connection_, which tells the
   // window each change.
@@ -111,6 +114,10 @@ class CMainDlg : public CScaledDialog, private kivo::vpn::ConnectionObserver {
   // user's own phonebook (which the user may write without an
   // administrator), the dialog's timers and the system's routes. Its
   // destruction hangs up a dial still held and removes the entry.
+  // The connection details of this run, in memory only: the connection's
+  // events reach this window through recorder_, which writes them there.
+  kivo::diag::EventLog details_;
+  kivo::diag::RecordingObserver recorder_;
   kivo::vpn::RasDialLibrary rasLibrary_;
   kivo::vpn::WindowClock clock_;
   kivo::vpn::RouteCheck network_;

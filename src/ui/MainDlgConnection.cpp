@@ -3,6 +3,8 @@
 #include "resource.h"
 #include "toolkit/Application.h"
 #include "toolkit/Strings.h"
+#include "ui/DetailsDlg.h"
+#include "ui/DialFailureDlg.h"
 #include "ui/MainDlg.h"
 #include "vpn/DialTexts.h"
 #include "vpn/RasRecords.h"
@@ -91,8 +93,15 @@ void CMainDlg::OnStatus(UINT textId) { SetStatus(textSet_.Text(textId)); }
 void CMainDlg::OnStatistics(const std::wstring& text) { tray_.SetStatusText(text); }
 
 void CMainDlg::ReportDialFailure(DWORD code) {
-  const std::wstring text = kivo::vpn::FormatDialFailure(code, textSet_);
-  ::MessageBoxW(Hwnd(), text.c_str(), texts_.dialFailed.c_str(), MB_OK | MB_ICONERROR);
+  // The box reads Windows' settings behind the errors they often cause,
+  // names the cause and offers its fix; the details show what happened.
+  kivo::ui::CDialFailureDlg box(textSet_, code, servers_.DialTarget(), details_, Hwnd());
+  box.DoModal();
+}
+
+void CMainDlg::OnDetails() {
+  kivo::ui::CDetailsDlg details(textSet_, details_, Hwnd());
+  details.DoModal();
 }
 
 void CMainDlg::ReportPhonebookFailure(kivo::vpn::PhonebookFailure failure) {
