@@ -130,15 +130,15 @@ int CUpdateChecker::IsUpToDate(std::string runningVersion, std::string& latestVe
 std::string CUpdateChecker::FetchLatestVersion() noexcept {
   try {
     // A fetch given up earlier may still be held by its host.
-    if (m_fetchThread.Running()) return std::string();
-    m_strFetched.clear();
+    if (fetchThread_.Running()) return std::string();
+    fetched_.clear();
     const std::string url = VersionPageUrl();
-    if (!m_fetchThread.Start([this, url] { m_strFetched = FetchVersionPage(url, kVersionCheckBoundMs); })) {
+    if (!fetchThread_.Start([this, url] { fetched_ = FetchVersionPage(url, kVersionCheckBoundMs); })) {
       return std::string();
     }
     // The worker's own deadline closes its handles at the same moment.
-    if (!m_fetchThread.Wait(kVersionCheckBoundMs)) return std::string();
-    return m_strFetched;
+    if (!fetchThread_.Wait(kVersionCheckBoundMs)) return std::string();
+    return fetched_;
   } catch (...) {
     return std::string();
   }

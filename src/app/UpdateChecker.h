@@ -37,9 +37,9 @@ class CUpdateChecker {
 
  private:
   // What the worker read; looked at only once the worker has ended.
-  std::string m_strFetched;
+  std::string fetched_;
   // Last: joined before anything it writes goes.
-  toolkit::WorkerThread m_fetchThread;
+  toolkit::WorkerThread fetchThread_;
 };
 
 // The version page on the update host.

@@ -176,9 +176,9 @@ int CUpdateDownloader::Download(std::wstring& updaterPath, std::wstring& exeName
 }
 
 bool CUpdateDownloadJob::Start() {
-  return m_thread.Start([this] {
+  return thread_.Start([this] {
     CUpdateDownloader downloader;
-    m_nResult = downloader.Download(m_strUpdaterPath, m_strExeName, &m_progress);
+    result_ = downloader.Download(updaterPath_, exeName_, &progress_);
   });
 }
 

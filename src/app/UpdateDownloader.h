@@ -54,21 +54,21 @@ class CUpdateDownloadJob {
   // False when the worker could not be started.
   bool Start();
   // True once the worker has ended, waiting up to `ms` for it.
-  bool Wait(DWORD ms) const noexcept { return m_thread.Wait(ms); }
-  void Cancel() noexcept { m_progress.cancelled = true; }
-  const DownloadProgress& Progress() const noexcept { return m_progress; }
+  bool Wait(DWORD ms) const noexcept { return thread_.Wait(ms); }
+  void Cancel() noexcept { progress_.cancelled = true; }
+  const DownloadProgress& Progress() const noexcept { return progress_; }
   // What Download answered; read only once Wait says the worker ended.
-  int Result() const noexcept { return m_nResult; }
-  const std::wstring& UpdaterPath() const noexcept { return m_strUpdaterPath; }
-  const std::wstring& ExeName() const noexcept { return m_strExeName; }
+  int Result() const noexcept { return result_; }
+  const std::wstring& UpdaterPath() const noexcept { return updaterPath_; }
+  const std::wstring& ExeName() const noexcept { return exeName_; }
 
  private:
-  DownloadProgress m_progress;
-  int m_nResult = 0;
-  std::wstring m_strUpdaterPath;
-  std::wstring m_strExeName;
+  DownloadProgress progress_;
+  int result_ = 0;
+  std::wstring updaterPath_;
+  std::wstring exeName_;
   // Last: joined before anything it writes goes.
-  toolkit::WorkerThread m_thread;
+  toolkit::WorkerThread thread_;
 };
 
 // The expected body length from a Content-Length text, read the way atoi

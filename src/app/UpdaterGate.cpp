@@ -179,11 +179,11 @@ bool PublicKeyHash(const unsigned char* der, size_t size, unsigned char (&sha256
   return done;
 }
 
-CHeldFile::CHeldFile(std::wstring path) : m_strPath(std::move(path)) {
-  if (m_strPath.empty()) return;
+CHeldFile::CHeldFile(std::wstring path) : path_(std::move(path)) {
+  if (path_.empty()) return;
   // Read sharing only: nobody may write, rename or delete the file while it
   // is held, yet the loader can still map it to start the program.
-  m_hFile.Reset(::CreateFileW(m_strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  file_.Reset(::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 

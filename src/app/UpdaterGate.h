@@ -21,15 +21,15 @@ class CHeldFile {
   CHeldFile(const CHeldFile&) = delete;
   CHeldFile& operator=(const CHeldFile&) = delete;
 
-  bool IsOpen() const noexcept { return m_hFile.Valid(); }
-  const std::wstring& Path() const noexcept { return m_strPath; }
-  HANDLE Get() const noexcept { return m_hFile.Get(); }
+  bool IsOpen() const noexcept { return file_.Valid(); }
+  const std::wstring& Path() const noexcept { return path_; }
+  HANDLE Get() const noexcept { return file_.Get(); }
   // Lets go of the file, so that it can be deleted.
-  void Close() noexcept { m_hFile.Reset(); }
+  void Close() noexcept { file_.Reset(); }
 
  private:
-  std::wstring m_strPath;
-  toolkit::UniqueFileHandle m_hFile;
+  std::wstring path_;
+  toolkit::UniqueFileHandle file_;
 };
 
 // What one WinVerifyTrust call says about a held file's embedded signature
