@@ -16,6 +16,8 @@
 #include "ui/MainDlg.h"
 #include "ui/UpdateProgressDlg.h"
 
+namespace kivo::app {
+
 namespace {
 
 constexpr const wchar_t* kInstanceName = L"Kivoline";
@@ -25,7 +27,7 @@ constexpr UINT kCopyDataTimeoutMs = 5000;
 constexpr DWORD kProgressDelayMs = 1000;
 
 // The progress window's view of the download job.
-class DownloadSource : public CUpdateProgressSource {
+class DownloadSource : public ui::CUpdateProgressSource {
  public:
   explicit DownloadSource(const kivo::app::CUpdateDownloadJob& job) noexcept : job_(job) {}
   long long BytesReceived() const override { return job_.Progress().received; }
@@ -70,7 +72,7 @@ bool CVpnApp::InitInstance() {
   mutex_.Reset(mutex);
   if (kivo::app::IsAnotherCopyRunning(mutex != nullptr, created)) {
     mutex_.Reset();
-    if (HWND first = CInstanceWindow::FindRunning()) {
+    if (HWND first = ui::CInstanceWindow::FindRunning()) {
       // The first copy may bring a window of its own to the front (its
       // update's progress window): this copy, started by the user, lets it.
       DWORD firstProcess = 0;
@@ -121,7 +123,7 @@ bool CVpnApp::InitInstance() {
 
   // 10. The main dialog; its destruction removes the phonebook entry.
   {
-    CMainDlg dialog(texts_, nullptr);
+    ui::CMainDlg dialog(texts_, nullptr);
     dialog.SetRasLanguage(rasLangId_);
     if (updateFailure_.Failed()) {
       dialog.SetStartNotice(kivo::app::UpdateFailureMessage(updateFailure_, texts_));
@@ -141,7 +143,7 @@ bool CVpnApp::RunUpdate(kivo::app::CUpdateChecker& checker, kivo::app::CUpdateDo
   if (!download.Start()) return false;
   if (!download.Wait(kProgressDelayMs)) {
     const DownloadSource source(download);
-    CUpdateProgressDlg progress(texts_, kivo::toolkit::WidenAscii(latestVersion), source);
+    ui::CUpdateProgressDlg progress(texts_, kivo::toolkit::WidenAscii(latestVersion), source);
     // IDCANCEL: the user's Cancel. A window that could not be made (-1)
     // leaves the download to its own bound.
     if (progress.DoModal() == IDCANCEL) {
@@ -167,3 +169,5 @@ int CVpnApp::ExitInstance() {
   if (socketsStarted_) ::WSACleanup();
   return kivo::toolkit::Application::ExitInstance();
 }
+
+}  // namespace kivo::app

@@ -13,6 +13,8 @@
 #include "toolkit/Handle.h"
 #include "toolkit/Language.h"
 
+namespace kivo::app {
+
 class CVpnApp : public kivo::toolkit::Application {
  public:
   CVpnApp() noexcept;
@@ -41,3 +43,5 @@ class CVpnApp : public kivo::toolkit::Application {
   bool socketsStarted_ = false;
   bool comInitialised_ = false;
 };
+
+}  // namespace kivo::app

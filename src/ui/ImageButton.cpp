@@ -3,6 +3,8 @@
 #include "ui/SkinArt.h"
 #include "ui/SkinLayout.h"
 
+namespace kivo::ui {
+
 namespace {
 
 // Distance of the focus mark from the edge of the face, in pixels at 100%.
@@ -117,3 +119,5 @@ LRESULT CImageButton::OnMouseLeave(WPARAM, LPARAM) {
   ::InvalidateRect(Hwnd(), nullptr, FALSE);
   return 0;
 }
+
+}  // namespace kivo::ui

@@ -8,6 +8,7 @@
 #include "toolkit/Strings.h"
 #include "vpn/Phonebook.h"
 
+namespace kivo::ui {
 
 namespace {
 constexpr UINT kTrayCallbackMessage = WM_USER + 111;  // 1135
@@ -155,3 +156,5 @@ void CMainDlg::SetStatus(const std::wstring& text) {
   SetItemText(IDC_STATUS, text);
   RepaintNow();
 }
+
+}  // namespace kivo::ui

@@ -26,6 +26,8 @@
 #include "vpn/NetworkCheck.h"
 #include "vpn/RasDialLibrary.h"
 
+namespace kivo::ui {
+
 class CMainDlg : public CScaledDialog, private kivo::vpn::ConnectionObserver {
  public:
   // `texts` is the text set the program chose at start; it outlives the dialog.
@@ -104,7 +106,7 @@ class CMainDlg : public CScaledDialog, private kivo::vpn::ConnectionObserver {
   CImageButton btnConnect_;
   CImageButton btnAccountStatus_;
   CImageButton btnAccountRegister_;
-  CSystemTray tray_;
+  kivo::tray::CSystemTray tray_;
   CInstanceWindow instanceWindow_;
   MainTexts texts_;
   // The connection and what it works with: the system's dialler on the
@@ -124,3 +126,5 @@ class CMainDlg : public CScaledDialog, private kivo::vpn::ConnectionObserver {
 
   KIVO_DECLARE_MESSAGE_MAP(CMainDlg, CScaledDialog)
 };
+
+}  // namespace kivo::ui

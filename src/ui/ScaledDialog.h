@@ -6,6 +6,8 @@
 #include "toolkit/MessageMap.h"
 #include "ui/SkinLayout.h"
 
+namespace kivo::ui {
+
 class CScaledDialog : public kivo::toolkit::Dialog {
  public:
   CScaledDialog(UINT templateId, HWND parent) noexcept
@@ -25,3 +27,5 @@ class CScaledDialog : public kivo::toolkit::Dialog {
 
   KIVO_DECLARE_MESSAGE_MAP(CScaledDialog, kivo::toolkit::Dialog)
 };
+
+}  // namespace kivo::ui

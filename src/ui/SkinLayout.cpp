@@ -5,6 +5,8 @@
 #include "toolkit/DialogTemplate.h"
 #include "ui/SkinArt.h"
 
+namespace kivo::ui {
+
 using kivo::toolkit::DpiScale;
 
 namespace {
@@ -182,3 +184,5 @@ UINT CSkinLayout::DpiOf(HWND window) {
       reinterpret_cast<UINT_PTR>(::GetPropW(root != nullptr ? root : window, kDpiProperty)));
   return dpi != 0 ? dpi : kivo::toolkit::DpiOfWindow(window);
 }
+
+}  // namespace kivo::ui

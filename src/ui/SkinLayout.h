@@ -14,6 +14,8 @@
 #include "toolkit/Dpi.h"
 #include "toolkit/Handle.h"
 
+namespace kivo::ui {
+
 class CSkinLayout {
  public:
   CSkinLayout() = default;
@@ -48,3 +50,5 @@ class CSkinLayout {
   kivo::toolkit::UniqueHandle<kivo::toolkit::ClosedBy<HFONT, ::DeleteObject>> font_;
   std::vector<kivo::toolkit::UniqueBitmap> pictures_;
 };
+
+}  // namespace kivo::ui

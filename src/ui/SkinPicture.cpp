@@ -2,6 +2,8 @@
 
 #include "ui/SkinArt.h"
 
+namespace kivo::ui {
+
 void CSkinPicture::Load(HWND window, UINT id, kivo::toolkit::DpiScale scale) {
   // The surface lets go of the old picture before it is replaced.
   surface_.Reset();
@@ -16,3 +18,5 @@ void CSkinPicture::PaintOn(HDC dc, const RECT& area) const {
   ::BitBlt(dc, area.left, area.top, area.right - area.left, area.bottom - area.top, surface_.Get(), 0, 0,
            SRCCOPY);
 }
+
+}  // namespace kivo::ui

@@ -7,6 +7,8 @@
 #include "toolkit/Dpi.h"
 #include "toolkit/Gdi.h"
 
+namespace kivo::ui {
+
 class CSkinPicture {
  public:
   // Loads picture `id` at `scale` for painting onto `window`; the picture
@@ -21,3 +23,5 @@ class CSkinPicture {
   // before the picture is deleted.
   kivo::toolkit::MemorySurface surface_;
 };
+
+}  // namespace kivo::ui

@@ -7,6 +7,8 @@
 #include "resource.h"
 #include "toolkit/Strings.h"
 
+namespace kivo::ui {
+
 namespace {
 constexpr UINT_PTR kRefreshTimer = 1;
 constexpr UINT kRefreshMs = 100;
@@ -65,3 +67,5 @@ BOOL CUpdateProgressDlg::OnCopyData(HWND, COPYDATASTRUCT*) {
   ::BringWindowToTop(Hwnd());
   return TRUE;
 }
+
+}  // namespace kivo::ui

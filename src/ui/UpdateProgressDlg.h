@@ -14,6 +14,8 @@
 #include "toolkit/MessageMap.h"
 #include "ui/InstanceWindow.h"
 
+namespace kivo::ui {
+
 // What the window shows, read on its own thread while the download runs on
 // another.
 class CUpdateProgressSource {
@@ -52,3 +54,5 @@ class CUpdateProgressDlg : public kivo::toolkit::Dialog {
 
   KIVO_DECLARE_MESSAGE_MAP(CUpdateProgressDlg, kivo::toolkit::Dialog)
 };
+
+}  // namespace kivo::ui

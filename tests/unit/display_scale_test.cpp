@@ -9,6 +9,9 @@
 #include "ui/SkinLayout.h"
 
 using kivo::toolkit::DpiScale;
+using kivo::ui::CSkinLayout;
+using kivo::ui::LoadSkinBitmap;
+using kivo::ui::SkinArtResourceId;
 
 namespace {
 

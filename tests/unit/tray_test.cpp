@@ -12,6 +12,8 @@
 #include "toolkit/Window.h"
 #include "tray/SystemTray.h"
 
+using kivo::tray::CSystemTray;
+
 namespace {
 
 // The shell's version 2 record: without the item GUID, with the balloon.
