@@ -2,7 +2,7 @@
 
 namespace kivo::app {
 
-CInternetDeadline::CInternetDeadline(DWORD boundMs) noexcept : boundMs_(boundMs) {
+InternetDeadline::InternetDeadline(DWORD boundMs) noexcept : boundMs_(boundMs) {
   bool watching = false;
   try {
     watching = finished_.Valid() && thread_.Start([this] { Watch(); });
@@ -13,14 +13,14 @@ CInternetDeadline::CInternetDeadline(DWORD boundMs) noexcept : boundMs_(boundMs)
   if (!watching) expired_.store(true);
 }
 
-CInternetDeadline::~CInternetDeadline() {
+InternetDeadline::~InternetDeadline() {
   finished_.Set();
   thread_.Join();
   toolkit::Lock lock(handlesLock_);
   CloseAll();
 }
 
-HINTERNET CInternetDeadline::Hold(HINTERNET handle) noexcept {
+HINTERNET InternetDeadline::Hold(HINTERNET handle) noexcept {
   if (handle == nullptr) return nullptr;
   toolkit::Lock lock(handlesLock_);
   if (expired_.load() || held_ == kMaxHandles) {
@@ -31,14 +31,14 @@ HINTERNET CInternetDeadline::Hold(HINTERNET handle) noexcept {
   return handle;
 }
 
-void CInternetDeadline::Watch() noexcept {
+void InternetDeadline::Watch() noexcept {
   if (finished_.Wait(boundMs_)) return;
   toolkit::Lock lock(handlesLock_);
   expired_.store(true);
   CloseAll();
 }
 
-void CInternetDeadline::CloseAll() noexcept {
+void InternetDeadline::CloseAll() noexcept {
   while (held_ > 0) {
     ::InternetCloseHandle(handles_[--held_]);
     handles_[held_] = nullptr;

@@ -19,12 +19,12 @@ namespace kivo::app {
 // again with every byte, so a host that drips its answer could otherwise
 // hold the exchange as long as it likes. Whatever is still open when the
 // deadline ends is closed then, the last handed over first.
-class CInternetDeadline {
+class InternetDeadline {
  public:
-  explicit CInternetDeadline(DWORD boundMs) noexcept;
-  ~CInternetDeadline();
-  CInternetDeadline(const CInternetDeadline&) = delete;
-  CInternetDeadline& operator=(const CInternetDeadline&) = delete;
+  explicit InternetDeadline(DWORD boundMs) noexcept;
+  ~InternetDeadline();
+  InternetDeadline(const InternetDeadline&) = delete;
+  InternetDeadline& operator=(const InternetDeadline&) = delete;
 
   // Takes `handle` over and returns it; null when it is null, when the
   // deadline has passed (the handle is then closed at once), or when more

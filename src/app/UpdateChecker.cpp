@@ -77,7 +77,7 @@ std::string FetchVersionPage(const std::string& url, DWORD boundMs) noexcept {
     HttpTarget target;
     if (!CrackHttpUrl(url, target)) return std::string();
     // From here on one deadline bounds everything; it closes the handles.
-    CInternetDeadline deadline(boundMs);
+    InternetDeadline deadline(boundMs);
     HINTERNET session =
         deadline.Hold(::InternetOpenW(L"version", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (session == nullptr) return std::string();

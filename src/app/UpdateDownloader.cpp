@@ -83,7 +83,7 @@ namespace {
 // Sends the GET for the updater and hands back the request once the host
 // has answered with status 200; null otherwise. The deadline holds the
 // session, the connection and the request.
-HINTERNET RequestUpdater(CInternetDeadline& deadline, const DownloadTarget& target) {
+HINTERNET RequestUpdater(InternetDeadline& deadline, const DownloadTarget& target) {
   HINTERNET session =
       deadline.Hold(::InternetOpenW(L"KivoDownload", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (session == nullptr) return nullptr;
@@ -141,7 +141,7 @@ bool CopyBody(HINTERNET request, HANDLE file, long long expected, DownloadProgre
 int DownloadUpdater(const DownloadTarget& target, std::wstring& updaterPath, std::wstring& exeName) noexcept {
   try {
     updaterPath.clear();
-    CInternetDeadline deadline(target.boundMs);
+    InternetDeadline deadline(target.boundMs);
     HINTERNET request = RequestUpdater(deadline, target);
     if (request == nullptr) return 0;
 
@@ -175,7 +175,7 @@ int CUpdateDownloader::Download(std::wstring& updaterPath, std::wstring& exeName
       updaterPath, exeName);
 }
 
-bool CUpdateDownloadJob::Start() {
+bool UpdateDownloadJob::Start() {
   return thread_.Start([this] {
     CUpdateDownloader downloader;
     result_ = downloader.Download(updaterPath_, exeName_, &progress_);

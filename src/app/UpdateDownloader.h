@@ -45,11 +45,11 @@ class CUpdateDownloader {
 // show its progress and let the user cancel it. The worker keeps within
 // kDownloadBoundMs; where a cancelled WinInet call runs on (Wine), the job
 // waits for it when it is destroyed, so a job lives as long as start-up.
-class CUpdateDownloadJob {
+class UpdateDownloadJob {
  public:
-  CUpdateDownloadJob() = default;
-  CUpdateDownloadJob(const CUpdateDownloadJob&) = delete;
-  CUpdateDownloadJob& operator=(const CUpdateDownloadJob&) = delete;
+  UpdateDownloadJob() = default;
+  UpdateDownloadJob(const UpdateDownloadJob&) = delete;
+  UpdateDownloadJob& operator=(const UpdateDownloadJob&) = delete;
 
   // False when the worker could not be started.
   bool Start();

@@ -27,15 +27,15 @@ constexpr UINT kCopyDataTimeoutMs = 5000;
 constexpr DWORD kProgressDelayMs = 1000;
 
 // The progress window's view of the download job.
-class DownloadSource : public ui::CUpdateProgressSource {
+class DownloadSource : public ui::UpdateProgressSource {
  public:
-  explicit DownloadSource(const kivo::app::CUpdateDownloadJob& job) noexcept : job_(job) {}
+  explicit DownloadSource(const kivo::app::UpdateDownloadJob& job) noexcept : job_(job) {}
   long long BytesReceived() const override { return job_.Progress().received; }
   long long BytesExpected() const override { return job_.Progress().expected; }
   bool Finished() const override { return job_.Wait(0); }
 
  private:
-  const kivo::app::CUpdateDownloadJob& job_;
+  const kivo::app::UpdateDownloadJob& job_;
 };
 
 BOOL CALLBACK OnResourceLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR param) {
@@ -107,9 +107,9 @@ bool CVpnApp::InitInstance() {
   // A downloaded, trusted updater replaces the client.
   updateFailure_ = kivo::app::ParseUpdateFailure(::GetCommandLineW());
   // The checker and the download live until start-up ends (see
-  // CUpdateChecker and CUpdateDownloadJob).
+  // CUpdateChecker and UpdateDownloadJob).
   kivo::app::CUpdateChecker checker;
-  kivo::app::CUpdateDownloadJob download;
+  kivo::app::UpdateDownloadJob download;
   if (RunUpdate(checker, download)) return false;
 
   // 7. The language the system's RAS library is localised in.
@@ -133,7 +133,7 @@ bool CVpnApp::InitInstance() {
   return false;
 }
 
-bool CVpnApp::RunUpdate(kivo::app::CUpdateChecker& checker, kivo::app::CUpdateDownloadJob& download) {
+bool CVpnApp::RunUpdate(kivo::app::CUpdateChecker& checker, kivo::app::UpdateDownloadJob& download) {
   std::string latestVersion;
   if (checker.IsUpToDate(kRunningVersion, latestVersion) != 0) return false;
   // Offered again what the updater could not install: the next start tries.

@@ -30,7 +30,7 @@ class CVpnApp : public kivo::toolkit::Application {
  private:
   // A newer version offered and downloaded: start the updater. True when
   // start-up must end for it.
-  bool RunUpdate(kivo::app::CUpdateChecker& checker, kivo::app::CUpdateDownloadJob& download);
+  bool RunUpdate(kivo::app::CUpdateChecker& checker, kivo::app::UpdateDownloadJob& download);
 
   WORD rasLangId_ = 0;
   // What the updater reported when it started this copy: a version that

@@ -45,7 +45,7 @@ void CImageButton::SetBitmaps(UINT normalId, UINT hoverId, UINT disabledId) {
 
 void CImageButton::LoadImages() {
   if (!memDC_.Valid()) memDC_.CreateFor(Hwnd());
-  const kivo::toolkit::DpiScale scale(CSkinLayout::DpiOf(Hwnd()));
+  const kivo::toolkit::DpiScale scale(SkinLayout::DpiOf(Hwnd()));
   focusInset_ = scale.Scale(kFocusInset);
 
   ReleaseImage(bmpHover_);

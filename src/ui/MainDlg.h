@@ -117,7 +117,7 @@ class CMainDlg : public CScaledDialog, private kivo::vpn::ConnectionObserver {
   kivo::vpn::WindowClock clock_;
   kivo::vpn::RouteCheck network_;
   kivo::vpn::Connection connection_;
-  CSkinPicture background_;
+  SkinPicture background_;
   HICON icon_ = nullptr;  // shared resource icon: not destroyed
   kivo::toolkit::UniqueIcon smallIcon_;
   std::wstring startNotice_;

@@ -1,4 +1,4 @@
-// A dialog laid out at the display scale of its monitor (CSkinLayout), and
+// A dialog laid out at the display scale of its monitor (SkinLayout), and
 // laid out again when it moves to a monitor of another DPI.
 #pragma once
 
@@ -23,7 +23,7 @@ class CScaledDialog : public kivo::toolkit::Dialog {
   LRESULT OnDpiChanged(WPARAM wp, LPARAM lp);
 
   UINT templateId_;
-  CSkinLayout layout_;
+  SkinLayout layout_;
 
   KIVO_DECLARE_MESSAGE_MAP(CScaledDialog, kivo::toolkit::Dialog)
 };

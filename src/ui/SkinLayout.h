@@ -16,12 +16,12 @@
 
 namespace kivo::ui {
 
-class CSkinLayout {
+class SkinLayout {
  public:
-  CSkinLayout() = default;
-  ~CSkinLayout();
-  CSkinLayout(const CSkinLayout&) = delete;
-  CSkinLayout& operator=(const CSkinLayout&) = delete;
+  SkinLayout() = default;
+  ~SkinLayout();
+  SkinLayout(const SkinLayout&) = delete;
+  SkinLayout& operator=(const SkinLayout&) = delete;
 
   // The 100% rectangle, in pixels, of a rectangle in dialog units.
   static RECT BaseRect(const RECT& units) noexcept;

@@ -9,7 +9,7 @@
 
 namespace kivo::ui {
 
-class CSkinPicture {
+class SkinPicture {
  public:
   // Loads picture `id` at `scale` for painting onto `window`; the picture
   // held before is let go first.

@@ -21,7 +21,7 @@ const kivo::toolkit::MessageMap<CUpdateProgressDlg>& CUpdateProgressDlg::GetMess
 }
 
 CUpdateProgressDlg::CUpdateProgressDlg(const kivo::toolkit::TextSet& texts, std::wstring version,
-                                       const CUpdateProgressSource& source)
+                                       const UpdateProgressSource& source)
     : kivo::toolkit::Dialog(IDD_UPDATE_PROGRESS, nullptr),
       texts_(texts),
       version_(std::move(version)),

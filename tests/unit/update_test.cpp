@@ -241,7 +241,7 @@ TEST(UpdaterGate, RefusedFilesAreDeleted) {
   // A missing file or an empty path is simply not trusted.
   EXPECT_EQ(StartTrustedUpdater(path, L"KivoVpn.exe", "3.0.8", pin), UpdaterStart::kRefused);
   EXPECT_EQ(StartTrustedUpdater(L"", L"KivoVpn.exe", "3.0.8", pin), UpdaterStart::kRefused);
-  const CHeldFile missing(path);
+  const HeldFile missing(path);
   EXPECT_FALSE(missing.IsOpen());
   EXPECT_FALSE(CheckSignature(missing).verified);
   EXPECT_EQ(ReadProductVersion(missing), L"");
@@ -251,7 +251,7 @@ TEST(UpdaterGate, UnsignedProgramHasNoSigner) {
   // The test program itself carries no signature.
   std::wstring module;
   ASSERT_TRUE(GetRunningModulePath(module));
-  const CHeldFile self(module);
+  const HeldFile self(module);
   ASSERT_TRUE(self.IsOpen());
   const SignatureCheck check = CheckSignature(self);
   EXPECT_FALSE(check.verified);
@@ -263,10 +263,10 @@ TEST(UpdaterGate, VersionResourceNamesTheBuildsVersion) {
   // The test program carries the client's resources, version included.
   std::wstring module;
   ASSERT_TRUE(GetRunningModulePath(module));
-  EXPECT_EQ(ReadProductVersion(CHeldFile(module)), kivo::toolkit::WidenAscii(KIVO_VERSION_TEXT));
+  EXPECT_EQ(ReadProductVersion(HeldFile(module)), kivo::toolkit::WidenAscii(KIVO_VERSION_TEXT));
   EXPECT_EQ(std::string(KIVO_VERSION_TEXT).size(), 5u);
   const std::wstring plain = TempFile(L"kivo_gate_noversion.exe", "MZ and no resources");
-  EXPECT_EQ(ReadProductVersion(CHeldFile(plain)), L"");
+  EXPECT_EQ(ReadProductVersion(HeldFile(plain)), L"");
   ::DeleteFileW(plain.c_str());
 }
 
@@ -275,7 +275,7 @@ TEST(UpdaterGate, HeldFileCannotBeChangedRenamedOrDeleted) {
   const std::wstring moved = path + L".moved";
   ::DeleteFileW(moved.c_str());
   {
-    const CHeldFile held(path);
+    const HeldFile held(path);
     ASSERT_TRUE(held.IsOpen());
     kivo::toolkit::UniqueFileHandle writer(
         ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

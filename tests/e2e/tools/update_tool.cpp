@@ -147,20 +147,20 @@ int Run(int argc, char** argv) {
   } else if (command == "gate" && (argc == 4 || argc == 5)) {
     bool trusted = false;
     {
-      const kivo::app::CHeldFile file(Wide(argv[2]));
+      const kivo::app::HeldFile file(Wide(argv[2]));
       trusted = kivo::app::IsTrustedUpdater(
           file, argc == 5 ? std::string(argv[4]) : std::string(kivo::endpoints::kUpdaterPins), argv[3]);
     }
     if (!trusted) ::DeleteFileW(Wide(argv[2]).c_str());
     std::printf("{\"trusted\":%s,\"exists\":%s}\n", Bool(trusted), Bool(FileExists(Wide(argv[2]))));
   } else if (command == "signer" && argc == 3) {
-    const kivo::app::CHeldFile file(Wide(argv[2]));
+    const kivo::app::HeldFile file(Wide(argv[2]));
     const kivo::app::SignatureCheck check = kivo::app::CheckSignature(file);
     std::printf("{\"signed\":%s,\"key\":%s,\"verified\":%s}\n", Bool(check.signerKnown),
                 Json(check.signerKnown ? Hex(check.signerKeySha256) : std::string()).c_str(),
                 Bool(check.verified));
   } else if (command == "version" && argc == 3) {
-    const kivo::app::CHeldFile file(Wide(argv[2]));
+    const kivo::app::HeldFile file(Wide(argv[2]));
     std::printf("{\"version\":%s}\n", Json(kivo::app::ReadProductVersion(file)).c_str());
   } else if (command == "startup" && (argc == 3 || argc == 4)) {
     const std::string pin = argc == 4 ? argv[3] : std::string();
