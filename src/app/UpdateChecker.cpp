@@ -65,11 +65,11 @@ bool IsNewerVersion(const std::string& latest, const std::string& running) noexc
   return latest.compare(running) > 0;
 }
 
-int DecideUpToDate(const std::string& runningVersion, const std::function<std::string()>& fetchLatest) {
-  if (SkipsVersionCheck(runningVersion)) return 1;
+bool DecideUpToDate(const std::string& runningVersion, const std::function<std::string()>& fetchLatest) {
+  if (SkipsVersionCheck(runningVersion)) return true;
   const std::string latest = fetchLatest();
-  if (latest.empty()) return 1;
-  return IsNewerVersion(latest, runningVersion) ? 0 : 1;
+  if (latest.empty()) return true;
+  return !IsNewerVersion(latest, runningVersion);
 }
 
 std::string FetchVersionPage(const std::string& url, DWORD boundMs) noexcept {
@@ -110,12 +110,12 @@ std::string FetchVersionPage(const std::string& url, DWORD boundMs) noexcept {
   }
 }
 
-int CUpdateChecker::IsUpToDate(std::string runningVersion) noexcept {
+bool CUpdateChecker::IsUpToDate(std::string runningVersion) noexcept {
   std::string latestVersion;
   return IsUpToDate(std::move(runningVersion), latestVersion);
 }
 
-int CUpdateChecker::IsUpToDate(std::string runningVersion, std::string& latestVersion) noexcept {
+bool CUpdateChecker::IsUpToDate(std::string runningVersion, std::string& latestVersion) noexcept {
   try {
     latestVersion.clear();
     return DecideUpToDate(runningVersion, [this, &latestVersion] {
@@ -123,7 +123,7 @@ int CUpdateChecker::IsUpToDate(std::string runningVersion, std::string& latestVe
       return latestVersion;
     });
   } catch (...) {
-    return 1;
+    return true;
   }
 }
 

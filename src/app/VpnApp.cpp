@@ -135,7 +135,7 @@ bool CVpnApp::InitInstance() {
 
 bool CVpnApp::RunUpdate(kivo::app::CUpdateChecker& checker, kivo::app::UpdateDownloadJob& download) {
   std::string latestVersion;
-  if (checker.IsUpToDate(kRunningVersion, latestVersion) != 0) return false;
+  if (checker.IsUpToDate(kRunningVersion, latestVersion)) return false;
   // Offered again what the updater could not install: the next start tries.
   if (updateFailure_.Failed() && latestVersion == updateFailure_.version) return false;
   // A download that takes more than a moment shows its progress, and the
@@ -152,7 +152,7 @@ bool CVpnApp::RunUpdate(kivo::app::CUpdateChecker& checker, kivo::app::UpdateDow
     }
     download.Wait(INFINITE);
   }
-  if (download.Result() != 1) return false;
+  if (!download.Downloaded()) return false;
   const std::wstring updaterPath = download.UpdaterPath();
   const std::wstring exeName = download.ExeName();
   // Fetched over plain HTTP: only our publisher's updater of the announced
