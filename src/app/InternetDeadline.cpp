@@ -2,46 +2,46 @@
 
 namespace kivo::app {
 
-CInternetDeadline::CInternetDeadline(DWORD boundMs) noexcept : m_nBoundMs(boundMs) {
+InternetDeadline::InternetDeadline(DWORD boundMs) noexcept : boundMs_(boundMs) {
   bool watching = false;
   try {
-    watching = m_evFinished.Valid() && m_thread.Start([this] { Watch(); });
+    watching = finished_.Valid() && thread_.Start([this] { Watch(); });
   } catch (...) {
   }
   // Without a watchdog nothing could end a blocked call: the exchange is
   // then refused from the start rather than left unbounded.
-  if (!watching) m_bExpired.store(true);
+  if (!watching) expired_.store(true);
 }
 
-CInternetDeadline::~CInternetDeadline() {
-  m_evFinished.Set();
-  m_thread.Join();
-  toolkit::Lock lock(m_csHandles);
+InternetDeadline::~InternetDeadline() {
+  finished_.Set();
+  thread_.Join();
+  toolkit::Lock lock(handlesLock_);
   CloseAll();
 }
 
-HINTERNET CInternetDeadline::Hold(HINTERNET handle) noexcept {
+HINTERNET InternetDeadline::Hold(HINTERNET handle) noexcept {
   if (handle == nullptr) return nullptr;
-  toolkit::Lock lock(m_csHandles);
-  if (m_bExpired.load() || m_nHeld == kMaxHandles) {
+  toolkit::Lock lock(handlesLock_);
+  if (expired_.load() || held_ == kMaxHandles) {
     ::InternetCloseHandle(handle);
     return nullptr;
   }
-  m_arrHandles[m_nHeld++] = handle;
+  handles_[held_++] = handle;
   return handle;
 }
 
-void CInternetDeadline::Watch() noexcept {
-  if (m_evFinished.Wait(m_nBoundMs)) return;
-  toolkit::Lock lock(m_csHandles);
-  m_bExpired.store(true);
+void InternetDeadline::Watch() noexcept {
+  if (finished_.Wait(boundMs_)) return;
+  toolkit::Lock lock(handlesLock_);
+  expired_.store(true);
   CloseAll();
 }
 
-void CInternetDeadline::CloseAll() noexcept {
-  while (m_nHeld > 0) {
-    ::InternetCloseHandle(m_arrHandles[--m_nHeld]);
-    m_arrHandles[m_nHeld] = nullptr;
+void InternetDeadline::CloseAll() noexcept {
+  while (held_ > 0) {
+    ::InternetCloseHandle(handles_[--held_]);
+    handles_[held_] = nullptr;
   }
 }
 

@@ -19,37 +19,37 @@ namespace kivo::app {
 // again with every byte, so a host that drips its answer could otherwise
 // hold the exchange as long as it likes. Whatever is still open when the
 // deadline ends is closed then, the last handed over first.
-class CInternetDeadline {
+class InternetDeadline {
  public:
-  explicit CInternetDeadline(DWORD boundMs) noexcept;
-  ~CInternetDeadline();
-  CInternetDeadline(const CInternetDeadline&) = delete;
-  CInternetDeadline& operator=(const CInternetDeadline&) = delete;
+  explicit InternetDeadline(DWORD boundMs) noexcept;
+  ~InternetDeadline();
+  InternetDeadline(const InternetDeadline&) = delete;
+  InternetDeadline& operator=(const InternetDeadline&) = delete;
 
   // Takes `handle` over and returns it; null when it is null, when the
   // deadline has passed (the handle is then closed at once), or when more
   // handles than an exchange uses are handed over.
   HINTERNET Hold(HINTERNET handle) noexcept;
   // True once the watchdog has closed the handles.
-  bool Expired() const noexcept { return m_bExpired.load(); }
+  bool Expired() const noexcept { return expired_.load(); }
 
  private:
   void Watch() noexcept;
   // Closes the handles held, the last handed over first. Called with
-  // m_csHandles held.
+  // handlesLock_ held.
   void CloseAll() noexcept;
 
   // A session, its connection and one request.
   static constexpr int kMaxHandles = 3;
 
-  const DWORD m_nBoundMs;
-  toolkit::CriticalSection m_csHandles;
-  HINTERNET m_arrHandles[kMaxHandles] = {};
-  int m_nHeld = 0;
-  std::atomic<bool> m_bExpired{false};
-  toolkit::Event m_evFinished;
+  const DWORD boundMs_;
+  toolkit::CriticalSection handlesLock_;
+  HINTERNET handles_[kMaxHandles] = {};
+  int held_ = 0;
+  std::atomic<bool> expired_{false};
+  toolkit::Event finished_;
   // Last, so that it is joined before anything it uses goes.
-  toolkit::WorkerThread m_thread;
+  toolkit::WorkerThread thread_;
 };
 
 }  // namespace kivo::app

@@ -65,11 +65,11 @@ bool IsNewerVersion(const std::string& latest, const std::string& running) noexc
   return latest.compare(running) > 0;
 }
 
-int DecideUpToDate(const std::string& runningVersion, const std::function<std::string()>& fetchLatest) {
-  if (SkipsVersionCheck(runningVersion)) return 1;
+bool DecideUpToDate(const std::string& runningVersion, const std::function<std::string()>& fetchLatest) {
+  if (SkipsVersionCheck(runningVersion)) return true;
   const std::string latest = fetchLatest();
-  if (latest.empty()) return 1;
-  return IsNewerVersion(latest, runningVersion) ? 0 : 1;
+  if (latest.empty()) return true;
+  return !IsNewerVersion(latest, runningVersion);
 }
 
 std::string FetchVersionPage(const std::string& url, DWORD boundMs) noexcept {
@@ -77,7 +77,7 @@ std::string FetchVersionPage(const std::string& url, DWORD boundMs) noexcept {
     HttpTarget target;
     if (!CrackHttpUrl(url, target)) return std::string();
     // From here on one deadline bounds everything; it closes the handles.
-    CInternetDeadline deadline(boundMs);
+    InternetDeadline deadline(boundMs);
     HINTERNET session =
         deadline.Hold(::InternetOpenW(L"version", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (session == nullptr) return std::string();
@@ -110,12 +110,12 @@ std::string FetchVersionPage(const std::string& url, DWORD boundMs) noexcept {
   }
 }
 
-int CUpdateChecker::IsUpToDate(std::string runningVersion) noexcept {
+bool CUpdateChecker::IsUpToDate(std::string runningVersion) noexcept {
   std::string latestVersion;
   return IsUpToDate(std::move(runningVersion), latestVersion);
 }
 
-int CUpdateChecker::IsUpToDate(std::string runningVersion, std::string& latestVersion) noexcept {
+bool CUpdateChecker::IsUpToDate(std::string runningVersion, std::string& latestVersion) noexcept {
   try {
     latestVersion.clear();
     return DecideUpToDate(runningVersion, [this, &latestVersion] {
@@ -123,22 +123,22 @@ int CUpdateChecker::IsUpToDate(std::string runningVersion, std::string& latestVe
       return latestVersion;
     });
   } catch (...) {
-    return 1;
+    return true;
   }
 }
 
 std::string CUpdateChecker::FetchLatestVersion() noexcept {
   try {
     // A fetch given up earlier may still be held by its host.
-    if (m_fetchThread.Running()) return std::string();
-    m_strFetched.clear();
+    if (fetchThread_.Running()) return std::string();
+    fetched_.clear();
     const std::string url = VersionPageUrl();
-    if (!m_fetchThread.Start([this, url] { m_strFetched = FetchVersionPage(url, kVersionCheckBoundMs); })) {
+    if (!fetchThread_.Start([this, url] { fetched_ = FetchVersionPage(url, kVersionCheckBoundMs); })) {
       return std::string();
     }
     // The worker's own deadline closes its handles at the same moment.
-    if (!m_fetchThread.Wait(kVersionCheckBoundMs)) return std::string();
-    return m_strFetched;
+    if (!fetchThread_.Wait(kVersionCheckBoundMs)) return std::string();
+    return fetched_;
   } catch (...) {
     return std::string();
   }

@@ -25,21 +25,21 @@ class CUpdateChecker {
   CUpdateChecker(const CUpdateChecker&) = delete;
   CUpdateChecker& operator=(const CUpdateChecker&) = delete;
 
-  // 0 when the update host offers a newer version than `runningVersion`;
-  // 1 otherwise (up to date, check skipped, or nothing could be fetched).
-  int IsUpToDate(std::string runningVersion) noexcept;
+  // False when the update host offers a newer version than `runningVersion`;
+  // true otherwise (up to date, check skipped, or nothing could be fetched).
+  bool IsUpToDate(std::string runningVersion) noexcept;
   // The same, and `latestVersion` receives the version the host announced
   // ("" when nothing was fetched).
-  int IsUpToDate(std::string runningVersion, std::string& latestVersion) noexcept;
+  bool IsUpToDate(std::string runningVersion, std::string& latestVersion) noexcept;
   // The 5-byte latest version from the version page, or "" on any failure
   // or once kVersionCheckBoundMs has passed.
   std::string FetchLatestVersion() noexcept;
 
  private:
   // What the worker read; looked at only once the worker has ended.
-  std::string m_strFetched;
+  std::string fetched_;
   // Last: joined before anything it writes goes.
-  toolkit::WorkerThread m_fetchThread;
+  toolkit::WorkerThread fetchThread_;
 };
 
 // The version page on the update host.
@@ -57,7 +57,7 @@ std::string VersionFromPageBody(const char* body, DWORD length);
 bool IsNewerVersion(const std::string& latest, const std::string& running) noexcept;
 
 // The decision of IsUpToDate, with the fetch passed in.
-int DecideUpToDate(const std::string& runningVersion, const std::function<std::string()>& fetchLatest);
+bool DecideUpToDate(const std::string& runningVersion, const std::function<std::string()>& fetchLatest);
 
 // How long the whole version check may take, from the first request to the
 // decision, whatever the host does: refuse, stay silent, drip its headers or

@@ -83,7 +83,7 @@ namespace {
 // Sends the GET for the updater and hands back the request once the host
 // has answered with status 200; null otherwise. The deadline holds the
 // session, the connection and the request.
-HINTERNET RequestUpdater(CInternetDeadline& deadline, const DownloadTarget& target) {
+HINTERNET RequestUpdater(InternetDeadline& deadline, const DownloadTarget& target) {
   HINTERNET session =
       deadline.Hold(::InternetOpenW(L"KivoDownload", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (session == nullptr) return nullptr;
@@ -138,47 +138,47 @@ bool CopyBody(HINTERNET request, HANDLE file, long long expected, DownloadProgre
 
 }  // namespace
 
-int DownloadUpdater(const DownloadTarget& target, std::wstring& updaterPath, std::wstring& exeName) noexcept {
+bool DownloadUpdater(const DownloadTarget& target, std::wstring& updaterPath, std::wstring& exeName) noexcept {
   try {
     updaterPath.clear();
-    CInternetDeadline deadline(target.boundMs);
+    InternetDeadline deadline(target.boundMs);
     HINTERNET request = RequestUpdater(deadline, target);
-    if (request == nullptr) return 0;
+    if (request == nullptr) return false;
 
     std::wstring targetPath;
-    if (!GetLocalUpdaterPath(targetPath, exeName)) return 0;
+    if (!GetLocalUpdaterPath(targetPath, exeName)) return false;
     // Nothing is written for an answer that does not say how much follows,
     // or announces more than any updater can be.
     const long long expected = ParseContentLength(QueryContentLengthText(request));
-    if (!IsAcceptableUpdaterLength(expected)) return 0;
+    if (!IsAcceptableUpdaterLength(expected)) return false;
     if (target.progress != nullptr) target.progress->expected = expected;
 
     toolkit::UniqueFileHandle file(::CreateFileW(targetPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return 0;
+    if (!file) return false;
     const bool complete = CopyBody(request, file.Get(), expected, target.progress);
     // Closing flushes; a file that cannot be closed cleanly is not complete.
-    if (!::CloseHandle(file.Release()) || !complete || deadline.Expired()) return 0;
+    if (!::CloseHandle(file.Release()) || !complete || deadline.Expired()) return false;
     updaterPath = std::move(targetPath);
-    return 1;
+    return true;
   } catch (...) {
     updaterPath.clear();
-    return 0;
+    return false;
   }
 }
 
-int CUpdateDownloader::Download(std::wstring& updaterPath, std::wstring& exeName,
-                                DownloadProgress* progress) noexcept {
+bool CUpdateDownloader::Download(std::wstring& updaterPath, std::wstring& exeName,
+                                 DownloadProgress* progress) noexcept {
   return DownloadUpdater(
       DownloadTarget{endpoints::kUpdateHost, INTERNET_DEFAULT_HTTP_PORT,
                      std::string(kUpdateFolder) + kLocalUpdaterName, kDownloadBoundMs, progress},
       updaterPath, exeName);
 }
 
-bool CUpdateDownloadJob::Start() {
-  return m_thread.Start([this] {
+bool UpdateDownloadJob::Start() {
+  return thread_.Start([this] {
     CUpdateDownloader downloader;
-    m_nResult = downloader.Download(m_strUpdaterPath, m_strExeName, &m_progress);
+    downloaded_ = downloader.Download(updaterPath_, exeName_, &progress_);
   });
 }
 

@@ -28,8 +28,8 @@ class CUpdateDownloader {
   CUpdateDownloader(const CUpdateDownloader&) = delete;
   CUpdateDownloader& operator=(const CUpdateDownloader&) = delete;
 
-  // 1 when "KivoUpdate.exe" beside the executable was written completely,
-  // else 0. A missing or oversized Content-Length is refused before anything
+  // True when "KivoUpdate.exe" beside the executable was written completely,
+  // else false. A missing or oversized Content-Length is refused before anything
   // is written, more bytes than announced stop the download, and the whole
   // download is bounded by kDownloadBoundMs. `updaterPath` is emptied first
   // and receives the file's full path only on success; `exeName` receives
@@ -37,38 +37,39 @@ class CUpdateDownloader {
   // with status 200.
   // With `progress`, the bytes received are counted there and a
   // cancellation there ends the download.
-  int Download(std::wstring& updaterPath, std::wstring& exeName,
-               DownloadProgress* progress = nullptr) noexcept;
+  bool Download(std::wstring& updaterPath, std::wstring& exeName,
+                DownloadProgress* progress = nullptr) noexcept;
 };
 
 // The update host's download on a worker of its own, so that start-up can
 // show its progress and let the user cancel it. The worker keeps within
 // kDownloadBoundMs; where a cancelled WinInet call runs on (Wine), the job
 // waits for it when it is destroyed, so a job lives as long as start-up.
-class CUpdateDownloadJob {
+class UpdateDownloadJob {
  public:
-  CUpdateDownloadJob() = default;
-  CUpdateDownloadJob(const CUpdateDownloadJob&) = delete;
-  CUpdateDownloadJob& operator=(const CUpdateDownloadJob&) = delete;
+  UpdateDownloadJob() = default;
+  UpdateDownloadJob(const UpdateDownloadJob&) = delete;
+  UpdateDownloadJob& operator=(const UpdateDownloadJob&) = delete;
 
   // False when the worker could not be started.
   bool Start();
   // True once the worker has ended, waiting up to `ms` for it.
-  bool Wait(DWORD ms) const noexcept { return m_thread.Wait(ms); }
-  void Cancel() noexcept { m_progress.cancelled = true; }
-  const DownloadProgress& Progress() const noexcept { return m_progress; }
-  // What Download answered; read only once Wait says the worker ended.
-  int Result() const noexcept { return m_nResult; }
-  const std::wstring& UpdaterPath() const noexcept { return m_strUpdaterPath; }
-  const std::wstring& ExeName() const noexcept { return m_strExeName; }
+  bool Wait(DWORD ms) const noexcept { return thread_.Wait(ms); }
+  void Cancel() noexcept { progress_.cancelled = true; }
+  const DownloadProgress& Progress() const noexcept { return progress_; }
+  // What Download answered: whether the updater was written. Read only once
+  // Wait says the worker ended.
+  bool Downloaded() const noexcept { return downloaded_; }
+  const std::wstring& UpdaterPath() const noexcept { return updaterPath_; }
+  const std::wstring& ExeName() const noexcept { return exeName_; }
 
  private:
-  DownloadProgress m_progress;
-  int m_nResult = 0;
-  std::wstring m_strUpdaterPath;
-  std::wstring m_strExeName;
+  DownloadProgress progress_;
+  bool downloaded_ = false;
+  std::wstring updaterPath_;
+  std::wstring exeName_;
   // Last: joined before anything it writes goes.
-  toolkit::WorkerThread m_thread;
+  toolkit::WorkerThread thread_;
 };
 
 // The expected body length from a Content-Length text, read the way atoi
@@ -99,6 +100,6 @@ struct DownloadTarget {
 bool IsAcceptableUpdaterLength(long long expected) noexcept;
 
 // The download itself, against any host; Download uses the update host.
-int DownloadUpdater(const DownloadTarget& target, std::wstring& updaterPath, std::wstring& exeName) noexcept;
+bool DownloadUpdater(const DownloadTarget& target, std::wstring& updaterPath, std::wstring& exeName) noexcept;
 
 }  // namespace kivo::app

@@ -179,15 +179,15 @@ bool PublicKeyHash(const unsigned char* der, size_t size, unsigned char (&sha256
   return done;
 }
 
-CHeldFile::CHeldFile(std::wstring path) : m_strPath(std::move(path)) {
-  if (m_strPath.empty()) return;
+HeldFile::HeldFile(std::wstring path) : path_(std::move(path)) {
+  if (path_.empty()) return;
   // Read sharing only: nobody may write, rename or delete the file while it
   // is held, yet the loader can still map it to start the program.
-  m_hFile.Reset(::CreateFileW(m_strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  file_.Reset(::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-SignatureCheck CheckSignature(const CHeldFile& file) noexcept {
+SignatureCheck CheckSignature(const HeldFile& file) noexcept {
   SignatureCheck check;
   try {
     if (!file.IsOpen() || file.Path().empty()) return check;
@@ -217,7 +217,7 @@ SignatureCheck CheckSignature(const CHeldFile& file) noexcept {
   return check;
 }
 
-VersionResource ReadVersionResource(const CHeldFile& file) noexcept {
+VersionResource ReadVersionResource(const HeldFile& file) noexcept {
   try {
     // While the file is held its content cannot change, so reading the
     // resource by path reads the bytes that were verified.
@@ -250,7 +250,7 @@ VersionResource ReadVersionResource(const CHeldFile& file) noexcept {
   }
 }
 
-std::wstring ReadProductVersion(const CHeldFile& file) noexcept {
+std::wstring ReadProductVersion(const HeldFile& file) noexcept {
   try {
     return ReadVersionResource(file).productVersion;
   } catch (...) {
@@ -272,7 +272,7 @@ bool KeyPinMatches(const unsigned char (&sha256)[32], const std::string& pinnedK
   }
 }
 
-bool IsTrustedUpdater(const CHeldFile& file, const std::string& pinnedKeys,
+bool IsTrustedUpdater(const HeldFile& file, const std::string& pinnedKeys,
                       const std::string& announcedVersion) noexcept {
   // With no pin nothing is read at all.
   if (pinnedKeys.empty() || announcedVersion.empty() || !file.IsOpen()) return false;
@@ -293,7 +293,7 @@ UpdaterStart StartTrustedUpdater(const std::wstring& path, const std::wstring& p
                                  const std::string& announcedVersion,
                                  const std::string& pinnedKeys) noexcept {
   try {
-    CHeldFile updater(path);
+    HeldFile updater(path);
     if (IsTrustedUpdater(updater, pinnedKeys, announcedVersion)) {
       // The updater works in the client's folder, which holds it, whatever
       // folder the client was started in (a Run key starts it in System32).

@@ -15,21 +15,21 @@ namespace kivo::app {
 
 // A file opened for reading while everybody else is denied writing,
 // renaming and deleting it. A program may still be started from its path.
-class CHeldFile {
+class HeldFile {
  public:
-  explicit CHeldFile(std::wstring path);
-  CHeldFile(const CHeldFile&) = delete;
-  CHeldFile& operator=(const CHeldFile&) = delete;
+  explicit HeldFile(std::wstring path);
+  HeldFile(const HeldFile&) = delete;
+  HeldFile& operator=(const HeldFile&) = delete;
 
-  bool IsOpen() const noexcept { return m_hFile.Valid(); }
-  const std::wstring& Path() const noexcept { return m_strPath; }
-  HANDLE Get() const noexcept { return m_hFile.Get(); }
+  bool IsOpen() const noexcept { return file_.Valid(); }
+  const std::wstring& Path() const noexcept { return path_; }
+  HANDLE Get() const noexcept { return file_.Get(); }
   // Lets go of the file, so that it can be deleted.
-  void Close() noexcept { m_hFile.Reset(); }
+  void Close() noexcept { file_.Reset(); }
 
  private:
-  std::wstring m_strPath;
-  toolkit::UniqueFileHandle m_hFile;
+  std::wstring path_;
+  toolkit::UniqueFileHandle file_;
 };
 
 // What one WinVerifyTrust call says about a held file's embedded signature
@@ -42,7 +42,7 @@ struct SignatureCheck {
   bool signerKnown = false;
   unsigned char signerKeySha256[32] = {};
 };
-SignatureCheck CheckSignature(const CHeldFile& file) noexcept;
+SignatureCheck CheckSignature(const HeldFile& file) noexcept;
 
 // The texts of the held file's version resource that the gate looks at,
 // each "" unless the language blocks that hold it agree on one.
@@ -51,10 +51,10 @@ struct VersionResource {
   std::wstring originalFilename;
   std::wstring internalName;
 };
-VersionResource ReadVersionResource(const CHeldFile& file) noexcept;
+VersionResource ReadVersionResource(const HeldFile& file) noexcept;
 
 // The "ProductVersion" of ReadVersionResource.
-std::wstring ReadProductVersion(const CHeldFile& file) noexcept;
+std::wstring ReadProductVersion(const HeldFile& file) noexcept;
 
 // Where the SubjectPublicKeyInfo element (tag and length included) sits in
 // a DER-encoded X.509 certificate. False when the certificate cannot be read.
@@ -73,7 +73,7 @@ bool KeyPinMatches(const unsigned char (&sha256)[32], const std::string& pinnedK
 // The gate's verdict on a held file: signed by a pinned signer, verified,
 // named the setup program by its version resource (kSetupOriginalFilename,
 // kSetupInternalName), and of the announced version.
-bool IsTrustedUpdater(const CHeldFile& file, const std::string& pinnedKeys,
+bool IsTrustedUpdater(const HeldFile& file, const std::string& pinnedKeys,
                       const std::string& announcedVersion) noexcept;
 
 enum class UpdaterStart {

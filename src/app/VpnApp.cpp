@@ -16,6 +16,8 @@
 #include "ui/MainDlg.h"
 #include "ui/UpdateProgressDlg.h"
 
+namespace kivo::app {
+
 namespace {
 
 constexpr const wchar_t* kInstanceName = L"Kivoline";
@@ -25,15 +27,15 @@ constexpr UINT kCopyDataTimeoutMs = 5000;
 constexpr DWORD kProgressDelayMs = 1000;
 
 // The progress window's view of the download job.
-class DownloadSource : public CUpdateProgressSource {
+class DownloadSource : public ui::UpdateProgressSource {
  public:
-  explicit DownloadSource(const kivo::app::CUpdateDownloadJob& job) noexcept : job_(job) {}
+  explicit DownloadSource(const kivo::app::UpdateDownloadJob& job) noexcept : job_(job) {}
   long long BytesReceived() const override { return job_.Progress().received; }
   long long BytesExpected() const override { return job_.Progress().expected; }
   bool Finished() const override { return job_.Wait(0); }
 
  private:
-  const kivo::app::CUpdateDownloadJob& job_;
+  const kivo::app::UpdateDownloadJob& job_;
 };
 
 BOOL CALLBACK OnResourceLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR param) {
@@ -49,7 +51,7 @@ BOOL CALLBACK OnResourceName(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR
 }  // namespace
 
 CVpnApp::CVpnApp() noexcept
-    : m_texts(kivo::toolkit::LanguageOfSystem(::GetSystemDefaultLangID())) {}
+    : texts_(kivo::toolkit::LanguageOfSystem(::GetSystemDefaultLangID())) {}
 
 WORD CVpnApp::FindResourceLanguage(HMODULE module) {
   WORD language = 0;
@@ -62,15 +64,15 @@ WORD CVpnApp::FindResourceLanguage(HMODULE module) {
 
 bool CVpnApp::InitInstance() {
   // 1. The language of every text, the two start-up messages included, was
-  // decided with the application object (m_texts).
+  // decided with the application object (texts_).
 
   // 2, 3. One copy per user session. The mutex is only a name: never waited on.
   HANDLE mutex = ::CreateMutexW(nullptr, FALSE, kInstanceName);
   const DWORD created = ::GetLastError();
-  m_hMutex.Reset(mutex);
+  mutex_.Reset(mutex);
   if (kivo::app::IsAnotherCopyRunning(mutex != nullptr, created)) {
-    m_hMutex.Reset();
-    if (HWND first = CInstanceWindow::FindRunning()) {
+    mutex_.Reset();
+    if (HWND first = ui::CInstanceWindow::FindRunning()) {
       // The first copy may bring a window of its own to the front (its
       // update's progress window): this copy, started by the user, lets it.
       DWORD firstProcess = 0;
@@ -82,7 +84,7 @@ bool CVpnApp::InitInstance() {
       ::SendMessageTimeoutW(first, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG,
                             kCopyDataTimeoutMs, &answer);
     } else {
-      ShowMessage(m_texts.Text(IDS_ALREADY_RUNNING));
+      ShowMessage(texts_.Text(IDS_ALREADY_RUNNING));
     }
     return false;
   }
@@ -90,10 +92,10 @@ bool CVpnApp::InitInstance() {
   // 4. Sockets.
   WSADATA wsa;
   if (::WSAStartup(MAKEWORD(1, 1), &wsa) != 0) {
-    ShowMessage(m_texts.Text(IDS_SOCKET_FAILED));
+    ShowMessage(texts_.Text(IDS_SOCKET_FAILED));
     return false;
   }
-  m_bSocketsStarted = true;
+  socketsStarted_ = true;
 
   // 5. An updater left by an earlier self-update. A module path cut at the
   // buffer's end would name a file in some parent folder: nothing then.
@@ -103,45 +105,45 @@ bool CVpnApp::InitInstance() {
   // 6. The update check, unless the updater has just reported that it could
   // not install the version offered: its command line is the only one read.
   // A downloaded, trusted updater replaces the client.
-  m_updateFailure = kivo::app::ParseUpdateFailure(::GetCommandLineW());
+  updateFailure_ = kivo::app::ParseUpdateFailure(::GetCommandLineW());
   // The checker and the download live until start-up ends (see
-  // CUpdateChecker and CUpdateDownloadJob).
+  // CUpdateChecker and UpdateDownloadJob).
   kivo::app::CUpdateChecker checker;
-  kivo::app::CUpdateDownloadJob download;
+  kivo::app::UpdateDownloadJob download;
   if (RunUpdate(checker, download)) return false;
 
   // 7. The language the system's RAS library is localised in.
-  m_wRasLangId = FindResourceLanguage(::GetModuleHandleW(L"rasapi32.dll"));
+  rasLangId_ = FindResourceLanguage(::GetModuleHandleW(L"rasapi32.dll"));
 
   // 8. COM. The results do not matter to anything that follows.
-  m_bComInitialised = SUCCEEDED(::CoInitialize(nullptr));
+  comInitialised_ = SUCCEEDED(::CoInitialize(nullptr));
   ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE,
                          nullptr, EOAC_NONE, nullptr);
   // 9. Three-dimensional controls are the platform's own look: nothing to do.
 
   // 10. The main dialog; its destruction removes the phonebook entry.
   {
-    CMainDlg dialog(m_texts, nullptr);
-    dialog.SetRasLanguage(m_wRasLangId);
-    if (m_updateFailure.Failed()) {
-      dialog.SetStartNotice(kivo::app::UpdateFailureMessage(m_updateFailure, m_texts));
+    ui::CMainDlg dialog(texts_, nullptr);
+    dialog.SetRasLanguage(rasLangId_);
+    if (updateFailure_.Failed()) {
+      dialog.SetStartNotice(kivo::app::UpdateFailureMessage(updateFailure_, texts_));
     }
     dialog.DoModal();
   }
   return false;
 }
 
-bool CVpnApp::RunUpdate(kivo::app::CUpdateChecker& checker, kivo::app::CUpdateDownloadJob& download) {
+bool CVpnApp::RunUpdate(kivo::app::CUpdateChecker& checker, kivo::app::UpdateDownloadJob& download) {
   std::string latestVersion;
-  if (checker.IsUpToDate(kRunningVersion, latestVersion) != 0) return false;
+  if (checker.IsUpToDate(kRunningVersion, latestVersion)) return false;
   // Offered again what the updater could not install: the next start tries.
-  if (m_updateFailure.Failed() && latestVersion == m_updateFailure.version) return false;
+  if (updateFailure_.Failed() && latestVersion == updateFailure_.version) return false;
   // A download that takes more than a moment shows its progress, and the
   // user may cancel it: the client then starts as if there were no update.
   if (!download.Start()) return false;
   if (!download.Wait(kProgressDelayMs)) {
     const DownloadSource source(download);
-    CUpdateProgressDlg progress(m_texts, kivo::toolkit::WidenAscii(latestVersion), source);
+    ui::CUpdateProgressDlg progress(texts_, kivo::toolkit::WidenAscii(latestVersion), source);
     // IDCANCEL: the user's Cancel. A window that could not be made (-1)
     // leaves the download to its own bound.
     if (progress.DoModal() == IDCANCEL) {
@@ -150,7 +152,7 @@ bool CVpnApp::RunUpdate(kivo::app::CUpdateChecker& checker, kivo::app::CUpdateDo
     }
     download.Wait(INFINITE);
   }
-  if (download.Result() != 1) return false;
+  if (!download.Downloaded()) return false;
   const std::wstring updaterPath = download.UpdaterPath();
   const std::wstring exeName = download.ExeName();
   // Fetched over plain HTTP: only our publisher's updater of the announced
@@ -162,8 +164,10 @@ bool CVpnApp::RunUpdate(kivo::app::CUpdateChecker& checker, kivo::app::CUpdateDo
 }
 
 int CVpnApp::ExitInstance() {
-  m_hMutex.Reset();
-  if (m_bComInitialised) ::CoUninitialize();
-  if (m_bSocketsStarted) ::WSACleanup();
+  mutex_.Reset();
+  if (comInitialised_) ::CoUninitialize();
+  if (socketsStarted_) ::WSACleanup();
   return kivo::toolkit::Application::ExitInstance();
 }
+
+}  // namespace kivo::app

@@ -13,6 +13,8 @@
 #include "toolkit/Handle.h"
 #include "toolkit/Language.h"
 
+namespace kivo::app {
+
 class CVpnApp : public kivo::toolkit::Application {
  public:
   CVpnApp() noexcept;
@@ -28,16 +30,18 @@ class CVpnApp : public kivo::toolkit::Application {
  private:
   // A newer version offered and downloaded: start the updater. True when
   // start-up must end for it.
-  bool RunUpdate(kivo::app::CUpdateChecker& checker, kivo::app::CUpdateDownloadJob& download);
+  bool RunUpdate(kivo::app::CUpdateChecker& checker, kivo::app::UpdateDownloadJob& download);
 
-  WORD m_wRasLangId = 0;
+  WORD rasLangId_ = 0;
   // What the updater reported when it started this copy: a version that
   // could not be installed is not downloaded again in this run.
-  kivo::app::UpdateFailure m_updateFailure;
-  kivo::toolkit::UniqueKernelHandle m_hMutex;
+  kivo::app::UpdateFailure updateFailure_;
+  kivo::toolkit::UniqueKernelHandle mutex_;
   // The program's one text set, chosen from the system's language when the
   // application object is made and handed to every window from here.
-  kivo::toolkit::TextSet m_texts;
-  bool m_bSocketsStarted = false;
-  bool m_bComInitialised = false;
+  kivo::toolkit::TextSet texts_;
+  bool socketsStarted_ = false;
+  bool comInitialised_ = false;
 };
+
+}  // namespace kivo::app

@@ -4,7 +4,7 @@
 #include "app/VpnApp.h"
 
 namespace {
-CVpnApp theApp;
+kivo::app::CVpnApp theApp;
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) { return theApp.Run(instance); }

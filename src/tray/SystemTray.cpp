@@ -8,6 +8,8 @@
 #include "toolkit/Handle.h"
 #include "toolkit/Strings.h"
 
+namespace kivo::tray {
+
 // The shell's record with the balloon fields and without the item GUID:
 // 936 bytes in the 32-bit build, 952 in the 64-bit one (pointer-sized
 // handles and the alignment that follows them).
@@ -207,3 +209,5 @@ void CSystemTray::ShowBalloon(const std::wstring& title) {
   nid_.dwInfoFlags = NIIF_INFO;
   NotifyShell(NIM_MODIFY, nid_);
 }
+
+}  // namespace kivo::tray

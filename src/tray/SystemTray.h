@@ -10,6 +10,8 @@
 #include "toolkit/Handle.h"
 #include "toolkit/Window.h"
 
+namespace kivo::tray {
+
 class CSystemTray : public kivo::toolkit::Window {
  public:
   CSystemTray() noexcept;
@@ -69,3 +71,5 @@ class CSystemTray : public kivo::toolkit::Window {
   UINT iconDpi_ = 0;
   kivo::toolkit::UniqueIcon icon_;
 };
+
+}  // namespace kivo::tray

@@ -8,6 +8,8 @@
 #include "resource.h"
 #include "toolkit/Language.h"
 
+namespace kivo::ui {
+
 struct ButtonImages {
   UINT normal;
   UINT hover;
@@ -61,3 +63,5 @@ inline constexpr ButtonFaces kAboutFaces{{IDB_ABOUT_BTN_ZH, IDB_ABOUT_BTN_HOVER_
                                          {IDB_ABOUT_BTN_TW, IDB_ABOUT_BTN_HOVER_TW, 0},
                                          {IDB_ABOUT_BTN_EN, IDB_ABOUT_BTN_HOVER_EN, 0},
                                          IDS_FACE_ABOUT};
+
+}  // namespace kivo::ui

@@ -9,6 +9,8 @@
 #include "resource.h"
 #include "servers/ServerCatalogue.h"
 
+namespace kivo::ui {
+
 // Intelligent (the service's own host picks the server), or a provider
 // group whose list's selection names the server.
 using ServerChoice = std::optional<kivo::servers::IspGroup>;
@@ -40,3 +42,5 @@ constexpr kivo::servers::IspGroup GroupOfCombo(int comboId) noexcept {
   }
   return kivo::servers::IspGroup::Other;
 }
+
+}  // namespace kivo::ui

@@ -3,6 +3,8 @@
 #include "ui/SkinArt.h"
 #include "ui/SkinLayout.h"
 
+namespace kivo::ui {
+
 namespace {
 
 // Distance of the focus mark from the edge of the face, in pixels at 100%.
@@ -43,7 +45,7 @@ void CImageButton::SetBitmaps(UINT normalId, UINT hoverId, UINT disabledId) {
 
 void CImageButton::LoadImages() {
   if (!memDC_.Valid()) memDC_.CreateFor(Hwnd());
-  const kivo::toolkit::DpiScale scale(CSkinLayout::DpiOf(Hwnd()));
+  const kivo::toolkit::DpiScale scale(SkinLayout::DpiOf(Hwnd()));
   focusInset_ = scale.Scale(kFocusInset);
 
   ReleaseImage(bmpHover_);
@@ -117,3 +119,5 @@ LRESULT CImageButton::OnMouseLeave(WPARAM, LPARAM) {
   ::InvalidateRect(Hwnd(), nullptr, FALSE);
   return 0;
 }
+
+}  // namespace kivo::ui

@@ -13,6 +13,8 @@
 #include "toolkit/MessageMap.h"
 #include "toolkit/Window.h"
 
+namespace kivo::ui {
+
 class CImageButton : public kivo::toolkit::Window {
  public:
   CImageButton() = default;
@@ -52,3 +54,5 @@ class CImageButton : public kivo::toolkit::Window {
 
   KIVO_DECLARE_MESSAGE_MAP(CImageButton, kivo::toolkit::Window)
 };
+
+}  // namespace kivo::ui

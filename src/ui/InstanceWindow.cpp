@@ -1,5 +1,7 @@
 #include "ui/InstanceWindow.h"
 
+namespace kivo::ui {
+
 namespace {
 constexpr const wchar_t* kClassName = L"Kivoline.Instance";
 }  // namespace
@@ -21,3 +23,5 @@ LRESULT CInstanceWindow::WindowProc(UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_COPYDATA) return ::SendMessageW(main_, WM_COPYDATA, wp, lp);
   return kivo::toolkit::Window::WindowProc(msg, wp, lp);
 }
+
+}  // namespace kivo::ui

@@ -7,6 +7,8 @@
 
 #include "toolkit/Window.h"
 
+namespace kivo::ui {
+
 class CInstanceWindow : public kivo::toolkit::Window {
  public:
   // Creates the window for `mainWindow`; false when it cannot be created.
@@ -21,3 +23,5 @@ class CInstanceWindow : public kivo::toolkit::Window {
  private:
   HWND main_ = nullptr;
 };
+
+}  // namespace kivo::ui

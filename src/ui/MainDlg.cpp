@@ -9,6 +9,7 @@
 #include "vpn/L2tpPreSharedKey.h"
 #include "vpn/Phonebook.h"
 
+namespace kivo::ui {
 
 namespace {
 constexpr UINT kTrayCallbackMessage = WM_USER + 111;  // 1135
@@ -159,3 +160,5 @@ void CMainDlg::SetStatus(const std::wstring& text) {
   SetItemText(IDC_STATUS, text);
   RepaintNow();
 }
+
+}  // namespace kivo::ui

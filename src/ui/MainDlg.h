@@ -27,6 +27,8 @@
 #include "vpn/NetworkCheck.h"
 #include "vpn/RasDialLibrary.h"
 
+namespace kivo::ui {
+
 class CMainDlg : public CScaledDialog, private kivo::vpn::ConnectionObserver {
  public:
   // `texts` is the text set the program chose at start; it outlives the dialog.
@@ -107,7 +109,7 @@ class CMainDlg : public CScaledDialog, private kivo::vpn::ConnectionObserver {
   CImageButton btnConnect_;
   CImageButton btnAccountStatus_;
   CImageButton btnAccountRegister_;
-  CSystemTray tray_;
+  kivo::tray::CSystemTray tray_;
   CInstanceWindow instanceWindow_;
   MainTexts texts_;
   // The connection and what it works with: the system's dialler on the
@@ -122,7 +124,7 @@ class CMainDlg : public CScaledDialog, private kivo::vpn::ConnectionObserver {
   kivo::vpn::WindowClock clock_;
   kivo::vpn::RouteCheck network_;
   kivo::vpn::Connection connection_;
-  CSkinPicture background_;
+  SkinPicture background_;
   HICON icon_ = nullptr;  // shared resource icon: not destroyed
   kivo::toolkit::UniqueIcon smallIcon_;
   std::wstring startNotice_;
@@ -131,3 +133,5 @@ class CMainDlg : public CScaledDialog, private kivo::vpn::ConnectionObserver {
 
   KIVO_DECLARE_MESSAGE_MAP(CMainDlg, CScaledDialog)
 };
+
+}  // namespace kivo::ui

@@ -4,6 +4,8 @@
 #include "ui/MainDlg.h"
 #include "ui/NetPerfDlg.h"
 
+namespace kivo::ui {
+
 void CMainDlg::OnGroupDropDown(int comboId) { servers_.OnDropDown(comboId); }
 
 void CMainDlg::OnGroupCloseUp(int comboId) { servers_.OnCloseUp(comboId); }
@@ -22,3 +24,5 @@ void CMainDlg::OnNetworkPerformance() {
   if (dialog.DoModal() != IDOK) return;
   if (const auto server = dialog.ChosenServer()) servers_.ChooseServer(*server);
 }
+
+}  // namespace kivo::ui

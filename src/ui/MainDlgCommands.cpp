@@ -10,6 +10,8 @@
 #include "ui/ScaledDialog.h"
 #include "ui/MainDlg.h"
 
+namespace kivo::ui {
+
 void CMainDlg::OnAbout() {
   // A plain dialog at the display scale: the template of the text set.
   CScaledDialog about(texts_.aboutBoxId, Hwnd());
@@ -82,3 +84,5 @@ bool CMainDlg::PreTranslateMessage(MSG& msg) {
   }
   return kivo::toolkit::Dialog::PreTranslateMessage(msg);
 }
+
+}  // namespace kivo::ui

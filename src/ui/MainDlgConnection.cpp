@@ -9,6 +9,8 @@
 #include "vpn/DialTexts.h"
 #include "vpn/RasRecords.h"
 
+namespace kivo::ui {
+
 // --- Connect precondition ---------------------------------------------------
 
 void CMainDlg::UpdateConnectButton() {
@@ -111,3 +113,5 @@ void CMainDlg::ReportPhonebookFailure(kivo::vpn::PhonebookFailure failure) {
                                                                 : texts_.errSetPhonebook;
   ::MessageBoxW(Hwnd(), text.c_str(), kivo::toolkit::Application::Title().c_str(), MB_OK);
 }
+
+}  // namespace kivo::ui

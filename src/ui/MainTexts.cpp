@@ -4,6 +4,8 @@
 #include "resource.h"
 #include "toolkit/Strings.h"
 
+namespace kivo::ui {
+
 MainTexts MainTexts::Load(const kivo::toolkit::TextSet& texts) {
   MainTexts t;
   t.errUnknownRas = texts.Text(IDS_ERR_UNKNOWN_RAS);
@@ -25,3 +27,5 @@ MainTexts MainTexts::Load(const kivo::toolkit::TextSet& texts) {
   t.aboutBoxId = texts.Pick(IDD_ABOUTBOX_ZH, IDD_ABOUTBOX_TW, IDD_ABOUTBOX_EN);
   return t;
 }
+
+}  // namespace kivo::ui

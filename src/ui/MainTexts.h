@@ -9,6 +9,8 @@
 
 #include "toolkit/Language.h"
 
+namespace kivo::ui {
+
 struct MainTexts {
   // Message boxes and the status line.
   std::wstring errUnknownRas, errCodeFormat, dialFailed, errSetPhonebook, errTestPhonebook, errOpenPhonebook;
@@ -25,3 +27,5 @@ struct MainTexts {
 
   static MainTexts Load(const kivo::toolkit::TextSet& texts);
 };
+
+}  // namespace kivo::ui

@@ -13,6 +13,8 @@
 #include "toolkit/Controls.h"
 #include "toolkit/Strings.h"
 
+namespace kivo::ui {
+
 using kivo::servers::CIcmpPinger;
 using kivo::servers::FormatPerformanceValue;
 
@@ -213,3 +215,5 @@ void CNetPerfDlg::OnClose() {
   if (testing_) return;
   EndDialog(IDCANCEL);
 }
+
+}  // namespace kivo::ui

@@ -20,6 +20,8 @@
 #include "toolkit/Thread.h"
 #include "ui/ScaledDialog.h"
 
+namespace kivo::ui {
+
 class CNetPerfDlg : public CScaledDialog {
  public:
   // `texts`, the main window's text set, outlives the dialog.
@@ -63,3 +65,5 @@ class CNetPerfDlg : public CScaledDialog {
 
   KIVO_DECLARE_MESSAGE_MAP(CNetPerfDlg, CScaledDialog)
 };
+
+}  // namespace kivo::ui

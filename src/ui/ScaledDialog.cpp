@@ -1,5 +1,7 @@
 #include "ui/ScaledDialog.h"
 
+namespace kivo::ui {
+
 const kivo::toolkit::MessageMap<CScaledDialog>& CScaledDialog::GetMessageMap() {
   using Map = kivo::toolkit::MessageMap<CScaledDialog>;
   static const Map map = Map().Message(WM_DPICHANGED, &CScaledDialog::OnDpiChanged);
@@ -17,3 +19,5 @@ LRESULT CScaledDialog::OnDpiChanged(WPARAM wp, LPARAM lp) {
   OnScaleChanged();
   return 0;
 }
+
+}  // namespace kivo::ui

@@ -1,10 +1,12 @@
-// A dialog laid out at the display scale of its monitor (CSkinLayout), and
+// A dialog laid out at the display scale of its monitor (SkinLayout), and
 // laid out again when it moves to a monitor of another DPI.
 #pragma once
 
 #include "toolkit/Dialog.h"
 #include "toolkit/MessageMap.h"
 #include "ui/SkinLayout.h"
+
+namespace kivo::ui {
 
 class CScaledDialog : public kivo::toolkit::Dialog {
  public:
@@ -21,7 +23,9 @@ class CScaledDialog : public kivo::toolkit::Dialog {
   LRESULT OnDpiChanged(WPARAM wp, LPARAM lp);
 
   UINT templateId_;
-  CSkinLayout layout_;
+  SkinLayout layout_;
 
   KIVO_DECLARE_MESSAGE_MAP(CScaledDialog, kivo::toolkit::Dialog)
 };
+
+}  // namespace kivo::ui

@@ -4,6 +4,8 @@
 #include "toolkit/Bitmaps.h"
 #include "toolkit/Handle.h"
 
+namespace kivo::ui {
+
 namespace {
 constexpr const wchar_t* kPngType = L"PNG";
 }  // namespace
@@ -27,3 +29,5 @@ HBITMAP LoadSkinBitmap(UINT id, kivo::toolkit::DpiScale scale) {
   HBITMAP resized = kivo::toolkit::ResizedCopy(drawn.Get(), scale.Scale(base));
   return resized != nullptr ? resized : drawn.Release();
 }
+
+}  // namespace kivo::ui

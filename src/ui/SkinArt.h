@@ -7,6 +7,8 @@
 
 #include "toolkit/Dpi.h"
 
+namespace kivo::ui {
+
 // The resource id and type of picture `id` (a 100% bitmap id) in the set
 // drawn for `artDpi` (96, 144 or 192).
 UINT SkinArtResourceId(UINT id, UINT artDpi) noexcept;
@@ -15,3 +17,5 @@ UINT SkinArtResourceId(UINT id, UINT artDpi) noexcept;
 // scale, else the next larger set resized once to the scaled 100% size.
 // Null when the picture does not exist.
 HBITMAP LoadSkinBitmap(UINT id, kivo::toolkit::DpiScale scale);
+
+}  // namespace kivo::ui

@@ -5,6 +5,8 @@
 #include "toolkit/DialogTemplate.h"
 #include "ui/SkinArt.h"
 
+namespace kivo::ui {
+
 using kivo::toolkit::DpiScale;
 
 namespace {
@@ -47,11 +49,11 @@ SIZE PictureSize(HBITMAP picture) {
 
 }  // namespace
 
-CSkinLayout::~CSkinLayout() {
+SkinLayout::~SkinLayout() {
   if (dialog_ != nullptr && ::IsWindow(dialog_)) ::RemovePropW(dialog_, kDpiProperty);
 }
 
-RECT CSkinLayout::BaseRect(const RECT& units) noexcept {
+RECT SkinLayout::BaseRect(const RECT& units) noexcept {
   // As the dialog manager places a control: corner and size each rounded.
   const int left = ::MulDiv(units.left, kBaseUnitX, 4);
   const int top = ::MulDiv(units.top, kBaseUnitY, 8);
@@ -59,7 +61,7 @@ RECT CSkinLayout::BaseRect(const RECT& units) noexcept {
               top + ::MulDiv(units.bottom - units.top, kBaseUnitY, 8)};
 }
 
-bool CSkinLayout::Apply(HWND dialog, UINT templateId, UINT dpi, const RECT* suggested) {
+bool SkinLayout::Apply(HWND dialog, UINT templateId, UINT dpi, const RECT* suggested) {
   kivo::toolkit::DialogTemplateLayout layout;
   if (dialog == nullptr ||
       !kivo::toolkit::ReadDialogTemplate(::GetModuleHandleW(nullptr), templateId, layout)) {
@@ -112,7 +114,7 @@ bool CSkinLayout::Apply(HWND dialog, UINT templateId, UINT dpi, const RECT* sugg
   return true;
 }
 
-void CSkinLayout::SetFonts(HWND dialog, int pointSize) {
+void SkinLayout::SetFonts(HWND dialog, int pointSize) {
   // The template's face at the template's size for the scale (the dialog
   // keeps the font it made when it was created, perhaps at another DPI).
   // Beyond 100% it must be drawn from outlines at that very size: a bitmap
@@ -148,7 +150,7 @@ void CSkinLayout::SetFonts(HWND dialog, int pointSize) {
   font_ = std::move(scaled);  // the previous scaled font is no longer in use
 }
 
-void CSkinLayout::SetPictures(HWND, const std::vector<HWND>& controls, const std::vector<WORD>& images) {
+void SkinLayout::SetPictures(HWND, const std::vector<HWND>& controls, const std::vector<WORD>& images) {
   std::vector<kivo::toolkit::UniqueBitmap> pictures;
   for (size_t i = 0; i < controls.size(); ++i) {
     if (images[i] == 0) continue;
@@ -176,9 +178,11 @@ void CSkinLayout::SetPictures(HWND, const std::vector<HWND>& controls, const std
   pictures_ = std::move(pictures);
 }
 
-UINT CSkinLayout::DpiOf(HWND window) {
+UINT SkinLayout::DpiOf(HWND window) {
   HWND root = ::GetAncestor(window, GA_ROOT);
   const auto dpi = static_cast<UINT>(
       reinterpret_cast<UINT_PTR>(::GetPropW(root != nullptr ? root : window, kDpiProperty)));
   return dpi != 0 ? dpi : kivo::toolkit::DpiOfWindow(window);
 }
+
+}  // namespace kivo::ui

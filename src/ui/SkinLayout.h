@@ -14,12 +14,14 @@
 #include "toolkit/Dpi.h"
 #include "toolkit/Handle.h"
 
-class CSkinLayout {
+namespace kivo::ui {
+
+class SkinLayout {
  public:
-  CSkinLayout() = default;
-  ~CSkinLayout();
-  CSkinLayout(const CSkinLayout&) = delete;
-  CSkinLayout& operator=(const CSkinLayout&) = delete;
+  SkinLayout() = default;
+  ~SkinLayout();
+  SkinLayout(const SkinLayout&) = delete;
+  SkinLayout& operator=(const SkinLayout&) = delete;
 
   // The 100% rectangle, in pixels, of a rectangle in dialog units.
   static RECT BaseRect(const RECT& units) noexcept;
@@ -48,3 +50,5 @@ class CSkinLayout {
   kivo::toolkit::UniqueHandle<kivo::toolkit::ClosedBy<HFONT, ::DeleteObject>> font_;
   std::vector<kivo::toolkit::UniqueBitmap> pictures_;
 };
+
+}  // namespace kivo::ui

@@ -7,7 +7,9 @@
 #include "toolkit/Dpi.h"
 #include "toolkit/Gdi.h"
 
-class CSkinPicture {
+namespace kivo::ui {
+
+class SkinPicture {
  public:
   // Loads picture `id` at `scale` for painting onto `window`; the picture
   // held before is let go first.
@@ -21,3 +23,5 @@ class CSkinPicture {
   // before the picture is deleted.
   kivo::toolkit::MemorySurface surface_;
 };
+
+}  // namespace kivo::ui

@@ -7,6 +7,8 @@
 #include "resource.h"
 #include "toolkit/Strings.h"
 
+namespace kivo::ui {
+
 namespace {
 constexpr UINT_PTR kRefreshTimer = 1;
 constexpr UINT kRefreshMs = 100;
@@ -19,7 +21,7 @@ const kivo::toolkit::MessageMap<CUpdateProgressDlg>& CUpdateProgressDlg::GetMess
 }
 
 CUpdateProgressDlg::CUpdateProgressDlg(const kivo::toolkit::TextSet& texts, std::wstring version,
-                                       const CUpdateProgressSource& source)
+                                       const UpdateProgressSource& source)
     : kivo::toolkit::Dialog(IDD_UPDATE_PROGRESS, nullptr),
       texts_(texts),
       version_(std::move(version)),
@@ -65,3 +67,5 @@ BOOL CUpdateProgressDlg::OnCopyData(HWND, COPYDATASTRUCT*) {
   ::BringWindowToTop(Hwnd());
   return TRUE;
 }
+
+}  // namespace kivo::ui

@@ -14,11 +14,13 @@
 #include "toolkit/MessageMap.h"
 #include "ui/InstanceWindow.h"
 
+namespace kivo::ui {
+
 // What the window shows, read on its own thread while the download runs on
 // another.
-class CUpdateProgressSource {
+class UpdateProgressSource {
  public:
-  virtual ~CUpdateProgressSource() = default;
+  virtual ~UpdateProgressSource() = default;
   virtual long long BytesReceived() const = 0;
   // 0 while the length is not known.
   virtual long long BytesExpected() const = 0;
@@ -30,7 +32,7 @@ class CUpdateProgressDlg : public kivo::toolkit::Dialog {
   // `texts` and `source` outlive the window; `version` is the version the
   // host offers.
   CUpdateProgressDlg(const kivo::toolkit::TextSet& texts, std::wstring version,
-                     const CUpdateProgressSource& source);
+                     const UpdateProgressSource& source);
 
   // The bar's range: its position is the received share of it.
   static constexpr int kBarRange = 1000;
@@ -47,8 +49,10 @@ class CUpdateProgressDlg : public kivo::toolkit::Dialog {
 
   const kivo::toolkit::TextSet& texts_;
   std::wstring version_;
-  const CUpdateProgressSource& source_;
+  const UpdateProgressSource& source_;
   CInstanceWindow instanceWindow_;
 
   KIVO_DECLARE_MESSAGE_MAP(CUpdateProgressDlg, kivo::toolkit::Dialog)
 };
+
+}  // namespace kivo::ui

@@ -69,16 +69,16 @@ class VersionCheck(Base):
         return tool("check", running)[0]["result"]
 
     def test_only_a_newer_five_byte_version_offers_an_update(self):
-        cases = [(b"3.0.8", 0), (b"3.1.0", 0), (b"3.0.7", 1), (b"2.9.9", 1), (b"10.00", 1),
-                 (b"3.0.8\n", 1), (b"3.0.8\r\n", 1), (b"", 1), (b"3.0.80", 1), (b"3.08", 1)]
+        cases = [(b"3.0.8", False), (b"3.1.0", False), (b"3.0.7", True), (b"2.9.9", True), (b"10.00", True),
+                 (b"3.0.8\n", True), (b"3.0.8\r\n", True), (b"", True), (b"3.0.80", True), (b"3.08", True)]
         for page, expected in cases:
             with self.subTest(page=page):
-                self.assertEqual(self.check(page), expected)
+                self.assertIs(self.check(page), expected)
 
     def test_error_status_with_a_five_byte_body_counts(self):
         for status in (404, 500):
             with self.subTest(status=status):
-                self.assertEqual(self.check(b"3.0.8", status=status), 0)
+                self.assertIs(self.check(b"3.0.8", status=status), False)
 
     def test_the_version_request(self):
         WORLD.host.serve(VERSION_PATH, b"3.0.8")
@@ -93,13 +93,13 @@ class VersionCheck(Base):
         WORLD.host.serve(VERSION_PATH, b"9.9.9")
         for running in ("3.0.8", "3.0.0", "3.0.4"):
             with self.subTest(running=running):
-                self.assertEqual(tool("check", running)[0]["result"], 1)
+                self.assertIs(tool("check", running)[0]["result"], True)
         self.assertEqual(WORLD.host.requests, [])
 
     def test_silent_host_is_given_up(self):
         WORLD.host.serve(VERSION_PATH, silent=True)
         result, _ = tool("check", "3.0.7")
-        self.assertEqual(result["result"], 1)
+        self.assertIs(result["result"], True)
         print(f"\n  silent version page given up after {result['ms']} ms", file=sys.stderr)
 
 
@@ -112,7 +112,7 @@ class Download(Base):
     def test_complete_download(self):
         body = WORLD.updaters["signed"]
         result, target = self.download(body)
-        self.assertEqual(result["result"], 1)
+        self.assertIs(result["result"], True)
         self.assertEqual(result["path"], result["target"])
         self.assertTrue(result["path"].endswith("\\KivoUpdate.exe"))
         self.assertEqual(result["exe"], "kivo_update_tool.exe")
@@ -126,14 +126,14 @@ class Download(Base):
     def test_short_body_fails_and_leaves_the_file(self):
         body = b"k" * 3000
         result, target = self.download(body, content_length=len(body) + 1)
-        self.assertEqual((result["result"], result["path"]), (0, ""))
+        self.assertEqual((result["result"], result["path"]), (False, ""))
         self.assertEqual(result["exe"], "kivo_update_tool.exe")
         self.assertEqual(read(target), body)
 
     def test_body_cut_half_way_fails_and_leaves_the_file(self):
         body = bytes(range(256)) * 400
         result, target = self.download(body, stop_after=len(body) // 2)
-        self.assertEqual((result["result"], result["path"]), (0, ""))
+        self.assertEqual((result["result"], result["path"]), (False, ""))
         self.assertEqual(read(target), body[:len(body) // 2])
 
     def test_announced_length_shorter_than_the_body(self):
@@ -148,7 +148,7 @@ class Download(Base):
                 body = bytes(range(256)) * (size // 256) + b"k" * (size % 256)
                 result, target = self.download(body, content_length=size - 1)
                 outcomes.add(result["result"])
-                if result["result"] == 1:
+                if result["result"]:
                     self.assertEqual(read(target), body[:-1])
                     self.assertEqual(result["path"], result["target"])
                 else:
@@ -164,17 +164,17 @@ class Download(Base):
         for body in (b"", b"some body"):
             with self.subTest(body=body):
                 result, target = self.download(body, content_length=None)
-                self.assertEqual((result["result"], result["path"]), (0, ""))
+                self.assertEqual((result["result"], result["path"]), (False, ""))
                 self.assertFalse(os.path.exists(target))
 
     def test_not_found_fails_without_naming_the_program(self):
         result, target = self.download(b"missing", status=404)
-        self.assertEqual(result, {**result, "result": 0, "path": "", "exe": ""})
+        self.assertEqual(result, {**result, "result": False, "path": "", "exe": ""})
         self.assertFalse(os.path.exists(target))
 
     def test_silent_download_is_given_up(self):
         result, target = self.download(silent=True)
-        self.assertEqual((result["result"], result["path"]), (0, ""))
+        self.assertEqual((result["result"], result["path"]), (False, ""))
         print(f"\n  silent download given up after {result['ms']} ms", file=sys.stderr)
 
 
@@ -251,14 +251,14 @@ class StartupOrder(Base):
         result, _ = tool("startup", "3.0.7", run_dir=run_dir)
         self.assertTrue(result["had_leftover"])
         self.assertTrue(result["leftover_gone"])
-        self.assertEqual((result["up_to_date"], result["downloaded"]), (1, -1))
+        self.assertEqual((result["up_to_date"], result["downloaded"]), (True, None))
         self.assertEqual([r.path for r in WORLD.host.requests], [VERSION_PATH])
 
     def test_empty_download_is_refused(self):
         WORLD.host.serve(VERSION_PATH, b"3.0.8")
         WORLD.host.serve(UPDATER_PATH, b"", content_length=None)
         result, run_dir = tool("startup", "3.0.7")
-        self.assertEqual((result["up_to_date"], result["downloaded"]), (0, 0))
+        self.assertEqual((result["up_to_date"], result["downloaded"]), (False, False))
         self.assertEqual((result["trusted"], result["started"], result["file_exists"]), (False, False, False))
 
 

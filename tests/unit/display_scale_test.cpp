@@ -9,6 +9,9 @@
 #include "ui/SkinLayout.h"
 
 using kivo::toolkit::DpiScale;
+using kivo::ui::SkinLayout;
+using kivo::ui::LoadSkinBitmap;
+using kivo::ui::SkinArtResourceId;
 
 namespace {
 
@@ -34,7 +37,7 @@ TEST(DisplayScale, PicksTheArtSetAndScalesTheSkinsRectangles) {
 
   // The Connect button, 14,173 45x16 in dialog units: 68x26 pixels at 100%;
   // corner and size each scaled, halves rounded up.
-  const RECT connect = CSkinLayout::BaseRect(RECT{14, 173, 59, 189});
+  const RECT connect = SkinLayout::BaseRect(RECT{14, 173, 59, 189});
   EXPECT_TRUE(connect == (RECT{21, 281, 89, 307}));
   EXPECT_TRUE(DpiScale(96).Scale(connect) == connect);
   EXPECT_TRUE(DpiScale(120).Scale(connect) == (RECT{26, 351, 26 + 85, 351 + 33}));

@@ -4,6 +4,8 @@
 #include "resource.h"
 #include "ui/ImageButton.h"
 
+using kivo::ui::CImageButton;
+
 namespace {
 
 // A 68x26 top-down 32-bit surface to draw into and read back.

@@ -10,6 +10,7 @@
 namespace {
 
 using kivo::app::IsAnotherCopyRunning;
+using kivo::ui::CInstanceWindow;
 
 TEST(SingleInstance, AnExistingOrAnElevatedFirstCopyCounts) {
   EXPECT_FALSE(IsAnotherCopyRunning(true, ERROR_SUCCESS)) << "a mutex of our own";

@@ -12,6 +12,8 @@
 #include "toolkit/Window.h"
 #include "tray/SystemTray.h"
 
+using kivo::tray::CSystemTray;
+
 namespace {
 
 // The shell's version 2 record: without the item GUID, with the balloon.
@@ -144,7 +146,7 @@ TEST(Tray, BalloonCarriesTitleAndTheTextOfTheMoment) {
   EXPECT_EQ(idle.message, static_cast<DWORD>(NIM_MODIFY));
   EXPECT_EQ(idle.record.cbSize, kRecordSize);
   EXPECT_EQ(idle.record.uFlags, static_cast<UINT>(NIF_INFO));
-  EXPECT_STREQ(idle.record.szInfoTitle, L"Alreadly Running");
+  EXPECT_STREQ(idle.record.szInfoTitle, L"Already Running");
   EXPECT_STREQ(idle.record.szInfo, L"Kivoline");
   EXPECT_EQ(idle.record.uTimeout, 5000u);
   EXPECT_EQ(idle.record.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));

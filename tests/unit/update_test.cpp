@@ -71,13 +71,13 @@ TEST(UpdateVersionRules, DecisionFetchesOnlyWhenNeeded) {
       return latest;
     };
   };
-  EXPECT_EQ(DecideUpToDate("3.0.8", offering("9.9.9")), 1);
+  EXPECT_TRUE(DecideUpToDate("3.0.8", offering("9.9.9")));
   EXPECT_EQ(fetches, 0);
-  EXPECT_EQ(DecideUpToDate("3.0.7", offering("3.0.8")), 0);
-  EXPECT_EQ(DecideUpToDate("3.0.7", offering("3.0.7")), 1);
-  EXPECT_EQ(DecideUpToDate("3.0.7", offering("2.9.9")), 1);
-  EXPECT_EQ(DecideUpToDate("3.0.7", offering("10.00")), 1);
-  EXPECT_EQ(DecideUpToDate("3.0.7", offering("")), 1);
+  EXPECT_FALSE(DecideUpToDate("3.0.7", offering("3.0.8")));
+  EXPECT_TRUE(DecideUpToDate("3.0.7", offering("3.0.7")));
+  EXPECT_TRUE(DecideUpToDate("3.0.7", offering("2.9.9")));
+  EXPECT_TRUE(DecideUpToDate("3.0.7", offering("10.00")));
+  EXPECT_TRUE(DecideUpToDate("3.0.7", offering("")));
   EXPECT_EQ(fetches, 5);
 }
 
@@ -87,9 +87,9 @@ TEST(UpdateVersionRules, DecisionFetchesOnlyWhenNeeded) {
 // and, against a live host, by the end-to-end test.)
 TEST(UpdateChecker, WithoutTheHostReportsNoUpdate) {
   CUpdateChecker checker;
-  EXPECT_EQ(checker.IsUpToDate("3.0.8"), 1);
-  EXPECT_EQ(checker.IsUpToDate("3.0.7"), 1);
-  EXPECT_EQ(checker.IsUpToDate(""), 1);
+  EXPECT_TRUE(checker.IsUpToDate("3.0.8"));
+  EXPECT_TRUE(checker.IsUpToDate("3.0.7"));
+  EXPECT_TRUE(checker.IsUpToDate(""));
   EXPECT_EQ(checker.FetchLatestVersion(), "");
 }
 
@@ -241,7 +241,7 @@ TEST(UpdaterGate, RefusedFilesAreDeleted) {
   // A missing file or an empty path is simply not trusted.
   EXPECT_EQ(StartTrustedUpdater(path, L"KivoVpn.exe", "3.0.8", pin), UpdaterStart::kRefused);
   EXPECT_EQ(StartTrustedUpdater(L"", L"KivoVpn.exe", "3.0.8", pin), UpdaterStart::kRefused);
-  const CHeldFile missing(path);
+  const HeldFile missing(path);
   EXPECT_FALSE(missing.IsOpen());
   EXPECT_FALSE(CheckSignature(missing).verified);
   EXPECT_EQ(ReadProductVersion(missing), L"");
@@ -251,7 +251,7 @@ TEST(UpdaterGate, UnsignedProgramHasNoSigner) {
   // The test program itself carries no signature.
   std::wstring module;
   ASSERT_TRUE(GetRunningModulePath(module));
-  const CHeldFile self(module);
+  const HeldFile self(module);
   ASSERT_TRUE(self.IsOpen());
   const SignatureCheck check = CheckSignature(self);
   EXPECT_FALSE(check.verified);
@@ -263,10 +263,10 @@ TEST(UpdaterGate, VersionResourceNamesTheBuildsVersion) {
   // The test program carries the client's resources, version included.
   std::wstring module;
   ASSERT_TRUE(GetRunningModulePath(module));
-  EXPECT_EQ(ReadProductVersion(CHeldFile(module)), kivo::toolkit::WidenAscii(KIVO_VERSION_TEXT));
+  EXPECT_EQ(ReadProductVersion(HeldFile(module)), kivo::toolkit::WidenAscii(KIVO_VERSION_TEXT));
   EXPECT_EQ(std::string(KIVO_VERSION_TEXT).size(), 5u);
   const std::wstring plain = TempFile(L"kivo_gate_noversion.exe", "MZ and no resources");
-  EXPECT_EQ(ReadProductVersion(CHeldFile(plain)), L"");
+  EXPECT_EQ(ReadProductVersion(HeldFile(plain)), L"");
   ::DeleteFileW(plain.c_str());
 }
 
@@ -275,7 +275,7 @@ TEST(UpdaterGate, HeldFileCannotBeChangedRenamedOrDeleted) {
   const std::wstring moved = path + L".moved";
   ::DeleteFileW(moved.c_str());
   {
-    const CHeldFile held(path);
+    const HeldFile held(path);
     ASSERT_TRUE(held.IsOpen());
     kivo::toolkit::UniqueFileHandle writer(
         ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -411,11 +411,11 @@ class UpdateDownload : public ::testing::Test {
   }
   void TearDown() override { ::DeleteFileW(updater_.c_str()); }
 
-  int Run(const std::string& answer, DWORD dripMs = 0, DWORD boundMs = kDownloadBoundMs) {
+  bool Run(const std::string& answer, DWORD dripMs = 0, DWORD boundMs = kDownloadBoundMs) {
     OneShotHost host(answer, dripMs);
     path_ = L"stale";
     exe_.clear();
-    const int result =
+    const bool result =
         DownloadUpdater({"127.0.0.1", host.Port(), "/Velmar/KivoUpdate.exe", boundMs}, path_, exe_);
     head_ = host.RequestHead();
     return result;
@@ -432,7 +432,7 @@ class UpdateDownload : public ::testing::Test {
 TEST_F(UpdateDownload, CompleteBodyIsWrittenBesideTheProgram) {
   std::string body(5000, '\0');
   for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7);
-  EXPECT_EQ(Run("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\nConnection: close\r\n\r\n" + body), 1);
+  EXPECT_TRUE(Run("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\nConnection: close\r\n\r\n" + body));
   EXPECT_EQ(path_, updater_);
   EXPECT_EQ(exe_, ownName_);
   EXPECT_EQ(Written(), body);
@@ -442,7 +442,7 @@ TEST_F(UpdateDownload, CompleteBodyIsWrittenBesideTheProgram) {
 }
 
 TEST_F(UpdateDownload, LengthMismatchFailsAndLeavesTheFile) {
-  EXPECT_EQ(Run("HTTP/1.1 200 OK\r\nContent-Length: 4\r\nConnection: close\r\n\r\nabc"), 0);
+  EXPECT_FALSE(Run("HTTP/1.1 200 OK\r\nContent-Length: 4\r\nConnection: close\r\n\r\nabc"));
   EXPECT_EQ(path_, L"");
   EXPECT_EQ(exe_, ownName_) << "status 200 names the executable whatever follows";
   EXPECT_EQ(Written(), "abc");
@@ -453,7 +453,7 @@ TEST_F(UpdateDownload, MissingOrOversizedContentLengthIsRefusedBeforeWriting) {
                            "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n",
                            "HTTP/1.1 200 OK\r\nContent-Length: many\r\nConnection: close\r\n\r\n",
                            "HTTP/1.1 200 OK\r\nContent-Length: 67108865\r\nConnection: close\r\n\r\n"}) {
-    EXPECT_EQ(Run(std::string(head) + "body"), 0) << head;
+    EXPECT_FALSE(Run(std::string(head) + "body")) << head;
     EXPECT_EQ(path_, L"");
     EXPECT_EQ(exe_, ownName_);
     EXPECT_FALSE(Exists(updater_)) << head;
@@ -466,13 +466,13 @@ TEST_F(UpdateDownload, MissingOrOversizedContentLengthIsRefusedBeforeWriting) {
 TEST_F(UpdateDownload, DrippingHostIsGivenUpAtTheBound) {
   // 40 bytes, one every 100 ms, against a bound of one second.
   const std::string body(40, 'd');
-  EXPECT_EQ(Run("HTTP/1.1 200 OK\r\nContent-Length: 40\r\nConnection: close\r\n\r\n" + body, 100, 1000), 0);
+  EXPECT_FALSE(Run("HTTP/1.1 200 OK\r\nContent-Length: 40\r\nConnection: close\r\n\r\n" + body, 100, 1000));
   EXPECT_EQ(path_, L"");
   EXPECT_LT(Written().size(), body.size());
 }
 
 TEST_F(UpdateDownload, OtherStatusFailsWithoutNamingTheProgram) {
-  EXPECT_EQ(Run("HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\nConnection: close\r\n\r\nabc"), 0);
+  EXPECT_FALSE(Run("HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\nConnection: close\r\n\r\nabc"));
   EXPECT_EQ(path_, L"");
   EXPECT_EQ(exe_, L"");
   EXPECT_FALSE(Exists(updater_));
@@ -481,7 +481,7 @@ TEST_F(UpdateDownload, OtherStatusFailsWithoutNamingTheProgram) {
 TEST_F(UpdateDownload, UnwritableTargetFails) {
   // A directory where the file should go cannot be opened for writing.
   ASSERT_TRUE(::CreateDirectoryW(updater_.c_str(), nullptr));
-  EXPECT_EQ(Run("HTTP/1.1 200 OK\r\nContent-Length: 3\r\nConnection: close\r\n\r\nabc"), 0);
+  EXPECT_FALSE(Run("HTTP/1.1 200 OK\r\nContent-Length: 3\r\nConnection: close\r\n\r\nabc"));
   EXPECT_EQ(path_, L"");
   ::RemoveDirectoryW(updater_.c_str());
 }
@@ -489,12 +489,12 @@ TEST_F(UpdateDownload, UnwritableTargetFails) {
 TEST_F(UpdateDownload, NoHostFails) {
   std::wstring path = L"stale", exe;
   // Port 1 on loopback refuses at once.
-  EXPECT_EQ(DownloadUpdater({"127.0.0.1", 1, "/Velmar/KivoUpdate.exe"}, path, exe), 0);
+  EXPECT_FALSE(DownloadUpdater({"127.0.0.1", 1, "/Velmar/KivoUpdate.exe"}, path, exe));
   EXPECT_EQ(path, L"");
   EXPECT_EQ(exe, L"");
   CUpdateDownloader downloader;
   path = L"stale";
-  EXPECT_EQ(downloader.Download(path, exe), 0);  // the update host does not resolve here
+  EXPECT_FALSE(downloader.Download(path, exe));  // the update host does not resolve here
   EXPECT_EQ(path, L"");
 }
 

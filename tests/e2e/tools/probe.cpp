@@ -40,34 +40,34 @@ struct Options {
 class ProbePinger : public CIcmpPinger {
  public:
   ProbePinger(const kivo::toolkit::CancellationToken& cancel, bool refuseRaw, int stopAfterAnswers)
-      : CIcmpPinger(cancel), m_bRefuseRaw(refuseRaw), m_nStopAfterAnswers(stopAfterAnswers) {}
+      : CIcmpPinger(cancel), refuseRaw_(refuseRaw), stopAfterAnswers_(stopAfterAnswers) {}
 
   bool Raw() const { return UsesRawSocket(); }
   DWORD Id() const { return Identifier(); }
-  int Answered() const { return m_nAnswered; }
-  kivo::toolkit::Event& AnswersReached() { return m_answersReached; }
-  kivo::toolkit::Event& Stopped() { return m_stopped; }
+  int Answered() const { return answered_; }
+  kivo::toolkit::Event& AnswersReached() { return answersReached_; }
+  kivo::toolkit::Event& Stopped() { return stopped_; }
 
  protected:
-  SOCKET OpenRawSocket() override { return m_bRefuseRaw ? INVALID_SOCKET : CIcmpPinger::OpenRawSocket(); }
+  SOCKET OpenRawSocket() override { return refuseRaw_ ? INVALID_SOCKET : CIcmpPinger::OpenRawSocket(); }
 
   bool ReceiveEcho(int& roundTripMs) override {
     if (!CIcmpPinger::ReceiveEcho(roundTripMs)) return false;
-    if (++m_nAnswered == m_nStopAfterAnswers) {
+    if (++answered_ == stopAfterAnswers_) {
       // Hold the measurement until the other thread has cancelled, so the
       // cancel lands before the next echo however the threads are scheduled.
-      m_answersReached.Set();
-      m_stopped.Wait(10000);
+      answersReached_.Set();
+      stopped_.Wait(10000);
     }
     return true;
   }
 
  private:
-  bool m_bRefuseRaw;
-  int m_nStopAfterAnswers;
-  int m_nAnswered = 0;
-  kivo::toolkit::Event m_answersReached;
-  kivo::toolkit::Event m_stopped;
+  bool refuseRaw_;
+  int stopAfterAnswers_;
+  int answered_ = 0;
+  kivo::toolkit::Event answersReached_;
+  kivo::toolkit::Event stopped_;
 };
 
 struct Job {

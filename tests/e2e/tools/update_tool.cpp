@@ -98,14 +98,16 @@ int Startup(const std::string& runningVersion, const std::string* pin) {
 
   std::wstring path, exe;
   std::string latest;
-  int upToDate = 1, downloaded = -1;
+  // "downloaded" is null when no download was tried.
+  const char* downloaded = "null";
   bool trusted = false, started = false;
   kivo::app::CUpdateChecker checker;
-  upToDate = checker.IsUpToDate(runningVersion, latest);
-  if (upToDate == 0) {
+  const bool upToDate = checker.IsUpToDate(runningVersion, latest);
+  if (!upToDate) {
     kivo::app::CUpdateDownloader downloader;
-    downloaded = downloader.Download(path, exe);
-    if (downloaded == 1) {
+    const bool written = downloader.Download(path, exe);
+    downloaded = Bool(written);
+    if (written) {
       using kivo::app::UpdaterStart;
       const UpdaterStart start = pin ? kivo::app::StartTrustedUpdater(path, exe, latest, *pin)
                                      : kivo::app::StartTrustedUpdater(path, exe, latest);
@@ -114,9 +116,9 @@ int Startup(const std::string& runningVersion, const std::string* pin) {
     }
   }
   std::printf(
-      "{\"had_leftover\":%s,\"leftover_gone\":%s,\"up_to_date\":%d,\"downloaded\":%d,\"path\":%s,\"exe\":%s,"
+      "{\"had_leftover\":%s,\"leftover_gone\":%s,\"up_to_date\":%s,\"downloaded\":%s,\"path\":%s,\"exe\":%s,"
       "\"trusted\":%s,\"started\":%s,\"file_exists\":%s}\n",
-      Bool(hadLeftover), Bool(leftoverGone), upToDate, downloaded, Json(path).c_str(), Json(exe).c_str(),
+      Bool(hadLeftover), Bool(leftoverGone), Bool(upToDate), downloaded, Json(path).c_str(), Json(exe).c_str(),
       Bool(trusted), Bool(started), Bool(!path.empty() && FileExists(path)));
   return 0;
 }
@@ -127,8 +129,8 @@ int Run(int argc, char** argv) {
   const DWORD start = ::GetTickCount();
   if (command == "check" && argc == 3) {
     kivo::app::CUpdateChecker checker;
-    const int result = checker.IsUpToDate(argv[2]);
-    std::printf("{\"result\":%d,\"ms\":%lu}\n", result, ::GetTickCount() - start);
+    const bool upToDate = checker.IsUpToDate(argv[2]);
+    std::printf("{\"result\":%s,\"ms\":%lu}\n", Bool(upToDate), ::GetTickCount() - start);
   } else if (command == "fetch" && argc == 2) {
     kivo::app::CUpdateChecker checker;
     const std::string latest = checker.FetchLatestVersion();
@@ -139,28 +141,28 @@ int Run(int argc, char** argv) {
   } else if (command == "download" && argc == 2) {
     std::wstring path, exe;
     kivo::app::CUpdateDownloader downloader;
-    const int result = downloader.Download(path, exe);
+    const bool written = downloader.Download(path, exe);
     std::wstring expectedPath, ownName;
     kivo::app::GetLocalUpdaterPath(expectedPath, ownName);
-    std::printf("{\"result\":%d,\"path\":%s,\"exe\":%s,\"target\":%s,\"ms\":%lu}\n", result,
+    std::printf("{\"result\":%s,\"path\":%s,\"exe\":%s,\"target\":%s,\"ms\":%lu}\n", Bool(written),
                 Json(path).c_str(), Json(exe).c_str(), Json(expectedPath).c_str(), ::GetTickCount() - start);
   } else if (command == "gate" && (argc == 4 || argc == 5)) {
     bool trusted = false;
     {
-      const kivo::app::CHeldFile file(Wide(argv[2]));
+      const kivo::app::HeldFile file(Wide(argv[2]));
       trusted = kivo::app::IsTrustedUpdater(
           file, argc == 5 ? std::string(argv[4]) : std::string(kivo::endpoints::kUpdaterPins), argv[3]);
     }
     if (!trusted) ::DeleteFileW(Wide(argv[2]).c_str());
     std::printf("{\"trusted\":%s,\"exists\":%s}\n", Bool(trusted), Bool(FileExists(Wide(argv[2]))));
   } else if (command == "signer" && argc == 3) {
-    const kivo::app::CHeldFile file(Wide(argv[2]));
+    const kivo::app::HeldFile file(Wide(argv[2]));
     const kivo::app::SignatureCheck check = kivo::app::CheckSignature(file);
     std::printf("{\"signed\":%s,\"key\":%s,\"verified\":%s}\n", Bool(check.signerKnown),
                 Json(check.signerKnown ? Hex(check.signerKeySha256) : std::string()).c_str(),
                 Bool(check.verified));
   } else if (command == "version" && argc == 3) {
-    const kivo::app::CHeldFile file(Wide(argv[2]));
+    const kivo::app::HeldFile file(Wide(argv[2]));
     std::printf("{\"version\":%s}\n", Json(kivo::app::ReadProductVersion(file)).c_str());
   } else if (command == "startup" && (argc == 3 || argc == 4)) {
     const std::string pin = argc == 4 ? argv[3] : std::string();
