@@ -53,8 +53,8 @@ from harness.driver import IDCANCEL, IDOK, VK_RETURN  # noqa: E402
 from harness.icmp_responder import SILENT, IcmpResponder, reply  # noqa: E402
 from harness.ras_double import RASCS_CONNECTED, RasDouble, clock_ms, record_sizes  # noqa: E402
 from harness.resource_ids import (IDB_DISCONNECT_EN, IDB_DISCONNECT_ZH, IDB_EXIT_EN, IDB_EXIT_ZH,  # noqa: E402
-                                    ID_TRAY_DISCONNECT, ID_TRAY_EXIT, IDC_GROUP_CNC, IDC_INTELLIGENT, IDC_PASSWORD,
-                                    IDC_STATUS, IDC_USER)
+                                    ID_TRAY_DISCONNECT, ID_TRAY_EXIT, IDC_FAILURE_DETAILS, IDC_GROUP_CNC,
+                                    IDC_INTELLIGENT, IDC_PASSWORD, IDC_STATUS, IDC_USER)
 
 sandbox.enter()
 
@@ -332,15 +332,16 @@ class Session(unittest.TestCase):
         return True
 
     def wait_box(self, caption, message, icon=None, timeout=10):
-        """The box with this caption, once it shows; checks its text, its one
-        OK button and (unless icon is None) whether it shows the error icon."""
+        """The box with this caption, once it shows; checks its text, its
+        buttons (OK; a dial failure's box adds Details) and (unless icon is
+        None) whether it shows the error icon."""
         box = wait_until(lambda: [b for b in self.boxes() if b["caption"] == caption], timeout,
                          message=f"a message box {caption!r}")[0]
         self.assertEqual(box["message"], message)
         if icon is not None:
             self.assertEqual(self.red_icon(box), icon, "error icon" if icon else "no icon")
-        self.assertEqual(len(box["buttons"]), 1, box["buttons"])
-        self.assertEqual(box["buttons"][0]["id"], IDOK)
+        buttons = [IDOK, IDC_FAILURE_DETAILS] if caption in DIAL_FAILED.values() else [IDOK]
+        self.assertEqual([b["id"] for b in box["buttons"]], buttons, box["buttons"])
         return box
 
     def red_icon(self, box):

@@ -52,8 +52,8 @@ WM_TRAYNOTIFY = 1135
 IDM_ABOUTBOX = rid.IDM_ABOUTBOX
 SS_TYPEMASK, SS_BITMAP = 0x1F, 0x0E
 SC_CONTEXTHELP = 0xF180
-ID_MINIMIZE, ID_DISCONNECT, ID_EXIT, ID_ABOUT = (rid.ID_TRAY_MINIMIZE, rid.ID_TRAY_DISCONNECT, rid.ID_TRAY_EXIT,
-                                                 rid.ID_TRAY_ABOUT)
+ID_MINIMIZE, ID_DISCONNECT, ID_EXIT, ID_DETAILS, ID_ABOUT = (rid.ID_TRAY_MINIMIZE, rid.ID_TRAY_DISCONNECT,
+                                                             rid.ID_TRAY_EXIT, rid.ID_TRAY_DETAILS, rid.ID_TRAY_ABOUT)
 IDC_USER, IDC_PASSWORD, IDC_STATUS = rid.IDC_USER, rid.IDC_PASSWORD, rid.IDC_STATUS
 IDC_USER_LABEL, IDC_PASSWORD_LABEL, IDC_STATUS_LABEL = rid.IDC_USER_LABEL, rid.IDC_PASSWORD_LABEL, rid.IDC_STATUS_LABEL
 IDC_INTELLIGENT, IDC_WEB_ADDRESS = rid.IDC_INTELLIGENT, rid.IDC_WEB_ADDRESS
@@ -75,15 +75,15 @@ CHINESE = {
     "locale": "zh_CN.UTF-8", "ras": "zhcn", "icon_id": rid.IDR_TRAY_MENU_ZH, "idle": "未连接,空闲",
     "about": ("关于Velmar", "确定", "630"),
     "tip": "Kivoline 连接\n速度: 54.00 Mbps\n发送: 1234 字节\n收到: 5678 字节\nIP:   10.8.0.6\n",
-    # Tray menu: Minimize, Show (its first item while hidden), Disconnect, Exit, About.
-    "menu": ("最小化...", "显示窗口...", "挂断...", "退出...", "关于..."),
+    # Tray menu: Minimize, Show (its first item while hidden), Disconnect, Exit, Connection details, About.
+    "menu": ("最小化...", "显示窗口...", "挂断...", "退出...", "连接详情...", "关于..."),
     "connected": "连接成功", "already_running": "已经运行",
 }
 TRADITIONAL = {
     "locale": "zh_HK.UTF-8", "ras": "zhtw", "icon_id": rid.IDR_TRAY_MENU_TW, "idle": "未連線，閒置",
     "about": ("關於 Velmar", "確定", "680"),
     "tip": "Kivoline 連線\n速度: 54.00 Mbps\n傳送: 1234 位元組\n接收: 5678 位元組\nIP:   10.8.0.6\n",
-    "menu": ("最小化...", "顯示視窗...", "中斷連線...", "結束...", "關於..."),
+    "menu": ("最小化...", "顯示視窗...", "中斷連線...", "結束...", "連線詳細資料...", "關於..."),
     "connected": "連線成功", "already_running": "已在執行",
 }
 
@@ -388,7 +388,8 @@ def menu_items(menu):
 def english_menu(first="Minimize...", connected=False):
     """The English menu's items: (id, text, greyed)."""
     return [(ID_MINIMIZE, first, False), (ID_DISCONNECT, "Disconnect...", not connected),
-            (ID_EXIT, "Exit...", connected), (ID_ABOUT, "About...", False)]
+            (ID_EXIT, "Exit...", connected), (ID_DETAILS, "Connection details...", False),
+            (ID_ABOUT, "About...", False)]
 
 
 class TrayMenu(ClientCase):
@@ -396,7 +397,7 @@ class TrayMenu(ClientCase):
     def test_idle_menu_offers_exit_and_greys_disconnect(self):
         c = self.client
         menu = c.open_menu()
-        self.assertEqual(menu["count"], 4)
+        self.assertEqual(menu["count"], 5)
         self.assertFalse(any(i["separator"] or i["checked"] for i in menu["items"]))
         self.assertEqual(menu_items(menu), english_menu())
         self.d.menu_dismiss()
@@ -434,6 +435,29 @@ class TrayMenu(ClientCase):
         self.assertTrue(c.visible())
         self.assertEqual([state for _, state, _ in c.ras.dials()[-1]["notifications"]],
                          [RASCS_OPEN_PORT, RASCS_AUTHENTICATE])
+
+    def test_connection_details_of_a_failed_dial_show_its_states_and_code_and_no_password(self):
+        c = self.client
+        c.ras.configure(states=[(RASCS_OPEN_PORT, 30), (RASCS_AUTHENTICATE, 30)], error_state=RASCS_AUTHENTICATE,
+                        error_code=691)
+        c.type_credentials(user="zhang.wei", password="Pw-7Qx!zeta")
+        self.d.click(c.control(IDOK))
+        box = wait_until(lambda: [b for b in c.about_boxes() if b["caption"] == "Dial failed"], 10,
+                         message="the failure box")[0]
+        self.d.click(box["buttons"][0]["hwnd"])
+        wait_until(lambda: not c.about_boxes(), 5, message="the failure box to close")
+        c.choose(ID_DETAILS)
+        window = wait_until(lambda: [b for b in c.about_boxes() if b["caption"] == "Connection details"], 5,
+                            message="the connection details")[0]
+        self.assertEqual([b["text"] for b in window["buttons"]], ["Close", "Copy"])
+        [edit] = [w for w in self.d.children(window["hwnd"]) if w["class"] == "Edit"]
+        text = self.d.text(edit["hwnd"])
+        # This run's events (the log itself is checked in the unit tests).
+        self.assertIn("dial state: RASCS_Authenticate", text)
+        self.assertIn("failure box for error 691", text)
+        self.assertNotIn("Pw-7Qx!zeta", text)
+        self.assertNotIn("zhang.wei", text)
+        c.close_about(window)
 
     def test_while_connected_minimize_keeps_the_link_and_disconnect_hangs_up(self):
         c = self.client
@@ -750,10 +774,11 @@ class ChineseTexts:
     def test_menu_tooltip_and_balloons_in_its_set(self):
         c = self.client
         texts = self.TEXTS
-        minimize, show, disconnect, exit_, about = texts["menu"]
+        minimize, show, disconnect, exit_, details, about = texts["menu"]
         menu = c.open_menu()
         self.assertEqual(menu_items(menu), [(ID_MINIMIZE, minimize, False), (ID_DISCONNECT, disconnect, True),
-                                            (ID_EXIT, exit_, False), (ID_ABOUT, about, False)])
+                                            (ID_EXIT, exit_, False), (ID_DETAILS, details, False),
+                                            (ID_ABOUT, about, False)])
         self.d.menu_dismiss()
         old = {b["hwnd"] for b in c.balloons()}
         c.connect()
@@ -761,7 +786,8 @@ class ChineseTexts:
         c.hover_tip(texts["tip"])
         menu = c.open_menu()
         self.assertEqual(menu_items(menu), [(ID_MINIMIZE, show, False), (ID_DISCONNECT, disconnect, False),
-                                            (ID_EXIT, exit_, True), (ID_ABOUT, about, False)])
+                                            (ID_EXIT, exit_, True), (ID_DETAILS, details, False),
+                                            (ID_ABOUT, about, False)])
         self.d.menu_dismiss()
         c.disconnect()
         old = {b["hwnd"] for b in c.balloons()}
