@@ -9,27 +9,30 @@ namespace kivo::diag {
 namespace {
 
 // Later systems' names of codes the RAS headers of this build lack.
-constexpr DWORD kVpnTimeout = 809;           // ERROR_VPN_TIMEOUT
-constexpr DWORD kIpsecNegotiation = 789;     // ERROR_OAKLEY_GENERAL_PROCESSING
-constexpr DWORD kNoCertificate = 766;        // ERROR_NO_CERTIFICATE
-constexpr DWORD kEncryptionFailed = 781;     // ERROR_OAKLEY_NO_CERT
-constexpr DWORD kNoPppProtocols = 720;       // ERROR_PPP_NO_PROTOCOLS_CONFIGURED
-constexpr DWORD kPortDisconnected = 628;     // ERROR_PORT_DISCONNECTED
+constexpr DWORD kVpnTimeout = 809;        // ERROR_VPN_TIMEOUT
+constexpr DWORD kIpsecNegotiation = 789;  // ERROR_OAKLEY_GENERAL_PROCESSING
+constexpr DWORD kNoCertificate = 766;     // ERROR_NO_CERTIFICATE
+constexpr DWORD kEncryptionFailed = 781;  // ERROR_OAKLEY_NO_CERT
+constexpr DWORD kNoPppProtocols = 720;    // ERROR_PPP_NO_PROTOCOLS_CONFIGURED
+constexpr DWORD kPortDisconnected = 628;  // ERROR_PORT_DISCONNECTED
 
 // The registry fixes, as reg.exe takes them.
-const FixAction kAllowNatTraversal{
-    L"reg.exe", L"add \"HKLM\\SYSTEM\\CurrentControlSet\\Services\\PolicyAgent\" /v "
-                L"AssumeUDPEncapsulationContextOnSendRule /t REG_DWORD /d 2 /f"};
+const FixAction kAllowNatTraversal{L"reg.exe",
+                                   L"add \"HKLM\\SYSTEM\\CurrentControlSet\\Services\\PolicyAgent\" /v "
+                                   L"AssumeUDPEncapsulationContextOnSendRule /t REG_DWORD /d 2 /f"};
 const FixAction kAllowIpsec{
-    L"reg.exe", L"add \"HKLM\\SYSTEM\\CurrentControlSet\\Services\\RasMan\\Parameters\" /v ProhibitIpSec /t "
-                L"REG_DWORD /d 0 /f"};
+    L"reg.exe",
+    L"add \"HKLM\\SYSTEM\\CurrentControlSet\\Services\\RasMan\\Parameters\" /v ProhibitIpSec /t "
+    L"REG_DWORD /d 0 /f"};
 
-FixAction EnableService(const wchar_t* name) { return {L"sc.exe", std::wstring(L"config ") + name + L" start= demand"}; }
+FixAction EnableService(const wchar_t* name) {
+  return {L"sc.exe", std::wstring(L"config ") + name + L" start= demand"};
+}
 FixAction StartService(const wchar_t* name) { return {L"sc.exe", std::wstring(L"start ") + name}; }
 
 // A service the IPsec dial needs: what is wrong with it, and its fixes.
-void CheckService(const ServiceSetting& service, const wchar_t* name, Cause missing, Cause disabled, Cause stopped,
-                  Findings& findings) {
+void CheckService(const ServiceSetting& service, const wchar_t* name, Cause missing, Cause disabled,
+                  Cause stopped, Findings& findings) {
   if (service.kind == ServiceSetting::Kind::NotInstalled) {
     findings.causes.push_back(missing);
     return;
@@ -82,7 +85,8 @@ Findings Diagnose(DWORD code, const SystemFacts& facts, bool usesIpsec) {
   // use UDP encapsulation.
   if (code == kVpnTimeout && facts.behindNat == Presence::Yes &&
       (facts.natTraversal.kind == DwordSetting::Kind::Absent ||
-       (facts.natTraversal.kind == DwordSetting::Kind::Present && facts.natTraversal.value != kNatTraversalAllowed))) {
+       (facts.natTraversal.kind == DwordSetting::Kind::Present &&
+        facts.natTraversal.value != kNatTraversalAllowed))) {
     findings.causes.push_back(Cause::NatTraversalOff);
     findings.fixes.push_back(kAllowNatTraversal);
     findings.fixNeedsRestart = true;

@@ -25,11 +25,13 @@ namespace {
 unsigned __stdcall Work(void* param) {
   // The worker holds its own reference: the block outlives the job if the
   // window gave up on it.
-  std::unique_ptr<std::shared_ptr<DiagnosisJob::Shared>> own(static_cast<std::shared_ptr<DiagnosisJob::Shared>*>(param));
+  std::unique_ptr<std::shared_ptr<DiagnosisJob::Shared>> own(
+      static_cast<std::shared_ptr<DiagnosisJob::Shared>*>(param));
   DiagnosisJob::Shared& shared = **own;
   SystemFacts facts;
   try {
-    if (std::unique_ptr<SystemSettings> settings = shared.settings()) facts = ReadFacts(*settings, shared.server);
+    if (std::unique_ptr<SystemSettings> settings = shared.settings())
+      facts = ReadFacts(*settings, shared.server);
   } catch (...) {
     // Nothing of the system's answers may end the program: the facts stay
     // unknown, which names no cause.

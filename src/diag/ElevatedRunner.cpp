@@ -35,7 +35,8 @@ ElevatedRunner::Result ShellRunner::Run(const std::wstring& program, const std::
   for (;;) {
     const DWORD elapsed = ::GetTickCount() - start;
     if (elapsed >= kToolWaitMs) break;
-    const DWORD wait = ::MsgWaitForMultipleObjects(1, &info.hProcess, FALSE, kToolWaitMs - elapsed, QS_ALLINPUT);
+    const DWORD wait =
+        ::MsgWaitForMultipleObjects(1, &info.hProcess, FALSE, kToolWaitMs - elapsed, QS_ALLINPUT);
     if (wait == WAIT_OBJECT_0) {
       ended = true;
       break;

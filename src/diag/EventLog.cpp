@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "KivoVersion.h"
+#include "diag/DiagnosisJob.h"
 #include "resource.h"
 #include "toolkit/Strings.h"
 
@@ -33,15 +34,30 @@ const wchar_t* StateName(vpn::ConnectionState state) {
 }
 
 // The dial states in the order of their texts (IDS_STATE_FIRST on).
-constexpr const wchar_t* kDialStateNames[] = {
-    L"RASCS_OpenPort",        L"RASCS_PortOpened",          L"RASCS_ConnectDevice",
-    L"RASCS_DeviceConnected", L"RASCS_AllDevicesConnected", L"RASCS_Authenticate",
-    L"RASCS_AuthNotify",      L"RASCS_AuthRetry",           L"RASCS_AuthCallback",
-    L"RASCS_AuthChangePassword", L"RASCS_AuthProject",      L"RASCS_AuthLinkSpeed",
-    L"RASCS_AuthAck",         L"RASCS_ReAuthenticate",      L"RASCS_Authenticated",
-    L"RASCS_PrepareForCallback", L"RASCS_WaitForModemReset", L"RASCS_WaitForCallback",
-    L"RASCS_Interactive",     L"RASCS_RetryAuthentication", L"RASCS_CallbackSetByCaller",
-    L"RASCS_PasswordExpired", L"RASCS_Connected",           L"RASCS_Disconnected"};
+constexpr const wchar_t* kDialStateNames[] = {L"RASCS_OpenPort",
+                                              L"RASCS_PortOpened",
+                                              L"RASCS_ConnectDevice",
+                                              L"RASCS_DeviceConnected",
+                                              L"RASCS_AllDevicesConnected",
+                                              L"RASCS_Authenticate",
+                                              L"RASCS_AuthNotify",
+                                              L"RASCS_AuthRetry",
+                                              L"RASCS_AuthCallback",
+                                              L"RASCS_AuthChangePassword",
+                                              L"RASCS_AuthProject",
+                                              L"RASCS_AuthLinkSpeed",
+                                              L"RASCS_AuthAck",
+                                              L"RASCS_ReAuthenticate",
+                                              L"RASCS_Authenticated",
+                                              L"RASCS_PrepareForCallback",
+                                              L"RASCS_WaitForModemReset",
+                                              L"RASCS_WaitForCallback",
+                                              L"RASCS_Interactive",
+                                              L"RASCS_RetryAuthentication",
+                                              L"RASCS_CallbackSetByCaller",
+                                              L"RASCS_PasswordExpired",
+                                              L"RASCS_Connected",
+                                              L"RASCS_Disconnected"};
 
 std::wstring DwordText(const DwordSetting& setting) {
   switch (setting.kind) {
@@ -91,14 +107,15 @@ std::wstring WindowsVersionText() {
   const wchar_t* bits = wow64 ? L"32-bit program on 64-bit Windows" : L"32-bit program";
 #endif
   return Format(L"Windows %lu.%lu build %lu (%ls)", static_cast<unsigned long>(version.dwMajorVersion),
-                static_cast<unsigned long>(version.dwMinorVersion), static_cast<unsigned long>(version.dwBuildNumber),
-                bits);
+                static_cast<unsigned long>(version.dwMinorVersion),
+                static_cast<unsigned long>(version.dwBuildNumber), bits);
 }
 
 EventLog::EventLog(bool preSharedKey) {
   header_ = L"Kivoline " + toolkit::WidenAscii(KIVO_VERSION_TEXT) + L"\r\n" + WindowsVersionText() + L"\r\n";
-  header_ += preSharedKey ? L"Entry: L2TP/IPsec only (VS_L2tpOnly), encryption required (ET_Require), pre-shared key"
-                          : L"Entry: PPTP first (VS_PptpFirst), encryption optional (ET_Optional), no pre-shared key";
+  header_ += preSharedKey
+                 ? L"Entry: L2TP/IPsec only (VS_L2tpOnly), encryption required (ET_Require), pre-shared key"
+                 : L"Entry: PPTP first (VS_PptpFirst), encryption optional (ET_Optional), no pre-shared key";
   header_ += L"\r\n";
 }
 
@@ -125,11 +142,14 @@ void EventLog::FailureShown(DWORD code) {
 
 void EventLog::PhonebookFailure(vpn::PhonebookFailure failure) {
   using F = vpn::PhonebookFailure;
-  Add(Format(L"phonebook failure: %ls", failure == F::Test ? L"test" : failure == F::Open ? L"open" : L"set"));
+  Add(Format(L"phonebook failure: %ls", failure == F::Test   ? L"test"
+                                        : failure == F::Open ? L"open"
+                                                             : L"set"));
 }
 
 void EventLog::Diagnosis(DWORD code, const SystemFacts& facts, const Findings& findings) {
-  Add(Format(L"diagnosis of error %lu: %ls %ls; %ls %ls; IKEEXT %ls; PolicyAgent %ls; L2TP device %ls; "
+  Add(
+      Format(L"diagnosis of error %lu: %ls %ls; %ls %ls; IKEEXT %ls; PolicyAgent %ls; L2TP device %ls; "
              L"behind a NAT: %ls",
              static_cast<unsigned long>(code), kNatTraversalValue, DwordText(facts.natTraversal).c_str(),
              kProhibitIpsecValue, DwordText(facts.prohibitIpsec).c_str(), ServiceText(facts.ikeext).c_str(),
@@ -140,6 +160,11 @@ void EventLog::Diagnosis(DWORD code, const SystemFacts& facts, const Findings& f
     return;
   }
   for (Cause cause : findings.causes) Add(Format(L"cause: %ls", CauseName(cause)));
+}
+
+void EventLog::DiagnosisLate(DWORD code) {
+  Add(Format(L"diagnosis of error %lu: no answer within %lu ms", static_cast<unsigned long>(code),
+             static_cast<unsigned long>(DiagnosisJob::kBoundMs)));
 }
 
 void EventLog::Fix(ElevatedRunner::Result result, bool took) {

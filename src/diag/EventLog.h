@@ -35,6 +35,8 @@ class EventLog {
   void FailureShown(DWORD code);
   void PhonebookFailure(vpn::PhonebookFailure failure);
   void Diagnosis(DWORD code, const SystemFacts& facts, const Findings& findings);
+  // The settings did not come within the bound.
+  void DiagnosisLate(DWORD code);
   // What "Fix…" did: the tools' result, and whether the settings read
   // afterwards show the change.
   void Fix(ElevatedRunner::Result result, bool took);

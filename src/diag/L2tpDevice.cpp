@@ -31,7 +31,8 @@ Presence WindowsSettings::L2tpDevice() {
     const RASDEVINFOW& device = devices[i];
     // The miniport's name follows the RAS library's language ("WAN
     // Miniport (L2TP)", "WAN 微型端口 (L2TP)", ...), "L2TP" in each.
-    if (_wcsicmp(device.szDeviceType, RASDT_Vpn) == 0 && std::wcsstr(device.szDeviceName, L"L2TP") != nullptr) {
+    if (_wcsicmp(device.szDeviceType, RASDT_Vpn) == 0 &&
+        std::wcsstr(device.szDeviceName, L"L2TP") != nullptr) {
       return Presence::Yes;
     }
   }

@@ -64,7 +64,8 @@ ServiceSetting WindowsSettings::QueryService(const wchar_t* name) {
   if (!manager) return {};
   ServiceHandle service(::OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG));
   if (!service) {
-    return ::GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? ServiceSetting::NotInstalled() : ServiceSetting{};
+    return ::GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? ServiceSetting::NotInstalled()
+                                                            : ServiceSetting{};
   }
   SERVICE_STATUS status = {};
   if (!::QueryServiceStatus(service.get(), &status)) return {};
@@ -130,7 +131,8 @@ Presence WindowsSettings::BehindNat(const std::string& server) {
   if (!found && !DefaultRouteInterface(index)) return Presence::Unknown;
 
   ULONG size = 0;
-  if (::GetIpAddrTable(nullptr, &size, FALSE) != ERROR_INSUFFICIENT_BUFFER || size == 0) return Presence::Unknown;
+  if (::GetIpAddrTable(nullptr, &size, FALSE) != ERROR_INSUFFICIENT_BUFFER || size == 0)
+    return Presence::Unknown;
   std::vector<BYTE> buffer(size);
   auto* table = reinterpret_cast<PMIB_IPADDRTABLE>(buffer.data());
   if (::GetIpAddrTable(table, &size, FALSE) != NO_ERROR) return Presence::Unknown;

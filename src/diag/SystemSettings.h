@@ -31,7 +31,9 @@ struct ServiceSetting {
   DWORD startType = 0;
 
   static ServiceSetting NotInstalled() noexcept { return {Kind::NotInstalled, 0, 0}; }
-  static ServiceSetting Of(DWORD state, DWORD startType) noexcept { return {Kind::Installed, state, startType}; }
+  static ServiceSetting Of(DWORD state, DWORD startType) noexcept {
+    return {Kind::Installed, state, startType};
+  }
   bool Disabled() const noexcept { return kind == Kind::Installed && startType == SERVICE_DISABLED; }
   bool Stopped() const noexcept { return kind == Kind::Installed && state == SERVICE_STOPPED; }
 };

@@ -14,7 +14,9 @@ namespace kivo::ui {
 
 namespace {
 
-std::unique_ptr<diag::SystemSettings> SystemSettingsOfWindows() { return std::make_unique<diag::WindowsSettings>(); }
+std::unique_ptr<diag::SystemSettings> SystemSettingsOfWindows() {
+  return std::make_unique<diag::WindowsSettings>();
+}
 
 }  // namespace
 
@@ -30,16 +32,22 @@ const toolkit::MessageMap<CDialFailureDlg>& CDialFailureDlg::GetMessageMap() {
 
 CDialFailureDlg::CDialFailureDlg(const toolkit::TextSet& texts, DWORD code, std::string server,
                                  diag::EventLog& log, HWND parent)
-    : toolkit::Dialog(IDD_DIAL_FAILURE, parent), texts_(texts), code_(code), server_(std::move(server)), log_(log) {}
+    : toolkit::Dialog(IDD_DIAL_FAILURE, parent),
+      texts_(texts),
+      code_(code),
+      server_(std::move(server)),
+      log_(log) {}
 
 BOOL CDialFailureDlg::OnInitDialog() {
   ::SetWindowTextW(Hwnd(), texts_.Text(IDS_DIAL_FAILED).c_str());
-  ::SendMessageW(Item(IDC_FAILURE_ICON), STM_SETICON, reinterpret_cast<WPARAM>(::LoadIconW(nullptr, IDI_ERROR)), 0);
+  ::SendMessageW(Item(IDC_FAILURE_ICON), STM_SETICON,
+                 reinterpret_cast<WPARAM>(::LoadIconW(nullptr, IDI_ERROR)), 0);
   SetItemText(IDOK, texts_.Text(IDS_FAILURE_OK));
   SetItemText(IDC_FAILURE_FIX, texts_.Text(IDS_FAILURE_FIX));
   SetItemText(IDC_FAILURE_DETAILS, texts_.Text(IDS_FAILURE_DETAILS));
   ::ShowWindow(Item(IDC_FAILURE_FIX), SW_HIDE);
-  errorText_ = vpn::FormatDialError(code_, texts_.Text(IDS_ERR_UNKNOWN_RAS), texts_.Text(IDS_ERR_CODE_FORMAT));
+  errorText_ =
+      vpn::FormatDialError(code_, texts_.Text(IDS_ERR_UNKNOWN_RAS), texts_.Text(IDS_ERR_CODE_FORMAT));
   // Today's general advice first: it stays when nothing specific is found.
   SetItemText(IDC_FAILURE_MESSAGE, vpn::FormatDialFailure(code_, texts_));
   if (diag::IsDiagnosed(code_) && StartReading()) phase_ = Phase::Diagnosing;
@@ -60,6 +68,7 @@ void CDialFailureDlg::OnTimer(UINT_PTR id) {
   // worker's late answer is dropped.
   ::KillTimer(Hwnd(), kBoundTimer);
   job_.Abandon();
+  log_.DiagnosisLate(code_);
   if (phase_ == Phase::Verifying) {
     ShowMessage(texts_.Text(IDS_FIX_NOT_TAKEN));
     phase_ = Phase::Done;
@@ -79,10 +88,11 @@ LRESULT CDialFailureDlg::OnFacts(WPARAM number, LPARAM) {
     // The fix took when none of the causes it fixed is found any more.
     bool took = true;
     for (diag::Cause cause : findings_.causes) {
-      if (std::find(findings.causes.begin(), findings.causes.end(), cause) != findings.causes.end()) took = false;
+      if (std::find(findings.causes.begin(), findings.causes.end(), cause) != findings.causes.end())
+        took = false;
     }
-    log_.Fix(diag::ElevatedRunner::Result::Done, took);
-    ShowMessage(texts_.Text(!took                      ? IDS_FIX_NOT_TAKEN
+    log_.Fix(fixResult_, took);
+    ShowMessage(texts_.Text(!took                       ? IDS_FIX_NOT_TAKEN
                             : findings_.fixNeedsRestart ? IDS_FIX_TOOK_RESTART
                                                         : IDS_FIX_TOOK));
     phase_ = Phase::Done;
@@ -106,6 +116,7 @@ void CDialFailureDlg::OnFix() {
   EnableItem(IDC_FAILURE_DETAILS, false);
   diag::ShellRunner runner(Hwnd());
   const diag::ElevatedRunner::Result result = diag::RunFixes(runner, findings_.fixes);
+  fixResult_ = result;
   EnableItem(IDOK, true);
   EnableItem(IDC_FAILURE_DETAILS, true);
   ::ShowWindow(Item(IDC_FAILURE_FIX), SW_HIDE);

@@ -54,6 +54,8 @@ class CDialFailureDlg : public toolkit::Dialog {
   diag::DiagnosisJob job_;
   diag::Findings findings_;
   Phase phase_ = Phase::Shown;
+  // What the tools of Fix answered.
+  diag::ElevatedRunner::Result fixResult_ = diag::ElevatedRunner::Result::Done;
   // The system's text and the code: the box's first part, always.
   std::wstring errorText_;
 

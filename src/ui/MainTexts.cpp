@@ -10,7 +10,6 @@ MainTexts MainTexts::Load(const kivo::toolkit::TextSet& texts) {
   MainTexts t;
   t.errUnknownRas = texts.Text(IDS_ERR_UNKNOWN_RAS);
   t.errCodeFormat = texts.Text(IDS_ERR_CODE_FORMAT);
-  t.dialFailed = texts.Text(IDS_DIAL_FAILED);
   t.errSetPhonebook = texts.Text(IDS_ERR_SET_PHONEBOOK);
   t.errTestPhonebook = texts.Text(IDS_ERR_TEST_PHONEBOOK);
   t.errOpenPhonebook = texts.Text(IDS_ERR_OPEN_PHONEBOOK);

@@ -13,7 +13,7 @@ namespace kivo::ui {
 
 struct MainTexts {
   // Message boxes and the status line.
-  std::wstring errUnknownRas, errCodeFormat, dialFailed, errSetPhonebook, errTestPhonebook, errOpenPhonebook;
+  std::wstring errUnknownRas, errCodeFormat, errSetPhonebook, errTestPhonebook, errOpenPhonebook;
   // The annotation of a server that did not answer.
   std::wstring failSuffix;
   // The tray: balloons and the menu's Show item (the connection formats

@@ -43,7 +43,8 @@ class RecordingRunner : public ElevatedRunner {
 };
 
 const kivo::toolkit::TextSet kEnglish{kivo::toolkit::Language::English};
-const std::wstring kNatLine = L"This network uses NAT, and Windows is not set to allow L2TP/IPsec through NAT.";
+const std::wstring kNatLine =
+    L"This network uses NAT, and Windows is not set to allow L2TP/IPsec through NAT.";
 
 }  // namespace
 
