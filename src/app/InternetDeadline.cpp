@@ -1,12 +1,21 @@
 #include "app/InternetDeadline.h"
 
+#include <new>
+#include <system_error>
+
 namespace kivo::app {
 
 InternetDeadline::InternetDeadline(DWORD boundMs) noexcept : boundMs_(boundMs) {
   bool watching = false;
-  try {
-    watching = finished_.Valid() && thread_.Start([this] { Watch(); });
-  } catch (...) {
+  if (finished_.Valid()) {
+    try {
+      thread_ = std::jthread([this] { Watch(); });
+      watching = true;
+    } catch (const std::system_error&) {
+      // The system refused the thread.
+    } catch (const std::bad_alloc&) {
+      // No memory for the thread's state.
+    }
   }
   // Without a watchdog nothing could end a blocked call: the exchange is
   // then refused from the start rather than left unbounded.
@@ -15,14 +24,14 @@ InternetDeadline::InternetDeadline(DWORD boundMs) noexcept : boundMs_(boundMs) {
 
 InternetDeadline::~InternetDeadline() {
   finished_.Set();
-  thread_.Join();
-  toolkit::Lock lock(handlesLock_);
+  if (thread_.joinable()) thread_.join();
+  std::lock_guard lock(handlesLock_);
   CloseAll();
 }
 
 HINTERNET InternetDeadline::Hold(HINTERNET handle) noexcept {
   if (handle == nullptr) return nullptr;
-  toolkit::Lock lock(handlesLock_);
+  std::lock_guard lock(handlesLock_);
   if (expired_.load() || held_ == kMaxHandles) {
     ::InternetCloseHandle(handle);
     return nullptr;
@@ -33,7 +42,7 @@ HINTERNET InternetDeadline::Hold(HINTERNET handle) noexcept {
 
 void InternetDeadline::Watch() noexcept {
   if (finished_.Wait(boundMs_)) return;
-  toolkit::Lock lock(handlesLock_);
+  std::lock_guard lock(handlesLock_);
   expired_.store(true);
   CloseAll();
 }

@@ -5,9 +5,10 @@
 #include <wininet.h>
 
 #include <atomic>
+#include <mutex>
+#include <thread>
 
 #include "toolkit/Sync.h"
-#include "toolkit/Thread.h"
 
 namespace kivo::app {
 
@@ -43,13 +44,13 @@ class InternetDeadline {
   static constexpr int kMaxHandles = 3;
 
   const DWORD boundMs_;
-  toolkit::CriticalSection handlesLock_;
+  std::mutex handlesLock_;
   HINTERNET handles_[kMaxHandles] = {};
   int held_ = 0;
   std::atomic<bool> expired_{false};
   toolkit::Event finished_;
   // Last, so that it is joined before anything it uses goes.
-  toolkit::WorkerThread thread_;
+  std::jthread thread_;
 };
 
 }  // namespace kivo::app

@@ -106,6 +106,10 @@ std::string FetchVersionPage(const std::string& url, DWORD boundMs) noexcept {
     if (deadline.Expired()) return std::string();
     return VersionFromPageBody(body, read > kPageBufferSize ? 0 : read);
   } catch (...) {
+    // What the URL's and the page's strings throw (the standard library's
+    // std::bad_alloc and std::length_error when memory runs out; our code
+    // throws nothing of its own): the version check's worker calls this
+    // noexcept function, and a page that cannot be read offers no update.
     return std::string();
   }
 }
@@ -123,6 +127,10 @@ bool CUpdateChecker::IsUpToDate(std::string runningVersion, std::string& latestV
       return latestVersion;
     });
   } catch (...) {
+    // What the fetch's function object and the version strings throw (the
+    // standard library's std::bad_alloc and std::length_error when memory
+    // runs out; our code throws nothing of its own): start-up calls this
+    // noexcept check, and a check that cannot be made finds no update.
     return true;
   }
 }
@@ -140,6 +148,11 @@ std::string CUpdateChecker::FetchLatestVersion() noexcept {
     if (!fetchThread_.Wait(kVersionCheckBoundMs)) return std::string();
     return fetched_;
   } catch (...) {
+    // What the URL, the worker's function object and the copy of its answer
+    // throw (the standard library's std::bad_alloc and std::length_error when
+    // memory runs out; our code throws nothing of its own; what the worker's
+    // body throws stays in the worker): the function is noexcept, and a
+    // version that cannot be fetched is none.
     return std::string();
   }
 }

@@ -162,6 +162,10 @@ bool DownloadUpdater(const DownloadTarget& target, std::wstring& updaterPath, st
     updaterPath = std::move(targetPath);
     return true;
   } catch (...) {
+    // What building the request's texts and the updater's path throws (the
+    // standard library's std::bad_alloc and std::length_error when memory
+    // runs out; our code throws nothing of its own): the download's worker
+    // calls this noexcept function, and the download fails.
     updaterPath.clear();
     return false;
   }

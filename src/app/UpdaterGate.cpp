@@ -7,6 +7,7 @@
 #include <softpub.h>
 // clang-format on
 
+#include <string_view>
 #include <vector>
 
 #include "ServiceEndpoints.h"
@@ -28,7 +29,7 @@ int HexValue(char c) {
   return -1;
 }
 
-bool OnePinMatches(const unsigned char (&sha256)[32], const std::string& pin) {
+bool OnePinMatches(const unsigned char (&sha256)[32], std::string_view pin) noexcept {
   unsigned char pinned[kSha256Length] = {};
   DWORD digits = 0;
   for (const char c : pin) {
@@ -73,7 +74,7 @@ bool ReadDer(const unsigned char* der, size_t size, size_t at, DerElement& eleme
 }
 
 // The signer's public-key hash from a verification's state.
-bool SignerFromState(HANDLE state, unsigned char (&sha256)[32]) {
+bool SignerFromState(HANDLE state, unsigned char (&sha256)[32]) noexcept {
   CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(state);
   if (provider == nullptr) return false;
   CRYPT_PROVIDER_SGNR* signer = ::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
@@ -189,31 +190,27 @@ HeldFile::HeldFile(std::wstring path) : path_(std::move(path)) {
 
 SignatureCheck CheckSignature(const HeldFile& file) noexcept {
   SignatureCheck check;
-  try {
-    if (!file.IsOpen() || file.Path().empty()) return check;
-    WINTRUST_FILE_INFO fileInfo = {};
-    fileInfo.cbStruct = sizeof(fileInfo);
-    fileInfo.pcwszFilePath = file.Path().c_str();
-    // The held handle is read, not the path.
-    fileInfo.hFile = file.Get();
-    WINTRUST_DATA data = {};
-    data.cbStruct = sizeof(data);
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_WHOLECHAIN;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &fileInfo;
-    data.dwStateAction = WTD_STATEACTION_VERIFY;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    const LONG verdict = ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    check.verified = verdict == ERROR_SUCCESS;
-    if (data.hWVTStateData != nullptr)
-      check.signerKnown = SignerFromState(data.hWVTStateData, check.signerKeySha256);
-    // The verification state is released whatever the verdict was.
-    data.dwStateAction = WTD_STATEACTION_CLOSE;
-    ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-  } catch (...) {
-    check = SignatureCheck();
-  }
+  if (!file.IsOpen() || file.Path().empty()) return check;
+  WINTRUST_FILE_INFO fileInfo = {};
+  fileInfo.cbStruct = sizeof(fileInfo);
+  fileInfo.pcwszFilePath = file.Path().c_str();
+  // The held handle is read, not the path.
+  fileInfo.hFile = file.Get();
+  WINTRUST_DATA data = {};
+  data.cbStruct = sizeof(data);
+  data.dwUIChoice = WTD_UI_NONE;
+  data.fdwRevocationChecks = WTD_REVOKE_WHOLECHAIN;
+  data.dwUnionChoice = WTD_CHOICE_FILE;
+  data.pFile = &fileInfo;
+  data.dwStateAction = WTD_STATEACTION_VERIFY;
+  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  const LONG verdict = ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  check.verified = verdict == ERROR_SUCCESS;
+  if (data.hWVTStateData != nullptr)
+    check.signerKnown = SignerFromState(data.hWVTStateData, check.signerKeySha256);
+  // The verification state is released whatever the verdict was.
+  data.dwStateAction = WTD_STATEACTION_CLOSE;
+  ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
   return check;
 }
 
@@ -246,29 +243,27 @@ VersionResource ReadVersionResource(const HeldFile& file) noexcept {
     resource.internalName = AgreedValue(info, translations, count, L"InternalName");
     return resource;
   } catch (...) {
+    // What the copy of the resource and its texts throw (the standard
+    // library's std::bad_alloc and std::length_error when memory runs out;
+    // our code throws nothing of its own): the gate calls this noexcept
+    // function, and a resource that cannot be read names no version, so the
+    // file is not trusted.
     return VersionResource();
   }
 }
 
 std::wstring ReadProductVersion(const HeldFile& file) noexcept {
-  try {
-    return ReadVersionResource(file).productVersion;
-  } catch (...) {
-    return std::wstring();
-  }
+  return ReadVersionResource(file).productVersion;
 }
 
 bool KeyPinMatches(const unsigned char (&sha256)[32], const std::string& pinnedKeys) noexcept {
-  try {
-    std::string::size_type start = 0;
-    for (;;) {
-      const std::string::size_type end = pinnedKeys.find(';', start);
-      if (OnePinMatches(sha256, pinnedKeys.substr(start, end - start))) return true;
-      if (end == std::string::npos) return false;
-      start = end + 1;
-    }
-  } catch (...) {
-    return false;
+  const std::string_view pins = pinnedKeys;
+  std::string_view::size_type start = 0;
+  for (;;) {
+    const std::string_view::size_type end = pins.find(';', start);
+    if (OnePinMatches(sha256, pins.substr(start, end - start))) return true;
+    if (end == std::string_view::npos) return false;
+    start = end + 1;
   }
 }
 
@@ -301,6 +296,11 @@ UpdaterStart StartTrustedUpdater(const std::wstring& path, const std::wstring& p
       return StartProgram(path, parameters, folder) ? UpdaterStart::kStarted : UpdaterStart::kNotStarted;
     }
   } catch (...) {
+    // What the copies of the path and the command line throw (the standard
+    // library's std::bad_alloc and std::length_error when memory runs out;
+    // our code throws nothing of its own): start-up calls this noexcept
+    // function, and an updater that could not be checked and started is
+    // refused like an untrusted one.
   }
   // The hold ended with the scope: a refused file can go.
   if (!path.empty()) ::DeleteFileW(path.c_str());
@@ -312,6 +312,9 @@ UpdaterStart StartTrustedUpdater(const std::wstring& path, const std::wstring& p
   try {
     return StartTrustedUpdater(path, parameters, announcedVersion, std::string(endpoints::kUpdaterPins));
   } catch (...) {
+    // What the copy of the pins throws (the standard library's std::bad_alloc
+    // when memory runs out): start-up calls this noexcept function, and
+    // without the pins nothing is trusted.
     if (!path.empty()) ::DeleteFileW(path.c_str());
     return UpdaterStart::kRefused;
   }

@@ -44,7 +44,7 @@ std::vector<Measured> ServerMeasurement::MeasureAll(const std::vector<std::strin
   for (size_t i = 0; i < addresses.size(); ++i) {
     if (workers[i].Start(
             [&measure, &address = addresses[i], &slot = results[i]] { measure(address, slot); })) {
-      running.push_back(workers[i].NativeHandle());
+      running.push_back(workers[i].EndedEvent());
     } else {
       unstarted.push_back(i);
     }

@@ -1,4 +1,5 @@
-// Locks, events and the cancellation token of background work.
+// Events and the cancellation token of background work (locks are
+// std::mutex).
 #pragma once
 
 #include <windows.h>
@@ -8,32 +9,6 @@
 #include "Handle.h"
 
 namespace kivo::toolkit {
-
-class CriticalSection {
- public:
-  CriticalSection() noexcept { ::InitializeCriticalSection(&cs_); }
-  ~CriticalSection() { ::DeleteCriticalSection(&cs_); }
-  CriticalSection(const CriticalSection&) = delete;
-  CriticalSection& operator=(const CriticalSection&) = delete;
-
-  void Enter() noexcept { ::EnterCriticalSection(&cs_); }
-  void Leave() noexcept { ::LeaveCriticalSection(&cs_); }
-
- private:
-  CRITICAL_SECTION cs_;
-};
-
-// Holds a critical section for the lifetime of the guard.
-class Lock {
- public:
-  explicit Lock(CriticalSection& cs) noexcept : cs_(cs) { cs_.Enter(); }
-  ~Lock() { cs_.Leave(); }
-  Lock(const Lock&) = delete;
-  Lock& operator=(const Lock&) = delete;
-
- private:
-  CriticalSection& cs_;
-};
 
 // An unnamed event, manual reset unless asked otherwise.
 class Event {

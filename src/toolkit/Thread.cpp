@@ -1,49 +1,41 @@
 #include "Thread.h"
 
-#include <process.h>
+#include <new>
+#include <system_error>
 
 namespace kivo::toolkit {
 
 bool WorkerThread::Start(std::function<void()> body) {
   Join();
-  body_ = std::move(body);
-  unsigned id = 0;
-  auto h = reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, &WorkerThread::Entry, this, 0, &id));
-  if (h == nullptr) {
-    body_ = nullptr;
+  // Without the event nobody could tell when the body has ended.
+  if (!ended_.Valid()) return false;
+  ended_.Reset();
+  try {
+    thread_ = std::jthread([this, body = std::move(body)] {
+      try {
+        body();
+      } catch (...) {
+        // Whatever the body throws (the standard library's std::bad_alloc and
+        // std::length_error when memory runs out; our code throws nothing of
+        // its own) ends only this worker: an exception leaving a thread's
+        // function would end the process. The owner sees the work unfinished.
+      }
+      ended_.Set();
+    });
+  } catch (const std::system_error&) {
+    // The system refused the thread.
+    ended_.Set();
+    return false;
+  } catch (const std::bad_alloc&) {
+    // No memory for the thread's copy of the body.
+    ended_.Set();
     return false;
   }
-  handle_.Reset(h);
-  id_ = id;
   return true;
 }
 
-unsigned __stdcall WorkerThread::Entry(void* param) {
-  auto* self = static_cast<WorkerThread*>(param);
-  try {
-    self->body_();
-  } catch (...) {
-    // Whatever the body throws (the standard library's std::bad_alloc and
-    // std::length_error when memory runs out; our code throws nothing of
-    // its own) ends only this worker: an exception leaving a thread's entry
-    // would end the process. The owner sees the work unfinished.
-  }
-  return 0;
-}
-
-bool WorkerThread::Running() const noexcept { return handle_.Valid() && !Wait(0); }
-
-bool WorkerThread::Wait(DWORD ms) const noexcept {
-  if (!handle_.Valid()) return true;
-  return ::WaitForSingleObject(handle_.Get(), ms) == WAIT_OBJECT_0;
-}
-
 void WorkerThread::Join() noexcept {
-  if (!handle_.Valid()) return;
-  ::WaitForSingleObject(handle_.Get(), INFINITE);
-  handle_.Reset();
-  id_ = 0;
-  body_ = nullptr;
+  if (thread_.joinable()) thread_.join();
 }
 
 }  // namespace kivo::toolkit

@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "servers/IcmpPinger.h"
 #include "toolkit/Sync.h"
-#include "toolkit/Thread.h"
 
 using kivo::servers::CIcmpPinger;
 using kivo::toolkit::CancellationToken;
@@ -237,15 +237,14 @@ TEST(Measure, CancelFromAnotherThreadEndsItBeforeTheNextEcho) {
     reached.Set();
     ASSERT_TRUE(stopped.Wait(10000));
   };
-  kivo::toolkit::WorkerThread stopper;
-  ASSERT_TRUE(stopper.Start([&] {
+  std::jthread stopper([&] {
     if (reached.Wait(60000)) cancel.Cancel();
     stopped.Set();
-  }));
+  });
   float average = -1;
   int percent = -1;
   pinger.Measure(kHost, average, percent);
-  stopper.Join();
+  stopper.join();
   EXPECT_EQ(percent, 20);
   EXPECT_FLOAT_EQ(average, 30.0f);
   EXPECT_EQ(pinger.Echoes(), 10);
@@ -303,14 +302,13 @@ TEST(Identifier, IsTheMeasuringThreadsId) {
 
   ScriptedPinger there({}, Answer(4));
   DWORD threadId = 0;
-  kivo::toolkit::WorkerThread worker;
-  ASSERT_TRUE(worker.Start([&] {
+  std::jthread worker([&] {
     threadId = ::GetCurrentThreadId();
     float average = 0;
     int percent = 0;
     there.Measure(kHost, average, percent);
-  }));
-  worker.Join();
+  });
+  worker.join();
   ASSERT_EQ(there.identifiers.size(), 50u);
   for (std::uint16_t id : there.identifiers) EXPECT_EQ(id, static_cast<std::uint16_t>(threadId));
 }

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 
 #include "app/UpdateChecker.h"
 #include "app/UpdateDownloader.h"
@@ -17,7 +18,6 @@
 #include "toolkit/Strings.h"
 #include "KivoVersion.h"
 #include "toolkit/Handle.h"
-#include "toolkit/Thread.h"
 
 namespace {
 
@@ -330,17 +330,17 @@ class OneShotHost {
       return;
     }
     port_ = ntohs(address.sin_port);
-    thread_.Start([this] { Serve(); });
+    thread_ = std::jthread([this] { Serve(); });
   }
   ~OneShotHost() {
-    thread_.Join();
+    if (thread_.joinable()) thread_.join();
     listener_.Reset();
     if (started_) ::WSACleanup();
   }
 
   INTERNET_PORT Port() const { return port_; }
   const std::string& RequestHead() {
-    thread_.Join();
+    if (thread_.joinable()) thread_.join();
     return head_;
   }
 
@@ -374,7 +374,7 @@ class OneShotHost {
   std::string head_;
   UniqueSocket listener_;
   INTERNET_PORT port_ = 0;
-  kivo::toolkit::WorkerThread thread_;
+  std::jthread thread_;
 };
 
 std::string Url(const OneShotHost& host) {

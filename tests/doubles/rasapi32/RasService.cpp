@@ -7,7 +7,6 @@
 
 namespace kivo::rasdouble {
 
-using toolkit::Lock;
 
 namespace {
 
@@ -29,7 +28,7 @@ RasService& RasService::Instance() {
 
 RasService::~RasService() {
   {
-    Lock lock(lock_);
+    std::lock_guard lock(lock_);
     closing_ = true;
     for (auto& entry : connections_) entry.second->stop.Set();
   }
@@ -37,7 +36,7 @@ RasService::~RasService() {
 }
 
 void RasService::Log(const std::string& dir, const LogLine& line) {
-  Lock lock(lock_);
+  std::lock_guard lock(lock_);
   // Stamped under the lock, so the file's lines are in time order.
   const std::string path = dir + "\\calls.log";
   const std::string text = line.Stamped(MonotonicMilliseconds());
@@ -61,7 +60,7 @@ RasService::Connection& RasService::Add(const std::string& dir) {
 }
 
 HRASCONN RasService::Register(const std::string& dir, Notifier notifier, DialPlan plan) {
-  Lock lock(lock_);
+  std::lock_guard lock(lock_);
   Connection& c = Add(dir);
   c.notifier = notifier;
   c.plan = std::move(plan);
@@ -70,7 +69,7 @@ HRASCONN RasService::Register(const std::string& dir, Notifier notifier, DialPla
 }
 
 HRASCONN RasService::RegisterRefused(const std::string& dir, DWORD code) {
-  Lock lock(lock_);
+  std::lock_guard lock(lock_);
   Connection& c = Add(dir);
   c.phase = Phase::kFailed;
   c.state = RASCS_Disconnected;
@@ -79,7 +78,7 @@ HRASCONN RasService::RegisterRefused(const std::string& dir, DWORD code) {
 }
 
 void RasService::Launch(HRASCONN handle) {
-  Lock lock(lock_);
+  std::lock_guard lock(lock_);
   Connection* c = Find(handle);
   if (c == nullptr || c->notifier.Empty() || closing_) return;
   // The thread waits for the lock before it reports anything.
@@ -92,7 +91,7 @@ void RasService::Play(Connection& c) {
     DWORD error = 0;
     bool last = false;
     {
-      Lock lock(lock_);
+      std::lock_guard lock(lock_);
       if (c.hungUp || closing_) return;
       c.state = step.state;
       if (c.plan.errorState && step.state == *c.plan.errorState) {
@@ -145,7 +144,7 @@ bool RasService::Refresh(Connection& c, const ControlSource& control) {
 }
 
 std::optional<LinkStatus> RasService::Observe(HRASCONN handle, const ControlSource& control) {
-  Lock lock(lock_);
+  std::lock_guard lock(lock_);
   Connection* c = Find(handle);
   if (c == nullptr || !Refresh(*c, control)) return std::nullopt;
   LinkStatus status;
@@ -160,7 +159,7 @@ DWORD RasService::HangUp(HRASCONN handle, const ControlSource& control) {
   Connection* c = nullptr;
   bool wait = false;
   {
-    Lock lock(lock_);
+    std::lock_guard lock(lock_);
     c = Find(handle);
     if (c == nullptr || !Refresh(*c, control)) return ERROR_INVALID_HANDLE;
     if (c->hungUp) return 0;
@@ -169,7 +168,7 @@ DWORD RasService::HangUp(HRASCONN handle, const ControlSource& control) {
     c->confirmMs = control().Number("hangup_confirm_ms", kDefaultConfirmMs);
     c->stop.Set();
     // A notifier that hangs up must not wait for its own thread.
-    wait = c->script.Running() && c->script.Id() != ::GetCurrentThreadId();
+    wait = c->script.Running() && !c->script.IsCurrentThread();
   }
   // The script stops at its next step; a report under way is finished first.
   if (wait) c->script.Wait(INFINITE);

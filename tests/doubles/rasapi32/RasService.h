@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -110,7 +111,8 @@ class RasService {
   bool Refresh(Connection& c, const ControlSource& control);
   void Play(Connection& c);
 
-  toolkit::CriticalSection lock_;
+  // Recursive: Log takes it and is also called with it held (Play, Refresh).
+  std::recursive_mutex lock_;
   std::map<uintptr_t, std::unique_ptr<Connection>> connections_;
   uintptr_t nextHandle_ = 0x5A0010;
   bool closing_ = false;

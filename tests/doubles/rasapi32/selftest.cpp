@@ -19,19 +19,17 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "WinPath.h"
 #include "toolkit/Handle.h"
 #include "toolkit/Sync.h"
-#include "toolkit/Thread.h"
 
 using kivo::rasdouble::ToWindowsPath;
-using kivo::toolkit::CriticalSection;
-using kivo::toolkit::Lock;
 using kivo::toolkit::UniqueFileHandle;
-using kivo::toolkit::WorkerThread;
 
 namespace {
 
@@ -263,17 +261,17 @@ class Notifications {
 
   static void WINAPI Callback(UINT message, RASCONNSTATE state, DWORD error) {
     Notifications& self = Instance();
-    Lock lock(self.lock_);
+    std::lock_guard lock(self.lock_);
     self.received_.push_back({message, static_cast<DWORD>(state), error, ::GetCurrentThreadId()});
   }
 
   void Clear() {
-    Lock lock(lock_);
+    std::lock_guard lock(lock_);
     received_.clear();
   }
 
   std::vector<Notification> Snapshot() {
-    Lock lock(lock_);
+    std::lock_guard lock(lock_);
     return received_;
   }
 
@@ -290,7 +288,7 @@ class Notifications {
   }
 
  private:
-  CriticalSection lock_;
+  std::mutex lock_;
   std::vector<Notification> received_;
 };
 
@@ -665,12 +663,12 @@ struct Type2Notice {
   DWORD state;
 };
 
-CriticalSection g_type2Lock;
+std::mutex g_type2Lock;
 std::vector<Type2Notice> g_type2;  // what the notifier below heard
 
 DWORD WINAPI Type2Callback(ULONG_PTR callbackId, DWORD subEntry, HRASCONN handle, UINT message,
                            RASCONNSTATE state, DWORD, DWORD) {
-  Lock lock(g_type2Lock);
+  std::lock_guard lock(g_type2Lock);
   g_type2.push_back({callbackId, subEntry, handle, message, static_cast<DWORD>(state)});
   return state == RASCS_Authenticate ? 0 : 1;  // enough after authentication starts
 }
@@ -686,7 +684,7 @@ TEST_F(RasDoubleTest, NotifierOfType2GetsTheCallbackIdAndTheHandle) {
   ::Sleep(300);
   std::vector<Type2Notice> heard;
   {
-    Lock lock(g_type2Lock);
+    std::lock_guard lock(g_type2Lock);
     heard = g_type2;
   }
   ASSERT_EQ(heard.size(), 3u) << "no notice after the one answered with 0";
@@ -949,11 +947,11 @@ TEST_F(RasDoubleTest, CallsLogIsAppendSafeAcrossThreads) {
   constexpr int kThreads = 4;
   constexpr int kCalls = 150;
   {
-    WorkerThread workers[kThreads];
-    for (WorkerThread& worker : workers) {
-      ASSERT_TRUE(worker.Start([] {
+    std::jthread workers[kThreads];
+    for (std::jthread& worker : workers) {
+      worker = std::jthread([] {
         for (int i = 0; i < kCalls; ++i) api().ValidateEntryName(nullptr, L"Kivoline");
-      }));
+      });
     }
   }
   const auto lines = LogLinesOf("RasValidateEntryNameW");

@@ -15,11 +15,11 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "servers/IcmpPinger.h"
 #include "toolkit/Sync.h"
-#include "toolkit/Thread.h"
 
 namespace {
 
@@ -183,14 +183,14 @@ int main(int argc, char** argv) {
         std::make_unique<ProbePinger>(jobs[i].cancel, options.refuseRaw, options.stopAfterAnswers);
   }
   {
-    std::vector<kivo::toolkit::WorkerThread> workers(jobs.size() * 2);
+    std::vector<std::jthread> workers(jobs.size() * 2);
     for (std::size_t i = 0; i < jobs.size(); ++i) {
       Job& job = jobs[i];
-      workers[2 * i].Start([&options, &job] { StopLater(options, job); });
-      workers[2 * i + 1].Start([&options, &job] { Run(options, job); });
+      workers[2 * i] = std::jthread([&options, &job] { StopLater(options, job); });
+      workers[2 * i + 1] = std::jthread([&options, &job] { Run(options, job); });
     }
     for (std::size_t i = 0; i < jobs.size(); ++i) {
-      workers[2 * i + 1].Join();
+      workers[2 * i + 1].join();
       jobs[i].pinger->AnswersReached().Set();  // releases a stopper whose count was never reached
     }
   }

@@ -147,7 +147,7 @@ class ClientCase(unittest.TestCase):
         return int(match.group(2))
 
 
-class DetectionCase(ClientCase):
+class MeasurementCase(ClientCase):
     """Echo servers for the class; a fresh client start for each check."""
 
     responder = None
@@ -241,7 +241,7 @@ class DetectionCase(ClientCase):
         self.assertLess(waited, TIMEOUT_S + 2 * SLACK_S, "the window waited for more than one receive timeout")
 
 
-class AllServersAnswer(DetectionCase):
+class AllServersAnswer(MeasurementCase):
     def check_start_up(self, texts):
         self.serve(DELAYS_MS)
 
@@ -264,7 +264,7 @@ class AllServersAnswer(DetectionCase):
         self.check_start_up(CHINESE)
 
 
-class SecondPass(DetectionCase):
+class SecondPass(MeasurementCase):
     def test_silent_servers_answering_later_are_replaced_in_place(self):
         # CT1 and CNC1, first in their lists, are silent at start-up. The
         # user picks CT1 while the second pass still gets no answer; then both
@@ -349,7 +349,7 @@ class SecondPass(DetectionCase):
         self.assertEqual(run.exit()[0], 0)
 
 
-class Traffic(DetectionCase):
+class Traffic(MeasurementCase):
     def test_unrelated_traffic_does_not_hold_up_the_window(self):
         # A system set to Traditional Chinese shows the Traditional texts.
         texts = TAIWAN
@@ -372,7 +372,7 @@ class Traffic(DetectionCase):
         self.timely(run_once)
 
 
-class Closing(DetectionCase):
+class Closing(MeasurementCase):
     def test_exit_during_the_second_pass_ends_within_one_more_timeout(self):
         texts = ENGLISH
         # Under Wine on an X server without a window manager, closing takes a

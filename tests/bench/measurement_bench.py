@@ -18,7 +18,7 @@ resident memory (VmHWM) then. Last, the time from Exit to the end of the
 process, without and during a second pass.
 
 Runs inside its own sealed namespace, like the end-to-end tests:
-    KIVO_BUILD_DIR=build /usr/bin/python3 tests/bench/detection_bench.py [--runs 5]
+    KIVO_BUILD_DIR=build /usr/bin/python3 tests/bench/measurement_bench.py [--runs 5]
 """
 
 import argparse
