@@ -1,15 +1,15 @@
 #include "diag/DiagnosisJob.h"
 
-#include <process.h>
-
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
-
-#include "toolkit/Sync.h"
 
 namespace kivo::diag {
 
 struct DiagnosisJob::Shared {
-  toolkit::CriticalSection lock;
+  std::mutex lock;
   bool done = false;
   SystemFacts facts;
   // What the worker needs, moved to it.
@@ -22,29 +22,27 @@ struct DiagnosisJob::Shared {
 
 namespace {
 
-unsigned __stdcall Work(void* param) {
-  // The worker holds its own reference: the block outlives the job if the
-  // window gave up on it.
-  std::unique_ptr<std::shared_ptr<DiagnosisJob::Shared>> own(
-      static_cast<std::shared_ptr<DiagnosisJob::Shared>*>(param));
-  DiagnosisJob::Shared& shared = **own;
+// The worker holds its own reference: the block outlives the job if the
+// window gave up on it.
+void Work(const std::shared_ptr<DiagnosisJob::Shared>& shared) noexcept {
   SystemFacts facts;
   try {
-    if (std::unique_ptr<SystemSettings> settings = shared.settings())
-      facts = ReadFacts(*settings, shared.server);
-  } catch (...) {
-    // Nothing of the system's answers may end the program: the facts stay
-    // unknown, which names no cause.
+    if (std::unique_ptr<SystemSettings> settings = shared->settings())
+      facts = ReadFacts(*settings, shared->server);
+  } catch (const std::exception&) {
+    // The standard library's std::bad_alloc and std::length_error when
+    // memory runs out (our code throws nothing of its own) may not end the
+    // program from a detached worker: the facts stay unknown, which names
+    // no cause.
     facts = SystemFacts{};
   }
   {
-    toolkit::Lock guard(shared.lock);
-    shared.facts = facts;
-    shared.done = true;
+    std::lock_guard<std::mutex> guard(shared->lock);
+    shared->facts = facts;
+    shared->done = true;
   }
   // A window that is gone takes no message; nothing else is touched.
-  ::PostMessageW(shared.window, shared.message, shared.number, 0);
-  return 0;
+  ::PostMessageW(shared->window, shared->message, shared->number, 0);
 }
 
 }  // namespace
@@ -56,21 +54,20 @@ bool DiagnosisJob::Start(SettingsFactory settings, std::string server, HWND wind
   shared->window = window;
   shared->message = message;
   shared->number = ++number_;
-  auto* param = new std::shared_ptr<Shared>(shared);
-  const uintptr_t thread = ::_beginthreadex(nullptr, 0, &Work, param, 0, nullptr);
-  if (thread == 0) {
-    delete param;
+  try {
+    // Detached: the job never waits for it, and a late one ends on its own.
+    std::thread([shared] { Work(shared); }).detach();
+  } catch (const std::system_error&) {
+    // No thread could start: the box keeps its general advice.
     return false;
   }
-  // Detached: the job never waits for it.
-  ::CloseHandle(reinterpret_cast<HANDLE>(thread));
   shared_ = std::move(shared);
   return true;
 }
 
 bool DiagnosisJob::Take(WPARAM number, SystemFacts& facts) const {
   if (!shared_ || number != number_ || shared_->number != number_) return false;
-  toolkit::Lock guard(shared_->lock);
+  std::lock_guard<std::mutex> guard(shared_->lock);
   if (!shared_->done) return false;
   facts = shared_->facts;
   return true;
