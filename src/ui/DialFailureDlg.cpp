@@ -85,11 +85,11 @@ LRESULT CDialFailureDlg::OnFacts(WPARAM number, LPARAM) {
   log_.Diagnosis(code_, facts, findings);
 
   if (phase_ == Phase::Verifying) {
-    // The fix took when none of the causes it fixed is found any more.
+    // The fix took when the settings read again want none of its changes
+    // any more (a cause without a fix, such as a missing device, stays).
     bool took = true;
-    for (diag::Cause cause : findings_.causes) {
-      if (std::find(findings.causes.begin(), findings.causes.end(), cause) != findings.causes.end())
-        took = false;
+    for (const diag::FixAction& fix : findings_.fixes) {
+      if (std::find(findings.fixes.begin(), findings.fixes.end(), fix) != findings.fixes.end()) took = false;
     }
     log_.Fix(fixResult_, took);
     ShowMessage(texts_.Text(!took                       ? IDS_FIX_NOT_TAKEN
