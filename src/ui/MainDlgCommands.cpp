@@ -66,7 +66,9 @@ HBRUSH CMainDlg::OnCtlColor(HDC dc, HWND control, UINT) {
 }
 
 BOOL CMainDlg::OnCopyData(HWND, COPYDATASTRUCT*) {
-  // A second copy of the client is starting: tell the user we run already.
+  // A second copy of the client is starting: tell the user we run already,
+  // with the statistics of this moment while connected.
+  connection_.RefreshStatistics();
   tray_.ShowBalloon(texts_.alreadyRunning);
   return FALSE;
 }

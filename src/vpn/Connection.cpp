@@ -72,10 +72,15 @@ void Connection::Connect(const Credentials& credentials, const std::string& serv
   // A phonebook box runs its own message loop, in which the tray's Exit may
   // have ended the dialog (nothing dials any more).
   if (state_ != State::Idle || observer_.Ending()) return;
+  // The dial is under way from here until it is up or its refusal has been
+  // shown: the window keeps its inputs off while the box is open.
+  Enter(State::Dialling);
   if (Attempt()) return;
-  if (state_ != State::Idle) return;
+  // A Disconnect or Exit inside the box has already ended it.
+  if (state_ != State::Dialling) return;
   library_.DeleteEntryIfPresent();
   ShowStatus(kIdleTextId);
+  Enter(State::Idle);
 }
 
 void Connection::Redial() {
@@ -330,6 +335,10 @@ void Connection::ShowStatus(UINT textId) {
   if (textId == statusShown_) return;
   statusShown_ = textId;
   observer_.OnStatus(textId);
+}
+
+void Connection::RefreshStatistics() {
+  if (state_ == State::Connected) PushStatistics();
 }
 
 void Connection::PushStatistics() {

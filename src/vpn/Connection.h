@@ -121,6 +121,9 @@ class Connection {
   // The user's Exit or Disconnect: in any state but Idle it ends the link,
   // the dial or the series and goes Idle (true); Idle: false.
   bool Cancel();
+  // Connected: the statistics of this moment are told now rather than at
+  // the next check (a balloon is about to show them).
+  void RefreshStatistics();
   // A WM_POWERBROADCAST event: the system goes to sleep, or wakes again.
   void OnPowerEvent(UINT event);
   // Logoff or shutdown: the process may end any time after this returns.

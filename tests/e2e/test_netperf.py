@@ -97,7 +97,11 @@ class DialogChecks(unittest.TestCase):
         self.assertEqual((row[0], row[2]), (name, "100"), row)
         delay = float(row[1])
         self.assertGreaterEqual(delay, delay_ms - EARLY_MS, row)
-        self.assertLessEqual(delay, delay_ms + LATE_MS, row)
+        # On a busy machine the responder's own thread sends late: the
+        # client then rightly measures that much more.
+        replies = EW.responder.replies()
+        held_ms = sum(r.sent - r.due for r in replies) * 1000.0 / len(replies) if replies else 0.0
+        self.assertLessEqual(delay, delay_ms + LATE_MS + held_ms, (row, f"responder late by {held_ms:.1f} ms"))
         self.assertEqual(row[1], f"{delay:.2f}")
         self.assertAlmostEqual(float(row[3]), performance_value(delay, 100), delta=0.011, msg=row)
 

@@ -261,8 +261,11 @@ TEST_F(ConnectionTest, ConnectWritesTheEntryAndDials) {
 
 TEST_F(ConnectionTest, RefusedDialIsReportedAndLeavesIdle) {
   ras.dialResult = 1234;
+  bool inputsDuringBox = true;
+  window.duringBox = [&] { inputsDuringBox = window.inputs; };
   Connect("h");
   EXPECT_EQ(window.dialBoxes, std::vector<DWORD>{1234});
+  EXPECT_FALSE(inputsDuringBox) << "the inputs stay off until the box is closed";
   EXPECT_EQ(connection.Current(), State::Idle);
   EXPECT_TRUE(window.inputs);
   EXPECT_FALSE(ras.entry) << "entry deleted";

@@ -13,6 +13,7 @@
 
 #include "app/UpdateChecker.h"
 #include "app/UpdateDownloader.h"
+#include "app/UpdateFailure.h"
 #include "app/UpdatePaths.h"
 #include "app/UpdaterGate.h"
 #include "toolkit/Strings.h"
@@ -171,6 +172,24 @@ constexpr unsigned char kKey[32] = {0x6B, 0x7D, 0xD9, 0x08, 0xBE, 0xC8, 0x3F, 0x
                                     0xA3, 0xF1, 0x2F, 0x16, 0xD6, 0x8C, 0xDF, 0x48, 0x1C, 0xC1, 0x7B,
                                     0x10, 0x91, 0x0E, 0x50, 0x0C, 0x31, 0xE6, 0xA7, 0x13, 0x5E};
 const std::string kKeyPin = "6B7DD908BEC83FDD73FAC9A3F12F16D68CDF481CC17B10910E500C31E6A7135E";
+
+// The updater's failure report is the one command line the client reads:
+// only its exact form counts, so nothing else can stop an update.
+TEST(UpdateFailureLine, OnlyTheUpdatersFormIsRead) {
+  const UpdateFailure read = ParseUpdateFailure(L"\"C:\\P Q\\KivoVpn.exe\" /updatefailed=3.0.9 /reason=replace");
+  EXPECT_TRUE(read.Failed());
+  EXPECT_EQ(read.version, "3.0.9");
+  EXPECT_EQ(read.reason, UpdateFailureReason::kReplace);
+  EXPECT_EQ(ParseUpdateFailure(L"KivoVpn.exe /updatefailed=3.0.9 /reason=start").reason, UpdateFailureReason::kStart);
+  for (const wchar_t* line : {L"KivoVpn.exe", L"KivoVpn.exe /reason=write /updatefailed=3.0.9",
+                              L"KivoVpn.exe /updatefailed=3.0.9 /reason=write extra",
+                              L"KivoVpn.exe /updatefailed=3.0.10 /reason=write",
+                              L"KivoVpn.exe /updatefailed=3.0 /reason=write",
+                              L"KivoVpn.exe /updatefailed=3.0.9 /reason=other",
+                              L"KivoVpn.exe /updatefailed=3.\x4e2d.9 /reason=write"}) {
+    EXPECT_FALSE(ParseUpdateFailure(line).Failed()) << line;
+  }
+}
 
 TEST(UpdaterGate, KeyPinComparison) {
   EXPECT_TRUE(KeyPinMatches(kKey, kKeyPin));

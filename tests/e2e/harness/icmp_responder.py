@@ -106,7 +106,7 @@ class SentReply:
     request: "EchoRequest"
     kind: str
     due: float           # when it was meant to leave (time.monotonic())
-    sent: float          # when it was written to the device
+    sent: float          # when it was handed to the device
 
     @property
     def delay_ms(self) -> float:
@@ -309,8 +309,11 @@ class IcmpResponder:
         packet = self._answer(request, action)
 
         def send(due):
+            # Taken before the write: a thread held up after it must not
+            # make the server's delay look longer than the client saw it.
+            leaving = time.monotonic()
             self._write(packet)
-            self._replies.append(SentReply(request, action.kind, due, time.monotonic()))
+            self._replies.append(SentReply(request, action.kind, due, leaving))
 
         return send
 
