@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include "toolkit/Handle.h"
+
 namespace kivo::diag {
 
 std::wstring SystemToolPath(const std::wstring& tool) {
@@ -26,7 +28,8 @@ ElevatedRunner::Result ShellRunner::Run(const std::wstring& program, const std::
   if (!::ShellExecuteExW(&info)) {
     return ::GetLastError() == ERROR_CANCELLED ? Result::Declined : Result::Failed;
   }
-  if (info.hProcess == nullptr) return Result::Failed;
+  const toolkit::UniqueKernelHandle process(info.hProcess);
+  if (!process) return Result::Failed;
 
   // The tool's end, bounded; the thread's windows keep their messages.
   const DWORD start = ::GetTickCount();
@@ -47,15 +50,13 @@ ElevatedRunner::Result ShellRunner::Run(const std::wstring& program, const std::
       if (msg.message == WM_QUIT) {
         // The quit belongs to the loop further out.
         ::PostQuitMessage(static_cast<int>(msg.wParam));
-        ::CloseHandle(info.hProcess);
         return Result::Failed;
       }
       ::TranslateMessage(&msg);
       ::DispatchMessageW(&msg);
     }
   }
-  if (ended) ::GetExitCodeProcess(info.hProcess, &exitCode);
-  ::CloseHandle(info.hProcess);
+  if (ended) ::GetExitCodeProcess(process.Get(), &exitCode);
   return ended && exitCode == 0 ? Result::Done : Result::Failed;
 }
 
