@@ -2,8 +2,6 @@
 
 #include <exception>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 namespace kivo::diag {
@@ -22,8 +20,7 @@ struct DiagnosisJob::Shared {
 
 namespace {
 
-// The worker holds its own reference: the block outlives the job if the
-// window gave up on it.
+// The worker holds its own reference to the block.
 void Work(const std::shared_ptr<DiagnosisJob::Shared>& shared) noexcept {
   SystemFacts facts;
   try {
@@ -31,9 +28,8 @@ void Work(const std::shared_ptr<DiagnosisJob::Shared>& shared) noexcept {
       facts = ReadFacts(*settings, shared->server);
   } catch (const std::exception&) {
     // The standard library's std::bad_alloc and std::length_error when
-    // memory runs out (our code throws nothing of its own) may not end the
-    // program from a detached worker: the facts stay unknown, which names
-    // no cause.
+    // memory runs out (our code throws nothing of its own): the facts stay
+    // unknown, which names no cause.
     facts = SystemFacts{};
   }
   {
@@ -48,19 +44,18 @@ void Work(const std::shared_ptr<DiagnosisJob::Shared>& shared) noexcept {
 }  // namespace
 
 bool DiagnosisJob::Start(SettingsFactory settings, std::string server, HWND window, UINT message) {
+  // A read that has not ended holds its worker; the window does not wait
+  // for it.
+  if (worker_.Running()) return false;
+  worker_.Join();
   auto shared = std::make_shared<Shared>();
   shared->settings = std::move(settings);
   shared->server = std::move(server);
   shared->window = window;
   shared->message = message;
   shared->number = ++number_;
-  try {
-    // Detached: the job never waits for it, and a late one ends on its own.
-    std::thread([shared] { Work(shared); }).detach();
-  } catch (const std::system_error&) {
-    // No thread could start: the box keeps its general advice.
-    return false;
-  }
+  // No thread: the box keeps its general advice.
+  if (!worker_.Start([shared] { Work(shared); })) return false;
   shared_ = std::move(shared);
   return true;
 }

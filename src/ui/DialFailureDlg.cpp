@@ -31,12 +31,13 @@ const toolkit::MessageMap<CDialFailureDlg>& CDialFailureDlg::GetMessageMap() {
 }
 
 CDialFailureDlg::CDialFailureDlg(const toolkit::TextSet& texts, DWORD code, std::string server,
-                                 diag::EventLog& log, HWND parent)
+                                 diag::EventLog& log, diag::DiagnosisJob& job, HWND parent)
     : toolkit::Dialog(IDD_DIAL_FAILURE, parent),
       texts_(texts),
       code_(code),
       server_(std::move(server)),
-      log_(log) {}
+      log_(log),
+      job_(job) {}
 
 BOOL CDialFailureDlg::OnInitDialog() {
   ::SetWindowTextW(Hwnd(), texts_.Text(IDS_DIAL_FAILED).c_str());

@@ -26,9 +26,10 @@ namespace kivo::ui {
 
 class CDialFailureDlg : public toolkit::Dialog {
  public:
-  // `texts` and `log` outlive the box; `server` is what the entry dialled.
+  // `texts`, `log` and `job` outlive the box; `server` is what the entry
+  // dialled.
   CDialFailureDlg(const toolkit::TextSet& texts, DWORD code, std::string server, diag::EventLog& log,
-                  HWND parent);
+                  diag::DiagnosisJob& job, HWND parent);
 
  protected:
   BOOL OnInitDialog() override;
@@ -51,7 +52,7 @@ class CDialFailureDlg : public toolkit::Dialog {
   DWORD code_;
   std::string server_;
   diag::EventLog& log_;
-  diag::DiagnosisJob job_;
+  diag::DiagnosisJob& job_;
   diag::Findings findings_;
   Phase phase_ = Phase::Shown;
   // What the tools of Fix answered.

@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "diag/DiagnosisJob.h"
 #include "diag/EventLog.h"
 #include "toolkit/Dialog.h"
 #include "toolkit/Handle.h"
@@ -120,6 +121,8 @@ class CMainDlg : public CScaledDialog, private kivo::vpn::ConnectionObserver {
   // events reach this window through recorder_, which writes them there.
   kivo::diag::EventLog details_;
   kivo::diag::RecordingObserver recorder_;
+  // The failure boxes' read of the system's settings, one after another.
+  kivo::diag::DiagnosisJob diagnosis_;
   kivo::vpn::RasDialLibrary rasLibrary_;
   kivo::vpn::WindowClock clock_;
   kivo::vpn::RouteCheck network_;

@@ -97,7 +97,7 @@ void CMainDlg::OnStatistics(const std::wstring& text) { tray_.SetStatusText(text
 void CMainDlg::ReportDialFailure(DWORD code) {
   // The box reads Windows' settings behind the errors they often cause,
   // names the cause and offers its fix; the details show what happened.
-  kivo::ui::CDialFailureDlg box(textSet_, code, servers_.DialTarget(), details_, Hwnd());
+  kivo::ui::CDialFailureDlg box(textSet_, code, servers_.DialTarget(), details_, diagnosis_, Hwnd());
   box.DoModal();
 }
 
