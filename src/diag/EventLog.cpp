@@ -2,11 +2,13 @@
 
 #include <iterator>
 #include <utility>
+#include <vector>
 
 #include "KivoVersion.h"
 #include "diag/DiagnosisJob.h"
 #include "resource.h"
 #include "toolkit/Strings.h"
+#include "vpn/Phonebook.h"
 
 namespace kivo::diag {
 
@@ -88,6 +90,17 @@ const wchar_t* PresenceText(Presence presence, const wchar_t* yes, const wchar_t
   return presence == Presence::Yes ? yes : presence == Presence::No ? no : L"unknown";
 }
 
+const wchar_t* StrategyName(DWORD strategy) {
+  constexpr const wchar_t* kNames[] = {L"VS_Default", L"VS_PptpOnly", L"VS_PptpFirst", L"VS_L2tpOnly",
+                                       L"VS_L2tpFirst"};
+  return strategy < std::size(kNames) ? kNames[strategy] : L"other";
+}
+
+const wchar_t* EncryptionName(DWORD type) {
+  constexpr const wchar_t* kNames[] = {L"ET_None", L"ET_Require", L"ET_RequireMax", L"ET_Optional"};
+  return type < std::size(kNames) ? kNames[type] : L"other";
+}
+
 }  // namespace
 
 std::wstring WindowsVersionText() {
@@ -113,10 +126,13 @@ std::wstring WindowsVersionText() {
 
 EventLog::EventLog(bool preSharedKey) {
   header_ = L"Kivoline " + toolkit::WidenAscii(KIVO_VERSION_TEXT) + L"\r\n" + WindowsVersionText() + L"\r\n";
-  header_ += preSharedKey
-                 ? L"Entry: L2TP/IPsec only (VS_L2tpOnly), encryption required (ET_Require), pre-shared key"
-                 : L"Entry: PPTP first (VS_PptpFirst), encryption optional (ET_Optional), no pre-shared key";
-  header_ += L"\r\n";
+  // The entry's options as the phonebook writes them, from the same record.
+  const std::vector<BYTE> record =
+      vpn::BuildEntryRecord(vpn::kEntryBufferSize, std::string(), 0, preSharedKey);
+  const auto& entry = *reinterpret_cast<const RASENTRYW*>(record.data());
+  header_ += Format(L"Entry: strategy %ls, encryption %ls, options 0x%08lx, options2 0x%08lx\r\n",
+                    StrategyName(entry.dwVpnStrategy), EncryptionName(entry.dwEncryptionType),
+                    static_cast<unsigned long>(entry.dwfOptions), static_cast<unsigned long>(entry.dwfOptions2));
 }
 
 void EventLog::Add(std::wstring line) {
