@@ -452,7 +452,8 @@ Section "Uninstall"
   Delete "$INSTDIR\${CLIENT_EXE}.old"
   Delete "$INSTDIR\${UPDATER_EXE}"
   Delete "$INSTDIR\${UNINSTALLER_EXE}"
-  RMDir "$INSTDIR"
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
+  ; Last: once the folder has gone, everything else has too.
+  RMDir "$INSTDIR"
 SectionEnd
